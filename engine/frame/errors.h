@@ -1,0 +1,78 @@
+// Numbered errors and message boxes.
+//
+// A failure that the user sees is reported once, by its six-digit number,
+// through one of the four report entry points; the function that reported
+// returns -1 and its callers only pass the failure on. fatal != 0 ends the
+// run (quit-requested is set); a non-fatal report leaves a pending quit as it
+// is.
+//
+// The printf-style arguments are captured by type (integers, floating point
+// numbers, texts), so a message text whose conversions ask for more or other
+// arguments than were given never reads beyond them.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+struct ErrorArg {
+  enum Kind : std::uint8_t { kInt, kUnsigned, kDouble, kText } kind;
+  long long i = 0;
+  double d = 0;
+  const char* s = nullptr;
+
+  template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T>, int> = 0>
+  ErrorArg(T v) : kind(kInt), i(v) {}
+  template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_unsigned_v<T>, int> = 0>
+  ErrorArg(T v) : kind(kUnsigned), i(static_cast<long long>(v)) {}
+  ErrorArg(double v) : kind(kDouble), d(v) {}
+  ErrorArg(float v) : kind(kDouble), d(v) {}
+  ErrorArg(const char* v) : kind(kText), s(v) {}
+  ErrorArg(char* v) : kind(kText), s(v) {}
+  ErrorArg(const unsigned char* v) : kind(kText), s(reinterpret_cast<const char*>(v)) {}
+  ErrorArg(const std::string& v) : kind(kText), s(v.c_str()) {}
+};
+
+// Formats fmt (printf conversions d i u x X c s f g e p %, with flags, width
+// and precision; length modifiers are accepted and ignored) with args. A
+// conversion without a matching argument is written out as it stands.
+std::string format_error_args(const char* fmt, const ErrorArg* args, int count);
+
+void report_error_v(std::uint32_t number, int fatal, bool with_position, const ErrorArg* args, int count);
+void show_error_box_v(const char* caption, const char* fmt, const ErrorArg* args, int count);
+
+// Text without position prefix, formatted with no arguments.
+inline void report_error_code(std::uint32_t number, int fatal) { report_error_v(number, fatal, false, nullptr, 0); }
+// Position prefix (script file and line of the current task) + text.
+inline void report_error_code_at(std::uint32_t number, int fatal) { report_error_v(number, fatal, true, nullptr, 0); }
+
+template <class... A>
+void report_error_fmt(std::uint32_t number, int fatal, const A&... a) {
+  const ErrorArg args[sizeof...(A) + 1] = {ErrorArg(a)..., ErrorArg(0)};
+  report_error_v(number, fatal, false, args, static_cast<int>(sizeof...(A)));
+}
+template <class... A>
+void report_error_at(std::uint32_t number, int fatal, const A&... a) {
+  const ErrorArg args[sizeof...(A) + 1] = {ErrorArg(a)..., ErrorArg(0)};
+  report_error_v(number, fatal, true, args, static_cast<int>(sizeof...(A)));
+}
+// A system-modal message box for messages that are not numbered errors.
+template <class... A>
+void show_error_box(const char* caption, const char* fmt, const A&... a) {
+  const ErrorArg args[sizeof...(A) + 1] = {ErrorArg(a)..., ErrorArg(0)};
+  show_error_box_v(caption, fmt, args, static_cast<int>(sizeof...(A)));
+}
+
+// What the reporter did, kept for the tests (and the debug log): every report
+// counts, the last number, fatal flag and built message are kept, and every
+// box shown is recorded.
+struct ErrorReportLog {
+  std::uint32_t report_count = 0;
+  std::uint32_t last_number = 0;
+  int last_fatal = 0;
+  std::string last_message;
+  std::uint32_t box_count = 0;
+  std::string last_box_caption;
+  std::string last_box_text;
+};
+extern ErrorReportLog g_error_report_log;
+void reset_error_report_log();

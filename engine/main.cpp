@@ -1,0 +1,3 @@
+#include "engine/frame/winmain.h"
+
+int main(int argc, char** argv) { return engine_main(argc, argv); }

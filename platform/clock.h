@@ -1,0 +1,22 @@
+// Millisecond clock and sleep.
+#pragma once
+#include <cstdint>
+
+struct PlatformClock {
+  // Milliseconds since an arbitrary start; wraps at 2^32. Any thread.
+  std::uint32_t (*now_ms)();
+  // Sleeps ms milliseconds; 0 only yields the processor. Any thread.
+  void (*sleep_ms)(std::uint32_t ms);
+};
+
+extern const PlatformClock kPosixClock;
+
+// The test clock: now_ms returns a settable value and sleep_ms(ms) advances it
+// by ms (sleep 0 advances nothing). Thread-safe.
+extern const PlatformClock kFakeClock;
+void fake_clock_set(std::uint32_t now);
+void fake_clock_advance(std::uint32_t ms);
+// Total of all sleep_ms arguments since the last reset, and the last one.
+std::uint64_t fake_clock_slept_total();
+std::uint32_t fake_clock_last_sleep();
+void fake_clock_reset_sleeps();

@@ -1,0 +1,24 @@
+// The running-window query: "a window of class X exists", and bringing that
+// window forward, across processes. The engine announces its main window's
+// class while it runs; another process asks by the class name.
+#pragma once
+
+struct WindowClassListener;
+
+struct PlatformInstanceQuery {
+  // Starts answering for class_name in this process. on_bring_forward runs on
+  // a background thread when another process asks to bring the window
+  // forward; it must only post work to the GUI thread. Returns null on
+  // failure (for example when the class is announced already).
+  WindowClassListener* (*announce)(const char* class_name, void (*on_bring_forward)(void* user), void* user);
+  // Stops answering; null is ignored.
+  void (*withdraw)(WindowClassListener* listener);
+  // 1 when a window of the class exists in any process, else 0.
+  int (*exists)(const char* class_name);
+  // Asks the owner of the class to bring its window forward. 0 when asked,
+  // -1 when no such window exists.
+  int (*bring_forward)(const char* class_name);
+};
+
+// An abstract Unix socket named after the class.
+extern const PlatformInstanceQuery kPosixInstanceQuery;

@@ -1,0 +1,20 @@
+// Named locks in place of named mutexes: created or found existing, held
+// until released or until the process ends. Another process (or another
+// handle in this one) can test a name without taking it.
+#pragma once
+
+struct NamedLock;
+
+struct PlatformNamedLocks {
+  // Creates the lock under name and takes it. Returns 0 with *out set when
+  // this call now holds it; 1 when it exists already (held elsewhere; *out is
+  // null); -1 when it can't be created.
+  int (*create)(const char* name, NamedLock** out);
+  // Releases and forgets the lock; null is ignored.
+  void (*release)(NamedLock* lock);
+  // 1 when some holder (any process) has the name, else 0. Takes nothing.
+  int (*exists)(const char* name);
+};
+
+// flock on a file per name in the user's runtime folder.
+extern const PlatformNamedLocks kPosixNamedLocks;

@@ -1,0 +1,29 @@
+#include "platform/platform.h"
+
+#include "platform/clock.h"
+#include "platform/dynlib.h"
+#include "platform/files.h"
+#include "platform/instances.h"
+#include "platform/named_locks.h"
+#include "platform/process.h"
+
+Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
+                       &kPosixDynLib};
+
+void platform_select_real() {
+  g_platform.clock = &kPosixClock;
+  g_platform.files = &kPosixFiles;
+  g_platform.locks = &kPosixNamedLocks;
+  g_platform.instances = &kPosixInstanceQuery;
+  g_platform.process = &kPosixProcess;
+  g_platform.dynlib = &kPosixDynLib;
+}
+
+void platform_select_fakes() {
+  g_platform.clock = &kFakeClock;
+  g_platform.files = &kPosixFiles;
+  g_platform.locks = &kPosixNamedLocks;
+  g_platform.instances = &kPosixInstanceQuery;
+  g_platform.process = &kFakeProcess;
+  g_platform.dynlib = &kFakeDynLib;
+}

@@ -1,0 +1,31 @@
+// The platform layer: each Windows service the engine needs, under an
+// engine-level name, as one struct of function pointers per service. The
+// engine calls only through g_platform; start-up picks the real backends, the
+// tests pick the fakes. No GTK, SDL or EGL header is included outside
+// platform/.
+#pragma once
+
+struct PlatformClock;
+struct PlatformFiles;
+struct PlatformNamedLocks;
+struct PlatformInstanceQuery;
+struct PlatformProcess;
+struct PlatformDynLib;
+
+struct Platform {
+  const PlatformClock* clock = nullptr;
+  const PlatformFiles* files = nullptr;
+  const PlatformNamedLocks* locks = nullptr;
+  const PlatformInstanceQuery* instances = nullptr;
+  const PlatformProcess* process = nullptr;
+  const PlatformDynLib* dynlib = nullptr;
+};
+
+// Starts out with the real backends of every service.
+extern Platform g_platform;
+
+// Real backends for the program; fakes for unit tests (the fake clock, the
+// recording process starter, the static library table). Services whose fake is
+// "the same code on temp folders" keep the real backend in both.
+void platform_select_real();
+void platform_select_fakes();

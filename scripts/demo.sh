@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the engine on the bundled demo
+# game.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/install-deps.sh
+bash scripts/build.sh build
+game=build/demo-game
+mkdir -p "$game"
+cp build/out/k_lumbrane build/out/libZTZid.so "$game"/
+[ -d build/demo/game ] && cp -r build/demo/game/. "$game"/
+cd "$game" && exec ./k_lumbrane "$@"

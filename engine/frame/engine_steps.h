@@ -1,0 +1,89 @@
+// The steps that start-up, the frame loop and shut-down call in other parts
+// of the engine. Each is defined by the part that owns it; until that part is
+// built, its step is defined in engine_steps_pending.cpp, where it does
+// nothing and reports success, so the order of start-up, of a frame and of
+// shut-down stays as it is while the parts are filled in. A part that builds
+// a step deletes it from engine_steps_pending.cpp and defines it in its own
+// file.
+//
+// Results: 0 success, non-zero (negative) failure, unless said otherwise.
+#pragma once
+#include "engine/frame/types.h"
+
+// ---- start-up (engine_startup, in its order) ----
+int read_engine_settings();          // "ztcfg.dat"
+int resolve_save_folder();           // "ztsfs.dat"
+void init_span_ops();                // span-kernel table from CPU features
+int build_archive_index();           // archives and the lookup index
+int run_script_compiler();           // compiler bridge (no compiled scripts)
+// engine_global_init's parts:
+void seed_script_random(u32 seed);   // MT19937 of the scripts
+void init_blend_tables();            // blend kernels and product tables
+void init_arg_eval_tables();         // argument-evaluator tables
+void init_key_counter_callbacks();
+void init_var_ops();
+void init_expr_ops(int mode);
+void set_all_error_switches();       // the scripts' error switches, all on
+void probe_directx_version();
+int create_window_records();         // the 4 window slots
+int load_engine_config();            // "ztbin\ztcfg.zbn"
+// Logical size of window 0 as configured (defaults before the configuration).
+void get_logical_screen_size(i32* width, i32* height);
+int setup_screen_record(int window);
+int create_main_window();            // class = instance name; 0 or -1
+int create_menu_strip_window();      // "ztMncl"
+int create_system_objects();         // "W0", "SYSTEM", "S0", "M0"
+int create_direct_sound();           // 0 opened, -1 failed
+int init_joystick();                 // 1 when a joystick is present
+void load_optional_plugins();        // E-mote, touch, WebP
+void dump_system_info();
+int load_engine_data();              // compiled engine files, "SYSTEM_START"
+int start_pixel_workers();
+int start_sound_system();
+void reset_engine_clocks();
+void clear_save_data_cache();
+int init_d3d();                      // 0 ok, 1 soft failure, -1 hard failure
+// Desktop size for the initial client size (width, height, bits, refresh).
+void get_desktop_metrics(i32 metrics[4]);
+
+// ---- frame (run_frame, in its order) ----
+void theora_movie_step();
+void update_input_state();
+void poll_window_input();
+int run_script_tasks();              // non-zero: the run must close
+void detect_layer_changes();
+int frame_draw_allowed();            // force-draw switch and movie state
+int draw_window(int window);         // non-zero: the run must close
+void show_main_window_first_frame(); // shows window 0 when it waits for it
+void update_fullscreen_menu_strip();
+int request_window_repaint(int window);
+void reset_dirty_state();
+void show_pending_popup_menu();
+int emote_motion_active();
+void advance_emote_times(u32 elapsed_ms);
+
+// ---- messages (GUI thread) ----
+// Dispatches the waiting window messages. In frame-thread mode gate() is
+// asked before each message and the pump stops when it says no. Returns 1
+// when the quit message was seen, else 0.
+int pump_window_messages(int (*gate)());
+// Sends the main window a close request, as a click on its close button
+// would (request_close, signals, another copy's close).
+void post_main_window_close();
+// Brings the main window forward (another copy of the program was started).
+void bring_main_window_forward();
+
+// ---- shut-down (shutdown_engine, in its order) ----
+void stop_pixel_workers();           // wake and join every worker
+void release_emote();
+void release_d3d();
+void stop_movies();
+void release_direct_sound();
+void destroy_menu_sets();
+void leave_full_screen();
+void restore_cursor();
+void free_font_slots();
+void free_memory_save_slots();
+void close_flash_host();
+void unload_optional_plugins();
+void destroy_windows();

@@ -1,0 +1,76 @@
+// Steps of parts not built yet: each does nothing and reports success.
+// A part that builds a step deletes it here and defines it in its own file.
+#include "engine/frame/engine_steps.h"
+#include "engine/frame/engine_state.h"
+
+int read_engine_settings() { return 0; }
+int resolve_save_folder() { return 0; }
+void init_span_ops() {}
+int build_archive_index() { return 0; }
+int run_script_compiler() { return 0; }
+void seed_script_random(u32 seed) {}
+void init_blend_tables() {}
+void init_arg_eval_tables() {}
+void init_key_counter_callbacks() {}
+void init_var_ops() {}
+void init_expr_ops(int mode) {}
+void set_all_error_switches() {}
+void probe_directx_version() {}
+int create_window_records() { return 0; }
+int load_engine_config() { return 0; }
+void get_logical_screen_size(i32* width, i32* height) {
+  *width = 800;
+  *height = 600;
+}
+int setup_screen_record(int window) { return 0; }
+int create_main_window() { return 0; }
+int create_menu_strip_window() { return 0; }
+int create_system_objects() { return 0; }
+int create_direct_sound() { return 0; }
+int init_joystick() { return 0; }
+void load_optional_plugins() {}
+void dump_system_info() {}
+int load_engine_data() { return 0; }
+int start_pixel_workers() { return 0; }
+int start_sound_system() { return 0; }
+void reset_engine_clocks() {}
+void clear_save_data_cache() {}
+int init_d3d() { return 0; }
+void get_desktop_metrics(i32 metrics[4]) {
+  metrics[0] = 1920;
+  metrics[1] = 1080;
+  metrics[2] = 32;
+  metrics[3] = 60;
+}
+void theora_movie_step() {}
+void update_input_state() {}
+void poll_window_input() {}
+int run_script_tasks() { return 0; }
+void detect_layer_changes() {}
+int frame_draw_allowed() { return 1; }
+int draw_window(int window) { return 0; }
+void show_main_window_first_frame() {}
+void update_fullscreen_menu_strip() {}
+int request_window_repaint(int window) { return 0; }
+void reset_dirty_state() {}
+void show_pending_popup_menu() {}
+int emote_motion_active() { return 0; }
+void advance_emote_times(u32 elapsed_ms) {}
+void post_main_window_close() {
+  g_quit_requested = 1;
+  g_close_posted = 1;
+}
+void bring_main_window_forward() {}
+void stop_pixel_workers() {}
+void release_emote() {}
+void release_d3d() {}
+void stop_movies() {}
+void release_direct_sound() {}
+void destroy_menu_sets() {}
+void leave_full_screen() {}
+void restore_cursor() {}
+void free_font_slots() {}
+void free_memory_save_slots() {}
+void close_flash_host() {}
+void unload_optional_plugins() {}
+void destroy_windows() {}

@@ -56,6 +56,11 @@ void reset_dirty_state() {}
 void show_pending_popup_menu() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
+// Without windows the close request is the only message: it ends the run.
+namespace {
+std::atomic<u8> g_close_posted{0};
+}  // namespace
+int pump_window_messages(int (*gate)()) { return g_close_posted.exchange(0) ? 1 : 0; }
 void post_main_window_close() {
   g_quit_requested = 1;
   g_close_posted = 1;

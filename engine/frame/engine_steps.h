@@ -14,8 +14,10 @@
 int read_engine_settings();          // "ztcfg.dat"
 int resolve_save_folder();           // "ztsfs.dat"
 void init_span_ops();                // span-kernel table from CPU features
+int init_name_swap_table();          // archive-name swap table; 0
 int build_archive_index();           // archives and the lookup index
 int run_script_compiler();           // compiler bridge (no compiled scripts)
+int handle_screen_saver_arguments(); // non-zero: the run ends before start-up
 // engine_global_init's parts:
 void seed_script_random(u32 seed);   // MT19937 of the scripts
 void init_blend_tables();            // blend kernels and product tables
@@ -46,6 +48,9 @@ int init_d3d();                      // 0 ok, 1 soft failure, -1 hard failure
 // Desktop size for the initial client size (width, height, bits, refresh).
 void get_desktop_metrics(i32 metrics[4]);
 
+// Caption of the error dialog ("License Information" for "/info").
+void set_error_dialog_caption(const char* caption);
+
 // ---- frame (run_frame, in its order) ----
 void theora_movie_step();
 void update_input_state();
@@ -70,6 +75,8 @@ int pump_window_messages(int (*gate)());
 // Sends the main window a close request, as a click on its close button
 // would (request_close, signals, another copy's close).
 void post_main_window_close();
+// Sets the main window's close state (2: closing without confirmation).
+void set_main_window_close_state(int state);
 // Brings the main window forward (another copy of the program was started).
 void bring_main_window_forward();
 

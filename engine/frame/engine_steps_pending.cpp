@@ -6,8 +6,10 @@
 int read_engine_settings() { return 0; }
 int resolve_save_folder() { return 0; }
 void init_span_ops() {}
+int init_name_swap_table() { return 0; }
 int build_archive_index() { return 0; }
 int run_script_compiler() { return 0; }
+int handle_screen_saver_arguments() { return 0; }
 void seed_script_random(u32 seed) {}
 void init_blend_tables() {}
 void init_arg_eval_tables() {}
@@ -42,6 +44,7 @@ void get_desktop_metrics(i32 metrics[4]) {
   metrics[2] = 32;
   metrics[3] = 60;
 }
+void set_error_dialog_caption(const char* caption) {}
 void theora_movie_step() {}
 void update_input_state() {}
 void poll_window_input() {}
@@ -65,6 +68,7 @@ void post_main_window_close() {
   g_quit_requested = 1;
   g_close_posted = 1;
 }
+void set_main_window_close_state(int state) {}
 void bring_main_window_forward() {}
 void stop_pixel_workers() {}
 void release_emote() {}

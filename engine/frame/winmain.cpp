@@ -1,8 +1,103 @@
 #include "engine/frame/winmain.h"
 
+#include <fcntl.h>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+#include "engine/frame/engine_state.h"
+#include "engine/frame/engine_steps.h"
+#include "engine/frame/main_loop.h"
+#include "engine/frame/startup.h"
+#include "platform/files.h"
+#include "platform/named_locks.h"
+#include "platform/platform.h"
+
 // The size record: the marker, then the program file's built size, stamped
 // into the file by the build. An archive appended later starts behind it.
 extern "C" __attribute__((used)) volatile const unsigned char g_program_size_record[16] = {
     'Z', 'T', '_', 'R', 'E', 'S', 0, '2', '0', '1', 0, 0, 0, 0, 0, 0};
 
-int engine_main(int argc, char** argv) { return g_program_size_record[12] == 0 ? 1 : 0; }
+namespace {
+// SIGINT and SIGTERM ask the engine to close as the window's close button
+// would. The handler only writes to a pipe; a watcher thread does the work.
+int g_signal_pipe[2] = {-1, -1};
+std::thread g_signal_watcher;
+
+void on_signal(int sig) {
+  char c = static_cast<char>(sig);
+  ssize_t r = write(g_signal_pipe[1], &c, 1);
+  (void)r;
+}
+
+void start_signal_watcher() {
+  if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
+  g_signal_watcher = std::thread([] {
+    char c;
+    while (read(g_signal_pipe[0], &c, 1) == 1) {
+      if (c == 0) break;  // shut-down
+      set_main_window_close_state(2);
+      post_main_window_close();
+    }
+  });
+  struct sigaction sa = {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+void stop_signal_watcher() {
+  if (g_signal_pipe[1] < 0) return;
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  char c = 0;
+  ssize_t r = write(g_signal_pipe[1], &c, 1);
+  (void)r;
+  if (g_signal_watcher.joinable()) g_signal_watcher.join();
+  close(g_signal_pipe[0]);
+  close(g_signal_pipe[1]);
+  g_signal_pipe[0] = g_signal_pipe[1] = -1;
+}
+}  // namespace
+
+int engine_main(int argc, char** argv) {
+  platform_select_real();
+  // 1: the start-up lock serialises starts.
+  NamedLock* startup_lock = nullptr;
+  if (g_platform.locks->create("ze-tar1", &startup_lock) != 0) return 0;
+  g_instance_locks[0] = startup_lock;
+  // 2-3: folders and names; one running copy per program file.
+  setup_startup_paths();
+  NamedLock* instance = nullptr;
+  if (g_platform.locks->create(g_paths.instance_name.c_str(), &instance) != 0) {
+    activate_running_instance(g_paths.instance_name.c_str());
+    release_instance_mutexes();
+    return 0;
+  }
+  g_instance_locks[1] = instance;
+  // 4: the start-up lock is no longer needed.
+  g_platform.locks->release(g_instance_locks[0]);
+  g_instance_locks[0] = nullptr;
+  // 5: the program folder is the current folder.
+  g_platform.files->set_current_folder(g_paths.program_folder_true.c_str());
+  // 6-7: the appended archive and screen-saver mode.
+  if (check_appended_data() < 0) {
+    release_instance_mutexes();
+    return 0;
+  }
+  if (g_screen_saver_mode && handle_screen_saver_arguments() != 0) {
+    release_instance_mutexes();
+    return 0;
+  }
+  // 8-10: start-up, the main loop, shut-down.
+  start_signal_watcher();
+  copy_arguments(argc, argv);
+  if (engine_startup() == 0) run_main_loop();
+  shutdown_engine();
+  stop_signal_watcher();
+  release_instance_mutexes();
+  if (g_restart_flag) launch_process(g_paths.program_path_true);
+  return static_cast<int>(g_exit_code);
+}

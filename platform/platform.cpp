@@ -6,9 +6,10 @@
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib};
+                       &kPosixDynLib, &kGtkUi};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -17,6 +18,7 @@ void platform_select_real() {
   g_platform.instances = &kPosixInstanceQuery;
   g_platform.process = &kPosixProcess;
   g_platform.dynlib = &kPosixDynLib;
+  g_platform.ui = &kGtkUi;
 }
 
 void platform_select_fakes() {
@@ -26,4 +28,5 @@ void platform_select_fakes() {
   g_platform.instances = &kPosixInstanceQuery;
   g_platform.process = &kFakeProcess;
   g_platform.dynlib = &kFakeDynLib;
+  g_platform.ui = &kFakeUi;
 }

@@ -11,6 +11,7 @@ struct PlatformNamedLocks;
 struct PlatformInstanceQuery;
 struct PlatformProcess;
 struct PlatformDynLib;
+struct PlatformUi;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -19,6 +20,8 @@ struct Platform {
   const PlatformInstanceQuery* instances = nullptr;
   const PlatformProcess* process = nullptr;
   const PlatformDynLib* dynlib = nullptr;
+  // Windows, messages, boxes and the desktop (platform/ui.h).
+  const PlatformUi* ui = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -1,0 +1,459 @@
+// The windowing service for tests: windows are records, the queues are plain
+// lists per thread, boxes and the error dialog are recorded and answered from
+// a script. Nothing is drawn.
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/ui.h"
+
+namespace {
+
+struct FakeWindow {
+  FakeUiWindowInfo info{};
+  UiWndProc proc = nullptr;
+  void* user_data = nullptr;
+  std::thread::id thread;
+  bool alive = true;
+  bool destroying = false;
+  int cursor_x = 0, cursor_y = 0;
+  bool cursor_known = false;
+};
+
+struct FakeState {
+  std::recursive_mutex mutex;
+  std::map<UiWindow, FakeWindow> windows;
+  std::vector<UiWindow> order;
+  UiWindow next_handle = 1;
+  std::map<std::thread::id, std::deque<UiMessage>> queues;
+  int available = 1;
+  std::deque<int> box_answers;
+  int error_dialog_edits = 0;
+  std::vector<FakeUiBox> boxes;
+  std::vector<FakeUiErrorDialog> error_dialogs;
+  std::vector<FakeUiDelivered> delivered;
+  int desktop[4] = {1920, 1080, 32, 60};
+  int work_area[4] = {0, 0, 1920, 1040};
+  std::uint8_t keys[256] = {};
+  std::map<std::uint64_t, std::vector<std::string>> drops;
+  std::uint64_t next_drop = 0x1000;
+  UiWindow focus = kNoWindow;
+};
+
+FakeState& st() {
+  static FakeState s;
+  return s;
+}
+
+FakeWindow* live(UiWindow w) {
+  auto it = st().windows.find(w);
+  if (it == st().windows.end() || !it->second.alive) return nullptr;
+  return &it->second;
+}
+
+int fake_available() { return st().available; }
+
+UiWindow fake_create_window(const UiWindowDesc* d) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (!st().available || !d || !d->proc) return kNoWindow;
+  UiWindow h = st().next_handle++;
+  FakeWindow w;
+  w.info.class_name = d->class_name ? d->class_name : "";
+  w.info.title = d->title ? d->title : "";
+  w.info.x = d->x;
+  w.info.y = d->y;
+  w.info.client_width = d->client_width;
+  w.info.client_height = d->client_height;
+  w.info.style = d->style;
+  w.info.ex_style = d->ex_style;
+  w.info.owner = d->owner;
+  w.proc = d->proc;
+  w.user_data = d->user_data;
+  w.thread = std::this_thread::get_id();
+  st().windows[h] = w;
+  st().order.push_back(h);
+  return h;
+}
+
+std::int64_t fake_send(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  UiWndProc proc;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    FakeWindow* w = live(window);
+    if (!w) return 0;
+    proc = w->proc;
+    st().delivered.push_back({window, msg, wp, lp});
+  }
+  return proc(window, msg, wp, lp);
+}
+
+void fake_destroy_window(UiWindow window) {
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    FakeWindow* w = live(window);
+    if (!w || w->destroying) return;
+    w->destroying = true;
+  }
+  fake_send(window, ui::kWmDestroy, 0, 0);
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().windows.find(window);
+  if (it == st().windows.end()) return;
+  it->second.alive = false;
+  it->second.info.visible = 0;
+  if (st().focus == window) st().focus = kNoWindow;
+  for (auto& [thread, queue] : st().queues) {
+    for (auto q = queue.begin(); q != queue.end();) q = q->window == window ? queue.erase(q) : q + 1;
+  }
+}
+
+int fake_is_window(UiWindow w) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return live(w) ? 1 : 0;
+}
+
+void* fake_user_data(UiWindow w) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* r = live(w);
+  return r ? r->user_data : nullptr;
+}
+
+UiWindow fake_find_window(const char* class_name) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  for (UiWindow h : st().order) {
+    FakeWindow* w = live(h);
+    if (w && class_name && w->info.class_name == class_name) return h;
+  }
+  return kNoWindow;
+}
+
+int fake_show_window(UiWindow window, int cmd) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return 0;
+  int was = w->info.visible;
+  switch (cmd) {
+    case ui::kSwHide: w->info.visible = 0; break;
+    case ui::kSwMinimize:
+    case ui::kSwShowMinimized: w->info.visible = 1; w->info.iconic = 1; break;
+    case ui::kSwMaximize: w->info.visible = 1; w->info.maximized = 1; w->info.iconic = 0; break;
+    case ui::kSwRestore:
+    case ui::kSwShowNormal:
+      w->info.visible = 1;
+      if (w->info.iconic) w->info.iconic = 0;
+      else w->info.maximized = 0;
+      break;
+    default: w->info.visible = 1; break;
+  }
+  return was;
+}
+
+int fake_is_visible(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->info.visible : 0;
+}
+int fake_is_iconic(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->info.iconic : 0;
+}
+int fake_is_maximized(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->info.maximized : 0;
+}
+void fake_set_title(UiWindow window, const char* title) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) w->info.title = title ? title : "";
+}
+std::uint32_t fake_get_style(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->info.style : 0;
+}
+void fake_set_style(UiWindow window, std::uint32_t style, std::uint32_t ex_style) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) {
+    w->info.style = style;
+    w->info.ex_style = ex_style;
+  }
+}
+int fake_get_client_size(UiWindow window, int* width, int* height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  *width = w->info.client_width;
+  *height = w->info.client_height;
+  return 0;
+}
+int fake_get_window_rect(UiWindow window, int* x, int* y, int* width, int* height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  *x = w->info.x;
+  *y = w->info.y;
+  *width = w->info.client_width;
+  *height = w->info.client_height;
+  return 0;
+}
+void fake_get_frame_margins(UiWindow, int* l, int* t, int* r, int* b) { *l = *t = *r = *b = 0; }
+void fake_move_window(UiWindow window, int x, int y) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) {
+    w->info.x = x;
+    w->info.y = y;
+  }
+}
+void fake_set_client_size(UiWindow window, int width, int height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) {
+    w->info.client_width = width;
+    w->info.client_height = height;
+  }
+}
+void fake_set_foreground(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (live(window)) st().focus = window;
+}
+UiWindow fake_focus_window() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return st().focus;
+}
+void fake_set_z_order(UiWindow window, int mode) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) w->info.z_order = mode;
+}
+void fake_invalidate(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) w->info.paint_requests++;
+}
+void fake_accept_files(UiWindow window, int accept) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) w->info.accepts_files = accept;
+}
+
+int fake_get_cursor_pos(UiWindow window, int* x, int* y) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w || !w->cursor_known) return -1;
+  *x = w->cursor_x;
+  *y = w->cursor_y;
+  return 0;
+}
+void fake_get_keyboard_state(std::uint8_t state[256]) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  for (int i = 0; i < 256; ++i) state[i] = st().keys[i];
+}
+
+int fake_drop_count(std::uint64_t drop) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().drops.find(drop);
+  return it == st().drops.end() ? 0 : static_cast<int>(it->second.size());
+}
+int fake_drop_path(std::uint64_t drop, int index, std::string* out) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().drops.find(drop);
+  if (it == st().drops.end() || index < 0 || index >= static_cast<int>(it->second.size())) return -1;
+  *out = it->second[static_cast<std::size_t>(index)];
+  return 0;
+}
+void fake_drop_finish(std::uint64_t drop) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().drops.erase(drop);
+}
+
+int fake_post_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  st().queues[w->thread].push_back({window, msg, wp, lp});
+  return 0;
+}
+void fake_post_quit_message(int code) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().queues[std::this_thread::get_id()].push_back({kNoWindow, ui::kWmQuit, static_cast<std::uint64_t>(code), 0});
+}
+int fake_peek_message(UiMessage* out, int remove) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto& q = st().queues[std::this_thread::get_id()];
+  if (q.empty()) return 0;
+  *out = q.front();
+  if (remove) q.pop_front();
+  return 1;
+}
+int fake_get_message(UiMessage* out) {
+  // A test queue never fills by itself: an empty queue answers WM_NULL at
+  // once instead of waiting for ever.
+  if (!fake_peek_message(out, 1)) *out = UiMessage{};
+  return out->message == ui::kWmQuit ? 0 : 1;
+}
+std::int64_t fake_dispatch_message(const UiMessage* m) {
+  if (!m || m->window == kNoWindow) return 0;
+  return fake_send(m->window, m->message, m->wparam, m->lparam);
+}
+std::int64_t fake_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
+  if (msg == ui::kWmSysCommand) {
+    std::uint32_t cmd = static_cast<std::uint32_t>(wp) & 0xFFF0u;
+    if (cmd == ui::kScClose) return fake_send(window, ui::kWmClose, 0, 0);
+    if (cmd == ui::kScMinimize) fake_show_window(window, ui::kSwMinimize);
+    if (cmd == ui::kScMaximize) fake_show_window(window, ui::kSwMaximize);
+    if (cmd == ui::kScRestore) fake_show_window(window, ui::kSwRestore);
+    return 0;
+  }
+  if (msg == ui::kWmClose) fake_destroy_window(window);
+  return 0;
+}
+
+int default_box_answer(std::uint32_t type) {
+  switch (type & 0xF) {
+    case ui::kMbYesNo:
+    case ui::kMbYesNoCancel: return ui::kIdYes;
+    case ui::kMbRetryCancel: return ui::kIdRetry;
+    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
+    default: return ui::kIdOk;
+  }
+}
+
+int fake_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  int answer = default_box_answer(type);
+  if (!st().box_answers.empty()) {
+    answer = st().box_answers.front();
+    st().box_answers.pop_front();
+  }
+  st().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, answer});
+  return answer;
+}
+
+int fake_error_dialog(UiWindow owner, const UiErrorDialog* d) {
+  int presses;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    st().error_dialogs.push_back({owner, d->caption ? d->caption : "", d->text ? d->text : "", d->edit_button});
+    presses = st().error_dialog_edits;
+  }
+  if (d->edit_button == 2 && d->on_edit)
+    for (int i = 0; i < presses; ++i) d->on_edit(d->context);
+  return ui::kErrorDialogExit;
+}
+
+int fake_get_desktop_size(int* width, int* height, int* bits, int* refresh) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (!st().available) return -1;
+  *width = st().desktop[0];
+  *height = st().desktop[1];
+  *bits = st().desktop[2];
+  *refresh = st().desktop[3];
+  return 0;
+}
+int fake_get_work_area(int* x, int* y, int* width, int* height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (!st().available) return -1;
+  *x = st().work_area[0];
+  *y = st().work_area[1];
+  *width = st().work_area[2];
+  *height = st().work_area[3];
+  return 0;
+}
+
+}  // namespace
+
+const PlatformUi kFakeUi = {
+    fake_available,       fake_create_window,    fake_destroy_window,    fake_is_window,
+    fake_user_data,       fake_find_window,      fake_show_window,       fake_is_visible,
+    fake_is_iconic,       fake_is_maximized,     fake_set_title,         fake_get_style,
+    fake_set_style,       fake_get_client_size,  fake_get_window_rect,   fake_get_frame_margins,
+    fake_move_window,     fake_set_client_size,  fake_set_foreground,    fake_focus_window,
+    fake_set_z_order,     fake_invalidate,       fake_accept_files,      fake_get_cursor_pos,
+    fake_get_keyboard_state, fake_drop_count,    fake_drop_path,         fake_drop_finish,
+    fake_post_message,    fake_post_quit_message, fake_send,             fake_peek_message,
+    fake_get_message,     fake_dispatch_message, fake_def_window_proc,   fake_message_box,
+    fake_error_dialog,    fake_get_desktop_size, fake_get_work_area,
+};
+
+void fake_ui_reset() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeState& s = st();
+  s.windows.clear();
+  s.order.clear();
+  s.queues.clear();
+  s.available = 1;
+  s.box_answers.clear();
+  s.error_dialog_edits = 0;
+  s.boxes.clear();
+  s.error_dialogs.clear();
+  s.delivered.clear();
+  int desktop[4] = {1920, 1080, 32, 60};
+  int work[4] = {0, 0, 1920, 1040};
+  for (int i = 0; i < 4; ++i) {
+    s.desktop[i] = desktop[i];
+    s.work_area[i] = work[i];
+  }
+  for (auto& k : s.keys) k = 0;
+  s.drops.clear();
+  s.focus = kNoWindow;
+}
+void fake_ui_set_available(int available) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().available = available;
+}
+void fake_ui_push_box_answer(int answer) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().box_answers.push_back(answer);
+}
+void fake_ui_set_error_dialog_edits(int presses) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().error_dialog_edits = presses;
+}
+void fake_ui_set_desktop(int width, int height, int bits, int refresh) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().desktop[0] = width;
+  st().desktop[1] = height;
+  st().desktop[2] = bits;
+  st().desktop[3] = refresh;
+}
+void fake_ui_set_work_area(int x, int y, int width, int height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().work_area[0] = x;
+  st().work_area[1] = y;
+  st().work_area[2] = width;
+  st().work_area[3] = height;
+}
+void fake_ui_set_cursor(UiWindow window, int x, int y) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (FakeWindow* w = live(window)) {
+    w->cursor_x = x;
+    w->cursor_y = y;
+    w->cursor_known = true;
+  }
+}
+void fake_ui_set_key(int vk, int down) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (vk >= 0 && vk < 256) st().keys[vk] = down ? 0x80 : 0;
+}
+std::uint64_t fake_ui_make_drop(const std::vector<std::string>& paths) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  std::uint64_t h = st().next_drop++;
+  st().drops[h] = paths;
+  return h;
+}
+int fake_ui_drop_alive(std::uint64_t drop) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return st().drops.count(drop) ? 1 : 0;
+}
+void fake_ui_click_close(UiWindow window) { fake_post_message(window, ui::kWmSysCommand, ui::kScClose, 0); }
+const std::vector<FakeUiBox>& fake_ui_boxes() { return st().boxes; }
+const std::vector<FakeUiErrorDialog>& fake_ui_error_dialogs() { return st().error_dialogs; }
+int fake_ui_window_info(UiWindow window, FakeUiWindowInfo* out) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  *out = w->info;
+  return 0;
+}
+std::vector<UiWindow> fake_ui_windows() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return st().order;
+}
+const std::vector<FakeUiDelivered>& fake_ui_delivered() { return st().delivered; }

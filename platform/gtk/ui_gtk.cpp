@@ -1,0 +1,909 @@
+// The windowing service on GTK 3.
+//
+// GTK starts on the first call that needs it (gtk_init_check), so a program
+// that never opens a window runs without a display. The thread that started
+// GTK is the GUI thread: its queue is fed by GTK's signal handlers, which turn
+// the desktop's events into Windows messages; peek and get iterate the GLib
+// main context to collect them. Boxes asked for from another thread are run
+// on the GUI thread while the caller waits.
+#include <gtk/gtk.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/ui.h"
+
+namespace {
+
+struct GtkWin {
+  GtkWidget* top = nullptr;
+  GtkWidget* area = nullptr;
+  UiWndProc proc = nullptr;
+  void* user_data = nullptr;
+  std::string class_name;
+  std::uint32_t style = 0, ex_style = 0;
+  std::thread::id thread;
+  int client_w = 0, client_h = 0;
+  int x = 0, y = 0;
+  bool visible = false, iconic = false, maximized = false, focused = false;
+  bool paint_pending = false;
+  bool destroying = false;
+};
+
+struct GtkState {
+  std::once_flag init_once;
+  int available = 0;
+  std::thread::id gui_thread;
+  std::recursive_mutex mutex;  // windows, queues, drops
+  std::map<UiWindow, GtkWin> windows;
+  UiWindow next_handle = 1;
+  std::map<std::thread::id, std::deque<UiMessage>> queues;
+  std::condition_variable_any queue_signal;
+  std::uint8_t keys[256] = {};
+  std::map<std::uint64_t, std::vector<std::string>> drops;
+  std::uint64_t next_drop = 0x1000;
+};
+
+GtkState& st() {
+  static GtkState s;
+  return s;
+}
+
+int gtk_available() {
+  std::call_once(st().init_once, [] {
+    st().available = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+    st().gui_thread = std::this_thread::get_id();
+  });
+  return st().available;
+}
+
+bool on_gui_thread() { return st().available && std::this_thread::get_id() == st().gui_thread; }
+
+std::string to_utf8(const char* sjis) {
+  if (!sjis) return std::string();
+  std::string out;
+  if (sjis_to_utf8(sjis, &out) == 0 && g_utf8_validate(out.c_str(), -1, nullptr)) return out;
+  gchar* valid = g_utf8_make_valid(sjis, -1);
+  out = valid;
+  g_free(valid);
+  return out;
+}
+
+GtkWin* live(UiWindow w) {
+  auto it = st().windows.find(w);
+  if (it == st().windows.end() || it->second.destroying) return nullptr;
+  return &it->second;
+}
+
+void push_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  std::thread::id thread;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(window);
+    if (!w) return;
+    thread = w->thread;
+    st().queues[thread].push_back({window, msg, wp, lp});
+  }
+  st().queue_signal.notify_all();
+  if (st().available) g_main_context_wakeup(nullptr);
+}
+
+// Runs fn on the GUI thread and waits for it (at once when already there).
+void run_on_gui_thread(const std::function<void()>& fn) {
+  if (on_gui_thread() || !st().available) {
+    fn();
+    return;
+  }
+  struct Call {
+    const std::function<void()>* fn;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+  } call;
+  call.fn = &fn;
+  g_main_context_invoke(
+      nullptr,
+      [](gpointer p) -> gboolean {
+        auto* c = static_cast<Call*>(p);
+        (*c->fn)();
+        std::lock_guard<std::mutex> g(c->m);
+        c->done = true;
+        c->cv.notify_all();
+        return G_SOURCE_REMOVE;
+      },
+      &call);
+  std::unique_lock<std::mutex> lock(call.m);
+  call.cv.wait(lock, [&] { return call.done; });
+}
+
+// ---- GDK keys to virtual-key codes ----
+int vk_of_keyval(guint keyval) {
+  if (keyval >= GDK_KEY_a && keyval <= GDK_KEY_z) return static_cast<int>('A' + (keyval - GDK_KEY_a));
+  if (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z) return static_cast<int>('A' + (keyval - GDK_KEY_A));
+  if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return static_cast<int>('0' + (keyval - GDK_KEY_0));
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24) return static_cast<int>(ui::kVkF1 + (keyval - GDK_KEY_F1));
+  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return static_cast<int>(ui::kVkNumpad0 + (keyval - GDK_KEY_KP_0));
+  switch (keyval) {
+    case GDK_KEY_BackSpace: return ui::kVkBack;
+    case GDK_KEY_Tab: case GDK_KEY_ISO_Left_Tab: return ui::kVkTab;
+    case GDK_KEY_Return: case GDK_KEY_KP_Enter: return ui::kVkReturn;
+    case GDK_KEY_Shift_L: case GDK_KEY_Shift_R: return ui::kVkShift;
+    case GDK_KEY_Control_L: case GDK_KEY_Control_R: return ui::kVkControl;
+    case GDK_KEY_Alt_L: case GDK_KEY_Alt_R: case GDK_KEY_Meta_L: case GDK_KEY_Meta_R: return ui::kVkMenu;
+    case GDK_KEY_Pause: return ui::kVkPause;
+    case GDK_KEY_Escape: return ui::kVkEscape;
+    case GDK_KEY_space: return ui::kVkSpace;
+    case GDK_KEY_Page_Up: case GDK_KEY_KP_Page_Up: return ui::kVkPrior;
+    case GDK_KEY_Page_Down: case GDK_KEY_KP_Page_Down: return ui::kVkNext;
+    case GDK_KEY_End: case GDK_KEY_KP_End: return ui::kVkEnd;
+    case GDK_KEY_Home: case GDK_KEY_KP_Home: return ui::kVkHome;
+    case GDK_KEY_Left: case GDK_KEY_KP_Left: return ui::kVkLeft;
+    case GDK_KEY_Up: case GDK_KEY_KP_Up: return ui::kVkUp;
+    case GDK_KEY_Right: case GDK_KEY_KP_Right: return ui::kVkRight;
+    case GDK_KEY_Down: case GDK_KEY_KP_Down: return ui::kVkDown;
+    case GDK_KEY_Insert: case GDK_KEY_KP_Insert: return ui::kVkInsert;
+    case GDK_KEY_Delete: case GDK_KEY_KP_Delete: return ui::kVkDelete;
+    case GDK_KEY_KP_Multiply: return ui::kVkMultiply;
+    case GDK_KEY_KP_Add: return ui::kVkAdd;
+    case GDK_KEY_KP_Subtract: return ui::kVkSubtract;
+    case GDK_KEY_KP_Decimal: return ui::kVkDecimal;
+    case GDK_KEY_KP_Divide: return ui::kVkDivide;
+    case GDK_KEY_semicolon: return 0xBA;
+    case GDK_KEY_equal: return 0xBB;
+    case GDK_KEY_comma: return 0xBC;
+    case GDK_KEY_minus: return 0xBD;
+    case GDK_KEY_period: return 0xBE;
+    case GDK_KEY_slash: return 0xBF;
+    case GDK_KEY_grave: return 0xC0;
+    case GDK_KEY_bracketleft: return 0xDB;
+    case GDK_KEY_backslash: return 0xDC;
+    case GDK_KEY_bracketright: return 0xDD;
+    case GDK_KEY_apostrophe: return 0xDE;
+    default: return 0;
+  }
+}
+
+// The unshifted key of the event, so that Shift+1 still reports '1'.
+int vk_of_event(GdkEventKey* e) {
+  guint base = 0;
+  GdkKeymap* map = gdk_keymap_get_for_display(gdk_window_get_display(e->window));
+  if (map && gdk_keymap_translate_keyboard_state(map, e->hardware_keycode, static_cast<GdkModifierType>(0), 0,
+                                                 &base, nullptr, nullptr, nullptr)) {
+    int vk = vk_of_keyval(base);
+    if (vk) return vk;
+  }
+  return vk_of_keyval(e->keyval);
+}
+
+void set_key(int vk, bool down) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (vk > 0 && vk < 256) st().keys[vk] = down ? 0x80 : 0;
+}
+
+UiWindow handle_of(gpointer data) { return static_cast<UiWindow>(GPOINTER_TO_UINT(data)); }
+
+std::uint64_t mouse_flags(guint state) {
+  std::uint64_t f = 0;
+  if (state & GDK_BUTTON1_MASK) f |= 0x1;
+  if (state & GDK_BUTTON3_MASK) f |= 0x2;
+  if (state & GDK_SHIFT_MASK) f |= 0x4;
+  if (state & GDK_CONTROL_MASK) f |= 0x8;
+  if (state & GDK_BUTTON2_MASK) f |= 0x10;
+  return f;
+}
+
+// ---- signal handlers: desktop events become queued messages ----
+gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
+  // The close button (or the window manager's close): as on Windows, a
+  // system command that the window procedure may refuse.
+  push_message(handle_of(data), ui::kWmSysCommand, ui::kScClose, 0);
+  return TRUE;
+}
+
+gboolean on_configure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
+  UiWindow h = handle_of(data);
+  bool moved = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(h);
+    if (!w) return FALSE;
+    moved = w->x != e->x || w->y != e->y;
+    w->x = e->x;
+    w->y = e->y;
+  }
+  if (moved) push_message(h, ui::kWmMove, 0, ui::make_lparam(e->x, e->y));
+  return FALSE;
+}
+
+void on_size_allocate(GtkWidget*, GdkRectangle* a, gpointer data) {
+  UiWindow h = handle_of(data);
+  bool changed = false;
+  std::uint64_t kind = ui::kSizeRestored;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(h);
+    if (!w) return;
+    changed = w->client_w != a->width || w->client_h != a->height;
+    w->client_w = a->width;
+    w->client_h = a->height;
+    if (w->maximized) kind = ui::kSizeMaximized;
+  }
+  if (changed) push_message(h, ui::kWmSize, kind, ui::make_lparam(a->width, a->height));
+}
+
+gboolean on_draw(GtkWidget*, cairo_t* cr, gpointer data) {
+  UiWindow h = handle_of(data);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_paint(cr);
+  bool post = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(h);
+    if (w && !w->paint_pending) post = w->paint_pending = true;
+  }
+  if (post) push_message(h, ui::kWmPaint, 0, 0);
+  return TRUE;
+}
+
+gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer data) {
+  UiWindow h = handle_of(data);
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(h);
+    if (!w) return FALSE;
+    w->focused = e->in != 0;
+  }
+  push_message(h, ui::kWmActivateApp, e->in ? 1 : 0, 0);
+  push_message(h, ui::kWmActivate, e->in ? 1 : 0, 0);
+  return FALSE;
+}
+
+gboolean on_window_state(GtkWidget*, GdkEventWindowState* e, gpointer data) {
+  UiWindow h = handle_of(data);
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(h);
+  if (!w) return FALSE;
+  w->iconic = (e->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+  w->maximized = (e->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+  return FALSE;
+}
+
+gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer data) {
+  int vk = vk_of_event(e);
+  if (!vk) return FALSE;
+  bool down = e->type == GDK_KEY_PRESS;
+  set_key(vk, down);
+  if (vk == ui::kVkShift) set_key(e->keyval == GDK_KEY_Shift_R ? ui::kVkRShift : ui::kVkLShift, down);
+  if (vk == ui::kVkControl) set_key(e->keyval == GDK_KEY_Control_R ? ui::kVkRControl : ui::kVkLControl, down);
+  if (vk == ui::kVkMenu) set_key(e->keyval == GDK_KEY_Alt_R ? ui::kVkRMenu : ui::kVkLMenu, down);
+  // Keys pressed with Alt, Alt itself and F10 are "system" keys on Windows.
+  bool sys = (e->state & GDK_MOD1_MASK) || vk == ui::kVkMenu || vk == ui::kVkF10;
+  std::uint32_t msg = down ? (sys ? ui::kWmSysKeyDown : ui::kWmKeyDown) : (sys ? ui::kWmSysKeyUp : ui::kWmKeyUp);
+  std::int64_t lp = 1 | (static_cast<std::int64_t>(e->hardware_keycode & 0xFF) << 16);
+  if (!down) lp |= static_cast<std::int64_t>(0xC0000000u);
+  push_message(handle_of(data), msg, static_cast<std::uint64_t>(vk), lp);
+  return TRUE;
+}
+
+gboolean on_button(GtkWidget*, GdkEventButton* e, gpointer data) {
+  UiWindow h = handle_of(data);
+  int x = static_cast<int>(e->x), y = static_cast<int>(e->y);
+  std::uint32_t msg = 0;
+  int vk = 0;
+  bool down = e->type == GDK_BUTTON_PRESS || e->type == GDK_2BUTTON_PRESS;
+  bool dbl = e->type == GDK_2BUTTON_PRESS;
+  if (e->type == GDK_3BUTTON_PRESS) return TRUE;
+  switch (e->button) {
+    case 1: vk = ui::kVkLButton; msg = dbl ? ui::kWmLButtonDblClk : down ? ui::kWmLButtonDown : ui::kWmLButtonUp; break;
+    case 2: vk = ui::kVkMButton; msg = down ? ui::kWmMButtonDown : ui::kWmMButtonUp; break;
+    case 3: vk = ui::kVkRButton; msg = down ? ui::kWmRButtonDown : ui::kWmRButtonUp; break;
+    default: return FALSE;
+  }
+  set_key(vk, down);
+  push_message(h, msg, mouse_flags(e->state), ui::make_lparam(x, y));
+  return TRUE;
+}
+
+gboolean on_motion(GtkWidget*, GdkEventMotion* e, gpointer data) {
+  push_message(handle_of(data), ui::kWmMouseMove, mouse_flags(e->state),
+               ui::make_lparam(static_cast<int>(e->x), static_cast<int>(e->y)));
+  return TRUE;
+}
+
+gboolean on_scroll(GtkWidget*, GdkEventScroll* e, gpointer data) {
+  int delta = 0;
+  if (e->direction == GDK_SCROLL_UP) delta = 120;
+  else if (e->direction == GDK_SCROLL_DOWN) delta = -120;
+  else if (e->direction == GDK_SCROLL_SMOOTH) delta = static_cast<int>(-e->delta_y * 120);
+  if (!delta) return TRUE;
+  std::uint64_t wp = (static_cast<std::uint64_t>(static_cast<std::uint16_t>(delta)) << 16) | mouse_flags(e->state);
+  push_message(handle_of(data), ui::kWmMouseWheel, wp,
+               ui::make_lparam(static_cast<int>(e->x_root), static_cast<int>(e->y_root)));
+  return TRUE;
+}
+
+void on_drag_received(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* sel, guint, guint, gpointer data) {
+  gchar** uris = gtk_selection_data_get_uris(sel);
+  if (!uris) return;
+  std::vector<std::string> paths;
+  for (gchar** u = uris; *u; ++u) {
+    gchar* file = g_filename_from_uri(*u, nullptr, nullptr);
+    if (!file) continue;
+    std::string sjis;
+    if (utf8_to_sjis(file, &sjis) == 0) {
+      // '/' becomes '\' outside double-byte characters.
+      for (std::size_t i = 0; i < sjis.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(sjis[i]);
+        if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+          ++i;
+          continue;
+        }
+        if (c == '/') sjis[i] = '\\';
+      }
+      while (sjis.size() > 1 && sjis.back() == '\\') sjis.pop_back();
+      paths.push_back(sjis);
+    }
+    g_free(file);
+  }
+  g_strfreev(uris);
+  if (paths.empty()) return;
+  std::uint64_t drop;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    drop = st().next_drop++;
+    st().drops[drop] = paths;
+  }
+  push_message(handle_of(data), ui::kWmDropFiles, drop, 0);
+}
+
+void apply_style(GtkWin* w) {
+  GtkWindow* win = GTK_WINDOW(w->top);
+  bool popup = (w->style & ui::kWsPopup) != 0;
+  gtk_window_set_decorated(win, popup ? FALSE : TRUE);
+  bool resizable = (w->style & ui::kWsThickFrame) != 0;
+  gtk_window_set_resizable(win, resizable ? TRUE : FALSE);
+  gtk_window_set_keep_above(win, (w->ex_style & ui::kWsExTopmost) ? TRUE : FALSE);
+  gtk_window_set_skip_taskbar_hint(win, (w->ex_style & ui::kWsExToolWindow) ? TRUE : FALSE);
+}
+
+void apply_client_size(GtkWin* w, int width, int height) {
+  if (width < 1) width = 1;
+  if (height < 1) height = 1;
+  if (w->style & ui::kWsThickFrame) {
+    gtk_widget_set_size_request(w->area, 1, 1);
+    gtk_window_resize(GTK_WINDOW(w->top), width, height);
+  } else {
+    gtk_widget_set_size_request(w->area, width, height);
+    gtk_window_resize(GTK_WINDOW(w->top), width, height);
+  }
+}
+
+// ---- the service ----
+UiWindow gk_create_window(const UiWindowDesc* d) {
+  if (!d || !d->proc || !gtk_available() || !on_gui_thread()) return kNoWindow;
+  UiWindow h;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    h = st().next_handle++;
+    GtkWin& w = st().windows[h];
+    w.proc = d->proc;
+    w.user_data = d->user_data;
+    w.class_name = d->class_name ? d->class_name : "";
+    w.style = d->style;
+    w.ex_style = d->ex_style;
+    w.thread = std::this_thread::get_id();
+    w.x = d->x;
+    w.y = d->y;
+  }
+  GtkWin* w = live(h);
+  gpointer data = GUINT_TO_POINTER(h);
+  w->top = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  w->area = gtk_drawing_area_new();
+  gtk_container_add(GTK_CONTAINER(w->top), w->area);
+  gtk_window_set_title(GTK_WINDOW(w->top), to_utf8(d->title).c_str());
+  gtk_widget_set_can_focus(w->area, TRUE);
+  gtk_widget_add_events(w->area, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                     GDK_SCROLL_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
+  apply_style(w);
+  if (d->owner) {
+    GtkWin* o = live(d->owner);
+    if (o) gtk_window_set_transient_for(GTK_WINDOW(w->top), GTK_WINDOW(o->top));
+  }
+  apply_client_size(w, d->client_width, d->client_height);
+  w->client_w = d->client_width;
+  w->client_h = d->client_height;
+  gtk_window_move(GTK_WINDOW(w->top), d->x, d->y);
+  g_signal_connect(w->top, "delete-event", G_CALLBACK(on_delete), data);
+  g_signal_connect(w->top, "configure-event", G_CALLBACK(on_configure), data);
+  g_signal_connect(w->top, "focus-in-event", G_CALLBACK(on_focus), data);
+  g_signal_connect(w->top, "focus-out-event", G_CALLBACK(on_focus), data);
+  g_signal_connect(w->top, "window-state-event", G_CALLBACK(on_window_state), data);
+  g_signal_connect(w->top, "key-press-event", G_CALLBACK(on_key), data);
+  g_signal_connect(w->top, "key-release-event", G_CALLBACK(on_key), data);
+  g_signal_connect(w->area, "size-allocate", G_CALLBACK(on_size_allocate), data);
+  g_signal_connect(w->area, "draw", G_CALLBACK(on_draw), data);
+  g_signal_connect(w->area, "button-press-event", G_CALLBACK(on_button), data);
+  g_signal_connect(w->area, "button-release-event", G_CALLBACK(on_button), data);
+  g_signal_connect(w->area, "motion-notify-event", G_CALLBACK(on_motion), data);
+  g_signal_connect(w->area, "scroll-event", G_CALLBACK(on_scroll), data);
+  g_signal_connect(w->area, "drag-data-received", G_CALLBACK(on_drag_received), data);
+  return h;
+}
+
+std::int64_t gk_send(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  UiWndProc proc;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    auto it = st().windows.find(window);
+    // WM_DESTROY reaches a window that is being destroyed.
+    if (it == st().windows.end() || (it->second.destroying && msg != ui::kWmDestroy)) return 0;
+    proc = it->second.proc;
+    if (msg == ui::kWmPaint) it->second.paint_pending = false;
+  }
+  return proc(window, msg, wp, lp);
+}
+
+void gk_destroy_window(UiWindow window) {
+  GtkWidget* top;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(window);
+    if (!w) return;
+    w->destroying = true;
+    top = w->top;
+  }
+  gk_send(window, ui::kWmDestroy, 0, 0);
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  for (auto& [thread, queue] : st().queues)
+    for (auto q = queue.begin(); q != queue.end();) q = q->window == window ? queue.erase(q) : q + 1;
+  st().windows.erase(window);
+  if (top) gtk_widget_destroy(top);
+}
+
+int gk_is_window(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return live(window) ? 1 : 0;
+}
+void* gk_user_data(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->user_data : nullptr;
+}
+UiWindow gk_find_window(const char* class_name) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  for (auto& [h, w] : st().windows)
+    if (!w.destroying && class_name && w.class_name == class_name) return h;
+  return kNoWindow;
+}
+
+int gk_show_window(UiWindow window, int cmd) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return 0;
+  int was = w->visible ? 1 : 0;
+  GtkWindow* win = GTK_WINDOW(w->top);
+  switch (cmd) {
+    case ui::kSwHide:
+      gtk_widget_hide(w->top);
+      w->visible = false;
+      break;
+    case ui::kSwMinimize:
+    case ui::kSwShowMinimized:
+      gtk_widget_show_all(w->top);
+      gtk_window_iconify(win);
+      w->visible = true;
+      w->iconic = true;
+      break;
+    case ui::kSwMaximize:
+      gtk_widget_show_all(w->top);
+      gtk_window_maximize(win);
+      w->visible = true;
+      break;
+    case ui::kSwRestore:
+    case ui::kSwShowNormal:
+      gtk_widget_show_all(w->top);
+      if (w->iconic) gtk_window_deiconify(win);
+      else if (w->maximized) gtk_window_unmaximize(win);
+      w->iconic = false;
+      w->visible = true;
+      break;
+    default:
+      gtk_widget_show_all(w->top);
+      w->visible = true;
+      break;
+  }
+  return was;
+}
+
+int gk_is_visible(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w && w->visible ? 1 : 0;
+}
+int gk_is_iconic(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w && w->iconic ? 1 : 0;
+}
+int gk_is_maximized(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w && w->maximized ? 1 : 0;
+}
+void gk_set_title(UiWindow window, const char* title) {
+  GtkWin* w = live(window);
+  if (w && on_gui_thread()) gtk_window_set_title(GTK_WINDOW(w->top), to_utf8(title).c_str());
+}
+std::uint32_t gk_get_style(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->style : 0;
+}
+void gk_set_style(UiWindow window, std::uint32_t style, std::uint32_t ex_style) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  w->style = style;
+  w->ex_style = ex_style;
+  apply_style(w);
+  apply_client_size(w, w->client_w, w->client_h);
+}
+int gk_get_client_size(UiWindow window, int* width, int* height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  if (!w) return -1;
+  *width = w->client_w;
+  *height = w->client_h;
+  return 0;
+}
+void gk_get_frame_margins(UiWindow window, int* l, int* t, int* r, int* b) {
+  *l = *t = *r = *b = 0;
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  GdkWindow* gw = gtk_widget_get_window(w->top);
+  if (!gw) return;
+  GdkRectangle frame;
+  gdk_window_get_frame_extents(gw, &frame);
+  int ox = 0, oy = 0;
+  gdk_window_get_origin(gw, &ox, &oy);
+  int cw = gdk_window_get_width(gw), ch = gdk_window_get_height(gw);
+  *l = ox - frame.x;
+  *t = oy - frame.y;
+  *r = frame.x + frame.width - (ox + cw);
+  *b = frame.y + frame.height - (oy + ch);
+  if (*l < 0 || *t < 0 || *r < 0 || *b < 0) *l = *t = *r = *b = 0;
+}
+int gk_get_window_rect(UiWindow window, int* x, int* y, int* width, int* height) {
+  GtkWin* w = live(window);
+  if (!w) return -1;
+  int l, t, r, b;
+  gk_get_frame_margins(window, &l, &t, &r, &b);
+  int px = w->x, py = w->y;
+  if (on_gui_thread()) gtk_window_get_position(GTK_WINDOW(w->top), &px, &py);
+  *x = px;
+  *y = py;
+  *width = w->client_w + l + r;
+  *height = w->client_h + t + b;
+  return 0;
+}
+void gk_move_window(UiWindow window, int x, int y) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  gtk_window_move(GTK_WINDOW(w->top), x, y);
+}
+void gk_set_client_size(UiWindow window, int width, int height) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  apply_client_size(w, width, height);
+}
+void gk_set_foreground(UiWindow window) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  gtk_window_present(GTK_WINDOW(w->top));
+  gtk_widget_grab_focus(w->area);
+}
+UiWindow gk_focus_window() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  for (auto& [h, w] : st().windows)
+    if (!w.destroying && w.focused) return h;
+  return kNoWindow;
+}
+void gk_set_z_order(UiWindow window, int mode) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  GtkWindow* win = GTK_WINDOW(w->top);
+  gtk_window_set_keep_above(win, mode == 1 ? TRUE : FALSE);
+  if (mode == 2) {
+    if (GdkWindow* gw = gtk_widget_get_window(w->top)) gdk_window_lower(gw);
+  }
+}
+void gk_invalidate(UiWindow window) {
+  GtkWin* w = live(window);
+  if (!w) return;
+  if (on_gui_thread()) gtk_widget_queue_draw(w->area);
+}
+void gk_accept_files(UiWindow window, int accept) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return;
+  if (accept) {
+    static GtkTargetEntry uri_target = {const_cast<gchar*>("text/uri-list"), 0, 0};
+    gtk_drag_dest_set(w->area, GTK_DEST_DEFAULT_ALL, &uri_target, 1, GDK_ACTION_COPY);
+  } else {
+    gtk_drag_dest_unset(w->area);
+  }
+}
+
+int gk_get_cursor_pos(UiWindow window, int* x, int* y) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread()) return -1;
+  GdkWindow* gw = gtk_widget_get_window(w->area);
+  if (!gw) return -1;
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(gw));
+  GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+  if (!pointer) return -1;
+  gdk_window_get_device_position(gw, pointer, x, y, nullptr);
+  return 0;
+}
+void gk_get_keyboard_state(std::uint8_t state[256]) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  std::memcpy(state, st().keys, 256);
+}
+
+int gk_drop_count(std::uint64_t drop) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().drops.find(drop);
+  return it == st().drops.end() ? 0 : static_cast<int>(it->second.size());
+}
+int gk_drop_path(std::uint64_t drop, int index, std::string* out) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().drops.find(drop);
+  if (it == st().drops.end() || index < 0 || index >= static_cast<int>(it->second.size())) return -1;
+  *out = it->second[static_cast<std::size_t>(index)];
+  return 0;
+}
+void gk_drop_finish(std::uint64_t drop) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().drops.erase(drop);
+}
+
+int gk_post_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    if (!live(window)) return -1;
+  }
+  push_message(window, msg, wp, lp);
+  return 0;
+}
+void gk_post_quit_message(int code) {
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    st().queues[std::this_thread::get_id()].push_back(
+        {kNoWindow, ui::kWmQuit, static_cast<std::uint64_t>(code), 0});
+  }
+  st().queue_signal.notify_all();
+}
+
+int take_message(UiMessage* out, int remove) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto& q = st().queues[std::this_thread::get_id()];
+  if (q.empty()) return 0;
+  *out = q.front();
+  if (remove) q.pop_front();
+  return 1;
+}
+
+int gk_peek_message(UiMessage* out, int remove) {
+  if (on_gui_thread()) {
+    for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+    }
+  }
+  return take_message(out, remove);
+}
+
+int gk_get_message(UiMessage* out) {
+  for (;;) {
+    if (gk_peek_message(out, 1)) return out->message == ui::kWmQuit ? 0 : 1;
+    if (on_gui_thread()) {
+      g_main_context_iteration(nullptr, TRUE);
+    } else {
+      std::unique_lock<std::recursive_mutex> lock(st().mutex);
+      st().queue_signal.wait_for(lock, std::chrono::milliseconds(50));
+    }
+  }
+}
+
+std::int64_t gk_dispatch_message(const UiMessage* m) {
+  if (!m || m->window == kNoWindow) return 0;
+  return gk_send(m->window, m->message, m->wparam, m->lparam);
+}
+
+std::int64_t gk_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
+  if (msg == ui::kWmSysCommand) {
+    std::uint32_t cmd = static_cast<std::uint32_t>(wp) & 0xFFF0u;
+    if (cmd == ui::kScClose) return gk_send(window, ui::kWmClose, 0, 0);
+    if (cmd == ui::kScMinimize) gk_show_window(window, ui::kSwMinimize);
+    if (cmd == ui::kScMaximize) gk_show_window(window, ui::kSwMaximize);
+    if (cmd == ui::kScRestore) gk_show_window(window, ui::kSwRestore);
+    return 0;
+  }
+  if (msg == ui::kWmClose) gk_destroy_window(window);
+  return 0;
+}
+
+GtkWindow* parent_of(UiWindow owner) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(owner);
+  return w ? GTK_WINDOW(w->top) : nullptr;
+}
+
+int box_close_answer(std::uint32_t kind) {
+  switch (kind) {
+    case ui::kMbOk: return ui::kIdOk;
+    case ui::kMbYesNo: return ui::kIdNo;
+    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
+    default: return ui::kIdCancel;
+  }
+}
+
+int box_without_desktop(const char* text, const char* caption, std::uint32_t type) {
+  std::fprintf(stderr, "[%s] %s\n", to_utf8(caption).c_str(), to_utf8(text).c_str());
+  switch (type & 0xF) {
+    case ui::kMbYesNo:
+    case ui::kMbYesNoCancel: return ui::kIdYes;
+    case ui::kMbRetryCancel: return ui::kIdRetry;
+    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
+    default: return ui::kIdOk;
+  }
+}
+
+int gk_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
+  if (!gtk_available()) return box_without_desktop(text, caption, type);
+  int answer = ui::kIdOk;
+  run_on_gui_thread([&] {
+    GtkMessageType icon = GTK_MESSAGE_OTHER;
+    switch (type & 0xF0) {
+      case ui::kMbIconHand: icon = GTK_MESSAGE_ERROR; break;
+      case ui::kMbIconQuestion: icon = GTK_MESSAGE_QUESTION; break;
+      case ui::kMbIconExclamation: icon = GTK_MESSAGE_WARNING; break;
+      case ui::kMbIconInformation: icon = GTK_MESSAGE_INFO; break;
+      default: break;
+    }
+    GtkWidget* dlg = gtk_message_dialog_new(parent_of(owner), GTK_DIALOG_MODAL, icon, GTK_BUTTONS_NONE, "%s",
+                                            to_utf8(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(dlg), to_utf8(caption && *caption ? caption : "").c_str());
+    if (type & ui::kMbSystemModal) gtk_window_set_keep_above(GTK_WINDOW(dlg), TRUE);
+    std::uint32_t kind = type & 0xF;
+    auto add = [&](const char* label, int id) { gtk_dialog_add_button(GTK_DIALOG(dlg), label, id); };
+    switch (kind) {
+      case ui::kMbOkCancel: add("OK", ui::kIdOk); add("キャンセル", ui::kIdCancel); break;
+      case ui::kMbAbortRetryIgnore:
+        add("中止(_A)", ui::kIdAbort); add("再試行(_R)", ui::kIdRetry); add("無視(_I)", ui::kIdIgnore); break;
+      case ui::kMbYesNoCancel: add("はい(_Y)", ui::kIdYes); add("いいえ(_N)", ui::kIdNo); add("キャンセル", ui::kIdCancel); break;
+      case ui::kMbYesNo: add("はい(_Y)", ui::kIdYes); add("いいえ(_N)", ui::kIdNo); break;
+      case ui::kMbRetryCancel: add("再試行(_R)", ui::kIdRetry); add("キャンセル", ui::kIdCancel); break;
+      default: add("OK", ui::kIdOk); break;
+    }
+    int r = gtk_dialog_run(GTK_DIALOG(dlg));
+    gtk_widget_destroy(dlg);
+    answer = r > 0 ? r : box_close_answer(kind);
+  });
+  return answer;
+}
+
+int gk_error_dialog(UiWindow owner, const UiErrorDialog* d) {
+  if (!d) return ui::kErrorDialogExit;
+  if (!gtk_available()) {
+    std::fprintf(stderr, "[%s]\n%s\n", to_utf8(d->caption).c_str(), to_utf8(d->text).c_str());
+    return ui::kErrorDialogExit;
+  }
+  run_on_gui_thread([&] {
+    GtkWidget* dlg = gtk_dialog_new();
+    gtk_window_set_title(GTK_WINDOW(dlg), to_utf8(d->caption).c_str());
+    gtk_window_set_transient_for(GTK_WINDOW(dlg), parent_of(owner));
+    gtk_window_set_modal(GTK_WINDOW(dlg), TRUE);
+    gtk_window_set_deletable(GTK_WINDOW(dlg), FALSE);
+    gtk_window_set_position(GTK_WINDOW(dlg), GTK_WIN_POS_CENTER);
+    gtk_window_set_default_size(GTK_WINDOW(dlg), 300, 300);
+    // The text arrives with CR LF line ends; the text view wants LF.
+    std::string text = to_utf8(d->text);
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    GtkWidget* view = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_CHAR);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), lf.c_str(), -1);
+    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
+    gtk_container_add(GTK_CONTAINER(scroll), view);
+    GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dlg));
+    gtk_box_pack_start(GTK_BOX(content), scroll, TRUE, TRUE, 4);
+    if (d->edit_button) {
+      GtkWidget* edit = gtk_dialog_add_button(GTK_DIALOG(dlg), "編集(_E)", ui::kErrorDialogEdit);
+      gtk_widget_set_sensitive(edit, d->edit_button == 2 ? TRUE : FALSE);
+    }
+    gtk_dialog_add_button(GTK_DIALOG(dlg), "終了(_X)", ui::kErrorDialogExit);
+    gtk_dialog_set_default_response(GTK_DIALOG(dlg), d->edit_button == 2 ? ui::kErrorDialogEdit
+                                                                          : ui::kErrorDialogExit);
+    gtk_widget_show_all(dlg);
+    for (;;) {
+      int r = gtk_dialog_run(GTK_DIALOG(dlg));
+      if (r == ui::kErrorDialogExit) break;
+      if (r == ui::kErrorDialogEdit) {
+        if (d->on_edit) d->on_edit(d->context);
+        continue;
+      }
+      // The dialog has no close button; anything else (the window manager
+      // closing it, the dialog being destroyed) ends it as the exit button.
+      if (r == GTK_RESPONSE_DELETE_EVENT || r == GTK_RESPONSE_NONE) break;
+    }
+    gtk_widget_destroy(dlg);
+  });
+  return ui::kErrorDialogExit;
+}
+
+GdkMonitor* primary_monitor() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return nullptr;
+  GdkMonitor* m = gdk_display_get_primary_monitor(display);
+  if (!m && gdk_display_get_n_monitors(display) > 0) m = gdk_display_get_monitor(display, 0);
+  return m;
+}
+
+int gk_get_desktop_size(int* width, int* height, int* bits, int* refresh) {
+  if (!gtk_available()) return -1;
+  int result = -1;
+  run_on_gui_thread([&] {
+    GdkMonitor* m = primary_monitor();
+    if (!m) return;
+    GdkRectangle r;
+    gdk_monitor_get_geometry(m, &r);
+    *width = r.width;
+    *height = r.height;
+    GdkScreen* screen = gdk_screen_get_default();
+    GdkVisual* visual = screen ? gdk_screen_get_system_visual(screen) : nullptr;
+    int depth = visual ? gdk_visual_get_depth(visual) : 24;
+    *bits = depth >= 24 ? 32 : depth;
+    int mhz = gdk_monitor_get_refresh_rate(m);
+    *refresh = mhz > 0 ? (mhz + 500) / 1000 : 60;
+    result = 0;
+  });
+  return result;
+}
+
+int gk_get_work_area(int* x, int* y, int* width, int* height) {
+  if (!gtk_available()) return -1;
+  int result = -1;
+  run_on_gui_thread([&] {
+    GdkMonitor* m = primary_monitor();
+    if (!m) return;
+    GdkRectangle r;
+    gdk_monitor_get_workarea(m, &r);
+    *x = r.x;
+    *y = r.y;
+    *width = r.width;
+    *height = r.height;
+    result = 0;
+  });
+  return result;
+}
+
+}  // namespace
+
+const PlatformUi kGtkUi = {
+    gtk_available,       gk_create_window,    gk_destroy_window,    gk_is_window,
+    gk_user_data,         gk_find_window,      gk_show_window,       gk_is_visible,
+    gk_is_iconic,         gk_is_maximized,     gk_set_title,         gk_get_style,
+    gk_set_style,         gk_get_client_size,  gk_get_window_rect,   gk_get_frame_margins,
+    gk_move_window,       gk_set_client_size,  gk_set_foreground,    gk_focus_window,
+    gk_set_z_order,       gk_invalidate,       gk_accept_files,      gk_get_cursor_pos,
+    gk_get_keyboard_state, gk_drop_count,      gk_drop_path,         gk_drop_finish,
+    gk_post_message,      gk_post_quit_message, gk_send,             gk_peek_message,
+    gk_get_message,       gk_dispatch_message, gk_def_window_proc,   gk_message_box,
+    gk_error_dialog,      gk_get_desktop_size, gk_get_work_area,
+};

@@ -1,0 +1,156 @@
+// The layer image record: creation, freeing, the pixel-buffer allocator and
+// the clean-up of transparent pixels.
+#include "engine/image/layer_image.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "engine/frame/errors.h"
+#include "engine/frame/messages.h"
+#include "engine/frame/sjis_text.h"
+#include "engine/image/gif_decode.h"
+
+u32 g_transparent_fill_colour = 0x00808080u;
+LayerReleaseHooks g_layer_release_hooks = {nullptr, nullptr, nullptr};
+
+namespace {
+constexpr const char* kImageTooLargeText = "ＣＧサイズが大きすぎます。X=%d, Y=%d";
+
+char* new_name_buffer() {
+  char* b = static_cast<char*>(std::calloc(kLayerNameSize, 1));
+  return b;
+}
+}  // namespace
+
+LayerImage* new_layer_image() {
+  LayerImage* image = new (std::nothrow) LayerImage();
+  if (image) {
+    image->mask_name = new_name_buffer();
+    image->second_name = new_name_buffer();
+    if (image->mask_name && image->second_name) return image;
+    std::free(image->mask_name);
+    std::free(image->second_name);
+    delete image;
+  }
+  report_error_code(100010, 1);
+  return nullptr;
+}
+
+void free_layer_image(LayerImage* image) {
+  if (!image) return;
+  if (image->emote_player && g_layer_release_hooks.release_emote_player)
+    g_layer_release_hooks.release_emote_player(image);
+  if (g_layer_release_hooks.release_textures) g_layer_release_hooks.release_textures(image);
+  if (image->frame_set && g_layer_release_hooks.release_frame_set) g_layer_release_hooks.release_frame_set(image);
+  free_gif_frames(image);
+  std::free(image->owned_pixels);
+  std::free(image->tone_pixels);
+  std::free(image->mask_name);
+  std::free(image->second_name);
+  delete image;
+}
+
+int release_layer_image(LayerImage* image) {
+  if (!image) return -1;
+  if (image->ref_count > 0) image->ref_count--;
+  if (image->ref_count > 0) return 0;
+  // Only the last holder takes the E-mote player, the textures and the
+  // buffers with it: a node that shares the record keeps them all.
+  free_layer_image(image);
+  return 1;
+}
+
+u32* alloc_image_buffer(u32* old, i32 width, i32 height, const char* file_name) {
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) {
+    show_error_box("", sjis_message(kImageTooLargeText), width, height);
+    report_error_code(100010, 1);
+    return nullptr;
+  }
+  const u64 bytes = image_buffer_bytes(width, height);
+  void* p = old ? std::realloc(old, static_cast<std::size_t>(bytes)) : std::malloc(static_cast<std::size_t>(bytes));
+  if (!p) {
+    report_error_code(file_name ? 100010 : 104030, 1);
+    return nullptr;
+  }
+  return static_cast<u32*>(p);
+}
+
+void install_image_buffer(LayerImage* image, u32* buffer, i32 width, i32 height) {
+  // A realloc may have moved the buffer: pixels must not keep the old address.
+  image->owned_pixels = buffer;
+  image->pixels = buffer;
+  image->width = width;
+  image->height = height;
+}
+
+int replace_layer_pixels(LayerImage* image, u32* buffer, i32 width, i32 height) {
+  if (image->owned_pixels != buffer) std::free(image->owned_pixels);
+  std::free(image->tone_pixels);
+  image->tone_pixels = nullptr;
+  image->tone_stamp = 0;
+  image->owned_pixels = buffer;
+  image->pixels = buffer;
+  image->width = width;
+  image->height = height;
+  image->loaded_width = width;
+  image->loaded_height = height;
+  return 0;
+}
+
+void drop_tone_pixels(LayerImage* image) {
+  std::free(image->tone_pixels);
+  image->tone_pixels = nullptr;
+  image->tone_stamp = 0;
+  image->pixels = image->owned_pixels;
+}
+
+void normalize_transparent_pixels(LayerImage* image) {
+  u32* p = image->owned_pixels;
+  if (!p || image->width < 1 || image->height < 1) return;
+  const u64 count = static_cast<u64>(image->width) * static_cast<u64>(image->height);
+  const u32 fill = g_transparent_fill_colour;
+  for (u64 i = 0; i < count; ++i)
+    if ((p[i] >> 24) == 0) p[i] = fill;
+}
+
+void set_layer_name_buffer(char* buffer, const char* text) {
+  if (!buffer) return;
+  if (!text) {
+    buffer[0] = 0;
+    return;
+  }
+  std::size_t n = 0;
+  while (text[n]) {
+    const std::size_t step = (is_sjis_lead(static_cast<unsigned char>(text[n])) && text[n + 1]) ? 2 : 1;
+    if (n + step > static_cast<std::size_t>(kLayerNameSize - 1)) break;
+    n += step;
+  }
+  std::memcpy(buffer, text, n);
+  buffer[n] = 0;
+}
+
+int alloc_window_image(LayerImage** slot, i32 width, i32 height) {
+  free_layer_image(*slot);
+  *slot = nullptr;
+  LayerImage* image = new_layer_image();
+  if (!image) return 1;
+  // A window image keeps the first tone pair and the scales at 0.
+  image->tone_level = 0;
+  image->tone_colour = 0;
+  image->scale_x = 0;
+  image->scale_y = 0;
+  image->width = width;
+  image->height = height;
+  image->loaded_width = width;
+  image->loaded_height = height;
+  u32* buffer = alloc_image_buffer(nullptr, width, height, nullptr);
+  if (!buffer) {
+    free_layer_image(image);
+    return 1;
+  }
+  image->owned_pixels = buffer;
+  image->pixels = buffer;
+  *slot = image;
+  return 0;
+}

@@ -5,16 +5,25 @@
 #include <vector>
 
 struct PlatformProcess {
-  // Starts program (a Shift-JIS path) with the arguments; nothing waits.
-  // Returns 0 when started, -1 otherwise.
+  // Starts program (a Shift-JIS path, found case-insensitively) with the
+  // arguments, each passed as one argument in UTF-8 (no shell, no quoting).
+  // A name without a folder that is not in the current folder is searched in
+  // PATH; a name ending in ".exe" that is not found is tried without it.
+  // Started programs get a process group of their own and nothing waits for
+  // them. Returns 0 when started, -1 otherwise. Any thread.
   int (*start_program)(const char* sjis_program, const std::vector<std::string>& sjis_args);
-  // Opens a file or address with the desktop's default program. 0 or -1.
+  // Opens a file (a Shift-JIS path) or an address ("scheme://...", "mailto:")
+  // with the desktop's default program (xdg-open). 0 when xdg-open started,
+  // -1 when the file is missing or xdg-open cannot start.
   int (*open_with_shell)(const char* sjis_target);
   // True-case path of the running program file, Shift-JIS, '\' separators
-  // (for example "\home\me\game\k_lumbrane").
+  // (for example "\home\me\game\k_lumbrane"); empty when it has no Shift-JIS
+  // form.
   std::string (*program_path)();
-  // The user's application-data and documents folders, Shift-JIS with '\'
-  // separators and no trailing separator; not created.
+  // The user's application-data folder ($XDG_DATA_HOME, else
+  // ~/.local/share) and documents folder (XDG_DOCUMENTS_DIR of
+  // user-dirs.dirs, else ~/Documents), Shift-JIS with '\' separators and no
+  // trailing separator; not created; empty when they have no Shift-JIS form.
   std::string (*app_data_folder)();
   std::string (*documents_folder)();
 };
@@ -22,7 +31,8 @@ struct PlatformProcess {
 extern const PlatformProcess kPosixProcess;
 
 // Recorder: start_program and open_with_shell append to the log and return
-// the scripted result (0 by default).
+// the scripted result (0 by default). The folders are the real ones unless
+// set with fake_process_set_paths.
 extern const PlatformProcess kFakeProcess;
 struct FakeProcessCall {
   std::string program;  // or the target of open_with_shell
@@ -31,3 +41,9 @@ struct FakeProcessCall {
 };
 std::vector<FakeProcessCall>& fake_process_calls();
 void fake_process_set_result(int result);
+// Scripted program path and folders (Shift-JIS); an empty text keeps the real
+// one.
+void fake_process_set_paths(const std::string& program_path, const std::string& app_data,
+                            const std::string& documents);
+// Clears the log, the scripted result and the scripted paths.
+void fake_process_reset();

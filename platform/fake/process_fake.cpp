@@ -1,0 +1,64 @@
+// The recording process starter: nothing is started; each call is logged.
+#include <mutex>
+
+#include "platform/process.h"
+
+namespace {
+std::mutex g_mutex;
+int g_result = 0;
+std::string g_program_path, g_app_data, g_documents;
+
+int fake_start_program(const char* program, const std::vector<std::string>& args) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  fake_process_calls().push_back(FakeProcessCall{program ? program : "", args, false});
+  return g_result;
+}
+
+int fake_open_with_shell(const char* target) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  fake_process_calls().push_back(FakeProcessCall{target ? target : "", {}, true});
+  return g_result;
+}
+
+std::string scripted_or(const std::string& scripted, std::string (*real)()) {
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    if (!scripted.empty()) return scripted;
+  }
+  return real();
+}
+
+std::string fake_program_path() { return scripted_or(g_program_path, kPosixProcess.program_path); }
+std::string fake_app_data_folder() { return scripted_or(g_app_data, kPosixProcess.app_data_folder); }
+std::string fake_documents_folder() { return scripted_or(g_documents, kPosixProcess.documents_folder); }
+}  // namespace
+
+const PlatformProcess kFakeProcess = {fake_start_program, fake_open_with_shell, fake_program_path,
+                                      fake_app_data_folder, fake_documents_folder};
+
+std::vector<FakeProcessCall>& fake_process_calls() {
+  static std::vector<FakeProcessCall> calls;
+  return calls;
+}
+
+void fake_process_set_result(int result) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_result = result;
+}
+
+void fake_process_set_paths(const std::string& program_path, const std::string& app_data,
+                            const std::string& documents) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_program_path = program_path;
+  g_app_data = app_data;
+  g_documents = documents;
+}
+
+void fake_process_reset() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  fake_process_calls().clear();
+  g_result = 0;
+  g_program_path.clear();
+  g_app_data.clear();
+  g_documents.clear();
+}

@@ -1,0 +1,187 @@
+// Starting programs, the program path and the user's folders, and the
+// recording fake.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/process.h"
+
+namespace {
+
+std::string read_text(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Waits (a bounded time) until the file exists; programs started write their
+// answer to a temporary name and rename it, so it is complete once seen.
+bool wait_for_file(const std::string& path) {
+  for (int i = 0; i < 1000; ++i) {
+    if (access(path.c_str(), F_OK) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kl_process_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string dir_;
+};
+
+TEST_F(ProcessTest, StartsAProgramWithItsArgumentsUnchanged) {
+  const std::string out = dir_ + "/args.txt";
+  // Each argument arrives whole, converted to UTF-8; nothing is split at
+  // spaces or read by a shell.
+  std::vector<std::string> args = {"-c", "printf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0\"", out,
+                                   "two words", "\x93\xFA\x96\x7B", "$HOME;*"};
+  ASSERT_EQ(kPosixProcess.start_program("\\bin\\sh", args), 0);
+  ASSERT_TRUE(wait_for_file(out));
+  EXPECT_EQ(read_text(out), "two words\n日本\n$HOME;*\n");
+}
+
+TEST_F(ProcessTest, FindsTheProgramFileLikeWindows) {
+  // A program file in another case, and a name given with ".exe".
+  const std::string script = dir_ + "/Run.sh";
+  {
+    std::ofstream f(script);
+    f << "#!/bin/sh\necho \"$1\" > \"$2.tmp\" && mv \"$2.tmp\" \"$2\"\n";
+  }
+  ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+  std::string sjis_dir = dir_;
+  for (char& c : sjis_dir)
+    if (c == '/') c = '\\';
+  ASSERT_EQ(kPosixProcess.start_program((sjis_dir + "\\RUN.SH").c_str(), {"first", dir_ + "/a"}), 0);
+  ASSERT_TRUE(wait_for_file(dir_ + "/a"));
+  EXPECT_EQ(read_text(dir_ + "/a"), "first\n");
+  ASSERT_EQ(rename(script.c_str(), (dir_ + "/Run").c_str()), 0);
+  ASSERT_EQ(kPosixProcess.start_program((sjis_dir + "\\run.exe").c_str(), {"second", dir_ + "/b"}), 0);
+  ASSERT_TRUE(wait_for_file(dir_ + "/b"));
+  EXPECT_EQ(read_text(dir_ + "/b"), "second\n");
+  // A bare name is searched in PATH, with ".exe" dropped when needed.
+  EXPECT_EQ(kPosixProcess.start_program("true.exe", {}), 0);
+  EXPECT_EQ(kPosixProcess.start_program("kl-no-such-program.exe", {}), -1);
+  EXPECT_EQ(kPosixProcess.start_program((sjis_dir + "\\missing").c_str(), {}), -1);
+  EXPECT_EQ(kPosixProcess.start_program("", {}), -1);
+  EXPECT_EQ(kPosixProcess.open_with_shell((sjis_dir + "\\missing.txt").c_str()), -1);
+}
+
+TEST(ProcessPaths, ProgramPathIsShiftJisWithBackslashes) {
+  std::string path = kPosixProcess.program_path();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path[0], '\\');
+  EXPECT_EQ(path.find('/'), std::string::npos);
+  EXPECT_EQ(path.substr(path.rfind('\\') + 1), "test_platform");
+}
+
+TEST_F(ProcessTest, UserFoldersFollowTheXdgSettings) {
+  ScopedEnv home("HOME", dir_.c_str());
+  ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+  std::string sjis_home = dir_;
+  for (char& c : sjis_home)
+    if (c == '/') c = '\\';
+  {
+    ScopedEnv data("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(kPosixProcess.app_data_folder(), sjis_home + "\\.local\\share");
+  }
+  {
+    ScopedEnv data("XDG_DATA_HOME", "/srv/data/");
+    EXPECT_EQ(kPosixProcess.app_data_folder(), "\\srv\\data");
+  }
+  {
+    ScopedEnv data("XDG_DATA_HOME", "relative/ignored");
+    EXPECT_EQ(kPosixProcess.app_data_folder(), sjis_home + "\\.local\\share");
+  }
+  EXPECT_EQ(kPosixProcess.documents_folder(), sjis_home + "\\Documents");
+  ASSERT_EQ(mkdir((dir_ + "/.config").c_str(), 0755), 0);
+  {
+    std::ofstream f(dir_ + "/.config/user-dirs.dirs");
+    f << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+         "XDG_DOCUMENTS_DIR=\"$HOME/My \\\"Docs\\\" \xE6\x96\x87\xE6\x9B\xB8\"\n";
+  }
+  EXPECT_EQ(kPosixProcess.documents_folder(), sjis_home + "\\My \"Docs\" \x95\xB6\x8F\x91");
+  {
+    std::ofstream f(dir_ + "/.config/user-dirs.dirs");
+    f << "XDG_DOCUMENTS_DIR=\"/data/docs\"\n";
+  }
+  EXPECT_EQ(kPosixProcess.documents_folder(), "\\data\\docs");
+  {
+    std::ofstream f(dir_ + "/.config/user-dirs.dirs");
+    f << "XDG_DOCUMENTS_DIR=\"docs\"\n";  // not a path the format allows
+  }
+  EXPECT_EQ(kPosixProcess.documents_folder(), sjis_home + "\\Documents");
+  ASSERT_EQ(mkdir((dir_ + "/cfg").c_str(), 0755), 0);
+  {
+    std::ofstream f(dir_ + "/cfg/user-dirs.dirs");
+    f << "XDG_DOCUMENTS_DIR=\"$HOME/Elsewhere\"\n";
+  }
+  ScopedEnv config2("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str());
+  EXPECT_EQ(kPosixProcess.documents_folder(), sjis_home + "\\Elsewhere");
+}
+
+TEST(FakeProcess, RecordsCallsAndScriptedAnswers) {
+  fake_process_reset();
+  EXPECT_EQ(g_platform.process, &kFakeProcess);
+  EXPECT_EQ(g_platform.process->start_program("Vornset.exe", {"/ztcfg"}), 0);
+  fake_process_set_result(-1);
+  EXPECT_EQ(g_platform.process->open_with_shell("readme.txt"), -1);
+  ASSERT_EQ(fake_process_calls().size(), 2u);
+  EXPECT_EQ(fake_process_calls()[0].program, "Vornset.exe");
+  EXPECT_EQ(fake_process_calls()[0].args, std::vector<std::string>{"/ztcfg"});
+  EXPECT_FALSE(fake_process_calls()[0].shell);
+  EXPECT_EQ(fake_process_calls()[1].program, "readme.txt");
+  EXPECT_TRUE(fake_process_calls()[1].shell);
+
+  fake_process_set_paths("\\game\\k_lumbrane", "\\appdata", "");
+  EXPECT_EQ(g_platform.process->program_path(), "\\game\\k_lumbrane");
+  EXPECT_EQ(g_platform.process->app_data_folder(), "\\appdata");
+  EXPECT_EQ(g_platform.process->documents_folder(), kPosixProcess.documents_folder());
+  fake_process_reset();
+  EXPECT_TRUE(fake_process_calls().empty());
+  EXPECT_EQ(g_platform.process->program_path(), kPosixProcess.program_path());
+  EXPECT_EQ(g_platform.process->start_program("x", {}), 0);
+  fake_process_reset();
+}
+
+}  // namespace

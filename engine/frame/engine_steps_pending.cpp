@@ -5,8 +5,6 @@
 
 int read_engine_settings() { return 0; }
 int resolve_save_folder() { return 0; }
-int init_name_swap_table() { return 0; }
-int build_archive_index() { return 0; }
 int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
 void seed_script_random(u32 seed) {}

@@ -318,6 +318,11 @@ struct PlatformUi {
   int (*get_desktop_size)(int* width, int* height, int* bits, int* refresh);
   // The primary monitor's work area (the desktop without panels). 0 or -1.
   int (*get_work_area)(int* x, int* y, int* width, int* height);
+
+  // ---- programs ----
+  // The program the desktop opens this kind of file with (a text editor for
+  // a script), as a Shift-JIS path. 0, or -1 when there is none.
+  int (*find_associated_program)(const char* sjis_file, std::string* sjis_program);
 };
 
 extern const PlatformUi kGtkUi;
@@ -341,6 +346,8 @@ void fake_ui_set_key(int vk, int down);
 std::uint64_t fake_ui_make_drop(const std::vector<std::string>& sjis_paths);
 // 1 while the drop was not finished.
 int fake_ui_drop_alive(std::uint64_t drop);
+// The program find_associated_program answers ("" answers -1, the default).
+void fake_ui_set_associated_program(const std::string& sjis_program);
 // The user clicking the window's close button: queues WM_SYSCOMMAND SC_CLOSE.
 void fake_ui_click_close(UiWindow window);
 

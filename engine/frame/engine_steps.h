@@ -79,6 +79,22 @@ void post_main_window_close();
 void set_main_window_close_state(int state);
 // Brings the main window forward (another copy of the program was started).
 void bring_main_window_forward();
+// The window procedure's calls into other parts:
+void present_window_frame(int window);  // WM_PAINT and activation: show the frame
+// Size and position messages (WM_MOVE, WM_SIZE, WM_SIZING, WM_GETMINMAXINFO,
+// WM_WINDOWPOSCHANGED) for the screen-mode handlers.
+void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam);
+// 1 when the window's root image has a non-transparent pixel (low 24 bits
+// not 0) at client position x, y (the opaque-press switch).
+int window_pixel_opaque(int window, i32 x, i32 y);
+// Destroys menu set 0's menus and nulls their handles (main window closed).
+void destroy_main_menus();
+// The game clocks (paused while a box or the error dialog is open) and the
+// engine clocks (paused while the caption is dragged).
+void game_clock_pause();
+void game_clock_resume();
+void engine_clock_pause();
+void engine_clock_resume();
 
 // ---- shut-down (shutdown_engine, in its order) ----
 void stop_pixel_workers();           // wake and join every worker

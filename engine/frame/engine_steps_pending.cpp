@@ -3,8 +3,8 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int read_engine_settings() { return 0; }
-int resolve_save_folder() { return 0; }
+int init_name_swap_table() { return 0; }
+int build_archive_index() { return 0; }
 int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
 void seed_script_random(u32 seed) {}
@@ -14,15 +14,11 @@ void init_var_ops() {}
 void init_expr_ops(int mode) {}
 void set_all_error_switches() {}
 void probe_directx_version() {}
-int create_window_records() { return 0; }
 int load_engine_config() { return 0; }
 void get_logical_screen_size(i32* width, i32* height) {
   *width = 800;
   *height = 600;
 }
-int setup_screen_record(int window) { return 0; }
-int create_main_window() { return 0; }
-int create_menu_strip_window() { return 0; }
 int create_system_objects() { return 0; }
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
@@ -34,13 +30,6 @@ int start_sound_system() { return 0; }
 void reset_engine_clocks() {}
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }
-void get_desktop_metrics(i32 metrics[4]) {
-  metrics[0] = 1920;
-  metrics[1] = 1080;
-  metrics[2] = 32;
-  metrics[3] = 60;
-}
-void set_error_dialog_caption(const char* caption) {}
 void theora_movie_step() {}
 void update_input_state() {}
 void poll_window_input() {}
@@ -48,24 +37,12 @@ int run_script_tasks() { return 0; }
 void detect_layer_changes() {}
 int frame_draw_allowed() { return 1; }
 int draw_window(int window) { return 0; }
-void show_main_window_first_frame() {}
 void update_fullscreen_menu_strip() {}
 int request_window_repaint(int window) { return 0; }
 void reset_dirty_state() {}
 void show_pending_popup_menu() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
-// Without windows the close request is the only message: it ends the run.
-namespace {
-std::atomic<u8> g_close_posted{0};
-}  // namespace
-int pump_window_messages(int (*gate)()) { return g_close_posted.exchange(0) ? 1 : 0; }
-void post_main_window_close() {
-  g_quit_requested = 1;
-  g_close_posted = 1;
-}
-void set_main_window_close_state(int state) {}
-void bring_main_window_forward() {}
 void stop_pixel_workers() {}
 void release_emote() {}
 void release_d3d() {}
@@ -78,4 +55,11 @@ void free_font_slots() {}
 void free_memory_save_slots() {}
 void close_flash_host() {}
 void unload_optional_plugins() {}
-void destroy_windows() {}
+void present_window_frame(int window) {}
+void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {}
+int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
+void destroy_main_menus() {}
+void game_clock_pause() {}
+void game_clock_resume() {}
+void engine_clock_pause() {}
+void engine_clock_resume() {}

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 struct ErrorArg {
   enum Kind : std::uint8_t { kInt, kUnsigned, kDouble, kText } kind;
@@ -62,6 +63,53 @@ void show_error_box(const char* caption, const char* fmt, const A&... a) {
   show_error_box_v(caption, fmt, args, static_cast<int>(sizeof...(A)));
 }
 
+// ---- the texts ----
+// Texts of "ztbin\zte.zbn": up to 256 (number, text) pairs in file order; the
+// first pair of a number wins. Filled by the reader of the compiled engine
+// files through set_error_text_table.
+struct ErrorTextEntry {
+  std::uint32_t number = 0;
+  std::string text;  // Shift-JIS
+};
+struct ErrorTextTable {
+  static constexpr std::size_t kMaxEntries = 256;
+  std::vector<ErrorTextEntry> entries;
+};
+// Keeps the table (entries past the 256th are dropped).
+void set_error_text_table(const ErrorTextTable& table);
+const ErrorTextTable& error_text_table();
+// The text of a number (Shift-JIS): a built-in text, else the table's, else
+// the default text.
+const char* error_text_for_code(std::uint32_t number);
+
+// ---- the position prefix ----
+// Asked for the script position of a report: returns 1 and fills the current
+// task's script file name (Shift-JIS, as the script list names it) and the
+// line of its current instruction, or 0 when no script task is current. Set
+// by the script side; none set means "no position".
+using ScriptPositionHook = int (*)(std::string* script_file, std::uint32_t* line);
+void set_script_position_hook(ScriptPositionHook hook);
+
+// ---- the error dialog ----
+// Editor button switch of the engine configuration: 1 offers the button that
+// opens the script in an outside text editor at the failing line.
+void set_error_editor_button(std::uint8_t on);
+// set_error_dialog_caption (engine_steps.h) sets the caption; the default is
+// "ZE-TAR Debug Info.".
+// The message with every LF turned into CR LF (the dialog's text form).
+std::string dialog_text_crlf(const char* text);
+// The parameters that open path at line in the editor program (matched by
+// its file name, case-insensitively), already split into arguments the way
+// a Windows command line is split.
+std::vector<std::string> editor_arguments(const char* program, const char* path, std::uint32_t line);
+// Shows the error dialog with message (at most once per run).
+void show_error_dialog(const char* message);
+// The file and line of the last report (empty and 1 without a position).
+const std::string& error_stored_file();
+std::uint32_t error_stored_line();
+// Opens the stored script in the editor (the dialog's edit button).
+void open_script_in_editor();
+
 // What the reporter did, kept for the tests (and the debug log): every report
 // counts, the last number, fatal flag and built message are kept, and every
 // box shown is recorded.
@@ -73,6 +121,10 @@ struct ErrorReportLog {
   std::uint32_t box_count = 0;
   std::string last_box_caption;
   std::string last_box_text;
+  // Error dialogs shown (at most one a run) and the last one's text.
+  std::uint32_t dialog_count = 0;
+  std::string last_dialog_text;
 };
 extern ErrorReportLog g_error_report_log;
+// Clears the log and the once-a-run dialog guard (a test's fresh run).
 void reset_error_report_log();

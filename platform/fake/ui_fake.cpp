@@ -39,6 +39,7 @@ struct FakeState {
   std::map<std::uint64_t, std::vector<std::string>> drops;
   std::uint64_t next_drop = 0x1000;
   UiWindow focus = kNoWindow;
+  std::string associated_program;
 };
 
 FakeState& st() {
@@ -357,6 +358,13 @@ int fake_get_work_area(int* x, int* y, int* width, int* height) {
   return 0;
 }
 
+int fake_find_associated_program(const char*, std::string* program) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (st().associated_program.empty()) return -1;
+  *program = st().associated_program;
+  return 0;
+}
+
 }  // namespace
 
 const PlatformUi kFakeUi = {
@@ -369,7 +377,7 @@ const PlatformUi kFakeUi = {
     fake_get_keyboard_state, fake_drop_count,    fake_drop_path,         fake_drop_finish,
     fake_post_message,    fake_post_quit_message, fake_send,             fake_peek_message,
     fake_get_message,     fake_dispatch_message, fake_def_window_proc,   fake_message_box,
-    fake_error_dialog,    fake_get_desktop_size, fake_get_work_area,
+    fake_error_dialog,    fake_get_desktop_size, fake_get_work_area,    fake_find_associated_program,
 };
 
 void fake_ui_reset() {
@@ -393,6 +401,11 @@ void fake_ui_reset() {
   for (auto& k : s.keys) k = 0;
   s.drops.clear();
   s.focus = kNoWindow;
+  s.associated_program.clear();
+}
+void fake_ui_set_associated_program(const std::string& program) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().associated_program = program;
 }
 void fake_ui_set_available(int available) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);

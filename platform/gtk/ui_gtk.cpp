@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/platform.h"
 #include "platform/ui.h"
 
 namespace {
@@ -205,6 +206,25 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
   // system command that the window procedure may refuse.
   push_message(handle_of(data), ui::kWmSysCommand, ui::kScClose, 0);
   return TRUE;
+}
+
+// The toplevel went away without destroy_window (another program destroyed
+// it): the procedure still hears WM_DESTROY, so the run learns of it.
+void on_destroy(GtkWidget*, gpointer data) {
+  UiWindow h = handle_of(data);
+  UiWndProc proc = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    auto it = st().windows.find(h);
+    if (it == st().windows.end() || it->second.destroying) return;
+    it->second.destroying = true;
+    proc = it->second.proc;
+  }
+  proc(h, ui::kWmDestroy, 0, 0);
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  for (auto& [thread, queue] : st().queues)
+    for (auto q = queue.begin(); q != queue.end();) q = q->window == h ? queue.erase(q) : q + 1;
+  st().windows.erase(h);
 }
 
 gboolean on_configure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
@@ -421,6 +441,7 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
   w->client_h = d->client_height;
   gtk_window_move(GTK_WINDOW(w->top), d->x, d->y);
   g_signal_connect(w->top, "delete-event", G_CALLBACK(on_delete), data);
+  g_signal_connect(w->top, "destroy", G_CALLBACK(on_destroy), data);
   g_signal_connect(w->top, "configure-event", G_CALLBACK(on_configure), data);
   g_signal_connect(w->top, "focus-in-event", G_CALLBACK(on_focus), data);
   g_signal_connect(w->top, "focus-out-event", G_CALLBACK(on_focus), data);
@@ -893,6 +914,29 @@ int gk_get_work_area(int* x, int* y, int* width, int* height) {
   return result;
 }
 
+int gk_find_associated_program(const char* sjis_file, std::string* sjis_program) {
+  std::string real;
+  if (!sjis_file || g_platform.files->resolve(sjis_file, &real) < 0) return -1;
+  gboolean uncertain = FALSE;
+  gchar* type = g_content_type_guess(real.c_str(), nullptr, 0, &uncertain);
+  if (!type) return -1;
+  GAppInfo* app = g_app_info_get_default_for_type(type, FALSE);
+  if (!app) app = g_app_info_get_default_for_type("text/plain", FALSE);
+  g_free(type);
+  if (!app) return -1;
+  const char* exe = g_app_info_get_executable(app);
+  gchar* full = exe ? g_find_program_in_path(exe) : nullptr;
+  int result = -1;
+  std::string sjis;
+  if (full && utf8_to_sjis(full, &sjis) == 0) {
+    *sjis_program = sjis;
+    result = 0;
+  }
+  g_free(full);
+  g_object_unref(app);
+  return result;
+}
+
 }  // namespace
 
 const PlatformUi kGtkUi = {
@@ -905,5 +949,5 @@ const PlatformUi kGtkUi = {
     gk_get_keyboard_state, gk_drop_count,      gk_drop_path,         gk_drop_finish,
     gk_post_message,      gk_post_quit_message, gk_send,             gk_peek_message,
     gk_get_message,       gk_dispatch_message, gk_def_window_proc,   gk_message_box,
-    gk_error_dialog,      gk_get_desktop_size, gk_get_work_area,
+    gk_error_dialog,      gk_get_desktop_size, gk_get_work_area,   gk_find_associated_program,
 };

@@ -1,0 +1,136 @@
+// The engine's windows: the 4 window records (window 0 is the main window,
+// 1-3 the sub windows of the window command), their creation, the main
+// window procedure and its answers, the menu-strip window, the message pump
+// and the dropped-file list.
+#pragma once
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "engine/frame/types.h"
+#include "platform/ui.h"
+
+struct ObjectNode;
+struct LayerImage;
+
+constexpr int kWindowCount = 4;
+
+// Close states of a window.
+constexpr u8 kCloseScriptDecides = 0;  // a close request is only recorded
+constexpr u8 kCloseAsk = 1;            // ask before closing
+constexpr u8 kCloseClosing = 2;        // closing (request_close)
+constexpr u8 kCloseKeepRunning = 3;    // close without ending the run
+
+// The header for presenting the window image (a BITMAPINFOHEADER's fields).
+struct WindowBitmapHeader {
+  u32 size = 40;
+  i32 width = 0;
+  i32 height = 0;  // presentation writes it negative (top-down rows)
+  u16 planes = 1;
+  u16 bit_count = 32;
+};
+
+struct WindowRect {
+  i32 left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct WindowRecord {
+  i32 index = 0;
+  i32 position_x = 0, position_y = 0;
+  i32 logical_width = 0, logical_height = 0;
+  u32 alpha = 256;
+  u8 show_at_first_frame = 0;
+  u8 class_registered = 0;
+  u8 close_state = kCloseAsk;
+  u8 maximise_allowed = 0;
+  u8 minimise_allowed = 1;
+  std::string title;       // Shift-JIS
+  std::string class_name;  // Shift-JIS
+  std::string menu_name;   // menu definition shown as the menu bar
+  ObjectNode* root_layer = nullptr;
+  LayerImage* own_image = nullptr;
+  u32 drawn_flag = 1;
+  WindowRect client_rect;
+  UiWindow handle = kNoWindow;
+  u8 focused = 0;
+  i32 mouse_x = 0, mouse_y = 0;
+  u8 outside = 0, outside_margin = 0;
+  u8 input_flags[3] = {1, 1, 1};
+  WindowBitmapHeader bitmap_header;
+  u8 shown = 0;  // the shown flag of the window command
+};
+
+// The window table (4 records, made by create_window_records) and the slot
+// table (-1: no window; the index while the window exists).
+extern WindowRecord* g_windows[kWindowCount];
+extern i32 g_window_slots[kWindowCount];
+
+// Switches from the engine configuration that the windows read.
+struct WindowConfig {
+  std::string main_title = "k_lumbrane";  // Shift-JIS
+  u8 show_at_first_frame = 1;  // window 0 is shown after the first frame
+  u8 frame = 1;                // window 0 has a caption and frame
+  u8 resizable = 0;            // window 0 can be sized by the user
+  u8 opaque_press = 0;         // a left press counts only on an opaque pixel
+  u8 clock_pause_on_drag = 0;  // dragging the caption pauses the engine clocks
+  u8 no_key_menu = 0;          // Alt does not open the system menu
+};
+extern WindowConfig g_window_config;
+
+// State the window procedure writes for the scripts and the input polling.
+struct WindowInputState {
+  std::atomic<u64> menu_command_id{0};
+  std::atomic<u32> last_key{0};
+  std::atomic<u8> mouse_moved_mark{0};
+  std::atomic<i16> wheel_delta{0};
+  std::atomic<u8> button_code{0};
+  // Mouse keys pressed since the last poll (bits 1, 2, 4: left, right,
+  // middle), so that a click between two polls is seen.
+  std::atomic<u8> pressed_keys{0};
+  std::atomic<u8> close_requested{0};     // close state 0: the scripts decide
+  std::atomic<u8> minimise_request{0};    // window index + 1
+  std::atomic<u8> maximise_request{0};    // window index + 1
+  std::atomic<u8> restore_request{0};     // window index + 1
+  std::atomic<u8> size_reset_request{0};  // system-menu item 30001
+  std::atomic<u8> caption_dblclick_request{0};  // window index + 1
+  std::atomic<u8> pressed_window{0};      // window index + 1 (opaque press)
+  std::atomic<i64> press_position{0};
+  std::atomic<u8> clocks_paused_by_drag{0};
+};
+extern WindowInputState g_window_input;
+
+// Nesting depth of the main window procedure (counted, so that a message
+// sent from inside a handler does not clear it early). Read by frame pacing.
+extern std::atomic<u32> g_in_window_procedure;
+
+// The dropped-file list (Shift-JIS paths, folders with a trailing '\'),
+// written and read under the engine lock.
+extern std::vector<std::string> g_dropped_files;
+constexpr std::size_t kMaxDroppedFiles = 65536;
+constexpr std::size_t kDroppedPathBytes = 521;
+
+// Private messages of the main window.
+constexpr u32 kMsgBringForward = ui::kWmApp + 50;  // another copy started
+constexpr u32 kSysMenuSizeReset = 30001;           // "ウィンドウサイズ初期化"
+
+// The main window's handle, or kNoWindow.
+UiWindow main_window_handle();
+
+// Fills a record for a window (index, logical size, title).
+void setup_screen_record_for(WindowRecord* record, const char* title);
+// Creates the window of record with the class name; shown with show_command
+// when not ui::kSwHide. 1 created, 0 failed.
+int create_window_for(WindowRecord* record, const char* class_name, int show_command);
+// The main window procedure and its body.
+std::int64_t main_wndproc(UiWindow window, u32 message, u64 wparam, i64 lparam);
+std::int64_t main_wnd_dispatch(WindowRecord* record, u32 message, u64 wparam, i64 lparam);
+// The answer to WM_SYSCOMMAND: 0 swallows the command, 1 lets it through.
+int confirm_quit(WindowRecord* record, u32 command);
+void accept_dropped_files(u64 drop);
+// The menu-strip window's procedure.
+std::int64_t menu_strip_wndproc(UiWindow window, u32 message, u64 wparam, i64 lparam);
+extern UiWindow g_menu_strip_window;
+extern i32 g_menu_strip_height;
+
+// Frees the records (after destroy_windows; tests).
+void free_window_records();

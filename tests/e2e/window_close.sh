@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The engine in a folder opens its main window at the logical size; the
+# window manager's close request (what a click on the close button sends)
+# goes through the close confirmation: "No" keeps the run going, "Yes" ends it
+# with exit code 0.
+set -u
+out=$1
+src=$2
+work=$(mktemp -d)
+engine=
+fail() { echo "FAIL: $*"; [ -f "$work/engine.log" ] && cat "$work/engine.log"; exit 1; }
+source "$src/tests/e2e/lib/x_display.bash"
+trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+
+game="$work/game"
+mkdir -p "$game"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+start_display
+
+"$game/k_lumbrane" >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+# Until the engine configuration is read, the logical size is the default.
+geometry=$(xdotool getwindowgeometry "$main")
+echo "$geometry" | grep -q "Geometry: 800x600" || fail "main window size: $geometry"
+
+# Answers the close confirmation (captioned with the window title) by the
+# mnemonic of its button.
+answer() {
+  local box
+  box=$(find_window "k_lumbrane" "$main") || fail "the close confirmation did not appear"
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key --clearmodifiers "alt+$1"
+}
+
+# "No": the window stays and the run goes on.
+wm_delete "$main" || fail "could not send the close request"
+answer n
+sleep 1
+kill -0 $engine 2>/dev/null || fail "the run ended after answering No"
+xdotool search --onlyvisible --name "^k_lumbrane\$" | grep -q "^$main\$" || fail "the main window went away after No"
+
+# "Yes": the run ends with 0.
+wm_delete "$main" || fail "could not send the close request"
+answer y
+wait_for_end $engine || fail "the engine did not end after Yes"
+wait $engine
+rc=$?
+engine=
+[ $rc -eq 0 ] || fail "the engine exited with $rc"
+echo "window close: ok"

@@ -7,11 +7,7 @@ int init_name_swap_table() { return 0; }
 int build_archive_index() { return 0; }
 int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
-void seed_script_random(u32 seed) {}
-void init_arg_eval_tables() {}
 void init_key_counter_callbacks() {}
-void init_var_ops() {}
-void init_expr_ops(int mode) {}
 void set_all_error_switches() {}
 void probe_directx_version() {}
 int load_engine_config() { return 0; }
@@ -19,7 +15,6 @@ void get_logical_screen_size(i32* width, i32* height) {
   *width = 800;
   *height = 600;
 }
-int create_system_objects() { return 0; }
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}

@@ -29,7 +29,7 @@ struct GifReader {
   void skip(std::size_t n) { pos = (n > size - pos) ? size : pos + n; }
   void read(u8* out, std::size_t n) {
     const std::size_t have = std::min(n, size - pos);
-    std::memcpy(out, data + pos, have);
+    if (have) std::memcpy(out, data + pos, have);
     std::memset(out + have, 0, n - have);
     pos += have;
   }

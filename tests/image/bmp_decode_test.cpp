@@ -1,0 +1,170 @@
+#include "engine/image/bmp_decode.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/frame/engine_state.h"
+#include "engine/frame/errors.h"
+#include "engine/image/layer_image.h"
+#include "tests/image/image_fixtures.h"
+
+using fixtures::BmpSpec;
+using fixtures::Bytes;
+
+namespace {
+
+class BmpDecodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_error_report_log();
+    g_quit_requested = 0;
+    image = new_layer_image();
+  }
+  void TearDown() override { free_layer_image(image); }
+  int decode(const Bytes& b) { return decode_bmp_into_layer(b.data(), b.size(), image, "t.bmp"); }
+  LayerImage* image = nullptr;
+};
+
+std::vector<std::uint32_t> palette_of(int n) {
+  std::vector<std::uint32_t> p;
+  // The reserved byte is set to show that it never reaches the alpha.
+  for (int i = 0; i < n; ++i) p.push_back(0x11000000u | (i * 0x010203u * 7 & 0xFFFFFFu));
+  return p;
+}
+
+BmpSpec indexed(int w, int h, int bits) {
+  BmpSpec s;
+  s.width = w;
+  s.height = h;
+  s.bits = bits;
+  s.palette = palette_of(1 << bits);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) s.pixels.push_back(fixtures::pattern(x, y, 0) & ((1 << bits) - 1));
+  return s;
+}
+
+}  // namespace
+
+TEST_F(BmpDecodeTest, PaletteImagesUseOpaquePaletteEntries) {
+  struct Case {
+    int w, h, bits;
+    std::uint32_t header;
+  } cases[] = {{3, 2, 1, 40}, {33, 3, 1, 40}, {5, 4, 4, 40}, {7, 3, 8, 40}, {6, 5, 8, 124}, {9, 2, 4, 108}};
+  for (const Case& c : cases) {
+    BmpSpec s = indexed(c.w, c.h, c.bits);
+    s.header_size = c.header;
+    ASSERT_EQ(decode(fixtures::write_bmp(s)), 0) << c.bits << " bits, header " << c.header;
+    ASSERT_EQ(image->width, c.w);
+    ASSERT_EQ(image->height, c.h);
+    EXPECT_EQ(image->has_alpha, 0);
+    for (int i = 0; i < c.w * c.h; ++i)
+      ASSERT_EQ(image->pixels[i], 0xFF000000u | s.palette[s.pixels[i]]) << c.bits << " bits, pixel " << i;
+  }
+}
+
+TEST_F(BmpDecodeTest, DirectColour) {
+  BmpSpec one;
+  one.width = 1;
+  one.height = 1;
+  one.bits = 24;
+  one.pixels = {0x00A1B2C3u};
+  ASSERT_EQ(decode(fixtures::write_bmp(one)), 0);
+  EXPECT_EQ(image->pixels[0], 0xFFA1B2C3u);
+  EXPECT_EQ(image->has_alpha, 0);
+
+  BmpSpec rgb;
+  rgb.width = 5;
+  rgb.height = 3;
+  rgb.bits = 24;
+  for (int i = 0; i < 15; ++i) rgb.pixels.push_back(0x010203u * (i + 1) * 11 & 0xFFFFFFu);
+  ASSERT_EQ(decode(fixtures::write_bmp(rgb)), 0);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(image->pixels[i], 0xFF000000u | rgb.pixels[i]) << i;
+
+  BmpSpec rgba = rgb;
+  rgba.bits = 32;
+  for (int i = 0; i < 15; ++i) rgba.pixels[i] |= static_cast<std::uint32_t>(i * 17) << 24;
+  ASSERT_EQ(decode(fixtures::write_bmp(rgba)), 0);
+  EXPECT_EQ(image->has_alpha, 1);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(image->pixels[i], rgba.pixels[i]) << i;
+
+  // A 32-bit file whose fourth bytes are all 0 is an opaque picture.
+  BmpSpec zero_alpha = rgb;
+  zero_alpha.bits = 32;
+  ASSERT_EQ(decode(fixtures::write_bmp(zero_alpha)), 0);
+  EXPECT_EQ(image->has_alpha, 0);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(image->pixels[i], 0xFF000000u | rgb.pixels[i]) << i;
+}
+
+TEST_F(BmpDecodeTest, HeaderErrors) {
+  const Bytes good = fixtures::write_bmp(indexed(4, 4, 8));
+  ASSERT_EQ(decode(good), 0);
+  u32* const kept = image->owned_pixels;
+  auto with = [&](std::size_t at, std::uint32_t v) {
+    Bytes b = good;
+    fixtures::put32(b, at, v);
+    return b;
+  };
+  Bytes not_bm = good;
+  not_bm[1] = 'X';
+  Bytes rle8 = with(30, 1);
+  struct Case {
+    const char* what;
+    Bytes data;
+    std::uint32_t error;
+  } cases[] = {
+      {"signature", not_bm, 100070},
+      {"core header", with(14, 12), 100070},
+      {"data offset", with(10, 10), 100080},
+      {"wide", with(18, 8193), 100091},
+      {"tall", with(22, 8193), 100091},
+      {"zero width", with(18, 0), 100091},
+      {"top-down", with(22, static_cast<std::uint32_t>(-4)), 100092},
+      {"compressed 8-bit", rle8, 100090},
+      {"empty", Bytes(), 100070},
+  };
+  for (const Case& c : cases) {
+    reset_error_report_log();
+    EXPECT_EQ(decode(c.data), -1) << c.what;
+    EXPECT_EQ(g_error_report_log.last_number, c.error) << c.what;
+    EXPECT_EQ(g_error_report_log.last_fatal, 1) << c.what;
+    EXPECT_EQ(image->owned_pixels, kept) << c.what;
+    EXPECT_EQ(image->width, 4) << c.what;
+  }
+}
+
+TEST_F(BmpDecodeTest, UntrustedCountsAndShortDataStayInBounds) {
+  // A colours-used count far beyond the 16-entry palette of a 4-bit file.
+  BmpSpec many = indexed(4, 2, 4);
+  many.colours_used = 0x7FFFFFFF;
+  ASSERT_EQ(decode(fixtures::write_bmp(many)), 0);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(image->pixels[i], 0xFF000000u | many.palette[many.pixels[i]]);
+
+  // A short palette: entries past the count stay opaque black.
+  BmpSpec few = indexed(4, 1, 8);
+  few.palette.resize(2);
+  few.colours_used = 2;
+  few.pixels = {0, 1, 2, 200};
+  ASSERT_EQ(decode(fixtures::write_bmp(few)), 0);
+  EXPECT_EQ(image->pixels[0], 0xFF000000u | few.palette[0]);
+  EXPECT_EQ(image->pixels[1], 0xFF000000u | few.palette[1]);
+  EXPECT_EQ(image->pixels[3], 0xFF000000u);
+
+  // Pixel data cut short: the missing rows (the top ones) read as zeros.
+  BmpSpec rgb;
+  rgb.width = 4;
+  rgb.height = 4;
+  rgb.bits = 24;
+  rgb.pixels.assign(16, 0x00FFFFFFu);
+  Bytes cut = fixtures::write_bmp(rgb);
+  cut.resize(cut.size() - 12 - 6);
+  ASSERT_EQ(decode(cut), 0);
+  EXPECT_EQ(image->pixels[15], 0xFFFFFFFFu);  // bottom row, complete
+  EXPECT_EQ(image->pixels[0], 0xFF000000u);   // top row, missing
+  EXPECT_EQ(image->pixels[5], 0xFFFFFFFFu);   // second row, first half present
+  EXPECT_EQ(image->pixels[7], 0xFF000000u);
+
+  // A bit count that is not read gives a cleared image, not stale memory.
+  BmpSpec sixteen = rgb;
+  sixteen.bits = 16;
+  ASSERT_EQ(decode(fixtures::write_bmp(sixteen)), 0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(image->pixels[i], 0u);
+}

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 
 #include "engine/frame/archive_format.h"
 #include "engine/frame/engine_state.h"
@@ -74,11 +73,12 @@ struct BuildEntry {
   u32 hash;
   u32 archive;
   u32 offset;
-  std::string name;
+  u32 name_at;  // NUL-terminated restored name in the name arena
 };
 
-// Reads the directory of one archive and appends its entries. 0 or -1.
-int read_archive_directory(u32 archive_number, std::vector<BuildEntry>* entries) {
+// Reads the directory of one archive and appends its entries and their
+// restored names. 0 or -1.
+int read_archive_directory(u32 archive_number, std::vector<BuildEntry>* entries, std::vector<char>* names) {
   const ArchiveRecord& archive = g_archive_index.archives[archive_number];
   PackFile pack;
   if (pack_open(&pack, archive.open_path.c_str(), archive.base) != 0) {
@@ -122,11 +122,11 @@ int read_archive_directory(u32 archive_number, std::vector<BuildEntry>* entries)
     entry.hash = read_le32(&directory[pos]);
     entry.archive = archive_number;
     entry.offset = static_cast<u32>(kPackHeaderSize + pos + 4);
-    entry.name.resize(length);
-    for (u8 k = 0; k < length; ++k) entry.name[k] = pack_name_byte_from_stored(directory[pos + 5 + k]);
-    // A name may not hold a NUL: it would compare as a shorter name.
-    entry.name.resize(std::strlen(entry.name.c_str()));
-    entries->push_back(std::move(entry));
+    entry.name_at = static_cast<u32>(names->size());
+    // A NUL inside a name ends it, as it does for every later comparison.
+    for (u8 k = 0; k < length; ++k) names->push_back(pack_name_byte_from_stored(directory[pos + 5 + k]));
+    names->push_back(0);
+    entries->push_back(entry);
     pos += kPackEntryFixedSize + length;
   }
   return 0;
@@ -324,6 +324,57 @@ int build_archive_index() {
   return index_archive_entries();
 }
 
+namespace {
+
+// Entries chained by their current hash in a power-of-two bucket table.
+struct HashChains {
+  static constexpr u32 kEnd = 0xFFFFFFFFu;
+  std::vector<u32> heads;
+  std::vector<u32> next;
+  u32 shift = 0;
+  explicit HashChains(std::size_t entries) {
+    std::size_t size = 16;
+    u32 bits = 4;
+    while (size < 2 * entries) size <<= 1, ++bits;
+    heads.assign(size, kEnd);
+    next.assign(entries, kEnd);
+    shift = 32 - bits;
+  }
+  u32 bucket(u32 hash) const { return (hash * 0x9E3779B1u) >> shift; }
+  void insert(u32 hash, u32 index) {
+    u32& head = heads[bucket(hash)];
+    next[index] = head;
+    head = index;
+  }
+  void remove(u32 hash, u32 index) {
+    for (u32* link = &heads[bucket(hash)]; *link != kEnd; link = &next[*link]) {
+      if (*link == index) {
+        *link = next[index];
+        return;
+      }
+    }
+  }
+};
+
+// Stable radix sort of entry numbers by hash (ascending, unsigned), so equal
+// hashes keep their reading order. Linear in the entry count.
+void sort_by_hash(const std::vector<BuildEntry>& entries, std::vector<u32>* order) {
+  const std::size_t n = entries.size();
+  std::vector<u32> from(n), to(n);
+  for (u32 i = 0; i < n; ++i) from[i] = i;
+  for (int pass = 0; pass < 4; ++pass) {
+    const int shift = pass * 8;
+    std::size_t counts[257] = {};
+    for (u32 i : from) ++counts[((entries[i].hash >> shift) & 0xFF) + 1];
+    for (int b = 0; b < 256; ++b) counts[b + 1] += counts[b];
+    for (u32 i : from) to[counts[(entries[i].hash >> shift) & 0xFF]++] = i;
+    from.swap(to);
+  }
+  *order = std::move(from);
+}
+
+}  // namespace
+
 int index_archive_entries() {
   g_archive_index.hashes.clear();
   g_archive_index.archive_numbers.clear();
@@ -331,51 +382,49 @@ int index_archive_entries() {
   g_archive_index.duplicates_seen = 0;
   std::vector<BuildEntry> entries;
   entries.reserve(static_cast<std::size_t>(g_archive_index.total_entries));
+  std::vector<char> names;
   // Entries by their current hash: an entry replaced by an update archive
-  // moves to its changed hash, so later entries compare against exactly the
-  // entries an all-pairs comparison of current hashes would.
-  std::unordered_multimap<u32, u32> by_hash;
-  by_hash.reserve(static_cast<std::size_t>(g_archive_index.total_entries));
+  // moves to its changed hash, so each entry is compared with exactly the
+  // earlier entries that comparing it with every earlier entry would match.
+  HashChains chains(static_cast<std::size_t>(g_archive_index.total_entries));
   std::vector<u32> matches;
   for (u32 a = 0; a < g_archive_index.archives.size(); ++a) {
     const std::size_t first = entries.size();
-    if (read_archive_directory(a, &entries) != 0) return -1;
+    if (read_archive_directory(a, &entries, &names) != 0) return -1;
+    // The count was checked against the one the table was sized for.
+    if (entries.size() > chains.next.size()) {
+      report_error_fmt(kErrPackVersion, 1, g_archive_index.archives[a].name);
+      return -1;
+    }
     const bool update = is_update_archive(g_archive_index.archives[a]);
     for (std::size_t k = first; k < entries.size(); ++k) {
-      BuildEntry& entry = entries[k];
-      if (sjis_stricmp(entry.name.c_str(), "ztbin\\ztcfg.zbn") == 0) g_compiled_scripts_present = 1;
+      const BuildEntry& entry = entries[k];
+      const char* name = &names[entry.name_at];
+      if (sjis_stricmp(name, "ztbin\\ztcfg.zbn") == 0) g_compiled_scripts_present = 1;
       matches.clear();
-      auto range = by_hash.equal_range(entry.hash);
-      for (auto it = range.first; it != range.second; ++it) {
+      for (u32 j = chains.heads[chains.bucket(entry.hash)]; j != HashChains::kEnd; j = chains.next[j]) {
+        if (entries[j].hash != entry.hash) continue;
         g_archive_index.duplicates_seen = 1;
-        if (sjis_stricmp(entries[it->second].name.c_str(), entry.name.c_str()) == 0) matches.push_back(it->second);
+        if (sjis_stricmp(&names[entries[j].name_at], name) == 0) matches.push_back(j);
       }
       for (u32 j : matches) {
         if (!update) {
-          report_error_fmt(kErrDuplicateEntry, 0, entry.name);
+          report_error_fmt(kErrDuplicateEntry, 0, name);
           return -1;
         }
+        // The earlier entry is disabled by changing its hash, so that the
+        // later one is found.
         const u32 old_hash = entries[j].hash;
-        const u32 new_hash = old_hash == 0 ? 1 : 0;
-        auto old_range = by_hash.equal_range(old_hash);
-        for (auto it = old_range.first; it != old_range.second; ++it) {
-          if (it->second == j) {
-            by_hash.erase(it);
-            break;
-          }
-        }
-        entries[j].hash = new_hash;
-        by_hash.emplace(new_hash, j);
+        chains.remove(old_hash, j);
+        entries[j].hash = old_hash == 0 ? 1 : 0;
+        chains.insert(entries[j].hash, j);
       }
-      by_hash.emplace(entry.hash, static_cast<u32>(k));
+      chains.insert(entry.hash, static_cast<u32>(k));
     }
   }
 
-  std::vector<u32> order(entries.size());
-  for (u32 i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](u32 x, u32 y) {
-    return entries[x].hash != entries[y].hash ? entries[x].hash < entries[y].hash : x < y;
-  });
+  std::vector<u32> order;
+  sort_by_hash(entries, &order);
   g_archive_index.hashes.resize(order.size());
   g_archive_index.archive_numbers.resize(order.size());
   g_archive_index.entry_offsets.resize(order.size());

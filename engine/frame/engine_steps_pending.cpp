@@ -3,8 +3,6 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int init_name_swap_table() { return 0; }
-int build_archive_index() { return 0; }
 int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}

@@ -56,9 +56,16 @@ struct PlatformFiles {
   // Renames a file over the destination in one step (an existing destination
   // file is replaced atomically). 0 or -1.
   int (*replace_file)(const char* from_sjis, const char* to_sjis);
+  // Removes an empty folder (not a file); 0 or -1.
+  int (*remove_directory)(const char* sjis_path);
 };
 
 extern const PlatformFiles kPosixFiles;
+
+// Folder listings read by the case-insensitive look-up since the start (a
+// listing kept from an earlier look-up is not counted). For tests of the
+// listing cache.
+std::uint64_t files_folder_listings_read();
 
 // Text conversion at the boundary (iconv CP932 <-> UTF-8). Return 0, or -1
 // when the input holds a sequence that does not convert.

@@ -13,6 +13,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "platform/posix/program_file.h"
 
 namespace {
 
@@ -21,10 +22,7 @@ std::string g_search_folder;
 thread_local std::string t_last_error;
 
 std::string program_folder() {
-  std::vector<char> buffer(4096);
-  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return std::string();
-  std::string path(buffer.data(), static_cast<std::size_t>(n));
+  std::string path = real_program_file();
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return std::string();
   return slash == 0 ? std::string("/") : path.substr(0, slash);

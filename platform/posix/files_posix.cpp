@@ -104,6 +104,7 @@ struct FolderListing {
 
 std::mutex g_cache_mutex;
 std::map<std::pair<dev_t, ino_t>, FolderListing> g_cache;
+std::uint64_t g_listings_read = 0;  // under g_cache_mutex
 
 bool same_time(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
@@ -147,6 +148,7 @@ int find_folded(const std::string& folder, const std::string& name, std::string*
   } else {
     if (it != g_cache.end()) g_cache.erase(it);
     if (read_listing(folder, st, &fresh) != 0) return -1;
+    ++g_listings_read;
     if (fresh.trusted) {
       if (g_cache.size() >= kMaxCachedFolders) g_cache.clear();
       listing = &g_cache.emplace(key, std::move(fresh)).first->second;
@@ -283,6 +285,12 @@ int posix_remove_file(const char* sjis_path) {
   Resolved r = resolve_path(sjis_path);
   if (r.rc != 0 || S_ISDIR(r.st.st_mode)) return -1;
   return unlink(r.path().c_str()) == 0 ? 0 : -1;
+}
+
+int posix_remove_directory(const char* sjis_path) {
+  Resolved r = resolve_path(sjis_path);
+  if (r.rc != 0 || r.whole_folder || !S_ISDIR(r.st.st_mode)) return -1;
+  return rmdir(r.path().c_str()) == 0 ? 0 : -1;
 }
 
 int posix_make_directory(const char* sjis_path) {
@@ -445,4 +453,9 @@ int posix_set_current_folder(const char* sjis_path) {
 const PlatformFiles kPosixFiles = {
     posix_resolve,     posix_open,        posix_is_file,       posix_is_directory,    posix_file_size,
     posix_remove_file, posix_make_directory, posix_rename_file, posix_copy_file,     posix_list_folder,
-    posix_free_space,  posix_current_folder, posix_set_current_folder, posix_replace_file};
+    posix_free_space,  posix_current_folder, posix_set_current_folder, posix_replace_file, posix_remove_directory};
+
+std::uint64_t files_folder_listings_read() {
+  std::lock_guard<std::mutex> guard(g_cache_mutex);
+  return g_listings_read;
+}

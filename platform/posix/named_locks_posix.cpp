@@ -28,20 +28,30 @@ struct NamedLock {
 
 namespace {
 
-// The folder of the lock files: $XDG_RUNTIME_DIR/k_lumbrane, else
-// /tmp/k_lumbrane-<uid>. It must be a real folder owned by this user and
-// closed to others; anything else (a link planted by another user) is refused.
-int lock_folder(std::string* out) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string folder;
-  if (runtime && runtime[0] == '/')
-    folder = std::string(runtime) + "/k_lumbrane";
-  else
-    folder = "/tmp/k_lumbrane-" + std::to_string(static_cast<unsigned long>(getuid()));
+// Makes folder (mode 0700) unless it exists; it must be a real folder owned
+// by this user and closed to others. Anything else (a link planted by
+// another user) is refused.
+int private_folder(const std::string& folder) {
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
   struct stat st;
   if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return -1;
   if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return -1;
+  return 0;
+}
+
+// The folder of the lock files: $XDG_RUNTIME_DIR/k_lumbrane, else (unset, or
+// not usable) /tmp/k_lumbrane-<uid>.
+int lock_folder(std::string* out) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/') {
+    std::string folder = std::string(runtime) + "/k_lumbrane";
+    if (private_folder(folder) == 0) {
+      *out = folder;
+      return 0;
+    }
+  }
+  std::string folder = "/tmp/k_lumbrane-" + std::to_string(static_cast<unsigned long>(getuid()));
+  if (private_folder(folder) != 0) return -1;
   *out = folder;
   return 0;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/program_file.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -141,10 +142,7 @@ int posix_open_with_shell(const char* sjis_target) {
 }
 
 std::string posix_program_path() {
-  std::vector<char> buffer(4096);
-  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return std::string();
-  return to_sjis_path(std::string(buffer.data(), static_cast<std::size_t>(n)));
+  return to_sjis_path(real_program_file());
 }
 
 std::string posix_app_data_folder() {

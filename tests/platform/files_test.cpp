@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -59,7 +58,7 @@ class FilesTest : public ::testing::Test {
     std::string cmd = "rm -rf '" + root_ + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
-  const PlatformFiles& files() { return *g_platform.files; }
+  const PlatformFiles& files() { return kPosixFiles; }
   std::string root_, old_cwd_;
 };
 
@@ -129,9 +128,15 @@ TEST_F(FilesTest, NewNamesAreSeenAtOnce) {
   // Make the folder look old so that its listing may be kept between calls.
   timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, "Data", old, 0), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, ".", old, 0), 0);
   std::string real;
   EXPECT_EQ(files().resolve("data\\new.png", &real), 1);
+  // An old folder's listing is read once and kept while the folder is unchanged.
+  std::uint64_t listings = files_folder_listings_read();
   EXPECT_EQ(files().resolve("data\\bg01.png", &real), 0);
+  EXPECT_EQ(files().resolve("DATA\\Bg01.png", &real), 0);
+  EXPECT_EQ(files().resolve("data\\other.png", &real), 1);
+  EXPECT_EQ(files_folder_listings_read(), listings);
   write_text("Data/NEW.png", "x");
   EXPECT_EQ(files().resolve("data\\new.png", &real), 0);
   EXPECT_EQ(real, "Data/NEW.png");
@@ -189,6 +194,12 @@ TEST_F(FilesTest, MakeDirectory) {
   EXPECT_EQ(files().make_directory("DATA\\SUB"), -1);  // exists
   EXPECT_EQ(files().make_directory("nothing\\sub"), -1);
   EXPECT_EQ(files().make_directory("data\\bg01.png"), -1);
+
+  EXPECT_EQ(files().remove_directory("data"), -1);  // not empty
+  EXPECT_EQ(files().remove_directory("data\\bg01.png"), -1);
+  EXPECT_EQ(files().remove_directory("DATA\\SUB"), 0);
+  EXPECT_NE(access("Data/Sub", F_OK), 0);
+  EXPECT_EQ(files().remove_directory("data\\sub"), -1);
 }
 
 TEST_F(FilesTest, RenameReplaceAndCopy) {

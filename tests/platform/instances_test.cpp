@@ -7,14 +7,13 @@
 #include <string>
 
 #include "platform/instances.h"
-#include "platform/platform.h"
 #include "tests/platform/child_process.h"
 
 namespace {
 
 std::string unique_class(const std::string& base) { return base + ":" + std::to_string(getpid()); }
 
-const PlatformInstanceQuery& instances() { return *g_platform.instances; }
+const PlatformInstanceQuery& instances() { return kPosixInstanceQuery; }
 
 void count_call(void* user) { ++*static_cast<std::atomic<int>*>(user); }
 
@@ -68,11 +67,11 @@ void report_to_parent(void* user) { static_cast<ChildProcess*>(user)->tell_paren
 TEST(InstanceQuery, AnotherProcessBringsTheWindowForward) {
   const std::string cls = unique_class(":opt:game:k_lumbrane");
   ChildProcess child([&](ChildProcess& self) {
-    WindowClassListener* l = g_platform.instances->announce(cls.c_str(), report_to_parent, &self);
+    WindowClassListener* l = kPosixInstanceQuery.announce(cls.c_str(), report_to_parent, &self);
     if (!l) return 1;
     self.tell_parent('a');
     self.wait_parent();
-    g_platform.instances->withdraw(l);
+    kPosixInstanceQuery.withdraw(l);
     self.tell_parent('w');
     self.wait_parent();
     return 0;
@@ -93,7 +92,7 @@ TEST(InstanceQuery, EndsWithItsProcess) {
   const std::string cls = unique_class(":opt:game2:k_lumbrane");
   {
     ChildProcess child([&](ChildProcess& self) {
-      if (!g_platform.instances->announce(cls.c_str(), nullptr, nullptr)) return 1;
+      if (!kPosixInstanceQuery.announce(cls.c_str(), nullptr, nullptr)) return 1;
       self.tell_parent('a');
       self.wait_parent();
       return 0;  // ends without withdrawing

@@ -6,14 +6,13 @@
 #include <string>
 
 #include "platform/named_locks.h"
-#include "platform/platform.h"
 #include "tests/platform/child_process.h"
 
 namespace {
 
 std::string unique_name(const std::string& base) { return base + ":" + std::to_string(getpid()); }
 
-const PlatformNamedLocks& locks() { return *g_platform.locks; }
+const PlatformNamedLocks& locks() { return kPosixNamedLocks; }
 
 TEST(NamedLocks, CreateFindAndRelease) {
   // Names as the engine makes them: separators turned into ':', Shift-JIS
@@ -65,11 +64,11 @@ TEST(NamedLocks, SeenFromAnotherProcessUntilReleasedOrEnded) {
   for (bool release_first : {true, false}) {
     ChildProcess child([&](ChildProcess& self) {
       NamedLock* lock = nullptr;
-      if (g_platform.locks->create(name.c_str(), &lock) != 0) return 1;
+      if (kPosixNamedLocks.create(name.c_str(), &lock) != 0) return 1;
       self.tell_parent('h');
       self.wait_parent();
       if (release_first) {
-        g_platform.locks->release(lock);
+        kPosixNamedLocks.release(lock);
         self.tell_parent('r');
         self.wait_parent();
       }

@@ -288,15 +288,19 @@ int op_index_close(const u8*, u32) {
   if (g_list_depth == 0) return damaged();
   const IndexList list = g_lists[g_list_depth - 1];
   u32 count = g_depth - list.pos - 1;
-  i64 idx[kExprStackSize];
   for (u32 k = 0; k < count; ++k) {
-    const Entry& e = g_stack[list.pos + 1 + k];
-    if (e.kind) {
+    if (g_stack[list.pos + 1 + k].kind) {
       report_error_code_at(kErrTextNumberMixed, 1);
       return -1;
     }
-    idx[k] = e.i;
   }
+  // No variable takes more than 9 indices (a reference one more).
+  if (count > kMaxDimensions + 1) {
+    report_error_code_at(kErrIndexCount, 1);
+    return -1;
+  }
+  i64 idx[kMaxDimensions + 1];
+  for (u32 k = 0; k < count; ++k) idx[k] = g_stack[list.pos + 1 + k].i;
   g_depth = list.pos;
   --g_list_depth;
   g_floor = g_list_depth ? g_lists[g_list_depth - 1].pos + 1 : 0;
@@ -510,36 +514,37 @@ KL_BINARY(op_bit_xor, set_int(l, a ^ b), set_double(l, static_cast<double>(doubl
 
 void init_expr_ops(int allow_variables) {
   for (auto& op : g_ops) op = op_invalid;
-  g_ops['B'] = op_push_i8;
-  g_ops['W'] = op_push_i16;
-  g_ops['I'] = op_push_i32;
-  g_ops['L'] = op_push_i64;
-  g_ops['F'] = op_push_f64;
-  g_ops['M'] = op_push_text;
-  g_ops['H'] = allow_variables ? op_var_value : op_no_var_access;
-  g_ops['V'] = allow_variables ? op_index_open : op_no_var_access;
-  g_ops['v'] = allow_variables ? op_bare_ref : op_no_var_access;
-  g_ops[')'] = op_index_close;
-  g_ops[','] = op_separator;
-  g_ops['R'] = op_negate;
-  g_ops['s'] = op_to_text;
-  g_ops['i'] = op_to_number;
-  g_ops['+'] = op_add;
-  g_ops['-'] = op_sub;
-  g_ops['*'] = op_mul;
-  g_ops['/'] = op_div;
-  g_ops['%'] = op_rem;
-  g_ops['='] = op_equal;
-  g_ops['!'] = op_not_equal;
-  g_ops['<'] = op_less;
-  g_ops['>'] = op_greater;
-  g_ops['S'] = op_less_equal;
-  g_ops['Z'] = op_greater_equal;
-  g_ops['&'] = op_and;
-  g_ops['|'] = op_or;
-  g_ops['A'] = op_bit_and;
-  g_ops['O'] = op_bit_or;
-  g_ops['^'] = op_bit_xor;
+  auto at = [](char c) -> OpFn& { return g_ops[static_cast<u8>(c)]; };
+  at('B') = op_push_i8;
+  at('W') = op_push_i16;
+  at('I') = op_push_i32;
+  at('L') = op_push_i64;
+  at('F') = op_push_f64;
+  at('M') = op_push_text;
+  at('H') = allow_variables ? op_var_value : op_no_var_access;
+  at('V') = allow_variables ? op_index_open : op_no_var_access;
+  at('v') = allow_variables ? op_bare_ref : op_no_var_access;
+  at(')') = op_index_close;
+  at(',') = op_separator;
+  at('R') = op_negate;
+  at('s') = op_to_text;
+  at('i') = op_to_number;
+  at('+') = op_add;
+  at('-') = op_sub;
+  at('*') = op_mul;
+  at('/') = op_div;
+  at('%') = op_rem;
+  at('=') = op_equal;
+  at('!') = op_not_equal;
+  at('<') = op_less;
+  at('>') = op_greater;
+  at('S') = op_less_equal;
+  at('Z') = op_greater_equal;
+  at('&') = op_and;
+  at('|') = op_or;
+  at('A') = op_bit_and;
+  at('O') = op_bit_or;
+  at('^') = op_bit_xor;
 }
 
 int expr_run(u32 mode, const u8* code, u32 length) {

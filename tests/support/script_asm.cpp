@@ -170,9 +170,9 @@ AsmScript assemble_script(const std::string& text) {
       }
       commands[id] = c;
     } else if (word == "keymap") {
-      u32 key, vk;
-      if (!(words >> key >> vk) || key > 255) fail("keymap needs a key and a code");
-      key_map[key] = static_cast<u8>(vk);
+      std::string key, vk;
+      if (!(words >> key >> vk) || parse_int(key) < 0 || parse_int(key) > 255) fail("keymap needs a key and a code");
+      key_map[parse_int(key)] = static_cast<u8>(parse_int(vk));
     } else if (word == "instr") {
       u32 id;
       if (!(words >> id)) fail("instr needs a command id");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/frame/engine_state.h"
+#include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/expr.h"

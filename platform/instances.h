@@ -11,7 +11,8 @@ struct PlatformInstanceQuery {
   // forward; it must only post work to the GUI thread. Returns null on
   // failure (for example when the class is announced already).
   WindowClassListener* (*announce)(const char* class_name, void (*on_bring_forward)(void* user), void* user);
-  // Stops answering; null is ignored.
+  // Stops answering and joins the thread (waits for a running
+  // on_bring_forward to return); null is ignored.
   void (*withdraw)(WindowClassListener* listener);
   // 1 when a window of the class exists in any process, else 0.
   int (*exists)(const char* class_name);
@@ -20,5 +21,8 @@ struct PlatformInstanceQuery {
   int (*bring_forward)(const char* class_name);
 };
 
-// An abstract Unix socket named after the class.
+// An abstract Unix socket named after the class (ASCII letters folded, as
+// class names are case-insensitive) and the user; only the same user's
+// processes are answered. exists and bring_forward wait at most a few seconds
+// for a busy owner.
 extern const PlatformInstanceQuery kPosixInstanceQuery;

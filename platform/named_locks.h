@@ -6,9 +6,10 @@
 struct NamedLock;
 
 struct PlatformNamedLocks {
-  // Creates the lock under name and takes it. Returns 0 with *out set when
-  // this call now holds it; 1 when it exists already (held elsewhere; *out is
-  // null); -1 when it can't be created.
+  // Creates the lock under name (any bytes; names are case-sensitive, as
+  // mutex names are) and takes it. Returns 0 with *out set when this call now
+  // holds it; 1 when it exists already (held by another process or by another
+  // create in this one; *out is null); -1 when it can't be created. Any thread.
   int (*create)(const char* name, NamedLock** out);
   // Releases and forgets the lock; null is ignored.
   void (*release)(NamedLock* lock);
@@ -16,5 +17,7 @@ struct PlatformNamedLocks {
   int (*exists)(const char* name);
 };
 
-// flock on a file per name in the user's runtime folder.
+// A lock file per name in $XDG_RUNTIME_DIR/k_lumbrane (else
+// /tmp/k_lumbrane-<uid>), held with an open-file-description lock; the lock
+// is not inherited by started programs.
 extern const PlatformNamedLocks kPosixNamedLocks;

@@ -95,6 +95,9 @@ void game_clock_pause();
 void game_clock_resume();
 void engine_clock_pause();
 void engine_clock_resume();
+// Window 0 into full screen (the screen-mode part); 0, or -1 when it stayed
+// windowed. leave_full_screen (below) goes back.
+int enter_full_screen();
 
 // ---- shut-down (shutdown_engine, in its order) ----
 void stop_pixel_workers();           // wake and join every worker

@@ -56,3 +56,4 @@ void game_clock_pause() {}
 void game_clock_resume() {}
 void engine_clock_pause() {}
 void engine_clock_resume() {}
+int enter_full_screen() { return -1; }

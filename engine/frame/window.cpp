@@ -2,6 +2,7 @@
 #include "engine/frame/window.h"
 
 #include <cstdio>
+#include <thread>
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
@@ -24,9 +25,13 @@ std::vector<std::string> g_dropped_files;
 UiWindow g_menu_strip_window = kNoWindow;
 i32 g_menu_strip_height = 20;
 
+u8 g_screen_mode = 0;
+
 namespace {
 // A close asked for while no main window exists: the pump reports the quit.
 std::atomic<u8> g_quit_without_window{0};
+std::thread::id g_gui_thread;
+bool g_gui_thread_known = false;
 
 const PlatformUi* ui_service() { return g_platform.ui; }
 
@@ -40,6 +45,8 @@ UiWindow main_window_handle() {
   return r ? r->handle : kNoWindow;
 }
 
+bool on_gui_thread() { return !g_gui_thread_known || std::this_thread::get_id() == g_gui_thread; }
+
 int create_window_records() {
   for (int i = 0; i < kWindowCount; ++i) {
     if (!g_windows[i]) g_windows[i] = new (std::nothrow) WindowRecord;
@@ -51,6 +58,7 @@ int create_window_records() {
 }
 
 void free_window_records() {
+  g_gui_thread_known = false;
   for (int i = 0; i < kWindowCount; ++i) {
     if (g_windows[i]) free_layer_image(g_windows[i]->own_image);
     delete g_windows[i];
@@ -146,7 +154,52 @@ int create_window_for(WindowRecord* r, const char* class_name, int show_command)
 int create_main_window() {
   WindowRecord* r = g_windows[0];
   if (!r) return -1;
-  return create_window_for(r, g_paths.instance_name.c_str(), ui::kSwHide) ? 0 : -1;
+  if (!create_window_for(r, g_paths.instance_name.c_str(), ui::kSwHide)) return -1;
+  // Every window is made and changed on this thread: it has the message loop.
+  g_gui_thread = std::this_thread::get_id();
+  g_gui_thread_known = true;
+  return 0;
+}
+
+void request_window_changes(int index, u32 changes) {
+  if (index < 0 || index >= kWindowCount || !changes) return;
+  if (on_gui_thread()) {
+    apply_window_changes(index, changes);
+    return;
+  }
+  UiWindow main = main_window_handle();
+  if (main != kNoWindow)
+    ui_service()->post_message(main, kMsgApplyWindowChanges, static_cast<u64>(index), static_cast<i64>(changes));
+}
+
+void apply_window_changes(int index, u32 changes) {
+  if (index < 0 || index >= kWindowCount || !g_windows[index]) return;
+  const PlatformUi* u = ui_service();
+  WindowRecord* r = g_windows[index];
+  if ((changes & kWindowChangeCreate) && r->handle == kNoWindow && index > 0) {
+    char cls[600];
+    std::snprintf(cls, sizeof cls, "%s_sub_%d", g_paths.instance_name.c_str(), index);
+    if (!create_window_for(r, cls, ui::kSwHide)) return;
+    changes |= kWindowChangeShown | kWindowChangePosition | kWindowChangeZOrder;
+  }
+  UiWindow h = r->handle;
+  if (h == kNoWindow) return;
+  if (changes & kWindowChangeTitle) u->set_title(h, r->title.c_str());
+  if (changes & kWindowChangeStyle) {
+    std::uint32_t style = u->get_style(h);
+    if (r->maximise_box) style |= ui::kWsMaximizeBox;
+    else style &= ~ui::kWsMaximizeBox;
+    if (index == 0 && !(style & ui::kWsPopup)) {
+      if (g_window_config.resizable) style |= ui::kWsThickFrame;
+      else style &= ~ui::kWsThickFrame;
+    }
+    u->set_style(h, style, 0);
+  }
+  if (changes & kWindowChangeSize) u->set_client_size(h, r->logical_width, r->logical_height);
+  if (changes & kWindowChangePosition) u->move_window(h, r->position_x, r->position_y);
+  if (changes & kWindowChangeZOrder) u->set_z_order(h, r->z_order == 3 ? 0 : r->z_order);
+  if (changes & kWindowChangeShown) u->show_window(h, r->shown ? ui::kSwShow : ui::kSwHide);
+  if (changes & kWindowChangeForeground) u->set_foreground(h);
 }
 
 int create_menu_strip_window() {
@@ -427,6 +480,9 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
     case ui::kWmNcLButtonDblClk:
       if (!g_settings.caption_dblclick_switch) return def();
       if (!u->is_maximized(h)) g_window_input.caption_dblclick_request = static_cast<u8>(r->index + 1);
+      return 0;
+    case kMsgApplyWindowChanges:
+      apply_window_changes(static_cast<int>(wparam), static_cast<u32>(lparam));
       return 0;
     case kMsgBringForward:
       if (u->is_iconic(h)) u->show_window(h, ui::kSwRestore);

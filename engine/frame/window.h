@@ -58,6 +58,12 @@ struct WindowRecord {
   u8 input_flags[3] = {1, 1, 1};
   WindowBitmapHeader bitmap_header;
   u8 shown = 0;  // the shown flag of the window command
+  // Kept by the window command for the parts that act on them.
+  ObjectNode* drag_layer = nullptr;  // a press on its opaque pixels drags the window
+  std::string shape_layer;           // layer whose opaque pixels shape window 0
+  u8 z_order = 0;                    // 0 normal, 1 topmost, 2 bottom, 3 owned by window 0
+  u8 maximised = 0;                  // maximised through the window command
+  u8 maximise_box = 1;
 };
 
 // The window table (4 records, made by create_window_records) and the slot
@@ -115,6 +121,34 @@ constexpr u32 kSysMenuSizeReset = 30001;           // "ウィンドウサイズ�
 
 // The main window's handle, or kNoWindow.
 UiWindow main_window_handle();
+// True on the thread that made the main window (the GUI thread; before any
+// window exists, every thread counts as it).
+bool on_gui_thread();
+
+// Changes the window command made in a record, carried out on the GUI thread
+// (at once there, else through a message to the main window).
+constexpr u32 kWindowChangeCreate = 1u << 0;    // make the sub window
+constexpr u32 kWindowChangeSize = 1u << 1;      // client size := logical size
+constexpr u32 kWindowChangeShown = 1u << 2;     // show or hide by the shown flag
+constexpr u32 kWindowChangePosition = 1u << 3;  // move to position x, y
+constexpr u32 kWindowChangeZOrder = 1u << 4;
+constexpr u32 kWindowChangeStyle = 1u << 5;     // maximise box, resizable
+constexpr u32 kWindowChangeForeground = 1u << 6;
+constexpr u32 kWindowChangeTitle = 1u << 7;
+constexpr u32 kMsgApplyWindowChanges = ui::kWmApp + 51;  // wparam index, lparam mask
+// Applies changes to window index now (GUI thread) or posts them.
+void request_window_changes(int index, u32 changes);
+void apply_window_changes(int index, u32 changes);
+
+// The screen mode of window 0: 1 full screen, 0 windowed.
+extern u8 g_screen_mode;
+// 1 when it switched, 0 when the mode was current.
+int apply_screen_mode(int mode);
+
+// Window commands (the command table calls them).
+u32 cmd_window_show_layerset();  // 105
+u32 cmd_window_show();           // 106
+u32 cmd_window_get_rect();       // 107
 
 // Fills a record for a window (index, logical size, title).
 void setup_screen_record_for(WindowRecord* record, const char* title);

@@ -1,6 +1,7 @@
 #include "engine/vm/expr.h"
 
 #include <cstring>
+#include <random>
 
 #include "engine/vm/vm_errors.h"
 #include "tests/vm/vm_fixture.h"
@@ -317,6 +318,63 @@ TEST(TextExpr, Grammar) {
   for (int i = 0; i < 3000; ++i) long_sum += "1+";
   EXPECT_EQ(text_expr_eval(long_sum.c_str()), 2048);  // the copy keeps 4095 bytes
   EXPECT_EQ(text_expr_eval(nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Random code, built mostly from valid opcodes so that runs get deep, must
+// either succeed or fail with a report; it never reads outside (the
+// sanitizer build checks that).
+TEST_F(ExprTest, RandomCodeFailsOnlyWithAReport) {
+  int_var(1000, {3, 4}, 1);
+  text_var(1001, {2}, "t");
+  float_var(1002, {}, 0.5);
+  var_record(50)->type = kVarInt;
+  std::mt19937 rng(12345);
+  const char ops[] = "BWILFMHVv),Rsi+-*/%=!<>SZ&|AO^";
+  std::vector<u8> code;
+  for (int round = 0; round < 3000; ++round) {
+    code.clear();
+    int n = static_cast<int>(rng() % 24);
+    for (int k = 0; k < n; ++k) {
+      u8 op = rng() % 8 == 0 ? static_cast<u8>(rng()) : static_cast<u8>(ops[rng() % (sizeof ops - 1)]);
+      u32 len = rng() % 4 == 0 ? rng() % 12 : (op == 'H' || op == 'V' || op == 'v') ? 3 : op == 'B' ? 1 : op == 'L' || op == 'F' ? 8 : op == 'M' ? 1 + rng() % 6 : 0;
+      code.push_back(op);
+      code.push_back(static_cast<u8>(len));
+      code.push_back(0);
+      for (u32 b = 0; b < len; ++b) {
+        u8 byte = static_cast<u8>(rng());
+        if ((op == 'H' || op == 'V' || op == 'v') && b == 1) byte = rng() % 2 ? 0xE8 : 50;   // ids 1000-1002 or 50
+        if ((op == 'H' || op == 'V' || op == 'v') && b == 2) byte = byte % 2 ? 3 : 0;
+        if ((op == 'H' || op == 'V' || op == 'v') && b == 1 && byte == 0xE8) byte = static_cast<u8>(0xE8 + rng() % 3);
+        code.push_back(byte);
+      }
+    }
+    u32 cut = rng() % 5 == 0 && !code.empty() ? static_cast<u32>(rng() % code.size()) : static_cast<u32>(code.size());
+    u32 mode = 1 + rng() % 4;
+    reset_error_report_log();
+    int r = expr_run(mode, code.data(), cut);
+    ASSERT_EQ(r != 0, g_error_report_log.report_count != 0) << "round " << round;
+  }
+}
+
+TEST_F(ExprTest, RandomCommandListsAreParsedOrRefused) {
+  AsmScript s = assemble_script("command 0 a x:num:3 y:text:0\ncommand 2 b z:raw:24\n");
+  std::mt19937 rng(99);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<u8> data = s.command_list;
+    for (int k = 0; k < 4; ++k) data[rng() % data.size()] = static_cast<u8>(rng());
+    reset_error_report_log();
+    int r = parse_command_list(data.data(), data.size());
+    ASSERT_EQ(r != 0, g_error_report_log.report_count != 0);
+    if (r == 0) {
+      for (u32 c = 0; c < g_command_list.count; ++c)
+        for (u32 p = 0; p < g_command_list.commands[c].param_count; ++p)
+          ASSERT_LE(g_command_list.commands[c].params[p].kind, 2);
+    }
+  }
 }
 
 }  // namespace

@@ -152,6 +152,21 @@ TEST_F(ObjectTreeTest, ListOrderByOrderKeyAndIndexSorted) {
   }
 }
 
+TEST_F(ObjectTreeTest, EqualKeysKeepCreationOrderInTheListAndReverseInTheIndex) {
+  ObjectNode* first = make("d", 0, 3);
+  ObjectNode* second = make("d", 0, 3);
+  EXPECT_EQ(root->first_child, first);
+  EXPECT_EQ(first->next, second);
+  ASSERT_EQ(root->index_count, 2);
+  EXPECT_EQ(root->index_nodes[0], second);  // a new key goes before equal keys
+  EXPECT_EQ(root->index_nodes[1], first);
+  EXPECT_EQ(resolve_object_path(root, "d", 0), second);
+  // Detaching removes exactly the node given, not its namesake.
+  object_detach(second);
+  EXPECT_EQ(resolve_object_path(root, "d", 0), first);
+  object_subtree_free(second);
+}
+
 TEST_F(ObjectTreeTest, DetachRemovesIndexEntryEvenFromARoot) {
   ObjectNode* a = make("a", 0);
   ObjectNode* b = make("b", 0);

@@ -50,7 +50,8 @@ struct PlatformFiles {
   // Free bytes on the file system of the path; -1 on failure.
   std::int64_t (*free_space)(const char* sjis_path);
   // Current folder as a Shift-JIS path with '\' separators and a trailing
-  // '\'; set_current_folder returns 0 or -1.
+  // '\' (empty when it has no Shift-JIS form); set_current_folder returns 0
+  // or -1.
   std::string (*current_folder)();
   int (*set_current_folder)(const char* sjis_path);
   // Renames a file over the destination in one step (an existing destination

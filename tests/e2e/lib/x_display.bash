@@ -4,6 +4,10 @@
 
 xvfb_pid=
 
+# Under the sanitizers, what the desktop libraries keep until exit is not
+# counted as a leak of the engine.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan_desktop.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 # Starts Xvfb on a free display number and exports DISPLAY.
 start_display() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed"

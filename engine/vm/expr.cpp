@@ -288,6 +288,22 @@ int op_index_close(const u8*, u32) {
   if (g_list_depth == 0) return damaged();
   const IndexList list = g_lists[g_list_depth - 1];
   u32 count = g_depth - list.pos - 1;
+  // The common case first: one in-range number index of a one-dimensional
+  // integer or float array, no prefix, outside a declaration.
+  if (count == 1 && !list.prefix_class && !list.declaration && list.var_id >= kFirstUserVar) {
+    const Entry& e = g_stack[list.pos + 1];
+    const VarRecord* v = &g_vars.records[list.var_id];
+    u32 x = static_cast<u32>(e.i);
+    if (!e.kind && v->dim_count == 1 && x < v->dims[0] && x < v->count) {
+      g_depth = list.pos;
+      --g_list_depth;
+      g_floor = g_list_depth ? g_lists[g_list_depth - 1].pos + 1 : 0;
+      set_ref(list.var_id, x, 0, 0);
+      if (v->type == kVarInt && v->ints) return push_int(v->ints[x]);
+      if (v->type == kVarFloat && v->floats) return push_double(v->floats[x]);
+      return push_var_value(list.var_id, v, x);
+    }
+  }
   for (u32 k = 0; k < count; ++k) {
     if (g_stack[list.pos + 1 + k].kind) {
       report_error_code_at(kErrTextNumberMixed, 1);

@@ -18,7 +18,6 @@ int init_joystick() { return 0; }
 void load_optional_plugins() {}
 void dump_system_info() {}
 int load_engine_data() { return 0; }
-int start_pixel_workers() { return 0; }
 int start_sound_system() { return 0; }
 void reset_engine_clocks() {}
 void clear_save_data_cache() {}
@@ -36,7 +35,6 @@ void reset_dirty_state() {}
 void show_pending_popup_menu() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
-void stop_pixel_workers() {}
 void release_emote() {}
 void release_d3d() {}
 void stop_movies() {}

@@ -357,20 +357,21 @@ struct HashChains {
 };
 
 // Stable radix sort of entry numbers by hash (ascending, unsigned), so equal
-// hashes keep their reading order. Linear in the entry count.
+// hashes keep their reading order. Linear in the entry count; the keys are
+// (hash, number) pairs in one array, read in order on every pass.
 void sort_by_hash(const std::vector<BuildEntry>& entries, std::vector<u32>* order) {
   const std::size_t n = entries.size();
-  std::vector<u32> from(n), to(n);
-  for (u32 i = 0; i < n; ++i) from[i] = i;
-  for (int pass = 0; pass < 4; ++pass) {
-    const int shift = pass * 8;
+  std::vector<u64> from(n), to(n);
+  for (std::size_t i = 0; i < n; ++i) from[i] = (static_cast<u64>(entries[i].hash) << 32) | i;
+  for (int shift = 32; shift < 64; shift += 8) {
     std::size_t counts[257] = {};
-    for (u32 i : from) ++counts[((entries[i].hash >> shift) & 0xFF) + 1];
+    for (u64 key : from) ++counts[((key >> shift) & 0xFF) + 1];
     for (int b = 0; b < 256; ++b) counts[b + 1] += counts[b];
-    for (u32 i : from) to[counts[(entries[i].hash >> shift) & 0xFF]++] = i;
+    for (u64 key : from) to[counts[(key >> shift) & 0xFF]++] = key;
     from.swap(to);
   }
-  *order = std::move(from);
+  order->resize(n);
+  for (std::size_t i = 0; i < n; ++i) (*order)[i] = static_cast<u32>(from[i]);
 }
 
 }  // namespace

@@ -56,6 +56,8 @@ void unload_ztzid_library() {
 
 int ztzid_pack(const void* src, u32 length, std::vector<u8>* out) {
   if (!g_ztzid.compress || !g_ztzid.compressed_length || !out || length > static_cast<u32>(INT_MAX)) return -1;
+  static const u8 kNothing = 0;
+  if (length == 0 && !src) src = &kNothing;  // an empty buffer may have no address
   int bound = g_ztzid.compressed_length(static_cast<int>(length));
   if (bound <= 0 && length > 0) return -1;
   out->resize(static_cast<std::size_t>(bound > 0 ? bound : 1));
@@ -69,6 +71,8 @@ int ztzid_pack(const void* src, u32 length, std::vector<u8>* out) {
 int ztzid_unpack(const void* src, u32 packed_length, void* dst, u32 expected) {
   if (!g_ztzid.uncompress || packed_length > static_cast<u32>(INT_MAX) || expected > static_cast<u32>(INT_MAX))
     return -1;
+  u8 none = 0;
+  if (expected == 0 && !dst) dst = &none;
   int length = static_cast<int>(expected);
   if (g_ztzid.uncompress(src, static_cast<int>(packed_length), dst, &length) != 0) return -1;
   return static_cast<u32>(length) == expected ? 0 : -1;

@@ -293,6 +293,11 @@ struct PlatformUi {
   // Waits for the next message of the calling thread's queue and removes it.
   // Returns 0 for WM_QUIT, else 1.
   int (*get_message)(UiMessage* out);
+  // Takes in what the desktop has delivered (queued as messages) and shows
+  // the boxes other threads asked for, without calling any window procedure.
+  // The GUI thread calls it when it may not dispatch (frame-thread mode while
+  // the frame runs), so that a box asked for by the frame thread appears.
+  void (*process_desktop_events)();
   // Calls the procedure of the message's window; a thread message gives 0.
   std::int64_t (*dispatch_message)(const UiMessage* message);
   // The default answer (DefWindowProc): WM_SYSCOMMAND SC_CLOSE sends

@@ -17,6 +17,7 @@ u32 cmd_motion_object_set() { return command_not_built(12); }
 u32 cmd_engine_quit() { return command_not_built(13); }
 u32 cmd_error_switch_set() { return command_not_built(14); }
 u32 cmd_layer_save_image() { return command_not_built(20); }
+u32 cmd_file_query() { return command_not_built(21); }
 u32 cmd_flash_open() { return command_not_built(22); }
 u32 cmd_flash_close() { return command_not_built(23); }
 u32 cmd_flash_poll() { return command_not_built(24); }

@@ -289,6 +289,7 @@ int fake_get_message(UiMessage* out) {
   if (!fake_peek_message(out, 1)) *out = UiMessage{};
   return out->message == ui::kWmQuit ? 0 : 1;
 }
+void fake_process_desktop_events() {}
 std::int64_t fake_dispatch_message(const UiMessage* m) {
   if (!m || m->window == kNoWindow) return 0;
   return fake_send(m->window, m->message, m->wparam, m->lparam);
@@ -368,16 +369,47 @@ int fake_find_associated_program(const char*, std::string* program) {
 }  // namespace
 
 const PlatformUi kFakeUi = {
-    fake_available,       fake_create_window,    fake_destroy_window,    fake_is_window,
-    fake_user_data,       fake_find_window,      fake_show_window,       fake_is_visible,
-    fake_is_iconic,       fake_is_maximized,     fake_set_title,         fake_get_style,
-    fake_set_style,       fake_get_client_size,  fake_get_window_rect,   fake_get_frame_margins,
-    fake_move_window,     fake_set_client_size,  fake_set_foreground,    fake_focus_window,
-    fake_set_z_order,     fake_invalidate,       fake_accept_files,      fake_get_cursor_pos,
-    fake_get_keyboard_state, fake_drop_count,    fake_drop_path,         fake_drop_finish,
-    fake_post_message,    fake_post_quit_message, fake_send,             fake_peek_message,
-    fake_get_message,     fake_dispatch_message, fake_def_window_proc,   fake_message_box,
-    fake_error_dialog,    fake_get_desktop_size, fake_get_work_area,    fake_find_associated_program,
+    .available = fake_available,
+    .create_window = fake_create_window,
+    .destroy_window = fake_destroy_window,
+    .is_window = fake_is_window,
+    .user_data = fake_user_data,
+    .find_window = fake_find_window,
+    .show_window = fake_show_window,
+    .is_visible = fake_is_visible,
+    .is_iconic = fake_is_iconic,
+    .is_maximized = fake_is_maximized,
+    .set_title = fake_set_title,
+    .get_style = fake_get_style,
+    .set_style = fake_set_style,
+    .get_client_size = fake_get_client_size,
+    .get_window_rect = fake_get_window_rect,
+    .get_frame_margins = fake_get_frame_margins,
+    .move_window = fake_move_window,
+    .set_client_size = fake_set_client_size,
+    .set_foreground = fake_set_foreground,
+    .focus_window = fake_focus_window,
+    .set_z_order = fake_set_z_order,
+    .invalidate = fake_invalidate,
+    .accept_files = fake_accept_files,
+    .get_cursor_pos = fake_get_cursor_pos,
+    .get_keyboard_state = fake_get_keyboard_state,
+    .drop_count = fake_drop_count,
+    .drop_path = fake_drop_path,
+    .drop_finish = fake_drop_finish,
+    .post_message = fake_post_message,
+    .post_quit_message = fake_post_quit_message,
+    .send_message = fake_send,
+    .peek_message = fake_peek_message,
+    .get_message = fake_get_message,
+    .process_desktop_events = fake_process_desktop_events,
+    .dispatch_message = fake_dispatch_message,
+    .def_window_proc = fake_def_window_proc,
+    .message_box = fake_message_box,
+    .error_dialog = fake_error_dialog,
+    .get_desktop_size = fake_get_desktop_size,
+    .get_work_area = fake_get_work_area,
+    .find_associated_program = fake_find_associated_program,
 };
 
 void fake_ui_reset() {

@@ -718,11 +718,15 @@ int take_message(UiMessage* out, int remove) {
   return 1;
 }
 
-int gk_peek_message(UiMessage* out, int remove) {
-  if (on_gui_thread()) {
-    for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
-    }
+// GTK's handlers only queue messages, so iterating is safe at any time.
+void gk_process_desktop_events() {
+  if (!on_gui_thread()) return;
+  for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
   }
+}
+
+int gk_peek_message(UiMessage* out, int remove) {
+  gk_process_desktop_events();
   return take_message(out, remove);
 }
 
@@ -940,14 +944,45 @@ int gk_find_associated_program(const char* sjis_file, std::string* sjis_program)
 }  // namespace
 
 const PlatformUi kGtkUi = {
-    gtk_available,       gk_create_window,    gk_destroy_window,    gk_is_window,
-    gk_user_data,         gk_find_window,      gk_show_window,       gk_is_visible,
-    gk_is_iconic,         gk_is_maximized,     gk_set_title,         gk_get_style,
-    gk_set_style,         gk_get_client_size,  gk_get_window_rect,   gk_get_frame_margins,
-    gk_move_window,       gk_set_client_size,  gk_set_foreground,    gk_focus_window,
-    gk_set_z_order,       gk_invalidate,       gk_accept_files,      gk_get_cursor_pos,
-    gk_get_keyboard_state, gk_drop_count,      gk_drop_path,         gk_drop_finish,
-    gk_post_message,      gk_post_quit_message, gk_send,             gk_peek_message,
-    gk_get_message,       gk_dispatch_message, gk_def_window_proc,   gk_message_box,
-    gk_error_dialog,      gk_get_desktop_size, gk_get_work_area,   gk_find_associated_program,
+    .available = gtk_available,
+    .create_window = gk_create_window,
+    .destroy_window = gk_destroy_window,
+    .is_window = gk_is_window,
+    .user_data = gk_user_data,
+    .find_window = gk_find_window,
+    .show_window = gk_show_window,
+    .is_visible = gk_is_visible,
+    .is_iconic = gk_is_iconic,
+    .is_maximized = gk_is_maximized,
+    .set_title = gk_set_title,
+    .get_style = gk_get_style,
+    .set_style = gk_set_style,
+    .get_client_size = gk_get_client_size,
+    .get_window_rect = gk_get_window_rect,
+    .get_frame_margins = gk_get_frame_margins,
+    .move_window = gk_move_window,
+    .set_client_size = gk_set_client_size,
+    .set_foreground = gk_set_foreground,
+    .focus_window = gk_focus_window,
+    .set_z_order = gk_set_z_order,
+    .invalidate = gk_invalidate,
+    .accept_files = gk_accept_files,
+    .get_cursor_pos = gk_get_cursor_pos,
+    .get_keyboard_state = gk_get_keyboard_state,
+    .drop_count = gk_drop_count,
+    .drop_path = gk_drop_path,
+    .drop_finish = gk_drop_finish,
+    .post_message = gk_post_message,
+    .post_quit_message = gk_post_quit_message,
+    .send_message = gk_send,
+    .peek_message = gk_peek_message,
+    .get_message = gk_get_message,
+    .process_desktop_events = gk_process_desktop_events,
+    .dispatch_message = gk_dispatch_message,
+    .def_window_proc = gk_def_window_proc,
+    .message_box = gk_message_box,
+    .error_dialog = gk_error_dialog,
+    .get_desktop_size = gk_get_desktop_size,
+    .get_work_area = gk_get_work_area,
+    .find_associated_program = gk_find_associated_program,
 };

@@ -36,6 +36,24 @@ std::atomic<u8> g_stop{0};
 std::recursive_mutex g_post_mutex;
 std::atomic<int> g_posting{0};
 
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Waits for an event, polling it for a short while before sleeping: jobs
+// come in bursts (one per layer of a frame), and a hand-over that stays
+// awake saves a sleep and a wake-up on each side of it.
+void wait_event(PlatformEvent* event) {
+  constexpr int kPolls = 2000;
+  for (int i = 0; i < kPolls; ++i) {
+    if (event_wait(event, 0) == 0) return;
+    for (int k = 0; k < 16; ++k) cpu_relax();
+  }
+  event_wait(event, kWaitInfinite);
+}
+
 // ---- blend jobs ----
 
 u8* row_at(u32* base, i32 pitch, i32 x, i32 y) {
@@ -177,7 +195,7 @@ int pixel_job_worker(PixelJob* job) {
   WorkerSlot& w = g_workers[job->index];
   for (;;) {
     g_pixel_worker_waiting = 1;
-    event_wait(w.start, kWaitInfinite);
+    wait_event(w.start);
     g_pixel_worker_waiting = 0;
     event_reset(w.done);
     event_set(w.ack);
@@ -229,9 +247,9 @@ int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers])
       job.index = i;
       job.status = 0;
       event_set(g_workers[i].start);
-      event_wait(g_workers[i].ack, kWaitInfinite);
+      wait_event(g_workers[i].ack);
     }
-    for (int i = 0; i < count; ++i) event_wait(g_workers[i].done, kWaitInfinite);
+    for (int i = 0; i < count; ++i) wait_event(g_workers[i].done);
     for (int i = 0; i < count; ++i) {
       if (statuses) statuses[i] = g_jobs[i].status;
       if (g_jobs[i].status != 0) failed = 1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/settings.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -19,11 +20,11 @@ u8 g_span_sse2_allowed = 1;
 
 namespace {
 
-// The two words of the settings file that allow the SSE set. Both default
-// to allowed; the settings reader owns their values.
+// The two words of the settings file that allow the SSE set (both allowed
+// unless the file clears them).
 void read_span_settings(u8* sse_allowed, u8* sse2_allowed) {
-  *sse_allowed = 1;
-  *sse2_allowed = 1;
+  *sse_allowed = g_settings.sse_allowed;
+  *sse2_allowed = g_settings.sse2_allowed;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -128,6 +129,39 @@ TEST_F(ResampleTest, BilinearSharpensRowsAndColumnsAlike) {
   std::vector<u32> out(5);
   scale_bilinear(out.data(), row.data(), 0, 0, 100, 0, 2, 1, 5, 1);
   EXPECT_EQ(blue(out[1]), (255 * 48) >> 8);
+}
+
+// Every pixel of the bilinear scaler from the mode's text: positions
+// span * 256 j / (n * 100 - 100) + f0, fractions sharpened, the 2 x 2 mix
+// ((L (256 - fx) + R fx) (256 - fy) >> 16) + ((L' (256 - fx) + R' fx) fy >> 16).
+TEST_F(ResampleTest, BilinearPixelsFollowTheMixFormula) {
+  const i32 sw = 9, sh = 7, dw = 13, dh = 11, x0 = 120, y0 = 30, x1 = 780, y1 = 560;
+  const std::vector<u32> src = image(sw, sh, 21);
+  std::vector<u32> dst(dw * dh);
+  ASSERT_EQ(start_pixel_workers_count(3), 0);
+  scale_bilinear_threaded(dst.data(), src.data(), x0, y0, x1, y1, sw, sh, dw, dh);
+  auto sharpen = [](int f) { return std::min(255, std::max(0, static_cast<int>(1.25 * (f - 128) + 128))); };
+  auto pos = [](int j, int a0, int a1, int n) {
+    return (static_cast<long long>(a1 - a0) * 256 * j) / (n * 100 - 100) + (a0 % 100) * 256 / 100 + (a0 / 100) * 256;
+  };
+  const u8* s = reinterpret_cast<const u8*>(src.data());
+  for (int y = 0; y < dh; ++y) {
+    const long long py = pos(y, y0, y1, dh);
+    const int sy = static_cast<int>(py >> 8), fy = sharpen(static_cast<int>(py & 255));
+    const int sy2 = std::min(sy + 1, sh - 1);
+    for (int x = 0; x < dw; ++x) {
+      const long long pxp = pos(x, x0, x1, dw);
+      const int sx = static_cast<int>(pxp >> 8), fx = sharpen(static_cast<int>(pxp & 255));
+      const int sx2 = std::min(sx + 1, sw - 1);
+      for (int c = 0; c < 4; ++c) {
+        auto at = [&](int xx, int yy) { return s[(yy * sw + xx) * 4 + c]; };
+        const int top = at(sx, sy) * (256 - fx) + at(sx2, sy) * fx;
+        const int bot = at(sx, sy2) * (256 - fx) + at(sx2, sy2) * fx;
+        const int want = std::min(255, ((top * (256 - fy)) >> 16) + ((bot * fy) >> 16));
+        ASSERT_EQ(reinterpret_cast<const u8*>(&dst[y * dw + x])[c], want) << x << "," << y << " c" << c;
+      }
+    }
+  }
 }
 
 TEST_F(ResampleTest, SupersampleAveragesFourSamplesRoundingUp) {

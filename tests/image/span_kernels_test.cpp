@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/settings.h"
 #include "engine/image/blend_tables.h"
 
 namespace {
@@ -225,6 +226,14 @@ TEST(SpanKernels, ModeChoiceFollowsFeaturesAndSettings) {
   EXPECT_EQ(g_cpu_features.sse2, 1);
   EXPECT_EQ(g_span_kernel_mode, 3);
 #endif
+  // The settings words clear the SSE set: the plain set goes in.
+  const EngineSettings saved = g_settings;
+  g_settings.sse_allowed = 0;
+  g_settings.sse2_allowed = 0;
+  init_span_ops();
+  g_settings = saved;
+  EXPECT_EQ(g_span_kernel_mode, 1);
+  EXPECT_FALSE(span_sse_usable());
   install_span_kernels(1, false);
   SpanKernelTable plain{};
   fill_span_kernels_plain(&plain);

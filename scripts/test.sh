@@ -14,7 +14,7 @@ CC=clang CXX=clang++ bash scripts/build.sh build-asan -DKL_WERROR=ON -DKL_SANITI
   -DCMAKE_BUILD_TYPE=Debug
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j "$(nproc)" -L unit)
-for f in build-asan/fuzz_*; do
+for f in build-asan/out/fuzz_*; do
   [ -x "$f" ] || continue
   name=$(basename "$f")
   corpus="$here/tests/fuzz/corpus/${name#fuzz_}"

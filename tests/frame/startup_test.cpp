@@ -10,6 +10,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/startup.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace {
 std::string temp_file(const std::string& name, const std::vector<unsigned char>& bytes) {
@@ -105,5 +106,32 @@ TEST(Startup, ScreenBufferWidthLimit) {
   EXPECT_EQ(g_quit_requested.load(), 1);
   EXPECT_EQ(g_error_report_log.last_number, 100010u);
   EXPECT_EQ(g_screen_buffer.width, 640);  // the old buffer stays as it was
+  g_quit_requested = 0;
+}
+
+TEST(Startup, ZtcfgStartsTheSettingsProgramAndStops) {
+  for (const char* option : {"/ztcfg", "/ZTCFG", "/ZtCfg"}) {
+    fake_process_reset();
+    setup_startup_paths_from("\\games\\demo\\k_lumbrane");
+    std::string prog = "k_lumbrane", opt = option;
+    char* argv[] = {prog.data(), opt.data()};
+    copy_arguments(2, argv);
+    EXPECT_EQ(engine_startup(), -1) << option;
+    ASSERT_EQ(fake_process_calls().size(), 1u) << option;
+    EXPECT_EQ(fake_process_calls()[0].program, "\\games\\demo\\Vornset.exe");
+    EXPECT_EQ(fake_process_calls()[0].args, std::vector<std::string>{"/ztcfg"});
+  }
+  fake_process_reset();
+}
+
+TEST(Startup, InfoReportsTheNoticesAndStops) {
+  reset_error_report_log();
+  g_quit_requested = 0;
+  std::string prog = "k_lumbrane", opt = "/INFO";
+  char* argv[] = {prog.data(), opt.data()};
+  copy_arguments(2, argv);
+  EXPECT_EQ(engine_startup(), -1);
+  EXPECT_EQ(g_error_report_log.last_number, 100000u);
+  EXPECT_EQ(g_error_report_log.last_fatal, 1);
   g_quit_requested = 0;
 }

@@ -3,7 +3,6 @@
 // handler's line here and defines it in its own file.
 #include "engine/vm/command_table.h"
 
-u32 cmd_layer_load_image() { return command_not_built(1); }
 u32 cmd_layer_draw() { return command_not_built(2); }
 u32 cmd_object_release() { return command_not_built(3); }
 u32 cmd_object_get_property() { return command_not_built(4); }
@@ -17,7 +16,6 @@ u32 cmd_motion_object_set() { return command_not_built(12); }
 u32 cmd_engine_quit() { return command_not_built(13); }
 u32 cmd_error_switch_set() { return command_not_built(14); }
 u32 cmd_layer_save_image() { return command_not_built(20); }
-u32 cmd_file_query() { return command_not_built(21); }
 u32 cmd_flash_open() { return command_not_built(22); }
 u32 cmd_flash_close() { return command_not_built(23); }
 u32 cmd_flash_poll() { return command_not_built(24); }

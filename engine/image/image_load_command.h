@@ -1,0 +1,33 @@
+// Script command 1: creates, loads, shares, masks and configures layers.
+#pragma once
+#include "engine/frame/types.h"
+
+struct LayerImage;
+struct ObjectNode;
+
+// What command 1 asks of the renderer and the compositor. Each may be null:
+// without d3d_drawing (or when it says 0) the Direct3D parameters do
+// nothing; without compose_group a group is not recomposed at once. Filled at
+// start-up by their owners.
+struct LayerCommandHooks {
+  // 1 while Direct3D drawing is configured.
+  int (*d3d_drawing)();
+  // Creates the layer's textures now: 0 or -1.
+  int (*create_textures)(LayerImage* image);
+  // The capture layer of the Direct3D frame render (null clears it).
+  void (*set_capture_layer)(ObjectNode* node);
+  // Renders the Direct3D frame now.
+  void (*render_frame_now)();
+  // Composes the group's children into its own pixels over its whole area:
+  // 0, or -1 after a reported error.
+  int (*compose_group)(ObjectNode* node);
+};
+extern LayerCommandHooks g_layer_command_hooks;
+
+// Creates the group layer path (order key order_key) with a cleared buffer
+// of width x height marked wholly changed; null after a reported error (the
+// node is not made when the size is refused).
+LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 order_key);
+// Composes a group's children into its own pixels (the compositor's hook);
+// 0 when there is none.
+int recompose_group_layer(ObjectNode* node);

@@ -279,6 +279,9 @@ gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer data) {
     GtkWin* w = live(h);
     if (!w) return FALSE;
     w->focused = e->in != 0;
+    // Keys released while another window had the focus never report it.
+    if (!e->in)
+      for (auto& k : st().keys) k = 0;
   }
   push_message(h, ui::kWmActivateApp, e->in ? 1 : 0, 0);
   push_message(h, ui::kWmActivate, e->in ? 1 : 0, 0);

@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "engine/frame/types.h"
+
 // 1 when the path names an existing folder, else 0. A relative path is taken
 // in the project folder, as loose files are.
 int is_directory(const char* path);
@@ -23,6 +25,15 @@ int file_query_exists(FileQuerySubject subject, const char* name);
 // The name found with its extension, or empty (also for a folder). -1 after
 // a reported error, else 0.
 int file_query_resolved_name(FileQuerySubject subject, const char* name, std::string* out);
-// The program that opens the file: there is no association query on this
-// platform, so the answer is the empty text. 0, or -1 after a reported error.
+// The program the desktop opens the file with, for a file found on disk;
+// empty when there is none or the file is an archive or memory entry. 0, or
+// -1 after a reported error.
 int file_query_associated_program(FileQuerySubject subject, const char* name, std::string* out);
+
+// Script command 21: answers a question about a folder or a file into the
+// result variable of parameter 7. The subject is the highest given of
+// parameters 0 (folder), 1 (image), 2 (sound) and 3 (any file); the
+// question the first given of 4 (exists, a number), 5 (resolved name, a
+// text) and 6 (associated program, a text). A result variable of the wrong
+// type is error 101140 (fatal). Returns 0, or -1 after a reported error.
+u32 cmd_file_query();

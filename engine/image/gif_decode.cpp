@@ -205,18 +205,26 @@ namespace {
 
 // Frames beyond this many index bytes in one file are skipped, so that a
 // small file cannot claim gigabytes through thousands of large frames.
-constexpr u64 kGifIndexBudget = u64{1} << 30;
+constexpr u64 kGifIndexBudget = u64{512} << 20;
 
-GifFrame* grow_frame(GifFrame* f, u64 index_bytes) {
+// A frame record whose index area holds index_bytes zeroed bytes: the old
+// record is reused when it is large enough (its content is not kept).
+// The record is stored in *slot as soon as it exists.
+GifFrame* grow_frame(GifFrame** slot, u64 index_bytes) {
+  GifFrame* f = *slot;
   if (!f) {
     f = static_cast<GifFrame*>(std::calloc(1, sizeof(GifFrame)));
     if (!f) return nullptr;
+    *slot = f;
   }
   if (index_bytes > f->index_capacity) {
-    u8* p = static_cast<u8*>(std::realloc(f->indices, static_cast<std::size_t>(index_bytes)));
-    if (!p) return nullptr;
-    f->indices = p;
+    std::free(f->indices);
+    f->index_capacity = 0;
+    f->indices = static_cast<u8*>(std::calloc(static_cast<std::size_t>(index_bytes), 1));
+    if (!f->indices) return nullptr;
     f->index_capacity = index_bytes;
+  } else {
+    std::memset(f->indices, 0, static_cast<std::size_t>(index_bytes));
   }
   return f;
 }
@@ -249,9 +257,8 @@ int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768],
   const u64 bytes = static_cast<u64>(vis_w) * static_cast<u64>(vis_h);
   GifFrame* f = nullptr;
   if (table && bytes <= *budget) {
-    f = grow_frame(table[k], bytes + 1);
+    f = grow_frame(&table[k], bytes + 1);
     if (!f) return -1;
-    table[k] = f;
     *budget -= bytes;
   } else {
     *budget = 0;  // frames after a skipped one are not stored either
@@ -267,7 +274,6 @@ int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768],
     f->transparent_index = gc.transparent_index;
     f->loop_count = loop_count;
     std::memcpy(f->palette, palette, sizeof f->palette);
-    std::memset(f->indices, 0, static_cast<std::size_t>(bytes));
   }
   const u8 min_code_size = rd.byte();
   if (min_code_size >= 1 && min_code_size <= 8 && w > 0 && h > 0 && f && bytes > 0) {
@@ -405,7 +411,7 @@ void gif_render_frame(LayerImage* image, int k) {
   if (!image || !image->gif_frames || k < 0 || k >= kGifFrameTableSize) return;
   const GifFrame* f = image->gif_frames[k];
   u32* px = image->owned_pixels;
-  if (!f || !px) return;
+  if (!f || !px || !f->indices) return;
   u32 colours[256];
   for (int c = 0; c < 256; ++c)
     colours[c] = 0xFF000000u | (u32{f->palette[c * 3]} << 16) | (u32{f->palette[c * 3 + 1]} << 8) | f->palette[c * 3 + 2];

@@ -33,6 +33,14 @@ std::atomic<u8> g_quit_without_window{0};
 std::thread::id g_gui_thread;
 bool g_gui_thread_known = false;
 
+struct MessageHookEntry {
+  u32 message;
+  WindowMessageHook hook;
+};
+constexpr int kMaxMessageHooks = 32;
+MessageHookEntry g_message_hooks[kMaxMessageHooks] = {};
+int g_message_hook_count = 0;
+
 const PlatformUi* ui_service() { return g_platform.ui; }
 
 WindowRecord* record_of(UiWindow window) {
@@ -44,6 +52,20 @@ UiWindow main_window_handle() {
   WindowRecord* r = g_windows[0];
   return r ? r->handle : kNoWindow;
 }
+
+int set_window_message_hook(u32 message, WindowMessageHook hook) {
+  for (int i = 0; i < g_message_hook_count; ++i) {
+    if (g_message_hooks[i].message == message) {
+      g_message_hooks[i].hook = hook;
+      return 0;
+    }
+  }
+  if (g_message_hook_count >= kMaxMessageHooks) return -1;
+  g_message_hooks[g_message_hook_count++] = {message, hook};
+  return 0;
+}
+
+void clear_window_message_hooks() { g_message_hook_count = 0; }
 
 bool on_gui_thread() { return !g_gui_thread_known || std::this_thread::get_id() == g_gui_thread; }
 
@@ -314,10 +336,31 @@ int confirm_quit(WindowRecord* r, u32 command) {
     case ui::kScMaximize:
       if (!r->maximise_allowed) return 0;
       g_window_input.maximise_request = static_cast<u8>(r->index + 1);
+      if (r->index == 0 && g_screen_mode == 0 && !r->maximised) {
+        // A window that the user may not size is made sizable for the
+        // maximised state only; its size before is kept for the restore.
+        std::uint32_t style = u->get_style(r->handle);
+        if (!(style & ui::kWsThickFrame) && !(style & ui::kWsPopup)) {
+          u->set_style(r->handle, style | ui::kWsThickFrame, 0);
+          r->frame_added_for_maximise = 1;
+        }
+        int w = 0, h = 0;
+        if (u->get_client_size(r->handle, &w, &h) == 0) {
+          r->restore_width = w;
+          r->restore_height = h;
+        }
+        r->maximised = 1;
+      }
       return 1;
     case ui::kScRestore:
-      if (r->index == 0 && !u->is_iconic(r->handle))
+      if (r->index == 0 && !u->is_iconic(r->handle) && g_screen_mode == 0) {
+        if (r->frame_added_for_maximise) {
+          u->set_style(r->handle, u->get_style(r->handle) & ~ui::kWsThickFrame, 0);
+          r->frame_added_for_maximise = 0;
+        }
+        r->maximised = 0;
         g_window_input.restore_request = static_cast<u8>(r->index + 1);
+      }
       return 1;
     case ui::kScKeyMenu:
       return g_window_config.no_key_menu && !g_screen_saver_mode ? 0 : 1;
@@ -490,6 +533,12 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
       present_window_frame(r->index);
       return 0;
     default:
+      for (int i = 0; i < g_message_hook_count; ++i) {
+        if (g_message_hooks[i].message != message || !g_message_hooks[i].hook) continue;
+        std::int64_t result = 0;
+        if (g_message_hooks[i].hook(r, message, wparam, lparam, &result)) return result;
+        break;
+      }
       return def();
   }
 }

@@ -62,7 +62,9 @@ struct WindowRecord {
   ObjectNode* drag_layer = nullptr;  // a press on its opaque pixels drags the window
   std::string shape_layer;           // layer whose opaque pixels shape window 0
   u8 z_order = 0;                    // 0 normal, 1 topmost, 2 bottom, 3 owned by window 0
-  u8 maximised = 0;                  // maximised through the window command
+  u8 maximised = 0;                  // maximised (the caption button or the window command)
+  u8 frame_added_for_maximise = 0;   // window 0 became sizable only to be maximised
+  i32 restore_width = 0, restore_height = 0;  // client size before maximising
   u8 maximise_box = 1;
 };
 
@@ -165,6 +167,16 @@ void accept_dropped_files(u64 drop);
 std::int64_t menu_strip_wndproc(UiWindow window, u32 message, u64 wparam, i64 lparam);
 extern UiWindow g_menu_strip_window;
 extern i32 g_menu_strip_height;
+
+// Handlers that other parts add to the main window procedure for their own
+// messages (movie notifications, the notification-area icon, ...): called
+// for a message the procedure does not answer itself; return 1 with *result
+// set when handled, 0 to let the default answer it. One handler a message.
+using WindowMessageHook = int (*)(WindowRecord* record, u32 message, u64 wparam, i64 lparam,
+                                  std::int64_t* result);
+// 0, or -1 when the table of 32 handlers is full.
+int set_window_message_hook(u32 message, WindowMessageHook hook);
+void clear_window_message_hooks();
 
 // Frees the records (after destroy_windows; tests).
 void free_window_records();

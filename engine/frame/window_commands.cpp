@@ -276,7 +276,8 @@ u32 cmd_window_show_layerset() {
   if (arg_given(15) && r->handle != kNoWindow) {
     bool maximised = u->is_maximized(r->handle) || r->maximised;
     u->post_message(r->handle, ui::kWmSysCommand, maximised ? ui::kScRestore : ui::kScMaximize, 0);
-    r->maximised = maximised ? 0 : 1;
+    // Window 0's state follows the system command; a sub window's is kept here.
+    if (index > 0) r->maximised = maximised ? 0 : 1;
   }
   // 25: resizable switch of window 0.
   if (arg_given(25) && index == 0 && g_screen_mode == 0) {

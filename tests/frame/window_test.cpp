@@ -307,4 +307,49 @@ TEST_F(WindowTest, CaptionDoubleClickGoesToTheScriptsWhenSwitchedOn) {
   EXPECT_EQ(g_window_input.caption_dblclick_request.load(), 1);
 }
 
+TEST_F(WindowTest, MaximiseMakesAFixedWindowSizableUntilRestored) {
+  UiWindow h = make_main();
+  const PlatformUi* u = g_platform.ui;
+  u->send_message(h, ui::kWmSysCommand, ui::kScMaximize, 0);
+  EXPECT_NE(u->get_style(h) & ui::kWsThickFrame, 0u);
+  EXPECT_EQ(u->is_maximized(h), 1);
+  EXPECT_EQ(g_windows[0]->maximised, 1);
+  EXPECT_EQ(g_window_input.maximise_request.load(), 1);
+  u->send_message(h, ui::kWmSysCommand, ui::kScRestore, 0);
+  EXPECT_EQ(u->get_style(h) & ui::kWsThickFrame, 0u);
+  EXPECT_EQ(u->is_maximized(h), 0);
+  EXPECT_EQ(g_windows[0]->maximised, 0);
+  // Not allowed: nothing happens.
+  g_windows[0]->maximise_allowed = 0;
+  u->send_message(h, ui::kWmSysCommand, ui::kScMaximize, 0);
+  EXPECT_EQ(u->is_maximized(h), 0);
+  EXPECT_EQ(u->get_style(h) & ui::kWsThickFrame, 0u);
+}
+
+int g_hook_calls = 0;
+int answer_hook(WindowRecord* r, u32 message, u64 wparam, i64 lparam, std::int64_t* result) {
+  ++g_hook_calls;
+  if (wparam != 1) return 0;
+  *result = 77 + r->index;
+  return 1;
+}
+
+TEST_F(WindowTest, OtherPartsAnswerTheirOwnMessages) {
+  UiWindow h = make_main();
+  const u32 kMovieDone = ui::kWmUser + 200;
+  g_hook_calls = 0;
+  EXPECT_EQ(g_platform.ui->send_message(h, kMovieDone, 1, 0), 0);
+  ASSERT_EQ(set_window_message_hook(kMovieDone, answer_hook), 0);
+  EXPECT_EQ(g_platform.ui->send_message(h, kMovieDone, 1, 0), 77);
+  // Not handled: the default answers.
+  EXPECT_EQ(g_platform.ui->send_message(h, kMovieDone, 0, 0), 0);
+  EXPECT_EQ(g_hook_calls, 2);
+  // The procedure's own messages are not handed out.
+  ASSERT_EQ(set_window_message_hook(ui::kWmKeyDown, answer_hook), 0);
+  g_platform.ui->send_message(h, ui::kWmKeyDown, 1, 0);
+  EXPECT_EQ(g_hook_calls, 2);
+  EXPECT_EQ(g_window_input.last_key.load(), 1u);
+  clear_window_message_hooks();
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,7 +46,11 @@ LayerImage* image_of(ObjectNode* node) {
 // appended as "." + decimal.
 std::string suffixed_name(u32 text_param, u32 number_param) {
   std::string name = arg_text(text_param);
-  if (arg_given(number_param)) name += "." + std::to_string(arg_value(number_param));
+  if (arg_given(number_param)) {
+    char number[32];
+    std::snprintf(number, sizeof number, ".%lld", static_cast<long long>(arg_value(number_param)));
+    name.append(number);
+  }
   return name;
 }
 

@@ -1,0 +1,331 @@
+// Image decoding benchmarks.
+//
+// 1. A 1920x1080 PNG and a 1920x1080 JPEG decoded into a layer, against
+//    libpng and libjpeg decoding the same file into a plain buffer. Prints
+//    engine time / library time (the aim is at most 1.10).
+// 2. GIF and BMP decoding of 1920x1080 images in megapixels per second.
+//
+// The files are made in memory at start: a picture of gradients and noise
+// (so that neither codec sees trivial data).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include "engine/frame/engine_state.h"
+#include "engine/image/bmp_decode.h"
+#include "engine/image/gif_decode.h"
+#include "engine/image/jpeg_read.h"
+#include "engine/image/layer_image.h"
+#include "engine/image/png_read.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kW = 1920;
+constexpr int kH = 1080;
+using Bytes = std::vector<unsigned char>;
+
+Bytes g_png, g_jpeg, g_gif, g_bmp;
+
+unsigned char sample(int x, int y, int c, unsigned* seed) {
+  *seed = *seed * 1664525u + 1013904223u;
+  const int base = (x * (3 + c) + y * (5 - c) + ((x * y) >> 9)) & 0xFF;
+  return static_cast<unsigned char>((base + static_cast<int>((*seed >> 28) & 7)) & 0xFF);
+}
+
+void png_out(png_structp png, png_bytep data, png_size_t n) {
+  Bytes* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + n);
+}
+void png_flush(png_structp) {}
+
+Bytes make_png(const Bytes& rgb) {
+  Bytes out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) std::abort();
+  png_set_write_fn(png, &out, png_out, png_flush);
+  png_set_IHDR(png, info, kW, kH, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < kH; ++y) png_write_row(png, const_cast<png_bytep>(rgb.data() + static_cast<size_t>(y) * kW * 3));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+Bytes make_jpeg(const Bytes& rgb) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = kW;
+  c.image_height = kH;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(rgb.data() + static_cast<size_t>(c.next_scanline) * kW * 3);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes out(mem, mem + size);
+  std::free(mem);
+  return out;
+}
+
+// A GIF of 8-bit indices with an LZW coder of its own (clear code when the
+// table is full).
+Bytes make_gif(const Bytes& indices) {
+  Bytes out = {'G', 'I', 'F', '8', '9', 'a', kW & 0xFF, kW >> 8, kH & 0xFF, kH >> 8, 0xF7, 0, 0};
+  for (int i = 0; i < 256; ++i) {
+    out.push_back(static_cast<unsigned char>(i));
+    out.push_back(static_cast<unsigned char>(255 - i));
+    out.push_back(static_cast<unsigned char>(i * 3));
+  }
+  Bytes desc = {0x2C, 0, 0, 0, 0, kW & 0xFF, kW >> 8, kH & 0xFF, kH >> 8, 0, 8};
+  out.insert(out.end(), desc.begin(), desc.end());
+  Bytes packed;
+  unsigned acc = 0;
+  int bits = 0, size = 9, next = 258;
+  auto put = [&](int code) {
+    acc |= static_cast<unsigned>(code) << bits;
+    bits += size;
+    while (bits >= 8) {
+      packed.push_back(acc & 0xFF);
+      acc >>= 8;
+      bits -= 8;
+    }
+  };
+  std::map<std::pair<int, int>, int> dict;
+  put(256);
+  int prefix = indices[0];
+  for (size_t i = 1; i < indices.size(); ++i) {
+    const int c = indices[i];
+    auto it = dict.find({prefix, c});
+    if (it != dict.end()) {
+      prefix = it->second;
+      continue;
+    }
+    put(prefix);
+    if (next < 4096) {
+      dict[{prefix, c}] = next++;
+      if (next > (1 << size) && size < 12) size++;
+    } else {
+      put(256);
+      dict.clear();
+      next = 258;
+      size = 9;
+    }
+    prefix = c;
+  }
+  put(prefix);
+  put(257);
+  if (bits) packed.push_back(acc & 0xFF);
+  for (size_t at = 0; at < packed.size(); at += 255) {
+    const size_t n = std::min<size_t>(255, packed.size() - at);
+    out.push_back(static_cast<unsigned char>(n));
+    out.insert(out.end(), packed.begin() + at, packed.begin() + at + n);
+  }
+  out.push_back(0);
+  out.push_back(0x3B);
+  return out;
+}
+
+Bytes make_bmp(const Bytes& rgb) {
+  const size_t row = (kW * 3 + 3) & ~size_t{3};
+  Bytes b(54 + row * kH, 0);
+  auto put32 = [&](size_t at, unsigned v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, static_cast<unsigned>(b.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, kW);
+  put32(22, kH);
+  b[26] = 1;
+  b[28] = 24;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const unsigned char* s = &rgb[(static_cast<size_t>(y) * kW + x) * 3];
+      unsigned char* d = &b[54 + row * (kH - 1 - y) + x * 3];
+      d[0] = s[2];
+      d[1] = s[1];
+      d[2] = s[0];
+    }
+  return b;
+}
+
+// ---- the libraries alone, into a plain buffer ----
+
+struct PngIn {
+  const Bytes* data;
+  size_t pos;
+};
+void png_in(png_structp png, png_bytep dest, png_size_t n) {
+  PngIn* in = static_cast<PngIn*>(png_get_io_ptr(png));
+  if (n > in->data->size() - in->pos) png_error(png, "eof");
+  std::memcpy(dest, in->data->data() + in->pos, n);
+  in->pos += n;
+}
+
+void libpng_decode(const Bytes& file, Bytes* out) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  PngIn in{&file, 0};
+  if (setjmp(png_jmpbuf(png))) std::abort();
+  png_set_read_fn(png, &in, png_in);
+  png_read_info(png, info);
+  png_set_bgr(png);
+  png_set_filler(png, 255, PNG_FILLER_AFTER);
+  png_read_update_info(png, info);
+  const size_t stride = png_get_rowbytes(png, info);
+  out->resize(stride * kH);
+  for (int y = 0; y < kH; ++y) png_read_row(png, out->data() + stride * y, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+}
+
+void libjpeg_decode(const Bytes& file, Bytes* out) {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), file.size());
+  jpeg_read_header(&d, TRUE);
+  jpeg_start_decompress(&d);
+  const size_t stride = static_cast<size_t>(d.output_width) * d.output_components;
+  out->resize(stride * d.output_height);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW row = out->data() + stride * d.output_scanline;
+    jpeg_read_scanlines(&d, &row, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+}
+
+// ---- benchmarks ----
+
+LayerImage* g_layer = nullptr;
+
+void BM_PngIntoLayer(benchmark::State& state) {
+  for (auto _ : state) {
+    if (decode_png_into_layer(g_png.data(), g_png.size(), g_layer, "b.png") != 0) std::abort();
+    benchmark::DoNotOptimize(g_layer->pixels);
+  }
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_PngLibpngAlone(benchmark::State& state) {
+  Bytes out;
+  for (auto _ : state) {
+    libpng_decode(g_png, &out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_JpegIntoLayer(benchmark::State& state) {
+  for (auto _ : state) {
+    if (decode_jpeg_into_layer(g_jpeg.data(), g_jpeg.size(), g_layer, "b.jpg") != 0) std::abort();
+    benchmark::DoNotOptimize(g_layer->pixels);
+  }
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_JpegLibjpegAlone(benchmark::State& state) {
+  Bytes out;
+  for (auto _ : state) {
+    libjpeg_decode(g_jpeg, &out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_GifIntoLayer(benchmark::State& state) {
+  for (auto _ : state) {
+    if (decode_gif_into_layer(g_gif.data(), g_gif.size(), g_layer, "b.gif") != 0) std::abort();
+    benchmark::DoNotOptimize(g_layer->pixels);
+  }
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_BmpIntoLayer(benchmark::State& state) {
+  for (auto _ : state) {
+    if (decode_bmp_into_layer(g_bmp.data(), g_bmp.size(), g_layer, "b.bmp") != 0) std::abort();
+    benchmark::DoNotOptimize(g_layer->pixels);
+  }
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+BENCHMARK(BM_PngIntoLayer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PngLibpngAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegIntoLayer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegLibjpegAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GifIntoLayer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BmpIntoLayer)->Unit(benchmark::kMillisecond);
+
+template <class F>
+double best_of(int runs, F f) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform_select_fakes();
+  g_errors_quiet = true;
+  Bytes rgb(static_cast<size_t>(kW) * kH * 3), idx(static_cast<size_t>(kW) * kH);
+  unsigned seed = 7;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      for (int c = 0; c < 3; ++c) rgb[(static_cast<size_t>(y) * kW + x) * 3 + c] = sample(x, y, c, &seed);
+      idx[static_cast<size_t>(y) * kW + x] = static_cast<unsigned char>(((x >> 3) + (y >> 3) * 7) & 0xFF);
+    }
+  g_png = make_png(rgb);
+  g_jpeg = make_jpeg(rgb);
+  g_gif = make_gif(idx);
+  g_bmp = make_bmp(rgb);
+  g_layer = new_layer_image();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  // Ratios from alternating runs, best of each.
+  Bytes plain;
+  double png_engine = 1e30, png_lib = 1e30, jpeg_engine = 1e30, jpeg_lib = 1e30;
+  for (int round = 0; round < 5; ++round) {
+    png_engine = std::min(png_engine, best_of(2, [] { decode_png_into_layer(g_png.data(), g_png.size(), g_layer, "b.png"); }));
+    png_lib = std::min(png_lib, best_of(2, [&] { libpng_decode(g_png, &plain); }));
+    jpeg_engine =
+        std::min(jpeg_engine, best_of(2, [] { decode_jpeg_into_layer(g_jpeg.data(), g_jpeg.size(), g_layer, "b.jpg"); }));
+    jpeg_lib = std::min(jpeg_lib, best_of(2, [&] { libjpeg_decode(g_jpeg, &plain); }));
+  }
+  const double gif_s = best_of(3, [] { decode_gif_into_layer(g_gif.data(), g_gif.size(), g_layer, "b.gif"); });
+  const double bmp_s = best_of(5, [] { decode_bmp_into_layer(g_bmp.data(), g_bmp.size(), g_layer, "b.bmp"); });
+  std::printf("\nPNG 1920x1080 (%zu bytes): layer %.2f ms, libpng alone %.2f ms, ratio %.3f (aim <= 1.10)\n",
+              g_png.size(), png_engine * 1e3, png_lib * 1e3, png_engine / png_lib);
+  std::printf("JPEG 1920x1080 (%zu bytes): layer %.2f ms, libjpeg alone %.2f ms, ratio %.3f (aim <= 1.10)\n",
+              g_jpeg.size(), jpeg_engine * 1e3, jpeg_lib * 1e3, jpeg_engine / jpeg_lib);
+  std::printf("GIF 1920x1080: %.1f Mpx/s\n", kW * kH / gif_s / 1e6);
+  std::printf("BMP 1920x1080 24-bit: %.1f Mpx/s\n", kW * kH / bmp_s / 1e6);
+  free_layer_image(g_layer);
+  return 0;
+}

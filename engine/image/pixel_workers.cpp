@@ -13,16 +13,52 @@
 #include "engine/frame/ztzid.h"
 #include "engine/image/blend_kernels.h"
 #include "engine/image/layer_image.h"
-#include "platform/sync.h"
 
 std::atomic<u32> g_pixel_worker_waiting{0};
 
 namespace {
 
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// An auto-reset event with one waiter: set releases the wait (or the next
+// one) and the wait consumes it. The platform's events share one condition
+// variable between every event of the process, so each set wakes every
+// waiting thread; a band job sets three events per worker, and with four
+// workers that traffic cost more than the blend itself. These wait on their
+// own word (a futex), after polling it for a short while: jobs come in
+// bursts (one per layer of a frame), and a hand-over that stays awake saves
+// a sleep and a wake-up on each side.
+class WorkerEvent {
+ public:
+  void init(bool initially_set) { state_.store(initially_set ? 1 : 0); }
+  void set() {
+    state_.store(1, std::memory_order_release);
+    state_.notify_one();
+  }
+  void reset() { state_.store(0, std::memory_order_relaxed); }
+  void wait() {
+    for (int i = 0; i < 4000; ++i) {
+      if (state_.load(std::memory_order_relaxed) == 1 && state_.exchange(0, std::memory_order_acquire) == 1) return;
+      cpu_relax();
+    }
+    for (;;) {
+      if (state_.exchange(0, std::memory_order_acquire) == 1) return;
+      state_.wait(0, std::memory_order_relaxed);
+    }
+  }
+
+ private:
+  std::atomic<u32> state_{0};
+};
+
 struct WorkerSlot {
-  PlatformEvent* start = nullptr;
-  PlatformEvent* ack = nullptr;
-  PlatformEvent* done = nullptr;
+  WorkerEvent start;
+  WorkerEvent ack;
+  WorkerEvent done;
   std::thread thread;
 };
 
@@ -36,23 +72,6 @@ std::atomic<u8> g_stop{0};
 std::recursive_mutex g_post_mutex;
 std::atomic<int> g_posting{0};
 
-inline void cpu_relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
-// Waits for an event, polling it for a short while before sleeping: jobs
-// come in bursts (one per layer of a frame), and a hand-over that stays
-// awake saves a sleep and a wake-up on each side of it.
-void wait_event(PlatformEvent* event) {
-  constexpr int kPolls = 2000;
-  for (int i = 0; i < kPolls; ++i) {
-    if (event_wait(event, 0) == 0) return;
-    for (int k = 0; k < 16; ++k) cpu_relax();
-  }
-  event_wait(event, kWaitInfinite);
-}
 
 // ---- blend jobs ----
 
@@ -152,21 +171,12 @@ void run_zcg_job(PixelJob& job) {
   }
 }
 
-void destroy_slot_events(WorkerSlot& w) {
-  if (w.start) event_destroy(w.start);
-  if (w.ack) event_destroy(w.ack);
-  if (w.done) event_destroy(w.done);
-  w.start = w.ack = w.done = nullptr;
-}
-
 // Ends and joins every running worker (the posting lock is held).
 void stop_workers_locked() {
   g_stop = 1;
-  for (int i = 0; i < g_running; ++i) event_set(g_workers[i].start);
-  for (int i = 0; i < g_running; ++i) {
+  for (int i = 0; i < g_running; ++i) g_workers[i].start.set();
+  for (int i = 0; i < g_running; ++i)
     if (g_workers[i].thread.joinable()) g_workers[i].thread.join();
-    destroy_slot_events(g_workers[i]);
-  }
   g_running = 0;
   g_stop = 0;
 }
@@ -195,16 +205,16 @@ int pixel_job_worker(PixelJob* job) {
   WorkerSlot& w = g_workers[job->index];
   for (;;) {
     g_pixel_worker_waiting = 1;
-    wait_event(w.start);
+    w.start.wait();
     g_pixel_worker_waiting = 0;
-    event_reset(w.done);
-    event_set(w.ack);
+    w.done.reset();
+    w.ack.set();
     if (g_stop) {
-      event_set(w.done);
+      w.done.set();
       return 0;
     }
     run_pixel_job(job);
-    event_set(w.done);
+    w.done.set();
   }
 }
 
@@ -246,10 +256,10 @@ int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers])
       fill(&job, i, count, ctx);
       job.index = i;
       job.status = 0;
-      event_set(g_workers[i].start);
-      wait_event(g_workers[i].ack);
+      g_workers[i].start.set();
+      g_workers[i].ack.wait();
     }
-    for (int i = 0; i < count; ++i) wait_event(g_workers[i].done);
+    for (int i = 0; i < count; ++i) g_workers[i].done.wait();
     for (int i = 0; i < count; ++i) {
       if (statuses) statuses[i] = g_jobs[i].status;
       if (g_jobs[i].status != 0) failed = 1;
@@ -297,20 +307,14 @@ int start_pixel_workers_count(int count) {
   count = count < 1 ? 1 : (count > kMaxPixelWorkers ? kMaxPixelWorkers : count);
   for (int i = 0; i < count; ++i) {
     WorkerSlot& w = g_workers[i];
-    w.start = event_create(false, false);
-    w.ack = event_create(false, false);
-    w.done = event_create(false, true);  // set, so that a first wait returns at once
-    if (!w.start || !w.ack || !w.done) {
-      destroy_slot_events(w);
-      stop_workers_locked();
-      return -1;
-    }
+    w.start.init(false);
+    w.ack.init(false);
+    w.done.init(true);  // set, so that a first wait returns at once
     g_jobs[i] = PixelJob{};
     g_jobs[i].index = i;
     try {
       w.thread = std::thread(pixel_job_worker, &g_jobs[i]);
     } catch (const std::system_error&) {
-      destroy_slot_events(w);
       stop_workers_locked();
       return -1;
     }

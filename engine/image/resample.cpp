@@ -95,7 +95,7 @@ void bilinear(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32 src_
   build_bilinear_columns(x0, x1, dst_w, g_sharpen_columns, g_resample_column_map, g_resample_column_weights);
   PixelJob base{};
   base.code = kPixelJobBilinear;
-  valid_range(dst_w, src_w, [&](i32 x) { return x0 / 100 + g_resample_column_map[x] / 4; }, &base.dst_col_first,
+  valid_range(dst_w, src_w, [&](i32 x) { return i64{x0 / 100} + g_resample_column_map[x] / 4; }, &base.dst_col_first,
               &base.dst_col_end);
   base.src_x_origin = x0;
   base.src_y_origin = y0;
@@ -179,7 +179,7 @@ void scale_nearest_threaded(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i3
   for (i32 i = 0; i < dst_h; ++i, sum += step_y) g_resample_row_map[i] = static_cast<i32>(sum >> 16);
   PixelJob base{};
   base.code = kPixelJobNearest;
-  valid_range(dst_w, src_w, [&](i32 x) { return x0 + g_resample_column_map[x]; }, &base.dst_col_first, &base.dst_col_end);
+  valid_range(dst_w, src_w, [&](i32 x) { return i64{x0} + g_resample_column_map[x]; }, &base.dst_col_first, &base.dst_col_end);
   base.src_x_origin = x0;
   base.src_y_origin = y0;
   base.src_width = src_w;
@@ -188,7 +188,7 @@ void scale_nearest_threaded(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i3
   base.dst_pixels = dst;
   base.src_pixels = src;
   i32 first, end;
-  valid_range(dst_h, src_h, [&](i32 r) { return y0 + g_resample_row_map[r]; }, &first, &end);
+  valid_range(dst_h, src_h, [&](i32 r) { return i64{y0} + g_resample_row_map[r]; }, &first, &end);
   post_bands(base, first, end, dst_h);
 }
 
@@ -254,14 +254,14 @@ void scale_bicubic(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32
   const u8* s = reinterpret_cast<const u8*>(src);
   for (i32 y = 0; y < dst_h; ++y) {
     u32* row = dst + static_cast<i64>(y) * dst_w;
-    const i32 by = y0 + position_pixel(g_resample_row_map[y]);
+    const i64 by = i64{y0} + position_pixel(g_resample_row_map[y]);
     const i32 fy = position_fraction(g_resample_row_map[y]);
     if (by < 0 || by >= src_h) {
       std::memset(row, 0, static_cast<size_t>(dst_w) * 4);
       continue;
     }
     for (i32 x = 0; x < dst_w; ++x) {
-      const i32 bx = x0 + position_pixel(g_resample_column_map[x]);
+      const i64 bx = i64{x0} + position_pixel(g_resample_column_map[x]);
       const i32 fx = position_fraction(g_resample_column_map[x]);
       if (bx < 0 || bx >= src_w) {
         row[x] = 0;
@@ -270,11 +270,11 @@ void scale_bicubic(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32
       i64 sum[4] = {0, 0, 0, 0};
       i64 wsum = 0;
       for (int ty = 0; ty < 4; ++ty) {
-        const i32 sy = by - 1 + ty;
+        const i64 sy = by - 1 + ty;
         if (sy < 0 || sy >= src_h) continue;
         const i32 ky = K[std::abs(256 * (ty - 1) - fy)];
         for (int tx = 0; tx < 4; ++tx) {
-          const i32 sx = bx - 1 + tx;
+          const i64 sx = bx - 1 + tx;
           if (sx < 0 || sx >= src_w) continue;
           const i32 w = (ky * K[std::abs(256 * (tx - 1) - fx)]) / 256;
           const u8* p = s + (static_cast<size_t>(sy) * src_w + sx) * 4;

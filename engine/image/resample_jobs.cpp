@@ -31,7 +31,7 @@ void clear_outside_columns(u32* row, const PixelJob& job) {
 void run_nearest(const PixelJob& job) {
   for (i32 r = job.dst_row_first; r < job.dst_row_end; ++r) {
     u32* row = job.dst_pixels + static_cast<i64>(r) * job.dst_width;
-    const i32 sy = job.src_y_origin + g_resample_row_map[r];
+    const i64 sy = i64{job.src_y_origin} + g_resample_row_map[r];
     if (sy < 0 || sy >= job.src_height) {
       clear_pixels(row, job.dst_width);
       continue;
@@ -39,7 +39,7 @@ void run_nearest(const PixelJob& job) {
     clear_outside_columns(row, job);
     const u32* src_row = job.src_pixels + static_cast<i64>(sy) * job.src_width;
     for (i32 x = job.dst_col_first; x < job.dst_col_end; ++x) {
-      const i32 sx = job.src_x_origin + g_resample_column_map[x];
+      const i64 sx = i64{job.src_x_origin} + g_resample_column_map[x];
       row[x] = (sx >= 0 && sx < job.src_width) ? src_row[sx] : 0;
     }
   }
@@ -67,7 +67,7 @@ void run_bilinear(const PixelJob& job, const i32* column_map, const u16* column_
     const u8* r1 = src + sy2 * pitch;
     u8* out = reinterpret_cast<u8*>(row);
     for (i32 x = job.dst_col_first; x < job.dst_col_end; ++x) {
-      const i32 lcol = x_base + column_map[x] / 4;
+      const i64 lcol = i64{x_base} + column_map[x] / 4;
       if (lcol < 0 || lcol >= job.src_width) {
         row[x] = 0;
         continue;

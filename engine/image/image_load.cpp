@@ -32,8 +32,12 @@ const char* text_or_empty(const char* s) { return s ? s : ""; }
 // Fetches the item's bytes and decodes them as media_type, or as the type
 // the content shows when that is another of BMP, PNG, JPEG and GIF.
 int load_by_bytes(DataItem* item, LayerImage* image, const char* name, int media_type) {
+  const u32 reports = g_error_report_log.report_count;
   if (load_data_item(item, name) != 0 || !item->data) {
     free_data_item(item);
+    // A failure the loader kept quiet (a short read) is still the end of
+    // the load: say which file it was.
+    if (g_error_report_log.report_count == reports) report_error_fmt(104010, 1, text_or_empty(name));
     return -1;
   }
   const int sniffed = sniff_image_type(item->data, item->size);
@@ -66,7 +70,7 @@ int make_empty_image(LayerImage* image, const char* name) {
   install_image_buffer(image, buf, 1, 1);
   image->has_alpha = 0;
   buf[0] = 0;
-  finish_image_load(image);
+  finish_image_load(image, 0);
   return 0;
 }
 
@@ -79,7 +83,7 @@ int load_image_by_type(LayerImage* image, const char* name) {
   const int type = item.entry_type;
   const ImageDecoder decoder = type < kImageDecoderSlots ? g_image_decoders[type] : nullptr;
   if (!decoder) {
-    report_error_fmt(100030, 1, text_or_empty(name));
+    report_error_fmt(100030, 1, current_command_name(), text_or_empty(name));
     return -1;
   }
   // has_alpha is cleared for the decoder, and given back when it fails, so
@@ -92,7 +96,7 @@ int load_image_by_type(LayerImage* image, const char* name) {
     return -1;
   }
   free_data_item(&item);
-  finish_image_load(image);
+  finish_image_load(image, type);
   return 0;
 }
 

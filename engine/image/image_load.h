@@ -38,10 +38,13 @@ int decode_image_bytes(int media_type, const u8* data, std::size_t size, LayerIm
 // decoder runs, then the common tail. 0 or -1.
 int load_image_from_bytes(const u8* data, std::size_t size, LayerImage* image, const char* name);
 
-// The common tail after a successful decode: loaded copies, transparent
-// pixels, the tone copy, the E-mote state of a layer that held one, and the
-// frame-pacing reference time (a long load does not count as a late frame).
-void finish_image_load(LayerImage* image);
+// The common tail after a successful decode of media_type: loaded copies,
+// transparent pixels, the tone copy, the E-mote state of a layer that held
+// one (unless the load was an E-mote one, type 9), and the frame-pacing
+// reference time (a long load does not count as a late frame).
+void finish_image_load(LayerImage* image, int media_type);
+// Name of the command being executed, for error texts ("" outside commands).
+const char* current_command_name();
 
 // Empty name: the empty image; otherwise load_image_by_type. 0 or -1.
 int load_image_into_layer(LayerImage* image, const char* name);

@@ -10,12 +10,19 @@
 #include "engine/image/jpeg_read.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/png_read.h"
+#include "engine/vm/command_args.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
 namespace {
 const char* text_or_empty(const char* s) { return s ? s : ""; }
 }  // namespace
+
+const char* current_command_name() {
+  const u32 id = g_current_instruction.command_id;
+  const char* n = id < g_command_list.count ? g_command_list.commands[id].name : nullptr;
+  return n ? n : "";
+}
 
 int sniff_image_type(const u8* data, std::size_t size) {
   if (!data) return 0;
@@ -44,19 +51,19 @@ int decode_image_bytes(int media_type, const u8* data, std::size_t size, LayerIm
       report_error_fmt(100215, 1, text_or_empty(name));
       return -1;
     default:
-      report_error_fmt(100030, 1, text_or_empty(name));
+      report_error_fmt(100030, 1, current_command_name(), text_or_empty(name));
       return -1;
   }
 }
 
-void finish_image_load(LayerImage* image) {
+void finish_image_load(LayerImage* image, int media_type) {
   image->loaded_width = image->width;
   image->loaded_height = image->height;
   normalize_transparent_pixels(image);
   drop_tone_pixels(image);
   // A plain image replaces an E-mote player: the player goes, and the layer
   // is a bitmap again (the CPU compositor draws only bitmaps).
-  if (image->content_kind == 2 || image->emote_player) {
+  if (media_type != 9 && (image->content_kind == 2 || image->emote_player)) {
     if (image->emote_player && g_layer_release_hooks.release_emote_player)
       g_layer_release_hooks.release_emote_player(image);
     image->emote_player = nullptr;
@@ -67,11 +74,12 @@ void finish_image_load(LayerImage* image) {
 
 int load_image_from_bytes(const u8* data, std::size_t size, LayerImage* image, const char* name) {
   const u8 old_alpha = image->has_alpha;
-  if (decode_image_bytes(sniff_image_type(data, size), data, size, image, name) != 0) {
+  const int type = sniff_image_type(data, size);
+  if (decode_image_bytes(type, data, size, image, name) != 0) {
     image->has_alpha = old_alpha;
     return -1;
   }
-  finish_image_load(image);
+  finish_image_load(image, type);
   return 0;
 }
 

@@ -16,11 +16,10 @@
 #include "engine/image/pixel_workers.h"
 #include "engine/image/span_kernels.h"
 
+// pixman's header is found through its pkg-config include folder, which the
+// build adds together with the library.
 #if __has_include(<pixman.h>)
 #include <pixman.h>
-#define KL_HAVE_PIXMAN 1
-#elif __has_include(<pixman-1/pixman.h>)
-#include <pixman-1/pixman.h>
 #define KL_HAVE_PIXMAN 1
 #endif
 

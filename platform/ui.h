@@ -328,6 +328,18 @@ struct PlatformUi {
   // The program the desktop opens this kind of file with (a text editor for
   // a script), as a Shift-JIS path. 0, or -1 when there is none.
   int (*find_associated_program)(const char* sjis_file, std::string* sjis_program);
+
+  // ---- presentation (GUI thread) ----
+  // Shows a block of a 32-bit B, G, R, A image (top row first, image_width
+  // pixels a row, alpha ignored) in the window's client area as StretchDIBits
+  // with COLORONCOLOR and SRCCOPY would: the src_w x src_h block at (src_x,
+  // src_y) covers the dst_w x dst_h block at (dst_x, dst_y), scaled by nearest
+  // neighbour when the sizes differ; what falls outside the image or the
+  // client area is dropped. The window keeps what it was shown and paints it
+  // again by itself when it is uncovered (no WM_PAINT follows from this
+  // call). 0, or -1 for a dead handle.
+  int (*present_image)(UiWindow window, const std::uint32_t* pixels, int image_width, int image_height, int src_x,
+                       int src_y, int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h);
 };
 
 extern const PlatformUi kGtkUi;
@@ -392,3 +404,10 @@ struct FakeUiDelivered {
   std::int64_t lparam;
 };
 const std::vector<FakeUiDelivered>& fake_ui_delivered();
+// What the window's client area shows (client width x height pixels, 0 where
+// nothing was presented yet). 0, or -1 for a handle never made or destroyed.
+int fake_ui_window_pixels(UiWindow window, std::vector<std::uint32_t>* pixels, int* width, int* height);
+// Presentations the window had, and the client rectangle (x, y, w, h) the
+// last one wrote; -1 for a dead handle.
+int fake_ui_present_count(UiWindow window);
+int fake_ui_last_present_rect(UiWindow window, int rect[4]);

@@ -8,30 +8,18 @@ int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
 void set_all_error_switches() {}
 void probe_directx_version() {}
-int load_engine_config() { return 0; }
-void get_logical_screen_size(i32* width, i32* height) {
-  *width = 800;
-  *height = 600;
-}
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}
 void dump_system_info() {}
-int load_engine_data() { return 0; }
 int start_sound_system() { return 0; }
-void reset_engine_clocks() {}
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }
 void theora_movie_step() {}
 void update_input_state() {}
 void poll_window_input() {}
-int run_script_tasks() { return 0; }
-void detect_layer_changes() {}
 int frame_draw_allowed() { return 1; }
-int draw_window(int window) { return 0; }
 void update_fullscreen_menu_strip() {}
-int request_window_repaint(int window) { return 0; }
-void reset_dirty_state() {}
 void show_pending_popup_menu() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
@@ -46,12 +34,9 @@ void free_font_slots() {}
 void free_memory_save_slots() {}
 void close_flash_host() {}
 void unload_optional_plugins() {}
-void present_window_frame(int window) {}
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
 void destroy_main_menus() {}
 void game_clock_pause() {}
 void game_clock_resume() {}
-void engine_clock_pause() {}
-void engine_clock_resume() {}
 int enter_full_screen() { return -1; }

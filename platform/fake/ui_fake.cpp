@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/present_blit.h"
 #include "platform/ui.h"
 
 namespace {
@@ -19,7 +20,26 @@ struct FakeWindow {
   bool destroying = false;
   int cursor_x = 0, cursor_y = 0;
   bool cursor_known = false;
+  // What the client area shows (kept at the client size).
+  std::vector<std::uint32_t> shown;
+  int shown_w = 0, shown_h = 0;
+  int presents = 0;
+  int last_present[4] = {};
 };
+
+// Keeps the shown image at the client size; what stays inside is kept.
+void fit_shown(FakeWindow* w) {
+  const int cw = w->info.client_width > 0 ? w->info.client_width : 0;
+  const int ch = w->info.client_height > 0 ? w->info.client_height : 0;
+  if (cw == w->shown_w && ch == w->shown_h) return;
+  std::vector<std::uint32_t> next(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
+  for (int y = 0; y < ch && y < w->shown_h; ++y)
+    for (int x = 0; x < cw && x < w->shown_w; ++x)
+      next[static_cast<std::size_t>(y) * cw + x] = w->shown[static_cast<std::size_t>(y) * w->shown_w + x];
+  w->shown.swap(next);
+  w->shown_w = cw;
+  w->shown_h = ch;
+}
 
 struct FakeState {
   std::recursive_mutex mutex;
@@ -229,6 +249,17 @@ void fake_invalidate(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   if (FakeWindow* w = live(window)) w->info.paint_requests++;
 }
+int fake_present_image(UiWindow window, const std::uint32_t* pixels, int image_w, int image_h, int src_x, int src_y,
+                       int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  fit_shown(w);
+  present_blit(w->shown.data(), w->shown_w, w->shown_h, w->shown_w, pixels, image_w, image_h, src_x, src_y, src_w,
+               src_h, dst_x, dst_y, dst_w, dst_h, w->last_present);
+  w->presents++;
+  return 0;
+}
 void fake_accept_files(UiWindow window, int accept) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   if (FakeWindow* w = live(window)) w->info.accepts_files = accept;
@@ -410,6 +441,7 @@ const PlatformUi kFakeUi = {
     .get_desktop_size = fake_get_desktop_size,
     .get_work_area = fake_get_work_area,
     .find_associated_program = fake_find_associated_program,
+    .present_image = fake_present_image,
 };
 
 void fake_ui_reset() {
@@ -502,3 +534,25 @@ std::vector<UiWindow> fake_ui_windows() {
   return st().order;
 }
 const std::vector<FakeUiDelivered>& fake_ui_delivered() { return st().delivered; }
+int fake_ui_window_pixels(UiWindow window, std::vector<std::uint32_t>* pixels, int* width, int* height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  fit_shown(w);
+  *pixels = w->shown;
+  *width = w->shown_w;
+  *height = w->shown_h;
+  return 0;
+}
+int fake_ui_present_count(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->presents : -1;
+}
+int fake_ui_last_present_rect(UiWindow window, int rect[4]) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  if (!w) return -1;
+  for (int i = 0; i < 4; ++i) rect[i] = w->last_present[i];
+  return 0;
+}

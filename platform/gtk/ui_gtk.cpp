@@ -19,6 +19,7 @@
 
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/present_blit.h"
 #include "platform/ui.h"
 
 namespace {
@@ -36,7 +37,26 @@ struct GtkWin {
   bool visible = false, iconic = false, maximized = false, focused = false;
   bool paint_pending = false;
   bool destroying = false;
+  // What the client area was last shown (client size, B, G, R, x pixels),
+  // painted again on every draw; shown_fresh marks a draw that only puts a
+  // new presentation on screen and asks the engine for nothing.
+  std::vector<std::uint32_t> shown;
+  int shown_w = 0, shown_h = 0;
+  bool shown_fresh = false;
 };
+
+// Keeps the shown image at the client size; what stays inside is kept.
+void fit_shown(GtkWin* w) {
+  const int cw = w->client_w > 0 ? w->client_w : 0, ch = w->client_h > 0 ? w->client_h : 0;
+  if (cw == w->shown_w && ch == w->shown_h) return;
+  std::vector<std::uint32_t> next(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
+  for (int y = 0; y < ch && y < w->shown_h; ++y)
+    for (int x = 0; x < cw && x < w->shown_w; ++x)
+      next[static_cast<std::size_t>(y) * cw + x] = w->shown[static_cast<std::size_t>(y) * w->shown_w + x];
+  w->shown.swap(next);
+  w->shown_w = cw;
+  w->shown_h = ch;
+}
 
 struct GtkState {
   std::once_flag init_once;
@@ -266,7 +286,15 @@ gboolean on_draw(GtkWidget*, cairo_t* cr, gpointer data) {
   {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
     GtkWin* w = live(h);
-    if (w && !w->paint_pending) post = w->paint_pending = true;
+    if (w && w->shown_w > 0 && w->shown_h > 0) {
+      cairo_surface_t* image = cairo_image_surface_create_for_data(
+          reinterpret_cast<unsigned char*>(w->shown.data()), CAIRO_FORMAT_RGB24, w->shown_w, w->shown_h, w->shown_w * 4);
+      cairo_set_source_surface(cr, image, 0, 0);
+      cairo_paint(cr);
+      cairo_surface_destroy(image);
+    }
+    if (w && w->shown_fresh) w->shown_fresh = false;
+    else if (w && !w->paint_pending) post = w->paint_pending = true;
   }
   if (post) push_message(h, ui::kWmPaint, 0, 0);
   return TRUE;
@@ -649,7 +677,23 @@ void gk_set_z_order(UiWindow window, int mode) {
 void gk_invalidate(UiWindow window) {
   GtkWin* w = live(window);
   if (!w) return;
+  w->shown_fresh = false;  // the next draw asks for a paint
   if (on_gui_thread()) gtk_widget_queue_draw(w->area);
+}
+int gk_present_image(UiWindow window, const std::uint32_t* pixels, int image_w, int image_h, int src_x, int src_y,
+                     int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  if (!w) return -1;
+  fit_shown(w);
+  int rect[4];
+  present_blit(w->shown.data(), w->shown_w, w->shown_h, w->shown_w, pixels, image_w, image_h, src_x, src_y, src_w,
+               src_h, dst_x, dst_y, dst_w, dst_h, rect);
+  if (rect[2] > 0 && rect[3] > 0 && on_gui_thread()) {
+    w->shown_fresh = true;
+    gtk_widget_queue_draw_area(w->area, rect[0], rect[1], rect[2], rect[3]);
+  }
+  return 0;
 }
 void gk_accept_files(UiWindow window, int accept) {
   GtkWin* w = live(window);
@@ -988,4 +1032,5 @@ const PlatformUi kGtkUi = {
     .get_desktop_size = gk_get_desktop_size,
     .get_work_area = gk_get_work_area,
     .find_associated_program = gk_find_associated_program,
+    .present_image = gk_present_image,
 };

@@ -1,0 +1,186 @@
+// Presentation of the composed root images through the windowing service.
+#include "engine/render/present.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/frame/engine_state.h"
+#include "engine/frame/engine_steps.h"
+#include "engine/frame/startup.h"
+#include "engine/frame/window.h"
+#include "engine/image/layer_image.h"
+#include "engine/image/resample.h"
+#include "engine/image/span_kernels.h"
+#include "engine/render/compositor.h"
+#include "platform/platform.h"
+
+PresentSettings g_present;
+DirtyRect g_pending_present[4] = {kEmptyDirtyRect, kEmptyDirtyRect, kEmptyDirtyRect, kEmptyDirtyRect};
+
+namespace {
+
+const PlatformUi* ui_svc() { return g_platform.ui; }
+
+bool can_present(UiWindow h) { return h != kNoWindow && ui_svc() && ui_svc()->present_image; }
+
+bool sse_scaling() { return g_cpu_features.sse && g_span_sse_allowed; }
+
+// The screen frame buffer at the client size (reallocated when it differs).
+u32* screen_buffer_for(i32 w, i32 h) {
+  if (g_screen_buffer.pixels && g_screen_buffer.width == w && g_screen_buffer.height == h)
+    return reinterpret_cast<u32*>(g_screen_buffer.pixels);
+  if (alloc_screen_buffer(w, h) != 0) return nullptr;
+  return reinterpret_cast<u32*>(g_screen_buffer.pixels);
+}
+
+// Scales the whole image to w x h into the screen buffer: bilinear (the
+// presentation copy, or by SSE the banded one) or nearest neighbour.
+const u32* scale_to(const LayerImage* image, i32 w, i32 h, bool bilinear, bool alternate) {
+  u32* dst = screen_buffer_for(w, h);
+  if (!dst) return nullptr;
+  const i32 x1 = image->width * 100 - 100, y1 = image->height * 100 - 100;
+  if (!bilinear) {
+    scale_nearest_threaded(dst, image->pixels, 0, 0, image->width - 1, image->height - 1, image->width,
+                           image->height, w, h);
+  } else if (alternate) {
+    scale_bilinear_present(dst, image->pixels, 0, 0, x1, y1, image->width, image->height, w, h);
+  } else if (sse_scaling()) {
+    scale_bilinear_threaded(dst, image->pixels, 0, 0, x1, y1, image->width, image->height, w, h);
+  } else {
+    scale_bilinear(dst, image->pixels, 0, 0, x1, y1, image->width, image->height, w, h);
+  }
+  return dst;
+}
+
+void blit(UiWindow h, const u32* pixels, i32 iw, i32 ih, i32 sx, i32 sy, i32 sw, i32 sh, i32 dx, i32 dy, i32 dw,
+          i32 dh) {
+  ui_svc()->present_image(h, pixels, iw, ih, sx, sy, sw, sh, dx, dy, dw, dh);
+}
+
+}  // namespace
+
+int request_window_repaint(int window) {
+  const int quit = g_quit_requested ? 1 : 0;
+  if (window < 0 || window >= kWindowCount || !g_windows[window]) return quit;
+  WindowRecord* r = g_windows[window];
+  LayerImage* img = window_root_image(window);
+  if (!r->show_at_first_frame || !img || !img->visible) {
+    // Nothing to show: one black pixel stretched over the logical area.
+    r->drawn_flag = 0;
+    if (can_present(r->handle)) {
+      const u32 black = 0;
+      const i32 lw = r->logical_width;
+      const i32 wide = lw - lw % 4 + 4;
+      blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, 0, wide, r->logical_height);
+    }
+    return quit;
+  }
+  if (img->is_dirty) {
+    r->drawn_flag = 1;
+    // The areas composed since the last paint wait for it: the end-of-frame
+    // reset empties reset_rect before the paint comes.
+    g_pending_present[window] = dirty_rect_union(g_pending_present[window], img->reset_rect);
+    if (r->handle != kNoWindow && ui_svc()) ui_svc()->invalidate(r->handle);
+  }
+  return quit;
+}
+
+void present_frame(int window) {
+  if (window < 0 || window >= kWindowCount) return;
+  LayerImage* img = window_root_image(window);
+  if (!img) return;
+  DirtyRect rect = g_pending_present[window];
+  g_pending_present[window] = kEmptyDirtyRect;
+  if (dirty_rect_is_empty(rect)) rect = {0, 0, i64{img->width} - 1, i64{img->height} - 1};
+  present_screen(window, img, rect);
+}
+
+void present_window_frame(int window) { present_frame(window); }
+
+void present_screen(int window, const LayerImage* image, const DirtyRect& rect) {
+  if (g_quit_requested || !image || !image->pixels) return;
+  if (window < 0 || window >= kWindowCount || !g_windows[window]) return;
+  WindowRecord* r = g_windows[window];
+  if (!can_present(r->handle)) return;
+  // The rectangle is kept inside the image.
+  const i64 left = rect.left < 0 ? 0 : rect.left, top = rect.top < 0 ? 0 : rect.top;
+  const i64 right = rect.right >= image->width ? image->width - 1 : rect.right;
+  const i64 bottom = rect.bottom >= image->height ? image->height - 1 : rect.bottom;
+  if (right - left + 1 <= 0 || bottom - top + 1 <= 0) return;
+  int cw = 0, ch = 0;
+  if (ui_svc()->get_client_size(r->handle, &cw, &ch) != 0 || cw <= 0 || ch <= 0) return;
+  r->bitmap_header.width = image->width;
+  r->bitmap_header.height = -image->height;
+  const i32 iw = image->width, ih = image->height;
+  const bool full_screen = window == 0 && g_screen_mode == 1;
+  if (window == 0 && (full_screen || g_present.stretch)) {
+    g_present.offset_x = full_screen ? (g_present.screen_width - cw) / 2 : 0;
+    g_present.offset_y = full_screen ? (g_present.screen_height - ch) / 2 : 0;
+    if (g_present.offset_x < 0) g_present.offset_x = 0;
+    if (g_present.offset_y < 0) g_present.offset_y = 0;
+    if ((g_present.scaling != 0) || (g_present.stretch && !full_screen)) {
+      const bool bilinear = g_present.cpu_scaling == 1 || (g_present.stretch && !full_screen);
+      const u32* scaled = scale_to(image, cw, ch, bilinear, false);
+      if (!scaled) return;
+      r->bitmap_header.width = cw;
+      r->bitmap_header.height = -ch;
+      blit(r->handle, scaled, cw, ch, 0, 0, cw, ch, g_present.offset_x, g_present.offset_y, cw, ch);
+    } else {
+      blit(r->handle, image->pixels, iw, ih, 0, 0, iw, ih, g_present.offset_x, g_present.offset_y, cw, ch);
+    }
+    return;
+  }
+  g_present.offset_x = 0;
+  g_present.offset_y = 0;
+  const i32 ix = static_cast<i32>(image->x), iy = static_cast<i32>(image->y);
+  if (window == 0 && (iw != cw || ih != ch)) {
+    const u32* scaled = scale_to(image, cw, ch, g_present.cpu_scaling == 1, g_present.alternate_scaler != 0);
+    if (!scaled) return;
+    r->bitmap_header.width = cw;
+    r->bitmap_header.height = -ch;
+    blit(r->handle, scaled, cw, ch, 0, 0, cw, ch, ix, iy, cw, ch);
+    return;
+  }
+  // Same size (or a sub window): only the rectangle is copied, 1:1.
+  const i32 rw = static_cast<i32>(right - left + 1), rh = static_cast<i32>(bottom - top + 1);
+  const i32 dx = ix + static_cast<i32>(left), dy = iy + static_cast<i32>(top);
+  if (dx == 0 && dy > 0 && dy + rh >= ih) {
+    blit(r->handle, image->pixels, iw, ih, static_cast<i32>(left), 0, rw, ih, dx, iy, rw, ih);
+  } else {
+    blit(r->handle, image->pixels, iw, ih, static_cast<i32>(left), static_cast<i32>(top), rw, rh, dx, dy, rw, rh);
+  }
+}
+
+u8* make_memory_bmp(i32 width, i32 height, u32 colour, u32* out_size) {
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+  const u64 pixel_bytes = static_cast<u64>(width) * static_cast<u64>(height) * 4u;
+  const u64 size = pixel_bytes + 54u;
+  u8* b = static_cast<u8*>(std::malloc(static_cast<std::size_t>(size)));
+  if (!b) return nullptr;
+  auto put16 = [&](int at, u32 v) {
+    b[at] = static_cast<u8>(v);
+    b[at + 1] = static_cast<u8>(v >> 8);
+  };
+  auto put32 = [&](int at, u32 v) {
+    put16(at, v & 0xFFFF);
+    put16(at + 2, v >> 16);
+  };
+  std::memset(b, 0, 54);
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, static_cast<u32>(size));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<u32>(width));
+  put32(22, static_cast<u32>(height));
+  put16(26, 1);
+  put16(28, 32);
+  u8* px = b + 54;
+  if (colour == 0) {
+    g_span_kernels.zero(px, static_cast<i32>(pixel_bytes));
+  } else {
+    for (u64 i = 0; i < pixel_bytes / 4; ++i) std::memcpy(px + i * 4, &colour, 4);
+  }
+  if (out_size) *out_size = static_cast<u32>(size);
+  return b;
+}

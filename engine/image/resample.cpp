@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
@@ -251,6 +252,17 @@ void scale_bicubic(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32
   PixelJobsLockGuard lock;
   for (i32 x = 0; x < dst_w; ++x) g_resample_column_map[x] = static_cast<i32>(bicubic_position(x, x0, x1, dst_w));
   for (i32 y = 0; y < dst_h; ++y) g_resample_row_map[y] = static_cast<i32>(bicubic_position(y, y0, y1, dst_h));
+  // The four tap weights of every column, and of the current row.
+  struct Taps {
+    i64 base;
+    i32 k[4];
+  };
+  std::vector<Taps> cols(static_cast<size_t>(dst_w));
+  for (i32 x = 0; x < dst_w; ++x) {
+    const i32 fx = position_fraction(g_resample_column_map[x]);
+    cols[x].base = i64{x0} + position_pixel(g_resample_column_map[x]);
+    for (int t = 0; t < 4; ++t) cols[x].k[t] = K[std::abs(256 * (t - 1) - fx)];
+  }
   const u8* s = reinterpret_cast<const u8*>(src);
   for (i32 y = 0; y < dst_h; ++y) {
     u32* row = dst + static_cast<i64>(y) * dst_w;
@@ -260,31 +272,37 @@ void scale_bicubic(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32
       std::memset(row, 0, static_cast<size_t>(dst_w) * 4);
       continue;
     }
+    i32 ky[4];
+    for (int t = 0; t < 4; ++t) ky[t] = K[std::abs(256 * (t - 1) - fy)];
     for (i32 x = 0; x < dst_w; ++x) {
-      const i64 bx = i64{x0} + position_pixel(g_resample_column_map[x]);
-      const i32 fx = position_fraction(g_resample_column_map[x]);
+      const Taps& c = cols[x];
+      const i64 bx = c.base;
       if (bx < 0 || bx >= src_w) {
         row[x] = 0;
         continue;
       }
-      i64 sum[4] = {0, 0, 0, 0};
-      i64 wsum = 0;
+      // Sums stay within 32 bits: 16 taps of 255 x 256 at most.
+      i32 sum[4] = {0, 0, 0, 0};
+      i32 wsum = 0;
       for (int ty = 0; ty < 4; ++ty) {
         const i64 sy = by - 1 + ty;
         if (sy < 0 || sy >= src_h) continue;
-        const i32 ky = K[std::abs(256 * (ty - 1) - fy)];
+        const u8* line = s + static_cast<size_t>(sy) * src_w * 4;
         for (int tx = 0; tx < 4; ++tx) {
           const i64 sx = bx - 1 + tx;
           if (sx < 0 || sx >= src_w) continue;
-          const i32 w = (ky * K[std::abs(256 * (tx - 1) - fx)]) / 256;
-          const u8* p = s + (static_cast<size_t>(sy) * src_w + sx) * 4;
-          for (int c = 0; c < 4; ++c) sum[c] += p[c] * w;
+          const i32 w = (ky[ty] * c.k[tx]) / 256;
+          const u8* p = line + sx * 4;
+          sum[0] += p[0] * w;
+          sum[1] += p[1] * w;
+          sum[2] += p[2] * w;
+          sum[3] += p[3] * w;
           wsum += w;
         }
       }
       if (wsum == 0) wsum = 1;
       u8* out = reinterpret_cast<u8*>(row + x);
-      for (int c = 0; c < 4; ++c) out[c] = clamp_channel(sum[c] / wsum);
+      for (int ch = 0; ch < 4; ++ch) out[ch] = clamp_channel(sum[ch] / wsum);
     }
   }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -164,6 +165,42 @@ TEST_F(ResampleTest, BilinearPixelsFollowTheMixFormula) {
   }
 }
 
+// Every pixel of the supersampled scaler from the mode's text: four bilinear
+// samples at (j, j + 1/2 destination pixel) on both axes, averaged rounding
+// up, first down each column pair and then across.
+TEST_F(ResampleTest, SupersamplePixelsFollowTheSampleFormula) {
+  const i32 sw = 23, sh = 17, dw = 9, dh = 7, x0 = 40, y0 = 130, x1 = 2200, y1 = 1600;
+  const std::vector<u32> src = image(sw, sh, 33);
+  std::vector<u32> dst(dw * dh);
+  resample_threaded(dst.data(), src.data(), x0, y0, x1, y1, sw, sh, dw, dh);
+  auto pos = [](int j, int half, int a0, int a1, int n) {
+    return (static_cast<long long>(a1 - a0) * (256 * j + half)) / (n * 100 - 100) + (a0 % 100) * 256 / 100 + (a0 / 100) * 256;
+  };
+  const u8* s = reinterpret_cast<const u8*>(src.data());
+  auto sample = [&](long long xp, long long yp, int c) {
+    const int lx = std::min(std::max(static_cast<int>(xp >> 8), 0), sw - 1), fx = static_cast<int>(xp & 255);
+    const int ty = std::min(std::max(static_cast<int>(yp >> 8), 0), sh - 1), fy = static_cast<int>(yp & 255);
+    const int rx = std::min(lx + 1, sw - 1), by = std::min(ty + 1, sh - 1);
+    auto at = [&](int xx, int yy) { return s[(yy * sw + xx) * 4 + c]; };
+    const int top = (at(lx, ty) * (256 - fx) + at(rx, ty) * fx) >> 8;
+    const int bot = (at(lx, by) * (256 - fx) + at(rx, by) * fx) >> 8;
+    return std::min(255, (top * (256 - fy) + bot * fy) >> 8);
+  };
+  for (int y = 0; y < dh; ++y) {
+    const long long ya = pos(y, 0, y0, y1, dh);
+    long long yb = pos(y, 128, y0, y1, dh);
+    if ((yb >> 8) >= sh - 1) yb = ya;
+    for (int x = 0; x < dw; ++x) {
+      const long long xa = pos(x, 0, x0, x1, dw), xb = pos(x, 128, x0, x1, dw);
+      for (int c = 0; c < 4; ++c) {
+        const int left = (sample(xa, ya, c) + sample(xa, yb, c) + 1) >> 1;
+        const int right = (sample(xb, ya, c) + sample(xb, yb, c) + 1) >> 1;
+        ASSERT_EQ(reinterpret_cast<const u8*>(&dst[y * dw + x])[c], (left + right + 1) >> 1) << x << "," << y << " c" << c;
+      }
+    }
+  }
+}
+
 TEST_F(ResampleTest, SupersampleAveragesFourSamplesRoundingUp) {
   // A flat image stays flat; a 2 x 1 pair reduced to one pixel averages.
   std::vector<u32> flat(6 * 4 + 7, px(90, 91, 92, 93));
@@ -200,6 +237,43 @@ TEST_F(ResampleTest, BicubicEdgesDoNotWrapIntoTheNeighbouringRow) {
   std::vector<u32> same(w * h);
   scale_bicubic(same.data(), src.data(), 0, 0, 3, 3, w, h, w, h);
   EXPECT_EQ(0, std::memcmp(same.data(), src.data(), w * h * 4));
+}
+
+// Every pixel of the bicubic scaler from the mode's text: positions
+// ((j * 65536) / n) * (a1 - a0 + 1) >> 8, the a = -1 kernel K, tap weights
+// K[dy] K[dx] / 256 toward zero, taps outside the image skipped.
+TEST_F(ResampleTest, BicubicPixelsFollowTheKernelFormula) {
+  const i32 sw = 11, sh = 9, dw = 17, dh = 6, x0 = 1, y0 = 0, x1 = 9, y1 = 8;
+  const std::vector<u32> src = image(sw, sh, 44);
+  std::vector<u32> dst(dw * dh);
+  scale_bicubic(dst.data(), src.data(), x0, y0, x1, y1, sw, sh, dw, dh);
+  auto K = [](int i) {
+    const double t = i / 256.0;
+    return static_cast<int>(std::lround(256 * (t <= 1 ? 1 - 2 * t * t + t * t * t : 4 - 8 * t + 5 * t * t - t * t * t)));
+  };
+  auto pos = [](long long j, int a0, int a1, int n) { return ((j * 65536) / n) * (a1 - a0 + 1) >> 8; };
+  const u8* s = reinterpret_cast<const u8*>(src.data());
+  for (int y = 0; y < dh; ++y) {
+    const long long py = pos(y, y0, y1, dh);
+    const int by = y0 + static_cast<int>(py >> 8), fy = static_cast<int>(py & 255);
+    for (int x = 0; x < dw; ++x) {
+      const long long pxp = pos(x, x0, x1, dw);
+      const int bx = x0 + static_cast<int>(pxp >> 8), fx = static_cast<int>(pxp & 255);
+      long long sum[4] = {0, 0, 0, 0}, ws = 0;
+      for (int ty = -1; ty <= 2; ++ty)
+        for (int tx = -1; tx <= 2; ++tx) {
+          const int sx = bx + tx, sy = by + ty;
+          if (sx < 0 || sx >= sw || sy < 0 || sy >= sh) continue;
+          const int w = (K(std::abs(256 * ty - fy)) * K(std::abs(256 * tx - fx))) / 256;
+          for (int c = 0; c < 4; ++c) sum[c] += s[(sy * sw + sx) * 4 + c] * w;
+          ws += w;
+        }
+      if (ws == 0) ws = 1;
+      for (int c = 0; c < 4; ++c)
+        ASSERT_EQ(reinterpret_cast<const u8*>(&dst[y * dw + x])[c], std::min<long long>(255, std::max<long long>(0, sum[c] / ws)))
+            << x << "," << y;
+    }
+  }
 }
 
 TEST_F(ResampleTest, LanczosKeepsFlatColourAndWholeRatioPositions) {

@@ -203,6 +203,22 @@ TEST_F(CompositorTest, HiddenOrUnshownWindowIsNotComposed) {
   g_quit_requested = 0;
 }
 
+TEST_F(CompositorTest, GroupIsFlattenedIntoItsOwnPixels) {
+  LayerImage* g = group("W0/g", 10, 10, 64, 48);
+  u32* buf = alloc_image_buffer(nullptr, 64, 48, nullptr);
+  replace_layer_pixels(g, buf, 64, 48);
+  std::memset(buf, 0xAB, static_cast<size_t>(image_buffer_bytes(64, 48)));
+  leaf("W0/g/a", -8, 4, 40, 30, 1);
+  leaf("W0/g/b", 20, 20, 60, 40, 2, true)->alpha = 180;
+  DirtyRect whole = {0, 0, 63, 47};
+  merge_dirty_rect(group_node("W0/g"), &whole);
+  ASSERT_EQ(compose_layer_tree(group_node("W0/g"), -1, 1, 0, 0, 0, 0, 0, 63, 47, 1), 0);
+  std::vector<u32> want;
+  ASSERT_EQ(reference_compose(group_node("W0/g"), 64, 48, &want), 0);
+  EXPECT_EQ(std::vector<u32>(g->pixels, g->pixels + 64 * 48), want);
+  EXPECT_EQ(g->has_alpha, 0);
+}
+
 TEST(ClipBlitRects, OverlapKindsAndResults) {
   struct Case {
     i64 s;

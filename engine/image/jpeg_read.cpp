@@ -87,6 +87,13 @@ int decode_jpeg_into_layer(const u8* data, std::size_t size, LayerImage* image, 
     jpeg_destroy_decompress(&cinfo);
     return -2;
   }
+  // The size is checked before the library sets up its buffers (a
+  // progressive image would get a coefficient store for its whole size).
+  if (cinfo.image_width > 8192 || cinfo.image_height > 8192) {
+    jpeg_destroy_decompress(&cinfo);
+    report_error_fmt(100091, 1, name ? name : "");
+    return -3;
+  }
   cinfo.out_color_space = JCS_EXT_BGRA;
   jpeg_start_decompress(&cinfo);
   const JDIMENSION w = cinfo.output_width;

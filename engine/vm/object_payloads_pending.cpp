@@ -3,5 +3,4 @@
 // deletes its line here and defines the function in its own file.
 #include "engine/vm/object_tree.h"
 
-int attach_system_task_context(ObjectNode* system_task) { return 0; }
 int attach_root_sound(ObjectNode* s0) { return 0; }

@@ -59,6 +59,10 @@ i64 sv_mouse_x(u32 window);              // 133-137: windows 0, 0, 1, 2, 3
 i64 sv_mouse_y(u32 window);              // 138-142
 // Key counter of set 0 (first) or 1 (second); index < kKeyCounterCount.
 i64 sv_key_counter(u32 set, u32 index);
+// Writes key counter index of set 0 or 1 (index < kKeyCounterCount), and
+// whether the key behind a counter is down now (the assignment command).
+void sv_set_key_counter(u32 set, u32 index, i64 value);
+int sv_key_down(u32 index);
 // Entry of the engine's file-name list (14); null past its end.
 const char* sv_file_name_entry(i64 element);
 const char* sv_save_folder();            // 105

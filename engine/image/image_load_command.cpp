@@ -14,6 +14,7 @@
 #include "engine/image/dirty_rect.h"
 #include "engine/image/image_load.h"
 #include "engine/image/layer_image.h"
+#include "engine/render/compositor.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/command_table.h"
 #include "engine/vm/object_tree.h"
@@ -170,7 +171,10 @@ void set_clamped(T* field, u32 param, i64 lo, i64 hi) {
 }  // namespace
 
 int recompose_group_layer(ObjectNode* node) {
-  return g_layer_command_hooks.compose_group ? g_layer_command_hooks.compose_group(node) : 0;
+  if (g_layer_command_hooks.compose_group) return g_layer_command_hooks.compose_group(node);
+  const LayerImage* img = image_of(node);
+  if (!img || img->width < 1 || img->height < 1) return 0;
+  return compose_layer_tree(node, -1, 1, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 1);
 }
 
 LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 order_key) {

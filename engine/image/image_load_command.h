@@ -7,8 +7,8 @@ struct ObjectNode;
 
 // What command 1 asks of the renderer and the compositor. Each may be null:
 // without d3d_drawing (or when it says 0) the Direct3D parameters do
-// nothing; without compose_group a group is not recomposed at once. Filled at
-// start-up by their owners.
+// nothing; without compose_group a group is recomposed by compose_layer_tree
+// over its whole area. Filled at start-up by their owners.
 struct LayerCommandHooks {
   // 1 while Direct3D drawing is configured.
   int (*d3d_drawing)();
@@ -28,6 +28,6 @@ extern LayerCommandHooks g_layer_command_hooks;
 // of width x height marked wholly changed; null after a reported error (the
 // node is not made when the size is refused).
 LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 order_key);
-// Composes a group's children into its own pixels (the compositor's hook);
-// 0 when there is none.
+// Composes a group's children into its own pixels over its whole area:
+// 0, or -1 after a reported error.
 int recompose_group_layer(ObjectNode* node);

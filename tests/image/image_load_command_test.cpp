@@ -170,6 +170,11 @@ TEST_F(LoadCommandTest, GroupLayers) {
   EXPECT_EQ(run("arg 0 text : \"g/\"\narg 10 int : W:9000\n"), static_cast<u32>(-1));
   EXPECT_EQ(g->height, 480);
   EXPECT_EQ(g->owned_pixels, kept);
+  // The new buffer holds the composition of the group's children.
+  ASSERT_EQ(run("arg 0 text : \"g/pic\"\narg 6 int : B:1\narg 46 text : \"small.png\"\narg 4 int : B:2\n"), 0u);
+  ASSERT_EQ(run("arg 0 text : \"g/\"\narg 9 int : B:16\narg 10 int : B:8\n"), 0u);
+  EXPECT_EQ(g->pixels[0], 0u);
+  EXPECT_EQ(g->pixels[1 * 16 + 2 + 3], layer("W0/g/pic")->pixels[1 * 4 + 3]);
   // A group named without a size or key is left alone.
   EXPECT_EQ(run("arg 0 text : \"lazy/\"\n"), 0u);
   EXPECT_EQ(layer("W0/lazy", 1), nullptr);

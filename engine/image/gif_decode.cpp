@@ -286,7 +286,10 @@ int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768],
     for (int p = 0; p < passes && !lzw->stream_ended; ++p) {
       const int start = interlaced ? kPassStart[p] : 0;
       const int step = interlaced ? kPassStep[p] : 1;
-      for (int y = start; y < h && !lzw->stream_ended; y += step) {
+      // Rows below the screen are not needed; without interlacing none of
+      // them comes before a needed one.
+      const int last = interlaced ? h : vis_h;
+      for (int y = start; y < last && !lzw->stream_ended; y += step) {
         const int got = lzw_decode_row(lzw, row, w);
         if (y < vis_h && got > 0)
           std::memcpy(f->indices + static_cast<u64>(y) * vis_w, row, static_cast<std::size_t>(std::min(got, vis_w)));

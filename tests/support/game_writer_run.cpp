@@ -18,6 +18,7 @@
 #include "engine/vm/expr.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"
+#include "engine/vm/script_context.h"
 #include "engine/vm/script_files.h"
 #include "engine/vm/vars.h"
 
@@ -79,7 +80,15 @@ int GameRun::load(const GameFiles& files) {
   if (load_engine_config() != 0) return -2;
   if (create_system_objects() != 0) return -2;
   reset_engine_clocks();
-  return load_engine_data();
+  int r = load_engine_data();
+  if (r == 0) override_command(104, wait_frames_stand_in);
+  return r;
+}
+
+u32 wait_frames_stand_in() {
+  if (decode_command_args(104) != 0) return static_cast<u32>(-1);
+  if (g_scheduler.current_context) g_scheduler.current_context->wait_frames = static_cast<u32>(arg_value(0));
+  return 1;
 }
 
 int GameRun::frame() {

@@ -13,7 +13,8 @@ struct GameRun {
   GameRun();
   ~GameRun();
   // Writes the files and loads them: the result of load_engine_data (0 ok),
-  // or -2 when the configuration or the task tree failed.
+  // or -2 when the configuration or the task tree failed. The wait command
+  // (104) is bound to wait_frames_stand_in.
   int load(const GameFiles& files);
   int load_text(const std::string& game_text) { return load(build_game(game_text)); }
   // One frame's script part: the frame counter advances, then passes run
@@ -25,3 +26,7 @@ struct GameRun {
   // Frames until quit is requested or count frames ran.
   void frames(int count);
 };
+
+// A stand-in for the wait command: parameter 0 into the current task's
+// wait_frames; the turn ends.
+u32 wait_frames_stand_in();

@@ -47,6 +47,7 @@ class ErrorsTest : public ::testing::Test {
     set_script_position_hook(position_hook);
     set_error_text_table(ErrorTextTable{});
     set_error_editor_button(0);
+    set_error_dialog_caption(nullptr);
   }
   void TearDown() override {
     set_script_position_hook(nullptr);

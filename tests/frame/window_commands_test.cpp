@@ -7,6 +7,7 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
+#include "engine/frame/startup.h"
 #include "engine/frame/window.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/vars.h"
@@ -41,6 +42,11 @@ class WindowCommandTest : public ::testing::Test {
     ASSERT_EQ(var_table_create(1200), 0);
     saved_paths_ = g_paths;
     g_paths.instance_name = ":game:k_lumbrane";
+    // Records and a screen buffer left by another test's start-up are set
+    // aside: window 0 opens at its logical size here.
+    free_window_records();
+    saved_screen_ = g_screen_buffer;
+    g_screen_buffer = ScreenBuffer{};
     ASSERT_EQ(create_window_records(), 0);
     ASSERT_EQ(setup_screen_record(0), 0);
     ASSERT_EQ(create_main_window(), 0);
@@ -54,6 +60,7 @@ class WindowCommandTest : public ::testing::Test {
     free_command_list();
     g_current_instruction = CurrentInstruction{};
     g_paths = saved_paths_;
+    g_screen_buffer = saved_screen_;
     g_quit_requested = 0;
     reset_error_report_log();
     fake_ui_reset();
@@ -79,6 +86,7 @@ class WindowCommandTest : public ::testing::Test {
   }
   AsmScript script_;
   EnginePaths saved_paths_;
+  ScreenBuffer saved_screen_;
 };
 
 TEST_F(WindowCommandTest, SubWindowMadeOnFirstUse) {

@@ -37,6 +37,11 @@ class WindowTest : public ::testing::Test {
     g_settings = EngineSettings{};
     g_window_input.close_requested = 0;
     g_window_input.last_key = 0;
+    // Records and a screen buffer left by another test's start-up are set
+    // aside: window 0 opens at its logical size here.
+    free_window_records();
+    saved_screen_ = g_screen_buffer;
+    g_screen_buffer = ScreenBuffer{};
     ASSERT_EQ(create_window_records(), 0);
     while (pump_window_messages(always)) {
     }
@@ -48,6 +53,9 @@ class WindowTest : public ::testing::Test {
     while (pump_window_messages(always)) {
     }
     g_paths = saved_paths_;
+    g_screen_buffer = saved_screen_;
+    g_window_config = WindowConfig{};
+    g_settings = EngineSettings{};
     g_quit_requested = 0;
     g_frame_step_suspended = 0;
     fake_ui_reset();
@@ -65,6 +73,7 @@ class WindowTest : public ::testing::Test {
     return quit;
   }
   EnginePaths saved_paths_;
+  ScreenBuffer saved_screen_;
 };
 
 TEST_F(WindowTest, MainWindowCreatedHiddenCentredWithInstanceClass) {

@@ -60,6 +60,8 @@ class LoadCommandTest : public ::testing::Test {
     init_expr_ops(1);
     init_var_ops();
     init_arg_eval_tables();
+    init_span_ops();  // the compositor draws groups with the span and blend kernels
+    init_blend_tables();
     ASSERT_EQ(var_table_create(1200), 0);
     ASSERT_EQ(create_system_objects(), 0);
     g_memory_groups = MemoryFileGroups();

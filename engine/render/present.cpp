@@ -18,6 +18,11 @@ PresentSettings g_present;
 DirtyRect g_pending_present[4] = {kEmptyDirtyRect, kEmptyDirtyRect, kEmptyDirtyRect, kEmptyDirtyRect};
 
 namespace {
+// The client size of each window at its last presentation.
+int g_presented_size[4][2] = {};
+}  // namespace
+
+namespace {
 
 const PlatformUi* ui_svc() { return g_platform.ui; }
 
@@ -91,6 +96,14 @@ void present_frame(int window) {
   if (!img) return;
   DirtyRect rect = g_pending_present[window];
   g_pending_present[window] = kEmptyDirtyRect;
+  // A client area of another size than at the last presentation holds
+  // nothing of the image yet: it gets the whole of it.
+  int cw = 0, ch = 0;
+  WindowRecord* r = g_windows[window];
+  if (r && r->handle != kNoWindow && ui_svc()) ui_svc()->get_client_size(r->handle, &cw, &ch);
+  if (cw != g_presented_size[window][0] || ch != g_presented_size[window][1]) rect = kEmptyDirtyRect;
+  g_presented_size[window][0] = cw;
+  g_presented_size[window][1] = ch;
   if (dirty_rect_is_empty(rect)) rect = {0, 0, i64{img->width} - 1, i64{img->height} - 1};
   present_screen(window, img, rect);
 }

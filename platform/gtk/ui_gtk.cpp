@@ -675,10 +675,20 @@ void gk_set_z_order(UiWindow window, int mode) {
   }
 }
 void gk_invalidate(UiWindow window) {
-  GtkWin* w = live(window);
-  if (!w) return;
-  w->shown_fresh = false;  // the next draw asks for a paint
-  if (on_gui_thread()) gtk_widget_queue_draw(w->area);
+  bool post = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(window);
+    if (!w) return;
+    w->shown_fresh = false;  // the next draw asks for a paint
+    if (on_gui_thread()) {
+      gtk_widget_queue_draw(w->area);
+      return;
+    }
+    // From the frame thread: the paint goes to the GUI thread's queue.
+    if (!w->paint_pending) post = w->paint_pending = true;
+  }
+  if (post) push_message(window, ui::kWmPaint, 0, 0);
 }
 int gk_present_image(UiWindow window, const std::uint32_t* pixels, int image_w, int image_h, int src_x, int src_y,
                      int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h) {

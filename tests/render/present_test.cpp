@@ -117,6 +117,23 @@ TEST_F(PresentTest, OtherClientSizeIsScaledWithTheBilinearScaler) {
   EXPECT_EQ(got[static_cast<size_t>(h - 1) * w + (w - 1)], screen->pixels[static_cast<size_t>(kH - 1) * kW + kW - 1]);
 }
 
+TEST_F(PresentTest, ClientSizeChangedSinceTheLastPaintGetsTheWholeImage) {
+  leaf("W0/bg", 0, 0, kW, kH, 1);
+  LayerImage* a = leaf("W0/a", 10, 20, 16, 8, 2);
+  ASSERT_EQ(frame(), 0);
+  present_window_frame(0);
+  g_platform.ui->set_client_size(g_windows[0]->handle, 100, 70);
+  present_window_frame(0);  // the paint after the size change: scaled
+  g_platform.ui->set_client_size(g_windows[0]->handle, kW, kH);
+  mark_layer_dirty(leaf_node("W0/a"));
+  a->x = 12;
+  mark_layer_dirty(leaf_node("W0/a"));
+  ASSERT_EQ(frame(), 0);
+  present_window_frame(0);
+  EXPECT_EQ(last_rect(), (std::vector<int>{0, 0, kW, kH}));
+  EXPECT_EQ(window_pixels(), shown());
+}
+
 TEST_F(PresentTest, WindowWithNothingToShowIsBlankedEveryFrame) {
   leaf("W0/bg", 0, 0, kW, kH, 1);
   ASSERT_EQ(frame(), 0);

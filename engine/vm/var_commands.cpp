@@ -278,6 +278,15 @@ u32 assign_system(u32 id, i64 element, u32 op, const CommandArgRecord* value) {
   return fail(kErrSysvarReadOnly);
 }
 
+// The variable id 50, 51 or 52 when the target code opens the index list
+// of one of them, else 0.
+u32 indirect_target_of(const CommandArgRecord* r) {
+  const u8* code = code_of(r);
+  if (!code || r->code_length < 6 || code[0] != 'V') return 0;
+  u32 id = static_cast<u32>(code[4]) | static_cast<u32>(code[5]) << 8;
+  return id >= 50 && id <= 52 ? id : 0;
+}
+
 }  // namespace
 
 int var_set_number(u32 id, i64 element, i64 value) {
@@ -329,6 +338,14 @@ u32 cmd_var_assign() {
   i64 element = g_expr_ref.element;
   bool whole = g_expr_ref.bare_ref != 0;
   u32 op = target->assign_op;
+  // An indirect target (variables 50-52 with a packed reference): reading
+  // it moved the reference results on to the variable it names, so the
+  // packed reference is put together again from them.
+  u32 outer = indirect_target_of(target);
+  if (outer && !whole) {
+    if (id != outer) element = static_cast<i64>((static_cast<u64>(id) << 32) | static_cast<u32>(element));
+    return assign_system(outer, element, op, value);
+  }
   if (id >= kFirstUserVar) return assign_ordinary(id, element, whole, op, value);
   if (whole) return 0;
   return assign_system(id, element, op, value);

@@ -361,7 +361,7 @@ const std::string& standard_commands() {
     std::string t;
     t += "command 0 nop\n";
     t += "command 11 else\n";
-    t += "command 25 dimf target:num:0 value:num:0\n";
+    t += "command 25 dimf target:raw:0 value:num:0\n";
     t += "command 42 jump\n";
     t += "command 43 call label:text:0" + params("i", 1, 16, "num") + params("f", 1, 16, "raw") +
          params("t", 1, 16, "text") + "\n";
@@ -370,7 +370,7 @@ const std::string& standard_commands() {
     t += "command 46 bbreak n:num:0\n";
     t += "command 47 bcontinue n:num:0\n";
     t += "command 48 endif\n";
-    t += "command 50 dim target:num:0 value:num:0\n";
+    t += "command 50 dim target:raw:0 value:num:0\n";
     t += "command 52 labelexists name:text:0 result:num:0\n";
     t += "command 53 set\n";
     t += "command 55 loop\n";
@@ -378,7 +378,7 @@ const std::string& standard_commands() {
     t += "command 57 continue n:num:0\n";
     t += "command 58 endloop\n";
     t += "command 79 return" + params("i", 1, 16, "num") + params("f", 1, 16, "raw") + params("t", 1, 16, "text") + "\n";
-    t += "command 92 dims target:num:0 value:text:0\n";
+    t += "command 92 dims target:raw:0 value:text:0\n";
     t += "command 95 start task:text:0 enable_a:num:0 enable_b:num:0 key:num:0" + params("i", 1, 10, "num") +
          params("f", 1, 10, "num") + params("p", 24, 33, "num") + " label:text:0 state:text:0 p36:num:0 again:num:0\n";
     t += "command 96 stop task:text:0\n";

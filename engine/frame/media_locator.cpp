@@ -129,3 +129,12 @@ int resolve_media_file(DataItem* item, std::string* out_name, const char* name, 
   out_name->clear();
   return 1;
 }
+
+int find_and_load_data_item(DataItem* item, const char* name) {
+  item->data = nullptr;
+  item->size = 0;
+  const int found = locate_data_item(item, name, 1);
+  if (found < 0) return -1;
+  if (found == 0) return 1;
+  return load_data_item(item, name);
+}

@@ -43,3 +43,9 @@ int locate_data_item(DataItem* item, const char* name, int want_type);
 // name found and item is located), 1 not found (out_name empty), -1 after a
 // reported error.
 int resolve_media_file(DataItem* item, std::string* out_name, const char* name, int media_class);
+
+// Looks the name up in the source order and loads it: 0 loaded (the caller
+// owns item->data), 1 not found (nothing reported; callers report 104060 as
+// their rule says), -1 when an archive did not open, -2 damaged, -3 open,
+// memory or read failure (all reported, except a short loose-file read).
+int find_and_load_data_item(DataItem* item, const char* name);

@@ -115,6 +115,19 @@ TEST_F(MediaLocatorTest, NamesWithAnExtensionOfTheirClassAreLookedUpAsGiven) {
   EXPECT_EQ(found, "v.wav.png");
 }
 
+TEST_F(MediaLocatorTest, FindAndLoadTakesTheFirstSourceThatHasTheName) {
+  write_text("ztbin_cfg.zbn", "loose");
+  write_archive("a.zpf", {zpf_item("ztbin_cfg.zbn", "archive", 1)});
+  ASSERT_EQ(build_archive_index(), 0);
+  DataItem item;
+  ASSERT_EQ(find_and_load_data_item(&item, "ztbin_cfg.zbn"), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(item.data), item.size), "archive");
+  free_data_item(&item);
+  EXPECT_EQ(find_and_load_data_item(&item, "missing.zbn"), 1);
+  EXPECT_EQ(item.data, nullptr);
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+}
+
 TEST_F(MediaLocatorTest, ArchiveThatDoesNotOpenIsAnError) {
   write_archive("a.zpf", {zpf_item("x.png", "archive", 0, 2)});
   ASSERT_EQ(build_archive_index(), 0);

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The engine in a folder opens its main window at the logical size; the
-# window manager's close request (what a click on the close button sends)
-# goes through the close confirmation: "No" keeps the run going, "Yes" ends it
-# with exit code 0.
+# A game in a folder opens its main window at the logical size of its
+# configuration; the window manager's close request (what a click on the
+# close button sends) goes through the close confirmation: "No" keeps the run
+# going, "Yes" ends it with exit code 0.
 set -u
 out=$1
 src=$2
+bin=$3
 work=$(mktemp -d)
 engine=
 fail() {
@@ -17,20 +18,42 @@ fail() {
 source "$src/tests/e2e/lib/x_display.bash"
 trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
 
+# The game: a 640 x 360 screen and a system task that waits for ever.
+writer="$bin/demo/make_demo"
+if [ ! -x "$writer" ]; then
+  echo "SKIPPED: no game writer program ($writer) in this build (nothing checked)"
+  exit 0
+fi
 game="$work/game"
 mkdir -p "$game"
+cat >"$work/close.game" <<'GAME'
+config width=640 height=360 title=k_lumbrane
+script 0 main.txt
+label SYSTEM_START
+loop L:-1
+wait I:1
+endloop
+GAME
+"$writer" "$work/close.game" "$game" || fail "the game could not be written"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 start_display
 
-"$game/k_lumbrane" >"$work/engine.log" 2>&1 &
+(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
-# Until the engine configuration is read, the logical size is the default.
+main=$(find_window "k_lumbrane") || {
+  # The game waits with command 104; an engine without it stops at start
+  # with its "not built" report before anything can be closed.
+  if grep -q "error 900060" "$work/engine.log"; then
+    echo "SKIPPED: the engine has no wait command yet; the game cannot idle (nothing checked)"
+    exit 0
+  fi
+  fail "the main window did not appear"
+}
 geometry=$(xdotool getwindowgeometry "$main")
-echo "$geometry" | grep -q "Geometry: 800x600" || fail "main window size: $geometry"
+echo "$geometry" | grep -q "Geometry: 640x360" || fail "main window size: $geometry"
 
 # Answers the close confirmation (captioned with the window title) by the
 # mnemonic of its button.

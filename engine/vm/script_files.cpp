@@ -489,17 +489,11 @@ ScriptRecord* parse_script_file(const u8* data, std::size_t size, const char* na
   s->record_count = record_count;
   s->expr_pool_size = pool_size;
   if (pool_size) std::memcpy(s->expr_pool, pool, pool_size);
-  for (u32 k = 0; k < record_count; ++k) {
-    s->records[k] = read_arg_record(args + u64{k} * kArgRecordSize);
-    const CommandArgRecord& a = s->records[k];
-    // Code ranges inside the pool; a resolved label jump's length word is
-    // an index, not a length, and is checked when it is used.
-    if (a.code_length < kResolvedLabelBase && u64{a.code_offset} + a.code_length > pool_size) {
-      free_script_record(s);
-      damaged(name);
-      return nullptr;
-    }
-  }
+  // A record's code range is checked against the pool where it is used (the
+  // decoder and the handlers that read their records): the length word of
+  // a branch or loop position, or of a resolved label, holds an instruction
+  // or label index, so only the command that reads it knows what it is.
+  for (u32 k = 0; k < record_count; ++k) s->records[k] = read_arg_record(args + u64{k} * kArgRecordSize);
   u64 next_record = 0;
   for (u32 i = 0; i < count; ++i) {
     const u8* p = instr + u64{i} * 4;

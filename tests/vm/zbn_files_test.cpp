@@ -234,12 +234,6 @@ TEST(ZbnFiles, DamagedFilesAreReported) {
        [](GameFiles& f) { put_scrambled(f["ztbin\\ztt00000.zbn"], 32, 1, 9); }, kErrCompiledDataDamaged},
       {"command id beyond the table", [](GameFiles& f) { put_scrambled(f["ztbin\\ztt00000.zbn"], 32, 0, 200); },
        kErrCompiledDataDamaged},
-      {"code outside the pool",
-       [](GameFiles& f) {
-         auto& b = f["ztbin\\ztt00000.zbn"];
-         put_scrambled(b, 32 + 8, 8 + 3, 0x40);  // record 0's code offset, high byte
-       },
-       kErrCompiledDataDamaged},
       {"no SYSTEM_START", [](GameFiles& f) { f["ztbin\\ztl.zbn"].at(kLabelsStart + 1) = 'X'; }, kErrLabelMissing},
       {"missing script file", [](GameFiles& f) { f.erase("ztbin\\ztt00000.zbn"); }, kErrEngineFileMissing},
       {"missing labels", [](GameFiles& f) { f.erase("ztbin\\ztl.zbn"); }, kErrEngineFileMissing},
@@ -335,4 +329,26 @@ TEST(ZbnFiles, UnreadableScriptIsReportedAndTriedAgain) {
       "script 1 other.txt\nlabel there\nnop\n");
   ASSERT_TRUE(write_game_folder(run.folder, {{"ztbin\\ztt00001.zbn", again["ztbin\\ztt00001.zbn"]}}));
   EXPECT_NE(load_script_file(1), nullptr);
+}
+
+TEST(ZbnFiles, CodeOutsideThePoolIsReportedWhereItIsRead) {
+  GameFiles files = build_game(
+      "var 1000 int = 0\nscript 0 main.txt\nlabel SYSTEM_START\nset V:1000 ) = B:1\nif B:1\nendif\nnop\n");
+  // Record 1's code offset (the assignment's value), and the block head's
+  // condition record, far past the pool.
+  auto& b = files["ztbin\\ztt00000.zbn"];
+  const std::size_t args = 32 + 4 * 4;
+  GameRun run;
+  put_scrambled(b, args, 12 + 8 + 3, 0x40);
+  ASSERT_EQ(run.load(files), 0);
+  run.frame();
+  EXPECT_EQ(g_error_report_log.last_number, kErrCompiledDataDamaged);
+  EXPECT_EQ(var_get_int(1000, 0), 0);
+  GameFiles files2 = build_game(
+      "var 1000 int = 0\nscript 0 main.txt\nlabel SYSTEM_START\nif B:1\nendif\nnop\n");
+  put_scrambled(files2["ztbin\\ztt00000.zbn"], 32 + 3 * 4, 8 + 3, 0x40);
+  GameRun run2;
+  ASSERT_EQ(run2.load(files2), 0);
+  run2.frame();
+  EXPECT_EQ(g_error_report_log.last_number, kErrCompiledDataDamaged);
 }

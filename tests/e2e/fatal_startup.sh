@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # A fatal numbered error at start-up shows the error dialog; when the dialog
 # is left with its exit button the run ends (exit code 0) instead of staying
-# behind without a window. "/info" reports the licence notices as fatal
-# error 100000 before any window exists.
+# behind without a window.
 set -u
 out=$1
 src=$2
@@ -25,24 +24,38 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 start_display
 
-"$game/k_lumbrane" /info >"$work/engine.log" 2>&1 &
-engine=$!
-dialog=$(find_window "License Information") || fail "the error dialog did not appear"
-# The dialog is modal: the run waits for it.
-sleep 0.5
-kill -0 $engine 2>/dev/null || fail "the run ended while the dialog was open"
-xdotool search --onlyvisible --name "^k_lumbrane\$" >/dev/null && fail "a main window was opened"
-# Alt+X is the exit button's mnemonic; pressed again should the first press
-# reach the dialog before it has the focus.
-for _ in 1 2 3; do
-  xdotool windowfocus --sync "$dialog" 2>/dev/null
-  xdotool key --clearmodifiers "alt+x"
-  wait_for_end $engine && break
-done
-kill -0 $engine 2>/dev/null && fail "the engine did not end after the dialog's exit button"
-wait $engine
-rc=$?
-engine=
-[ $rc -eq 0 ] || fail "the engine exited with $rc"
-grep -q "error 100000 (fatal)" "$work/engine.log" || fail "error 100000 was not reported as fatal"
+# Runs the engine with the arguments after $2; expects the error dialog
+# titled $1, leaves it with its exit button and expects the run to end with 0
+# and error $2 reported as fatal.
+run_fatal() {
+  local title=$1 number=$2
+  shift 2
+  (cd "$game" && exec ./k_lumbrane "$@") >"$work/engine.log" 2>&1 &
+  engine=$!
+  local dialog
+  dialog=$(find_window "$title") || fail "the error dialog \"$title\" did not appear"
+  # The dialog is modal: the run waits for it.
+  sleep 0.5
+  kill -0 $engine 2>/dev/null || fail "the run ended while the dialog was open"
+  xdotool search --onlyvisible --name "^k_lumbrane\$" >/dev/null && fail "a main window was opened"
+  # Alt+X is the exit button's mnemonic; pressed again should the first press
+  # reach the dialog before it has the focus.
+  local _
+  for _ in 1 2 3; do
+    xdotool windowfocus --sync "$dialog" 2>/dev/null
+    xdotool key --clearmodifiers "alt+x"
+    wait_for_end $engine && break
+  done
+  kill -0 $engine 2>/dev/null && fail "the engine did not end after the dialog's exit button"
+  wait $engine
+  local rc=$?
+  engine=
+  [ $rc -eq 0 ] || fail "the engine exited with $rc"
+  grep -q "error $number (fatal)" "$work/engine.log" || fail "error $number was not reported as fatal"
+}
+
+# "/info" reports the licence notices before any window exists.
+run_fatal "License Information" 100000 /info
+# A folder without the compiled engine files: the configuration is missing.
+run_fatal "ZE-TAR Debug Info." 104060
 echo "fatal start-up: ok"

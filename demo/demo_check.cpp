@@ -1,0 +1,125 @@
+// The end-to-end check of the demo's picture: grabs a window's client area
+// from the X display and compares it with the reference compositor's
+// picture of the demo's last frame (the layers of demo_scene.h at their
+// resting places).
+//   demo_check <X window id> [max channel difference]
+// A window shown at another size is compared with the picture scaled to it
+// by the engine's bilinear presentation scaler. Exit 0 when every pixel
+// matches within the allowed difference, 1 with the first difference
+// otherwise, 2 on other failures.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "demo/demo_scene.h"
+#include "engine/frame/engine_steps.h"
+#include "engine/image/layer_image.h"
+#include "engine/image/resample.h"
+#include "engine/image/span_kernels.h"
+#include "engine/vm/object_tree.h"
+#include "tests/support/reference_compositor.h"
+
+namespace {
+
+// The demo's last frame as the reference compositor draws it.
+std::vector<u32> expected_frame() {
+  init_span_ops();
+  init_blend_tables();
+  std::vector<u32> out;
+  if (create_system_objects() != 0) return out;
+  i64 order = 0;
+  for (int i = 0; i < demo::kPictureCount; ++i) {
+    const demo::Picture& p = demo::kPictures[i];
+    ObjectNode* n = get_named_object(g_object_roots[kTreeLayer], p.layer, 0, ++order);
+    LayerImage* im = get_or_create_layer_image(n);
+    replace_layer_pixels(im, alloc_image_buffer(nullptr, p.width, p.height, nullptr), p.width, p.height);
+    const std::vector<std::uint32_t> px = demo::picture_pixels(i);
+    std::memcpy(im->owned_pixels, px.data(), px.size() * 4);
+    im->x = p.x;
+    im->y = p.y;
+  }
+  reference_compose(g_system_objects[kTreeLayer], demo::kScreenW, demo::kScreenH, &out);
+  destroy_system_objects();
+  return out;
+}
+
+// The picture at the window's size, as presentation scales it.
+std::vector<u32> scaled(const std::vector<u32>& src, int w, int h) {
+  if (w == demo::kScreenW && h == demo::kScreenH) return src;
+  std::vector<u32> padded(src);
+  padded.resize(static_cast<size_t>(image_buffer_bytes(demo::kScreenW, demo::kScreenH) / 4 + 1), 0);
+  std::vector<u32> out(static_cast<size_t>(image_buffer_bytes(w, h) / 4 + 1), 0);
+  const i32 x1 = demo::kScreenW * 100 - 100, y1 = demo::kScreenH * 100 - 100;
+  if (g_cpu_features.sse && g_span_sse_allowed)
+    scale_bilinear_threaded(out.data(), padded.data(), 0, 0, x1, y1, demo::kScreenW, demo::kScreenH, w, h);
+  else
+    scale_bilinear(out.data(), padded.data(), 0, 0, x1, y1, demo::kScreenW, demo::kScreenH, w, h);
+  return out;
+}
+
+int ignore_x_error(Display*, XErrorEvent*) { return 0; }
+
+int channel_difference(u32 a, u32 b) {
+  int worst = 0;
+  for (int c = 0; c < 3; ++c) {
+    const int d = std::abs(static_cast<int>((a >> (8 * c)) & 255) - static_cast<int>((b >> (8 * c)) & 255));
+    if (d > worst) worst = d;
+  }
+  return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: demo_check <window id> [max difference]\n");
+    return 2;
+  }
+  const Window window = static_cast<Window>(std::strtoul(argv[1], nullptr, 0));
+  const int allowed = argc > 2 ? std::atoi(argv[2]) : 0;
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "demo_check: no display\n");
+    return 2;
+  }
+  XSetErrorHandler(ignore_x_error);
+  // Without a window manager the top-level window is the client area.
+  XWindowAttributes attr;
+  if (!XGetWindowAttributes(display, window, &attr)) {
+    std::fprintf(stderr, "demo_check: no window %s\n", argv[1]);
+    return 2;
+  }
+  XImage* shot = XGetImage(display, window, 0, 0, static_cast<unsigned>(attr.width),
+                           static_cast<unsigned>(attr.height), AllPlanes, ZPixmap);
+  if (!shot) {
+    std::fprintf(stderr, "demo_check: the window could not be read\n");
+    return 2;
+  }
+  const std::vector<u32> frame = expected_frame();
+  if (frame.size() != static_cast<size_t>(demo::kScreenW) * demo::kScreenH) {
+    std::fprintf(stderr, "demo_check: no reference picture\n");
+    return 2;
+  }
+  const int w = attr.width, h = attr.height;
+  const std::vector<u32> want = scaled(frame, w, h);
+  std::printf("window %dx%d, logical %dx%d\n", w, h, demo::kScreenW, demo::kScreenH);
+  int worst = 0, bad = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const u32 got = static_cast<u32>(XGetPixel(shot, x, y)) & 0xFFFFFFu;
+      const u32 ref = want[static_cast<size_t>(y) * w + x] & 0xFFFFFFu;
+      const int d = channel_difference(got, ref);
+      if (d > worst) worst = d;
+      if (d > allowed && bad++ == 0)
+        std::printf("first difference at (%d, %d): %06x, reference %06x\n", x, y, got, ref);
+    }
+  }
+  std::printf("largest channel difference %d, pixels over %d: %d\n", worst, allowed, bad);
+  XDestroyImage(shot);
+  XCloseDisplay(display);
+  return bad == 0 ? 0 : 1;
+}

@@ -1,0 +1,58 @@
+// The demo's pictures and where its script leaves them. The demo writer
+// makes the image files from these; the screenshot check rebuilds the last
+// frame from them.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace demo {
+
+constexpr int kScreenW = 800, kScreenH = 600;
+
+struct Picture {
+  const char* file;  // the image file of the game folder
+  const char* layer; // the layer's path
+  int width, height;
+  int x, y;          // position after the script's animation
+};
+
+// In drawing order (bottom first). The ball starts at x 40 and moves 100
+// frames by 4 pixels.
+constexpr Picture kPictures[] = {
+    {"bg.bmp", "W0/bg", kScreenW, kScreenH, 0, 0},
+    {"card.bmp", "W0/card", 240, 180, 120, 160},
+    {"ball.bmp", "W0/ball", 96, 96, 40 + 100 * 4, 380},
+};
+constexpr int kPictureCount = 3;
+
+// Opaque pixels (0xFFRRGGBB) of picture i, rows top first.
+inline std::vector<std::uint32_t> picture_pixels(int i) {
+  const Picture& p = kPictures[i];
+  std::vector<std::uint32_t> px(static_cast<std::size_t>(p.width) * p.height);
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0; x < p.width; ++x) {
+      std::uint32_t r, g, b;
+      if (i == 0) {  // a blue-violet gradient with a fine grid
+        r = static_cast<std::uint32_t>(40 + x * 80 / p.width);
+        g = static_cast<std::uint32_t>(30 + y * 60 / p.height);
+        b = static_cast<std::uint32_t>(120 + (x + y) * 100 / (p.width + p.height));
+        if (x % 40 == 0 || y % 40 == 0) r = g = b = 200;
+      } else if (i == 1) {  // a card with a border and stripes
+        const bool border = x < 6 || y < 6 || x >= p.width - 6 || y >= p.height - 6;
+        r = border ? 250 : static_cast<std::uint32_t>(200 + (y / 12 % 2) * 40);
+        g = border ? 230 : 180;
+        b = border ? 90 : static_cast<std::uint32_t>(60 + x % 30);
+      } else {  // a ball on a dark square
+        const int dx = x - p.width / 2, dy = y - p.height / 2;
+        const bool in = dx * dx + dy * dy <= (p.width / 2 - 2) * (p.width / 2 - 2);
+        r = in ? static_cast<std::uint32_t>(230 - (dx + dy + 96) / 2) : 20;
+        g = in ? static_cast<std::uint32_t>(60 + (dy + 48)) : 20;
+        b = in ? 40 : 30;
+      }
+      px[static_cast<std::size_t>(y) * p.width + x] = 0xFF000000u | r << 16 | g << 8 | b;
+    }
+  }
+  return px;
+}
+
+}  // namespace demo

@@ -1,0 +1,93 @@
+// Writes the demo game folder: the compiled engine files of demo.game and
+// the picture files of demo_scene.h.
+//   make_demo <demo.game> <game folder>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "demo/demo_scene.h"
+#include "tests/support/game_writer.h"
+
+namespace {
+
+// The layer command with its 58 parameters (texts: names and file names).
+std::string layer_command() {
+  std::string line = "command 1 layer";
+  for (int i = 0; i <= 57; ++i) {
+    const bool text = i == 0 || i == 43 || i == 46 || i == 47 || i == 48 || i == 51;
+    line += " p" + std::to_string(i) + (text ? ":text:0" : ":num:0");
+  }
+  return line + "\n";
+}
+
+void put32(std::string& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void put16(std::string& b, std::uint32_t v) {
+  for (int i = 0; i < 2; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A 24-bit BMP file, rows bottom-up.
+bool write_bmp(const std::string& path, int w, int h, const std::vector<std::uint32_t>& px) {
+  const int row = (w * 3 + 3) / 4 * 4;
+  std::string b = "BM";
+  put32(b, static_cast<std::uint32_t>(54 + row * h));
+  put32(b, 0);
+  put32(b, 54);
+  put32(b, 40);
+  put32(b, static_cast<std::uint32_t>(w));
+  put32(b, static_cast<std::uint32_t>(h));
+  put16(b, 1);
+  put16(b, 24);
+  for (int i = 0; i < 6; ++i) put32(b, 0);
+  for (int y = h - 1; y >= 0; --y) {
+    std::string r;
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t p = px[static_cast<std::size_t>(y) * w + x];
+      r += static_cast<char>(p & 0xFF);
+      r += static_cast<char>((p >> 8) & 0xFF);
+      r += static_cast<char>((p >> 16) & 0xFF);
+    }
+    r.resize(static_cast<std::size_t>(row), '\0');
+    b += r;
+  }
+  std::ofstream f(path, std::ios::binary);
+  f << b;
+  return static_cast<bool>(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make_demo <demo.game> <game folder>\n");
+    return 2;
+  }
+  std::ifstream in(argv[1]);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (!in) {
+    std::fprintf(stderr, "make_demo: cannot read %s\n", argv[1]);
+    return 1;
+  }
+  try {
+    const GameFiles files = build_game(layer_command() + text.str());
+    if (!write_game_folder(argv[2], files)) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", argv[2]);
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "make_demo: %s\n", e.what());
+    return 1;
+  }
+  for (int i = 0; i < demo::kPictureCount; ++i) {
+    const demo::Picture& p = demo::kPictures[i];
+    if (!write_bmp(std::string(argv[2]) + "/" + p.file, p.width, p.height, demo::picture_pixels(i))) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", p.file);
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -17,6 +17,7 @@
 #include "engine/vm/object_tree.h"
 
 u64 g_composed_frame_counter = 0;
+u64 g_compose_pass = 0;
 
 namespace {
 
@@ -337,6 +338,7 @@ int compose_layer_tree(ObjectNode* node, int window, int nested, int depth, i64 
   (void)offset_x;
   (void)offset_y;
   if (!node) return 0;
+  if (depth == 0) ++g_compose_pass;
   if (window >= 0 && !no_window) {
     LayerImage* target = window_root_image(window);
     if (!target || !image_of(node)) return 0;

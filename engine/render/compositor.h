@@ -41,9 +41,12 @@ struct ClipRecord {
   i32 height = 0;
 };
 
-// Counts the windows composed (the compositor's frame counter); the tone
-// buffer of a layer is built at most once per value.
+// Counts the windows composed (the compositor's frame counter).
 extern u64 g_composed_frame_counter;
+// Counts composition passes (every top-level compose_layer_tree); the tone
+// buffer of a layer is built at most once per pass, so a layer shown twice
+// in one pass is toned once and every pass sees its current pixels.
+extern u64 g_compose_pass;
 
 // Draws window `window` (0..3): composes its root image when it changed.
 // -1 when the composition failed, else the engine's quit flag.
@@ -90,7 +93,7 @@ void apply_saturation_rows(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32
                            i32 dst_w, i32 dst_h, i32 tone_level);
 // The pixels a layer is drawn with: its own pixels when its tone is neutral
 // (a tone buffer left from an earlier tone is freed), else its tone buffer,
-// built from the pixels it shows now at most once per composed frame.
+// built from the pixels it shows now at most once per composition pass.
 // Null after a reported error (a width above 8192: box and 100010; no
 // memory: 104030).
 const u32* toned_pixels(LayerImage* image);

@@ -106,9 +106,9 @@ const u32* toned_pixels(LayerImage* image) {
     }
     return image->pixels;
   }
-  // Built once per composed frame, always from the pixels the layer shows
+  // Built once per composition pass, always from the pixels the layer shows
   // now (its own buffer or a frame of its frame set), never from a toned copy.
-  if (image->tone_pixels && image->tone_stamp != 0 && image->tone_stamp == g_composed_frame_counter)
+  if (image->tone_pixels && image->tone_stamp != 0 && image->tone_stamp == g_compose_pass)
     return image->tone_pixels;
   u32* buffer = alloc_image_buffer(image->tone_pixels, image->width, image->height, nullptr);
   if (!buffer) return nullptr;
@@ -120,6 +120,6 @@ const u32* toned_pixels(LayerImage* image) {
     src = buffer;
   }
   if (image->tone_level != kNeutralLevel) apply_saturation_rows(buffer, src, 0, 0, w - 1, h - 1, w, h, w, h, image->tone_level);
-  image->tone_stamp = g_composed_frame_counter != 0 ? g_composed_frame_counter : 1;
+  image->tone_stamp = g_compose_pass;
   return buffer;
 }

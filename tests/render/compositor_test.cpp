@@ -219,6 +219,23 @@ TEST_F(CompositorTest, GroupIsFlattenedIntoItsOwnPixels) {
   EXPECT_EQ(g->has_alpha, 0);
 }
 
+TEST_F(CompositorTest, EveryPassTonesTheCurrentPixels) {
+  LayerImage* g = group("W0/g", 0, 0, 32, 32);
+  replace_layer_pixels(g, alloc_image_buffer(nullptr, 32, 32, nullptr), 32, 32);
+  LayerImage* a = leaf("W0/g/a", 0, 0, 32, 32, 1);
+  a->tone_colour = 0x30A0F0;
+  ObjectNode* gn = group_node("W0/g");
+  for (u32 seed : {5u, 6u}) {
+    fill(a, seed, false);  // drawn into in place, between two flattenings
+    DirtyRect whole = {0, 0, 31, 31};
+    merge_dirty_rect(gn, &whole);
+    ASSERT_EQ(compose_layer_tree(gn, -1, 1, 0, 0, 0, 0, 0, 31, 31, 1), 0);
+    std::vector<u32> want;
+    ASSERT_EQ(reference_compose(gn, 32, 32, &want), 0);
+    EXPECT_EQ(std::vector<u32>(g->pixels, g->pixels + 32 * 32), want) << seed;
+  }
+}
+
 TEST(ClipBlitRects, OverlapKindsAndResults) {
   struct Case {
     i64 s;

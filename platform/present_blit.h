@@ -5,6 +5,8 @@
 // image is dropped.
 #pragma once
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 // dst: the client image, dst_w x dst_h pixels, dst_pitch pixels a row.
 // out_rect receives the client rectangle written (x, y, w, h; w or h 0 when
@@ -18,26 +20,35 @@ inline void present_blit(std::uint32_t* dst, int dst_w, int dst_h, int dst_pitch
   const std::int64_t x1 = std::int64_t{to_x} + to_w < dst_w ? std::int64_t{to_x} + to_w : dst_w;
   const std::int64_t y1 = std::int64_t{to_y} + to_h < dst_h ? std::int64_t{to_y} + to_h : dst_h;
   if (x0 >= x1 || y0 >= y1) return;
-  std::int64_t wx0 = x1, wx1 = x0, wy0 = y1, wy1 = y0;
-  const bool same = src_w == to_w;
+  // The columns that land on the image, and their source column.
+  std::int64_t cx0 = x1, cx1 = x0;
+  std::vector<std::int32_t> column(static_cast<std::size_t>(x1 - x0));
+  for (std::int64_t x = x0; x < x1; ++x) {
+    const std::int64_t sx = src_x + (x - to_x) * src_w / to_w;
+    column[static_cast<std::size_t>(x - x0)] = static_cast<std::int32_t>(sx);
+    if (sx < 0 || sx >= image_w) continue;
+    if (x < cx0) cx0 = x;
+    cx1 = x + 1;
+  }
+  if (cx0 >= cx1) return;
+  // Between cx0 and cx1 every column is inside (the mapping is monotonic).
+  const bool straight = src_w == to_w;
+  std::int64_t wy0 = y1, wy1 = y0;
   for (std::int64_t y = y0; y < y1; ++y) {
     const std::int64_t sy = src_y + (y - to_y) * src_h / to_h;
     if (sy < 0 || sy >= image_h) continue;
     const std::uint32_t* srow = image + sy * image_w;
     std::uint32_t* drow = dst + y * dst_pitch;
-    bool any = false;
-    for (std::int64_t x = x0; x < x1; ++x) {
-      const std::int64_t sx = same ? src_x + (x - to_x) : src_x + (x - to_x) * src_w / to_w;
-      if (sx < 0 || sx >= image_w) continue;
-      drow[x] = srow[sx];
-      any = true;
-      if (x < wx0) wx0 = x;
-      if (x + 1 > wx1) wx1 = x + 1;
+    if (straight) {
+      std::memcpy(drow + cx0, srow + column[static_cast<std::size_t>(cx0 - x0)],
+                  static_cast<std::size_t>(cx1 - cx0) * 4);
+    } else {
+      for (std::int64_t x = cx0; x < cx1; ++x) drow[x] = srow[column[static_cast<std::size_t>(x - x0)]];
     }
-    if (!any) continue;
     if (y < wy0) wy0 = y;
     wy1 = y + 1;
   }
+  const std::int64_t wx0 = cx0, wx1 = cx1;
   if (wx0 >= wx1 || wy0 >= wy1) return;
   out_rect[0] = static_cast<int>(wx0);
   out_rect[1] = static_cast<int>(wy0);

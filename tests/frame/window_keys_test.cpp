@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include "platform/gtk/keys_gtk.h"
+
+namespace {
+
+// Desktop key symbols (X11 values) against the Windows virtual-key codes the
+// scripts' key tables are written for.
+TEST(WindowKeys, DesktopKeysBecomeVirtualKeyCodes) {
+  struct Case {
+    unsigned keysym;
+    int vk;
+  } cases[] = {
+      {0x61, 0x41},   {0x7a, 0x5A},   {0x41, 0x41},   {0x30, 0x30},   {0x39, 0x39},  // a z A 0 9
+      {0xffbe, 0x70}, {0xffc9, 0x7B}, {0xffc7, 0x79},                                 // F1 F12 F10
+      {0xff0d, 0x0D}, {0xff8d, 0x0D}, {0xff1b, 0x1B}, {0x20, 0x20},                   // Return, KP_Enter, Esc, space
+      {0xff08, 0x08}, {0xff09, 0x09}, {0xfe20, 0x09},                                 // BackSpace, Tab, ISO_Left_Tab
+      {0xff51, 0x25}, {0xff52, 0x26}, {0xff53, 0x27}, {0xff54, 0x28},                 // arrows
+      {0xff96, 0x25}, {0xff99, 0x28},                                                 // keypad arrows
+      {0xff50, 0x24}, {0xff57, 0x23}, {0xff55, 0x21}, {0xff56, 0x22},                 // Home End PgUp PgDn
+      {0xff63, 0x2D}, {0xffff, 0x2E},                                                 // Insert Delete
+      {0xffe1, 0x10}, {0xffe2, 0x10}, {0xffe3, 0x11}, {0xffe4, 0x11},                 // Shift, Control
+      {0xffe9, 0x12}, {0xffea, 0x12}, {0xff13, 0x13},                                 // Alt, Pause
+      {0xffb0, 0x60}, {0xffb9, 0x69}, {0xffaa, 0x6A}, {0xffab, 0x6B},                 // keypad 0 9 * +
+      {0xffad, 0x6D}, {0xffae, 0x6E}, {0xffaf, 0x6F},                                 // keypad - . /
+      {0x3b, 0xBA},   {0x3d, 0xBB},   {0x2c, 0xBC},   {0x2d, 0xBD},   {0x2e, 0xBE},  // ; = , - .
+      {0x2f, 0xBF},   {0x60, 0xC0},   {0x5b, 0xDB},   {0x5c, 0xDC},   {0x5d, 0xDD},  // / ` [ \ ]
+      {0x27, 0xDE},                                                                   // '
+      {0x1008ff13, 0}, {0xfe03, 0},   {0, 0},                                         // keys without a code
+  };
+  for (const Case& c : cases) EXPECT_EQ(vk_of_keysym(c.keysym), c.vk) << std::hex << c.keysym;
+}
+
+}  // namespace

@@ -41,7 +41,7 @@ class WorkerEvent {
   }
   void reset() { state_.store(0, std::memory_order_relaxed); }
   void wait() {
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < 500; ++i) {
       if (state_.load(std::memory_order_relaxed) == 1 && state_.exchange(0, std::memory_order_acquire) == 1) return;
       cpu_relax();
     }

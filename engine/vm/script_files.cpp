@@ -530,12 +530,14 @@ void preresolve_labels(ScriptRecord* s) {
       CommandArgRecord& a = recs[k];
       if (cmd == 42 && k > 0) break;
       if (cmd == 43 && a.param_id != 0) continue;
-      if (a.code_length >= kResolvedLabelBase) continue;
       if (cmd == 43) {
         // Bytes 2-3 carry the resolved index; 0 means "look it up".
         a.arg_type = 0;
         a.assign_op = 0;
       }
+      if (a.code_length >= kResolvedLabelBase) continue;
+      // Code outside the pool is left for the command to report when it runs.
+      if (u64{a.code_offset} + a.code_length > s->expr_pool_size) continue;
       g_expr_variable_touched = 0;
       static const u8 kNoCode[1] = {0};
       u32 n = expr_eval_string(text, a.code_length ? s->expr_pool + a.code_offset : kNoCode, a.code_length);

@@ -150,6 +150,47 @@ TEST_F(PresentTest, WindowWithNothingToShowIsBlankedEveryFrame) {
   EXPECT_EQ(last_rect(), (std::vector<int>{0, 0, kW, kH}));
 }
 
+TEST_F(PresentTest, FullScreenPlacesTheImageAtTheCentringOffset) {
+  leaf("W0/bg", 0, 0, kW, kH, 1);
+  ASSERT_EQ(frame(), 0);
+  g_screen_mode = 1;
+  g_present.screen_width = kW + 80;
+  g_present.screen_height = kH + 60;
+  for (u8 scaling : {u8{1}, u8{0}}) {
+    g_present.scaling = scaling;
+    present_window_frame(0);
+    EXPECT_EQ(g_present.offset_x, 40);
+    EXPECT_EQ(g_present.offset_y, 30);
+    EXPECT_EQ(last_rect(), (std::vector<int>{40, 30, kW - 40, kH - 30})) << int{scaling};
+    EXPECT_EQ(window_pixels()[30 * kW + 40], screen->pixels[0]) << int{scaling};
+  }
+  g_screen_mode = 0;
+  g_present = PresentSettings{};
+}
+
+TEST_F(PresentTest, SubWindowCopiesItsChangedRectangleUnscaled) {
+  LayerImage* bg = group("W0/w1", 0, 0, 64, 48);
+  replace_layer_pixels(bg, alloc_image_buffer(nullptr, 64, 48, nullptr), 64, 48);
+  fill(bg, 3, false);
+  g_windows[1]->root_layer = group_node("W0/w1");
+  g_windows[1]->show_at_first_frame = 1;
+  UiWindowDesc d;
+  d.class_name = "present-sub";
+  d.client_width = 100;  // larger than the image: never scaled
+  d.client_height = 80;
+  d.proc = quiet_proc;
+  g_windows[1]->handle = g_platform.ui->create_window(&d);
+  present_window_frame(1);
+  int r[4];
+  ASSERT_EQ(fake_ui_last_present_rect(g_windows[1]->handle, r), 0);
+  EXPECT_EQ((std::vector<int>{r[0], r[1], r[2], r[3]}), (std::vector<int>{0, 0, 64, 48}));
+  std::vector<u32> px;
+  int w = 0, h = 0;
+  ASSERT_EQ(fake_ui_window_pixels(g_windows[1]->handle, &px, &w, &h), 0);
+  EXPECT_EQ(px[static_cast<size_t>(47) * w + 63], bg->pixels[47 * 64 + 63]);
+  EXPECT_EQ(px[static_cast<size_t>(48) * w + 64], 0u);
+}
+
 TEST(MemoryBmp, HeadersAndPixels) {
   init_span_ops();
   u32 size = 0;

@@ -46,6 +46,7 @@ u32 run_task_turn(ScriptContext* ctx, ObjectNode* node);
 
 // Detaches a task node from the task tree; it and its context are freed
 // after the current pass (never under the walk that may still visit it).
+// Every command that ends a task goes through here rather than freeing it.
 void retire_task(ObjectNode* node);
 // Frees the retired tasks now.
 void free_retired_tasks();

@@ -59,7 +59,7 @@ struct ScriptContext {
   u8 text_reset_pending;
   u32 state_word;
   u8 enable_a, enable_b;  // 1 at creation
-  u32 wait_frames;
+  u32 wait_frames;  // frames still to wait (the wait commands set it)
   // A timed wait: set through set_task_timed_wait; wake_pending tells that
   // one is running, so that every clock value (0 included) can end one.
   u32 wake_time;

@@ -18,6 +18,9 @@
 #include "engine/vm/vars.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
+#include "platform/ui.h"
+#include "engine/frame/messages.h"
+#include "engine/frame/window.h"
 #include "tests/support/game_writer.h"
 #include "tests/support/game_writer_run.h"
 
@@ -71,13 +74,14 @@ void register_block_library() {
   fake_dynlib_register("ZTZid.dll", exports, 4);
 }
 
-}  // namespace
+std::string g_folder;
 
-TEST(SchedulerGame, StartUpFramesAndShutDown) {
-  std::string folder = (std::filesystem::temp_directory_path() / "kl_scheduler_game").string();
-  std::filesystem::remove_all(folder);
-  ASSERT_TRUE(write_game_folder(folder, build_game(kGame)));
-  std::string sjis = folder;
+// Writes the game and runs the engine's start-up on it: its result.
+i8 start_game(const std::string& text) {
+  g_folder = (std::filesystem::temp_directory_path() / "kl_scheduler_game").string();
+  std::filesystem::remove_all(g_folder);
+  if (!write_game_folder(g_folder, build_game(text))) return -9;
+  std::string sjis = g_folder;
   for (char& c : sjis)
     if (c == '/') c = '\\';
   setup_startup_paths_from(sjis + "\\k_lumbrane");
@@ -87,8 +91,27 @@ TEST(SchedulerGame, StartUpFramesAndShutDown) {
   reset_error_report_log();
   fake_clock_set(1000);
   register_block_library();
+  return engine_startup();
+}
 
-  ASSERT_EQ(engine_startup(), 0) << g_error_report_log.last_message << " box: " << g_error_report_log.last_box_text;
+void stop_game() {
+  shutdown_engine();
+  release_instance_mutexes();
+  destroy_system_objects();
+  reset_scheduler();
+  free_engine_data();
+  var_table_free();
+  free_command_list();
+  g_quit_requested = 0;
+  g_engine_config = EngineConfig{};
+  fake_dynlib_clear();
+  std::filesystem::remove_all(g_folder);
+}
+
+}  // namespace
+
+TEST(SchedulerGame, StartUpFramesAndShutDown) {
+  ASSERT_EQ(start_game(kGame), 0) << g_error_report_log.last_message << " box: " << g_error_report_log.last_box_text;
   EXPECT_EQ(g_engine_config.screen_width, 320u);
   bind_wait_stand_in();
   ScriptContext* system = task_context(g_system_objects[kTreeTask]);
@@ -115,15 +138,45 @@ TEST(SchedulerGame, StartUpFramesAndShutDown) {
   EXPECT_EQ(var_get_int(1003, 0), 5);
   EXPECT_EQ(g_error_report_log.report_count, 0u) << g_error_report_log.last_message;
 
-  shutdown_engine();
-  release_instance_mutexes();
-  destroy_system_objects();
-  reset_scheduler();
-  free_engine_data();
-  var_table_free();
-  free_command_list();
-  g_quit_requested = 0;
-  g_engine_config = EngineConfig{};
-  fake_dynlib_clear();
-  std::filesystem::remove_all(folder);
+  stop_game();
+}
+
+namespace {
+// Moves the fake cursor to the next corner of the 320 x 240 window at each
+// call, so that the debug check (every 1024 instructions) sees all four.
+u32 g_corner_calls = 0;
+u32 move_cursor_round_the_corners() {
+  static const int kCorners[4][2] = {{0, 0}, {0, 239}, {319, 0}, {319, 239}};
+  u32 corner = (g_corner_calls++ / 400) % 4;
+  fake_ui_set_cursor(main_window_handle(), kCorners[corner][0], kCorners[corner][1]);
+  return 0;
+}
+}  // namespace
+
+TEST(SchedulerGame, DebugModeCornersAskToQuit) {
+  ASSERT_EQ(start_game("config width=320 height=240 debug=1\n"
+                       "command 77 probe\n"
+                       "script 0 main.txt\nlabel SYSTEM_START\n"
+                       "loop L:-1\ninstr 77\nendloop\n"),
+            0)
+      << g_error_report_log.last_message;
+  g_command_table[77] = move_cursor_round_the_corners;
+  for (ScriptRecord* r : g_engine_data.cache)
+    if (r) r->handler_tables[1][1] = move_cursor_round_the_corners;
+  g_corner_calls = 0;
+  std::size_t boxes = fake_ui_boxes().size();
+  fake_ui_push_box_answer(ui::kIdYes);
+  // An endless loop without a yield: only the answer Yes ends the turn.
+  EXPECT_NE(run_frame(), 0);
+  EXPECT_EQ(g_quit_requested.load(), 1);
+  // Two instructions a pass, a look every 1024: the corners 1, 2, 3, 1, 2,
+  // 3 and at last 0 are seen at calls 512, 1024, ... 3584.
+  EXPECT_EQ(g_corner_calls, 3584u);
+  ASSERT_EQ(fake_ui_boxes().size(), boxes + 1);
+  const FakeUiBox& box = fake_ui_boxes().back();
+  EXPECT_EQ(box.caption, sjis_message("[デバッグ機能]"));
+  EXPECT_EQ(box.owner, main_window_handle());
+  EXPECT_EQ(box.type, ui::kMbYesNo | ui::kMbIconInformation);
+  EXPECT_NE(box.text.find("\n\n"), std::string::npos);
+  stop_game();
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -348,7 +349,7 @@ int build_resample_weights(FilterAxis* axis, i32 dst_n) {
     axis->lo[i] = lo;
     axis->hi[i] = hi;
     for (i32 j = lo; j <= hi; ++j)
-      axis->weights[static_cast<size_t>(j - lo) * axis->positions + i] =
+      axis->weights[static_cast<size_t>(i) * axis->taps + (j - lo)] =
           static_cast<i32>(65536.0 * axis->scale * lanczos2(axis->scale * (c - j)));
   }
   return 0;
@@ -363,31 +364,60 @@ void free_resample_weights(FilterAxis* axis) {
 
 namespace {
 
-// One output pixel of a lanczos2 pass: taps lo..hi of position i over n
-// pixels starting at p with the given stride (in pixels). Taps below 0 are
-// mirrored to -j and those at or past n to 2n - j - 1, then kept inside
-// 0..n-1 (a support longer than the axis mirrors past the far end).
-u32 filter_pixel_lanczos2(const FilterAxis& axis, i32 i, const u32* p, i32 n, i64 stride) {
-  const i32 lo = axis.lo[i], hi = axis.hi[i];
-  if (lo > hi) return 0;
-  i64 sum[4] = {0, 0, 0, 0};
-  i64 wsum = 0;
-  for (i32 j = lo; j <= hi; ++j) {
-    i32 k = j < 0 ? -j : (j >= n ? 2 * n - j - 1 : j);
-    k = k < 0 ? 0 : (k >= n ? n - 1 : k);
-    const i32 w = axis.weights[static_cast<size_t>(j - lo) * axis.positions + i];
-    const u8* px = reinterpret_cast<const u8*>(p + k * stride);
-    for (int c = 0; c < 4; ++c) sum[c] += static_cast<i64>(px[c]) * w;
-    wsum += w;
+// Tap j of an axis of n pixels: below 0 mirrored to -j, at or past n to
+// 2n - j - 1, then kept inside 0..n-1 (a support longer than the axis
+// mirrors past the far end).
+inline i32 mirror_tap(i32 j, i32 n) {
+  i32 k = j < 0 ? -j : (j >= n ? 2 * n - j - 1 : j);
+  return k < 0 ? 0 : (k >= n ? n - 1 : k);
+}
+
+// Truncating division by a fixed positive divisor through a multiply and a
+// shift (exact for numerators below 2^31 in magnitude); anything else goes
+// through the plain division.
+struct Divider {
+  i64 d = 1;
+  u64 m = 0;
+  int k = 0;
+  explicit Divider(i64 divisor) : d(divisor == 0 ? 1 : divisor) {
+    if (d <= 0 || d >= (i64{1} << 31)) return;
+    int l = 0;
+    while ((i64{1} << l) < d) ++l;
+    k = 31 + l;
+    m = ((u64{1} << k) + static_cast<u64>(d) - 1) / static_cast<u64>(d);
   }
-  if (wsum == 0) wsum = 1;
+  i64 operator()(i64 v) const {
+    if (m == 0 || v <= -(i64{1} << 31) || v >= (i64{1} << 31)) return v / d;
+    const u64 q = (static_cast<u64>(v < 0 ? -v : v) * m) >> k;
+    return v < 0 ? -static_cast<i64>(q) : static_cast<i64>(q);
+  }
+};
+
+// Channel sums over the weight sum (a weight sum of 0 counts as 1): colour
+// clamped to 0..255, alpha below 0 to 0 and from 253 up to 255.
+u32 finish_filtered_pixel(const i64 sum[4], const Divider& div) {
   u8 out[4];
-  for (int c = 0; c < 3; ++c) out[c] = clamp_channel(sum[c] / wsum);
-  const i64 a = sum[3] / wsum;
+  for (int c = 0; c < 3; ++c) out[c] = clamp_channel(div(sum[c]));
+  const i64 a = div(sum[3]);
   out[3] = static_cast<u8>(a < 0 ? 0 : (a >= 253 ? 255 : a));
   u32 v;
   std::memcpy(&v, out, 4);
   return v;
+}
+
+// One output pixel of a lanczos2 pass: taps lo..hi of position i over n
+// pixels starting at p with the given stride (in pixels); div divides by the
+// position's weight sum.
+u32 filter_pixel_lanczos2(const FilterAxis& axis, i32 i, const u32* p, i32 n, i64 stride, const Divider& div) {
+  const i32 lo = axis.lo[i], hi = axis.hi[i];
+  if (lo > hi) return 0;
+  i64 sum[4] = {0, 0, 0, 0};
+  for (i32 j = lo; j <= hi; ++j) {
+    const i32 w = axis.weights[static_cast<size_t>(i) * axis.taps + (j - lo)];
+    const u8* px = reinterpret_cast<const u8*>(p + mirror_tap(j, n) * stride);
+    for (int c = 0; c < 4; ++c) sum[c] += static_cast<i64>(px[c]) * w;
+  }
+  return finish_filtered_pixel(sum, div);
 }
 
 }  // namespace
@@ -421,9 +451,18 @@ int resize_lanczos2(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i3
     report_error_code(kErrorNoMemory, 1);
     return -1;
   }
+  // The weight sum of a position is the same on every row.
+  std::vector<Divider> dividers;
+  dividers.reserve(static_cast<size_t>(dst_w));
+  for (i32 x = 0; x < dst_w; ++x) {
+    i64 ws = 0;
+    for (i32 j = axis.lo[x]; j <= axis.hi[x]; ++j) ws += axis.weights[static_cast<size_t>(x) * axis.taps + (j - axis.lo[x])];
+    dividers.emplace_back(ws);
+  }
   for (i32 y = 0; y < h; ++y) {
     const u32* row = src + static_cast<i64>(y0 + y) * src_w + x0;
-    for (i32 x = 0; x < dst_w; ++x) temp[static_cast<i64>(y) * dst_w + x] = filter_pixel_lanczos2(axis, x, row, w, 1);
+    for (i32 x = 0; x < dst_w; ++x)
+      temp[static_cast<i64>(y) * dst_w + x] = filter_pixel_lanczos2(axis, x, row, w, 1, dividers[x]);
   }
   set_resample_factors(&axis, h, dst_h);
   if (build_resample_weights(&axis, dst_h) != 0) {
@@ -431,8 +470,27 @@ int resize_lanczos2(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i3
     report_error_code(kErrorNoMemory, 1);
     return -1;
   }
-  for (i32 y = 0; y < dst_h; ++y)
-    for (i32 x = 0; x < dst_w; ++x) dst[static_cast<i64>(y) * dst_w + x] = filter_pixel_lanczos2(axis, y, temp + x, h, dst_w);
+  // Pass 2 walks whole rows of the temporary buffer (the same sums as a
+  // column walk, in cache order).
+  std::vector<i64> acc(static_cast<size_t>(dst_w) * 4);
+  for (i32 y = 0; y < dst_h; ++y) {
+    u32* out = dst + static_cast<i64>(y) * dst_w;
+    const i32 lo = axis.lo[y], hi = axis.hi[y];
+    if (lo > hi) {
+      std::memset(out, 0, static_cast<size_t>(dst_w) * 4);
+      continue;
+    }
+    std::fill(acc.begin(), acc.end(), 0);
+    i64 wsum = 0;
+    for (i32 j = lo; j <= hi; ++j) {
+      const i32 wt = axis.weights[static_cast<size_t>(y) * axis.taps + (j - lo)];
+      wsum += wt;
+      const u8* line = reinterpret_cast<const u8*>(temp + static_cast<i64>(mirror_tap(j, h)) * dst_w);
+      for (i32 k = 0; k < dst_w * 4; ++k) acc[k] += static_cast<i64>(line[k]) * wt;
+    }
+    const Divider div(wsum);
+    for (i32 x = 0; x < dst_w; ++x) out[x] = finish_filtered_pixel(&acc[static_cast<size_t>(x) * 4], div);
+  }
   free_resample_weights(&axis);
   std::free(temp);
   return 0;

@@ -69,7 +69,7 @@ struct FilterAxis {
   int positions = 0;   // destination positions 0..n_dst (n_dst + 1 columns)
   i32* lo = nullptr;   // first tap per position
   i32* hi = nullptr;   // last tap per position
-  i32* weights = nullptr;  // 16.16 weights, [tap - lo][position]
+  i32* weights = nullptr;  // 16.16 weights, [position][tap - lo]
 };
 void set_resample_factors(FilterAxis* axis, i32 src_n, i32 dst_n);
 // 0, or -1 when the table could not be allocated (nothing reported).

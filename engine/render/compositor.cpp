@@ -34,6 +34,13 @@ i32 to_i32(i64 v) {
   return static_cast<i32>(v);
 }
 
+// Positions come from scripts unbounded: sums of them saturate.
+i64 add_sat(i64 a, i64 b) {
+  i64 r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? std::numeric_limits<i64>::max() : std::numeric_limits<i64>::min();
+  return r;
+}
+
 DirtyRect intersect(const DirtyRect& a, const DirtyRect& b) {
   return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
 }
@@ -52,7 +59,8 @@ bool drawable(const LayerImage* c) {
 bool is_cover(const LayerImage* c, i64 x, i64 y, const DirtyRect& area) {
   if (!drawable(c) || c->visible != 1 || c->blend_mode != 0 || c->alpha != 256 || c->has_alpha) return false;
   if (has_mask_name(c) && c->mask_fade != 256) return false;
-  return x <= area.left && y <= area.top && x + c->width - 1 >= area.right && y + c->height - 1 >= area.bottom;
+  return x <= area.left && y <= area.top && add_sat(x, c->width - 1) >= area.right &&
+         add_sat(y, c->height - 1) >= area.bottom;
 }
 
 // Zeroes the rows of area (inside image) with span kernel 0.
@@ -129,7 +137,7 @@ int compose_window_children(ObjectNode* group, LayerImage* target, i64 ox, i64 o
   for (ObjectNode* c = group->last_child; c && n < group->child_count; c = c->prev, ++n) {
     LayerImage* ci = image_of(c);
     if (!ci || c->is_group) continue;
-    if (is_cover(ci, ox + ci->x, oy + ci->y, area)) {
+    if (is_cover(ci, add_sat(ox, ci->x), add_sat(oy, ci->y), area)) {
       start = c;
       covered = true;
       break;
@@ -140,10 +148,11 @@ int compose_window_children(ObjectNode* group, LayerImage* target, i64 ox, i64 o
   for (ObjectNode* c = start; c && n < group->child_count; c = c->next, ++n) {
     LayerImage* ci = image_of(c);
     if (!ci) continue;
-    const i64 cx = ox + ci->x, cy = oy + ci->y;
+    const i64 cx = add_sat(ox, ci->x), cy = add_sat(oy, ci->y);
     if (c->is_group) {
       DirtyRect sub = area;
-      if (ci->width > 0 && ci->height > 0) sub = intersect(area, {cx, cy, cx + ci->width - 1, cy + ci->height - 1});
+      if (ci->width > 0 && ci->height > 0)
+        sub = intersect(area, {cx, cy, add_sat(cx, ci->width - 1), add_sat(cy, ci->height - 1)});
       if (sub.left > sub.right || sub.top > sub.bottom) continue;
       if (compose_window_children(c, target, cx, cy, sub, depth + 1) != 0) return -1;
       continue;
@@ -208,7 +217,8 @@ int compose_own_image(ObjectNode* node, int nested, i64 clip_left, i64 clip_top,
     if (c->is_group) {
       // The part of the child group that shows in this image's area, in the
       // child's own coordinates.
-      DirtyRect sub = dirty_rect_offset(area, -ci->x, -ci->y);
+      auto neg = [](i64 v) { return v == std::numeric_limits<i64>::min() ? std::numeric_limits<i64>::max() : -v; };
+      DirtyRect sub = dirty_rect_offset(area, neg(ci->x), neg(ci->y));
       if (compose_own_image(c, 1, sub.left, sub.top, sub.right, sub.bottom) != 0) return -1;
     }
     if (!drawable(ci)) continue;
@@ -253,12 +263,19 @@ void visit_none(LayerImage*) {}
 // ---- placement ----
 
 void clip_blit_rects(ClipRecord* r) {
-  auto axis = [](i64 s, i64 sw, i64 a, i64 aw, u8* kind, i32* offset, i32* dst, i32* width) {
+  // Worked in 128 bits: a position from a script may lie anywhere.
+  auto axis = [](i64 s64, i64 sw, i64 a64, i64 aw, u8* kind, i32* offset, i32* dst, i32* width) {
+    const __int128 s = s64, a = a64;
     *kind = static_cast<u8>((s < a ? 2 : 0) + (a + aw < s + sw ? 1 : 0));
-    const i64 start = std::max(s, a);
-    *dst = to_i32(start);
-    *offset = to_i32(start - s);
-    *width = to_i32(std::min(s + sw, a + aw) - start);
+    const __int128 start = std::max(s, a);
+    auto clamp32 = [](__int128 v) {
+      return static_cast<i32>(v > std::numeric_limits<i32>::max()   ? std::numeric_limits<i32>::max()
+                              : v < std::numeric_limits<i32>::min() ? std::numeric_limits<i32>::min()
+                                                                    : v);
+    };
+    *dst = clamp32(start);
+    *offset = clamp32(start - s);
+    *width = clamp32(std::min(s + sw, a + aw) - start);
   };
   axis(r->src_x, r->src_w, r->area_x, r->area_w, &r->overlap_x, &r->offset_x, &r->dst_x, &r->width);
   axis(r->src_y, r->src_h, r->area_y, r->area_h, &r->overlap_y, &r->offset_y, &r->dst_y, &r->height);

@@ -1,3 +1,5 @@
+#include <cstdint>
+
 #include "tests/render/render_fixture.h"
 
 namespace {
@@ -234,6 +236,19 @@ TEST_F(CompositorTest, EveryPassTonesTheCurrentPixels) {
     ASSERT_EQ(reference_compose(gn, 32, 32, &want), 0);
     EXPECT_EQ(std::vector<u32>(g->pixels, g->pixels + 32 * 32), want) << seed;
   }
+}
+
+TEST_F(CompositorTest, PositionsAtTheEndsOfTheRangeDrawNothingAndDoNotOverflow) {
+  leaf("W0/bg", 0, 0, kW, kH, 1);
+  leaf("W0/far", INT64_MAX - 3, INT64_MAX - 3, 20, 20, 2);
+  group("W0/g", INT64_MIN + 2, 0, 10, 10);
+  leaf("W0/g/near", INT64_MAX, 5, 30, 30, 3);
+  group("W0/p", INT64_MAX - 1, INT64_MIN + 1, 0, 0);
+  leaf("W0/p/x", 10, 10, 30, 30, 4);
+  DirtyRect whole = {0, 0, kW - 1, kH - 1};
+  merge_dirty_rect(w0, &whole);
+  ASSERT_EQ(frame(), 0);
+  EXPECT_EQ(first_difference(shown(), reference()), "");
 }
 
 TEST(ClipBlitRects, OverlapKindsAndResults) {

@@ -1,6 +1,7 @@
 #include "tests/support/reference_compositor.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,12 @@ struct Rect {
   i64 l, t, r, b;  // inclusive
   bool empty() const { return l > r || t > b; }
 };
+
+i64 add_sat(i64 a, i64 b) {
+  i64 r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
+  return r;
+}
 
 Rect cut(const Rect& a, const Rect& b) {
   return {std::max(a.l, b.l), std::max(a.t, b.t), std::min(a.r, b.r), std::min(a.b, b.b)};
@@ -31,7 +38,7 @@ LayerImage* find_mask_layer(const char* name) {
 }
 
 int draw_leaf(LayerImage* target, const LayerImage* c, i64 x, i64 y, const Rect& clip) {
-  const Rect r = cut(clip, {x, y, x + c->width - 1, y + c->height - 1});
+  const Rect r = cut(clip, {x, y, add_sat(x, c->width - 1), add_sat(y, c->height - 1)});
   if (r.empty()) return 0;
   const LayerImage* mask = nullptr;
   if (c->mask_name && c->mask_name[0] && c->mask_fade <= 255) {
@@ -68,10 +75,10 @@ int draw_children(LayerImage* target, ObjectNode* group, i64 ox, i64 oy, const R
   for (ObjectNode* c = group->first_child; c; c = c->next) {
     LayerImage* ci = image_of(c);
     if (!ci) continue;
-    const i64 x = ox + ci->x, y = oy + ci->y;
+    const i64 x = add_sat(ox, ci->x), y = add_sat(oy, ci->y);
     if (c->is_group) {
       Rect sub = clip;
-      if (ci->width > 0 && ci->height > 0) sub = cut(clip, {x, y, x + ci->width - 1, y + ci->height - 1});
+      if (ci->width > 0 && ci->height > 0) sub = cut(clip, {x, y, add_sat(x, ci->width - 1), add_sat(y, ci->height - 1)});
       if (!sub.empty() && draw_children(target, c, x, y, sub) != 0) return -1;
       continue;
     }

@@ -316,6 +316,11 @@ struct PlatformUi {
   // (ui::kErrorDialogExit). Without a desktop the text goes to standard error
   // and the answer comes at once.
   int (*error_dialog)(UiWindow owner, const UiErrorDialog* dialog);
+  // Ends every open message box and error dialog as closing its window would
+  // (a box answers as for its close button: kIdOk, kIdNo or kIdCancel; the
+  // error dialog as its exit button). For a run asked to end from outside
+  // while a box is open. Any thread; returns at once.
+  void (*cancel_modal_dialogs)();
 
   // ---- desktop ----
   // Size, bits per pixel and refresh rate (Hz) of the primary monitor. 0, or
@@ -353,6 +358,8 @@ void fake_ui_set_available(int available);
 // Answers of the next message boxes, first in first out; when none is left a
 // box answers kIdOk (kIdYes for yes/no kinds).
 void fake_ui_push_box_answer(int answer);
+// How often cancel_modal_dialogs was called since the reset.
+int fake_ui_cancel_count();
 // Presses the error dialog's edit button this many times before its exit.
 void fake_ui_set_error_dialog_edits(int presses);
 void fake_ui_set_desktop(int width, int height, int bits, int refresh);

@@ -300,6 +300,10 @@ int pump_window_messages(int (*gate)()) {
 }
 
 void post_main_window_close() {
+  // Asked from outside the GUI thread (a signal, another copy): a box or the
+  // error dialog that holds the GUI thread is closed first, so the request
+  // is seen.
+  if (!on_gui_thread() || !g_gui_thread_known) ui_service()->cancel_modal_dialogs();
   UiWindow h = main_window_handle();
   if (h != kNoWindow && ui_service()->post_message(h, ui::kWmSysCommand, ui::kScClose, 0) == 0) return;
   // No window to close: the run ends at the next pump.

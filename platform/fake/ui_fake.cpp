@@ -60,6 +60,7 @@ struct FakeState {
   std::uint64_t next_drop = 0x1000;
   UiWindow focus = kNoWindow;
   std::string associated_program;
+  int cancels = 0;
 };
 
 FakeState& st() {
@@ -371,6 +372,11 @@ int fake_error_dialog(UiWindow owner, const UiErrorDialog* d) {
   return ui::kErrorDialogExit;
 }
 
+void fake_cancel_modal_dialogs() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().cancels++;
+}
+
 int fake_get_desktop_size(int* width, int* height, int* bits, int* refresh) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   if (!st().available) return -1;
@@ -438,6 +444,7 @@ const PlatformUi kFakeUi = {
     .def_window_proc = fake_def_window_proc,
     .message_box = fake_message_box,
     .error_dialog = fake_error_dialog,
+    .cancel_modal_dialogs = fake_cancel_modal_dialogs,
     .get_desktop_size = fake_get_desktop_size,
     .get_work_area = fake_get_work_area,
     .find_associated_program = fake_find_associated_program,
@@ -466,6 +473,11 @@ void fake_ui_reset() {
   s.drops.clear();
   s.focus = kNoWindow;
   s.associated_program.clear();
+  s.cancels = 0;
+}
+int fake_ui_cancel_count() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return st().cancels;
 }
 void fake_ui_set_associated_program(const std::string& program) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);

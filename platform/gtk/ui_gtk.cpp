@@ -71,6 +71,7 @@ struct GtkState {
   std::uint8_t keys[256] = {};
   std::map<std::uint64_t, std::vector<std::string>> drops;
   std::uint64_t next_drop = 0x1000;
+  std::vector<GtkWidget*> open_dialogs;  // GUI thread only
 };
 
 GtkState& st() {
@@ -774,6 +775,23 @@ std::int64_t gk_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_
   return 0;
 }
 
+void forget_dialog(GtkWidget* dlg) {
+  auto& v = st().open_dialogs;
+  for (auto it = v.begin(); it != v.end();) it = *it == dlg ? v.erase(it) : it + 1;
+}
+
+void gk_cancel_modal_dialogs() {
+  if (!st().available) return;
+  g_main_context_invoke(
+      nullptr,
+      [](gpointer) -> gboolean {
+        std::vector<GtkWidget*> open = st().open_dialogs;
+        for (GtkWidget* d : open) gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_DELETE_EVENT);
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+}
+
 GtkWindow* parent_of(UiWindow owner) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   GtkWin* w = live(owner);
@@ -827,7 +845,9 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
       case ui::kMbRetryCancel: add("再試行(_R)", ui::kIdRetry); add("キャンセル", ui::kIdCancel); break;
       default: add("OK", ui::kIdOk); break;
     }
+    st().open_dialogs.push_back(dlg);
     int r = gtk_dialog_run(GTK_DIALOG(dlg));
+    forget_dialog(dlg);
     gtk_widget_destroy(dlg);
     answer = r > 0 ? r : box_close_answer(kind);
   });
@@ -870,6 +890,7 @@ int gk_error_dialog(UiWindow owner, const UiErrorDialog* d) {
     gtk_dialog_set_default_response(GTK_DIALOG(dlg), d->edit_button == 2 ? ui::kErrorDialogEdit
                                                                           : ui::kErrorDialogExit);
     gtk_widget_show_all(dlg);
+    st().open_dialogs.push_back(dlg);
     for (;;) {
       int r = gtk_dialog_run(GTK_DIALOG(dlg));
       if (r == ui::kErrorDialogExit) break;
@@ -881,6 +902,7 @@ int gk_error_dialog(UiWindow owner, const UiErrorDialog* d) {
       // closing it, the dialog being destroyed) ends it as the exit button.
       if (r == GTK_RESPONSE_DELETE_EVENT || r == GTK_RESPONSE_NONE) break;
     }
+    forget_dialog(dlg);
     gtk_widget_destroy(dlg);
   });
   return ui::kErrorDialogExit;
@@ -996,6 +1018,7 @@ const PlatformUi kGtkUi = {
     .def_window_proc = gk_def_window_proc,
     .message_box = gk_message_box,
     .error_dialog = gk_error_dialog,
+    .cancel_modal_dialogs = gk_cancel_modal_dialogs,
     .get_desktop_size = gk_get_desktop_size,
     .get_work_area = gk_get_work_area,
     .find_associated_program = gk_find_associated_program,

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A fatal numbered error at start-up shows the error dialog; when the dialog
-# is left with its exit button the run ends (exit code 0) instead of staying
-# behind without a window.
+# is left with its exit button, or the run is asked to end from outside, the
+# run ends (exit code 0) instead of staying behind without a window.
 set -u
 out=$1
 src=$2
@@ -58,4 +58,15 @@ run_fatal() {
 run_fatal "License Information" 100000 /info
 # A folder without the compiled engine files: the configuration is missing.
 run_fatal "ZE-TAR Debug Info." 104060
+
+# SIGTERM while the dialog is open: the dialog closes and the run ends.
+(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+find_window "ZE-TAR Debug Info." >/dev/null || fail "the error dialog did not appear before SIGTERM"
+kill -TERM $engine
+wait_for_end $engine || fail "the engine did not end after SIGTERM with the dialog open"
+wait $engine
+rc=$?
+engine=
+[ $rc -eq 0 ] || fail "the engine exited with $rc after SIGTERM"
 echo "fatal start-up: ok"

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
@@ -239,6 +240,17 @@ TEST_F(WindowTest, CloseRequestGoesThroughTheCloseStatePath) {
   EXPECT_EQ(g_quit_requested.load(), 1);
   EXPECT_EQ(pump_window_messages(always), 1);
   EXPECT_EQ(pump_window_messages(always), 0);
+}
+
+TEST_F(WindowTest, CloseFromAnotherThreadEndsOpenBoxesFirst) {
+  make_main();
+  post_main_window_close();
+  EXPECT_EQ(fake_ui_cancel_count(), 0);
+  std::thread outside([] { post_main_window_close(); });
+  outside.join();
+  EXPECT_EQ(fake_ui_cancel_count(), 1);
+  g_windows[0]->close_state = kCloseClosing;
+  EXPECT_EQ(pump(), 1);
 }
 
 TEST_F(WindowTest, PumpStopsWhenTheGateSaysNo) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -107,6 +108,8 @@ TEST(Startup, ScreenBufferWidthLimit) {
   EXPECT_EQ(g_error_report_log.last_number, 100010u);
   EXPECT_EQ(g_screen_buffer.width, 640);  // the old buffer stays as it was
   g_quit_requested = 0;
+  std::free(g_screen_buffer.pixels);
+  g_screen_buffer = ScreenBuffer{};
 }
 
 TEST(Startup, ZtcfgStartsTheSettingsProgramAndStops) {

@@ -1,5 +1,5 @@
 // The plain kernel set: scalar C++, the reference every other set matches
-// byte for byte. Slots 0, 3 and 22-25 are shared by every set.
+// byte for byte. Slots 0, 3 and 22-25 come from the shared file.
 #include <cstring>
 
 #include "engine/image/blend_tables.h"

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/sync.h"
+#include "platform/ui.h"
 
 FramePacing g_pacing;
 std::atomic<u64> g_run_again_request{0};
@@ -164,7 +165,12 @@ int pump_gate() { return 1; }
 // hand-off with the frame thread.
 void pump_once() {
   if (g_frame_thread_mode && g_frame_thread_state != kThreadNotStarted) {
-    if (!frame_gate_enter_gui(1)) return;
+    if (!frame_gate_enter_gui(1)) {
+      // The frame runs: no window procedure may run now, but the desktop's
+      // own events go on, so that a box the frame thread asked for appears.
+      g_platform.ui->process_desktop_events();
+      return;
+    }
     int quit = pump_window_messages(pump_gate);
     frame_gate_leave_gui();
     if (quit) g_run_flag = 0;

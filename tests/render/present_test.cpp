@@ -71,6 +71,23 @@ TEST_F(PresentTest, SameSizeCopiesTheWholeImageFirstAndThenOnlyTheChange) {
   EXPECT_EQ(paint_requests(), 2);
 }
 
+TEST_F(PresentTest, FramesBeforeTheirPaintArePresentedTogether) {
+  leaf("W0/bg", 0, 0, kW, kH, 1);
+  LayerImage* a = leaf("W0/a", 5, 5, 10, 10, 2);
+  LayerImage* b = leaf("W0/b", 100, 80, 10, 10, 3);
+  ASSERT_EQ(frame(), 0);
+  present_window_frame(0);
+  a->alpha = 100;
+  mark_layer_dirty(leaf_node("W0/a"));
+  ASSERT_EQ(frame(), 0);
+  b->alpha = 100;
+  mark_layer_dirty(leaf_node("W0/b"));
+  ASSERT_EQ(frame(), 0);
+  present_window_frame(0);  // one paint for both frames
+  EXPECT_EQ(last_rect(), (std::vector<int>{5, 5, 105, 85}));
+  EXPECT_EQ(window_pixels(), shown());
+}
+
 TEST_F(PresentTest, PaintNotAskedForByAFramePresentsTheWholeImage) {
   leaf("W0/bg", 0, 0, kW, kH, 1);
   ASSERT_EQ(frame(), 0);

@@ -243,8 +243,12 @@ TEST_F(ResampleTest, BicubicEdgesDoNotWrapIntoTheNeighbouringRow) {
 // ((j * 65536) / n) * (a1 - a0 + 1) >> 8, the a = -1 kernel K, tap weights
 // K[dy] K[dx] / 256 toward zero, taps outside the image skipped.
 TEST_F(ResampleTest, BicubicPixelsFollowTheKernelFormula) {
-  const i32 sw = 11, sh = 9, dw = 17, dh = 6, x0 = 1, y0 = 0, x1 = 9, y1 = 8;
-  const std::vector<u32> src = image(sw, sh, 44);
+  struct Case {
+    i32 sw, sh, dw, dh, x0, y0, x1, y1;
+  } cases[] = {{11, 9, 17, 6, 1, 0, 9, 8}, {40, 30, 13, 11, 0, 0, 39, 29}, {7, 7, 31, 29, -1, 2, 8, 6}};
+  for (const Case& k : cases) {
+  const i32 sw = k.sw, sh = k.sh, dw = k.dw, dh = k.dh, x0 = k.x0, y0 = k.y0, x1 = k.x1, y1 = k.y1;
+  const std::vector<u32> src = image(sw, sh, 44 + sw);
   std::vector<u32> dst(dw * dh);
   scale_bicubic(dst.data(), src.data(), x0, y0, x1, y1, sw, sh, dw, dh);
   auto K = [](int i) {
@@ -259,6 +263,10 @@ TEST_F(ResampleTest, BicubicPixelsFollowTheKernelFormula) {
     for (int x = 0; x < dw; ++x) {
       const long long pxp = pos(x, x0, x1, dw);
       const int bx = x0 + static_cast<int>(pxp >> 8), fx = static_cast<int>(pxp & 255);
+      if (bx < 0 || bx >= sw || by < 0 || by >= sh) {  // outside the source: cleared
+        ASSERT_EQ(dst[y * dw + x], 0u) << x << "," << y;
+        continue;
+      }
       long long sum[4] = {0, 0, 0, 0}, ws = 0;
       for (int ty = -1; ty <= 2; ++ty)
         for (int tx = -1; tx <= 2; ++tx) {
@@ -271,8 +279,9 @@ TEST_F(ResampleTest, BicubicPixelsFollowTheKernelFormula) {
       if (ws == 0) ws = 1;
       for (int c = 0; c < 4; ++c)
         ASSERT_EQ(reinterpret_cast<const u8*>(&dst[y * dw + x])[c], std::min<long long>(255, std::max<long long>(0, sum[c] / ws)))
-            << x << "," << y;
+            << x << "," << y << " case " << sw << "x" << sh;
     }
+  }
   }
 }
 

@@ -50,7 +50,6 @@ u32 cmd_file_load_lines() { return command_not_built(98); }
 u32 cmd_tray_icon_set() { return command_not_built(100); }
 u32 cmd_array_modify() { return command_not_built(102); }
 u32 cmd_var_query() { return command_not_built(103); }
-u32 cmd_wait() { return command_not_built(104); }
 u32 cmd_text_append() { return command_not_built(108); }
 u32 cmd_layer_load_frames() { return command_not_built(109); }
 u32 cmd_layer_release_frames() { return command_not_built(110); }

@@ -382,7 +382,7 @@ const std::string& standard_commands() {
     t += "command 95 start task:text:0 enable_a:num:0 enable_b:num:0 key:num:0" + params("i", 1, 10, "num") +
          params("f", 1, 10, "num") + params("p", 24, 33, "num") + " label:text:0 state:text:0 p36:num:0 again:num:0\n";
     t += "command 96 stop task:text:0\n";
-    t += "command 104 wait frames:num:0\n";
+    t += "command 104 wait frames:num:0 ms:num:0\n";
     return t;
   }();
   return kText;

@@ -80,9 +80,7 @@ int GameRun::load(const GameFiles& files) {
   if (load_engine_config() != 0) return -2;
   if (create_system_objects() != 0) return -2;
   reset_engine_clocks();
-  int r = load_engine_data();
-  if (r == 0) override_command(104, wait_frames_stand_in);
-  return r;
+  return load_engine_data();
 }
 
 u32 wait_frames_stand_in() {

@@ -13,8 +13,7 @@ struct GameRun {
   GameRun();
   ~GameRun();
   // Writes the files and loads them: the result of load_engine_data (0 ok),
-  // or -2 when the configuration or the task tree failed. The wait command
-  // (104) is bound to wait_frames_stand_in.
+  // or -2 when the configuration or the task tree failed.
   int load(const GameFiles& files);
   int load_text(const std::string& game_text) { return load(build_game(game_text)); }
   // One frame's script part: the frame counter advances, then passes run

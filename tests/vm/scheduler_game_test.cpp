@@ -180,3 +180,37 @@ TEST(SchedulerGame, DebugModeCornersAskToQuit) {
   EXPECT_NE(box.text.find("\n\n"), std::string::npos);
   stop_game();
 }
+
+// The wait command itself: frames, then milliseconds on the test clock.
+TEST(SchedulerGame, WaitCommandByFramesAndMilliseconds) {
+  GameRun run;
+  ASSERT_EQ(run.load_text("var 1000 int = 0\nvar 1001 int = 0\n"
+                          "script 0 main.txt\n"
+                          "label SYSTEM_START\n"
+                          "set V:1000 ) = B:1\n"
+                          "wait B:2\n"
+                          "set V:1000 ) = B:2\n"
+                          "instr 104\n"
+                          "arg 1 int : B:50\n"
+                          "set V:1001 ) = B:1\n"
+                          "loop L:-1\n"
+                          "  wait B:1\n"
+                          "endloop\n"),
+            0)
+      << g_error_report_log.last_message;
+  fake_clock_set(5000);
+  run.frame();
+  EXPECT_EQ(var_get_int(1000, 0), 1);
+  run.frame();
+  EXPECT_EQ(var_get_int(1000, 0), 1);
+  run.frame();  // two frames waited
+  EXPECT_EQ(var_get_int(1000, 0), 2);
+  EXPECT_EQ(var_get_int(1001, 0), 0);
+  fake_clock_advance(49);
+  run.frame();
+  EXPECT_EQ(var_get_int(1001, 0), 0);  // 49 of 50 ms
+  fake_clock_advance(1);
+  run.frame();
+  EXPECT_EQ(var_get_int(1001, 0), 1);
+  EXPECT_EQ(g_error_report_log.report_count, 0u) << g_error_report_log.last_message;
+}

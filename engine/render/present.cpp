@@ -145,7 +145,11 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
   }
   g_present.offset_x = 0;
   g_present.offset_y = 0;
-  const i32 ix = static_cast<i32>(image->x), iy = static_cast<i32>(image->y);
+  // The root's own position moves the picture in the client area; far
+  // outside it nothing shows, so it is kept within a range that cannot
+  // overflow below.
+  auto place = [](i64 v) { return static_cast<i32>(v < -(1 << 20) ? -(1 << 20) : v > (1 << 20) ? (1 << 20) : v); };
+  const i32 ix = place(image->x), iy = place(image->y);
   if (window == 0 && (iw != cw || ih != ch)) {
     const u32* scaled = scale_to(image, cw, ch, g_present.cpu_scaling == 1, g_present.alternate_scaler != 0);
     if (!scaled) return;

@@ -201,8 +201,10 @@ void run_pixel_job(PixelJob* job) {
   }
 }
 
-int pixel_job_worker(PixelJob* job) {
-  WorkerSlot& w = g_workers[job->index];
+// The worker's slot comes from its record's index as it was when the thread
+// was made: a poster may be rewriting the record by the time the thread runs.
+int pixel_job_worker(PixelJob* job, int index) {
+  WorkerSlot& w = g_workers[index];
   for (;;) {
     g_pixel_worker_waiting = 1;
     w.start.wait();
@@ -313,7 +315,7 @@ int start_pixel_workers_count(int count) {
     g_jobs[i] = PixelJob{};
     g_jobs[i].index = i;
     try {
-      w.thread = std::thread(pixel_job_worker, &g_jobs[i]);
+      w.thread = std::thread(pixel_job_worker, &g_jobs[i], i);
     } catch (const std::system_error&) {
       stop_workers_locked();
       return -1;

@@ -118,7 +118,7 @@ int post_blend_job(i32 code, LayerImage* dst, const LayerImage* src, const Layer
                    i32 src_x, i32 src_y, i32 dst_x, i32 dst_y, i32 width, i32 height);
 
 // The worker procedure (runs one worker's loop until stopped). Returns 0.
-int pixel_job_worker(PixelJob* job);
+int pixel_job_worker(PixelJob* job, int index);
 // Runs one record's job on the calling thread (what a worker does on wake).
 void run_pixel_job(PixelJob* job);
 // The resample job bodies (codes 11, 21, 29, 41).

@@ -217,7 +217,7 @@ TEST_F(ErrorsTest, EditorArgumentsByProgram) {
 }
 
 TEST_F(ErrorsTest, EditButtonStartsTheAssociatedEditorOnTheProjectScript) {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / "kl_errors_editor";
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kl_errors_editor_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir / "my scripts");
   std::ofstream(dir / "my scripts" / "Main.txt") << "x";
   std::string saved_project = g_paths.project_folder;

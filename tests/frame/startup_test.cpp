@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "engine/frame/engine_state.h"
@@ -15,7 +16,7 @@
 
 namespace {
 std::string temp_file(const std::string& name, const std::vector<unsigned char>& bytes) {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / "kl_startup_test";
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kl_startup_test_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::path p = dir / name;
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),

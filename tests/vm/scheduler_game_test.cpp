@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/errors.h"
@@ -78,7 +79,9 @@ std::string g_folder;
 
 // Writes the game and runs the engine's start-up on it: its result.
 i8 start_game(const std::string& text) {
-  g_folder = (std::filesystem::temp_directory_path() / "kl_scheduler_game").string();
+  // Each test runs in a process of its own, several at once: a folder of
+  // its own keeps their files and folder locks apart.
+  g_folder = (std::filesystem::temp_directory_path() / ("kl_scheduler_game_" + std::to_string(getpid()))).string();
   std::filesystem::remove_all(g_folder);
   if (!write_game_folder(g_folder, build_game(text))) return -9;
   std::string sjis = g_folder;

@@ -1,6 +1,6 @@
-// The windowing service for tests: windows are records, the queues are plain
-// lists per thread, boxes and the error dialog are recorded and answered from
-// a script. Nothing is drawn.
+// The windowing service for tests: windows are records, the queues are the
+// per-thread lists the GTK backend uses too (ui_common.h), boxes and the error
+// dialog are recorded and answered from a script. Nothing is drawn.
 #include <deque>
 #include <map>
 #include <mutex>
@@ -8,6 +8,7 @@
 
 #include "platform/present_blit.h"
 #include "platform/ui.h"
+#include "platform/ui_common.h"
 
 namespace {
 
@@ -29,24 +30,14 @@ struct FakeWindow {
 
 // Keeps the shown image at the client size; what stays inside is kept.
 void fit_shown(FakeWindow* w) {
-  const int cw = w->info.client_width > 0 ? w->info.client_width : 0;
-  const int ch = w->info.client_height > 0 ? w->info.client_height : 0;
-  if (cw == w->shown_w && ch == w->shown_h) return;
-  std::vector<std::uint32_t> next(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
-  for (int y = 0; y < ch && y < w->shown_h; ++y)
-    for (int x = 0; x < cw && x < w->shown_w; ++x)
-      next[static_cast<std::size_t>(y) * cw + x] = w->shown[static_cast<std::size_t>(y) * w->shown_w + x];
-  w->shown.swap(next);
-  w->shown_w = cw;
-  w->shown_h = ch;
+  ui_fit_shown(&w->shown, &w->shown_w, &w->shown_h, w->info.client_width, w->info.client_height);
 }
 
-struct FakeState {
-  std::recursive_mutex mutex;
+// The mutex, queues, keys and drops are the shared part.
+struct FakeState : UiSharedState {
   std::map<UiWindow, FakeWindow> windows;
   std::vector<UiWindow> order;
   UiWindow next_handle = 1;
-  std::map<std::thread::id, std::deque<UiMessage>> queues;
   int available = 1;
   std::deque<int> box_answers;
   int error_dialog_edits = 0;
@@ -55,9 +46,6 @@ struct FakeState {
   std::vector<FakeUiDelivered> delivered;
   int desktop[4] = {1920, 1080, 32, 60};
   int work_area[4] = {0, 0, 1920, 1040};
-  std::uint8_t keys[256] = {};
-  std::map<std::uint64_t, std::vector<std::string>> drops;
-  std::uint64_t next_drop = 0x1000;
   UiWindow focus = kNoWindow;
   std::string associated_program;
   int cancels = 0;
@@ -124,9 +112,7 @@ void fake_destroy_window(UiWindow window) {
   it->second.alive = false;
   it->second.info.visible = 0;
   if (st().focus == window) st().focus = kNoWindow;
-  for (auto& [thread, queue] : st().queues) {
-    for (auto q = queue.begin(); q != queue.end();) q = q->window == window ? queue.erase(q) : q + 1;
-  }
+  ui_forget_window_messages(st(), window);
 }
 
 int fake_is_window(UiWindow w) {
@@ -274,47 +260,21 @@ int fake_get_cursor_pos(UiWindow window, int* x, int* y) {
   *y = w->cursor_y;
   return 0;
 }
-void fake_get_keyboard_state(std::uint8_t state[256]) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  for (int i = 0; i < 256; ++i) state[i] = st().keys[i];
-}
+void fake_get_keyboard_state(std::uint8_t state[256]) { ui_get_keyboard_state(st(), state); }
 
-int fake_drop_count(std::uint64_t drop) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  auto it = st().drops.find(drop);
-  return it == st().drops.end() ? 0 : static_cast<int>(it->second.size());
-}
-int fake_drop_path(std::uint64_t drop, int index, std::string* out) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  auto it = st().drops.find(drop);
-  if (it == st().drops.end() || index < 0 || index >= static_cast<int>(it->second.size())) return -1;
-  *out = it->second[static_cast<std::size_t>(index)];
-  return 0;
-}
-void fake_drop_finish(std::uint64_t drop) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  st().drops.erase(drop);
-}
+int fake_drop_count(std::uint64_t drop) { return ui_drop_count(st(), drop); }
+int fake_drop_path(std::uint64_t drop, int index, std::string* out) { return ui_drop_path(st(), drop, index, out); }
+void fake_drop_finish(std::uint64_t drop) { ui_drop_finish(st(), drop); }
 
 int fake_post_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   FakeWindow* w = live(window);
   if (!w) return -1;
-  st().queues[w->thread].push_back({window, msg, wp, lp});
+  ui_queue_message(st(), w->thread, {window, msg, wp, lp});
   return 0;
 }
-void fake_post_quit_message(int code) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  st().queues[std::this_thread::get_id()].push_back({kNoWindow, ui::kWmQuit, static_cast<std::uint64_t>(code), 0});
-}
-int fake_peek_message(UiMessage* out, int remove) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  auto& q = st().queues[std::this_thread::get_id()];
-  if (q.empty()) return 0;
-  *out = q.front();
-  if (remove) q.pop_front();
-  return 1;
-}
+void fake_post_quit_message(int code) { ui_queue_quit(st(), code); }
+int fake_peek_message(UiMessage* out, int remove) { return ui_take_message(st(), out, remove); }
 int fake_get_message(UiMessage* out) {
   // A test queue never fills by itself: an empty queue answers WM_NULL at
   // once instead of waiting for ever.
@@ -322,36 +282,14 @@ int fake_get_message(UiMessage* out) {
   return out->message == ui::kWmQuit ? 0 : 1;
 }
 void fake_process_desktop_events() {}
-std::int64_t fake_dispatch_message(const UiMessage* m) {
-  if (!m || m->window == kNoWindow) return 0;
-  return fake_send(m->window, m->message, m->wparam, m->lparam);
-}
+std::int64_t fake_dispatch_message(const UiMessage* m) { return ui_dispatch_message(kFakeUi, m); }
 std::int64_t fake_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
-  if (msg == ui::kWmSysCommand) {
-    std::uint32_t cmd = static_cast<std::uint32_t>(wp) & 0xFFF0u;
-    if (cmd == ui::kScClose) return fake_send(window, ui::kWmClose, 0, 0);
-    if (cmd == ui::kScMinimize) fake_show_window(window, ui::kSwMinimize);
-    if (cmd == ui::kScMaximize) fake_show_window(window, ui::kSwMaximize);
-    if (cmd == ui::kScRestore) fake_show_window(window, ui::kSwRestore);
-    return 0;
-  }
-  if (msg == ui::kWmClose) fake_destroy_window(window);
-  return 0;
-}
-
-int default_box_answer(std::uint32_t type) {
-  switch (type & 0xF) {
-    case ui::kMbYesNo:
-    case ui::kMbYesNoCancel: return ui::kIdYes;
-    case ui::kMbRetryCancel: return ui::kIdRetry;
-    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
-    default: return ui::kIdOk;
-  }
+  return ui_def_window_proc(kFakeUi, window, msg, wp);
 }
 
 int fake_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  int answer = default_box_answer(type);
+  int answer = ui_default_box_answer(type);
   if (!st().box_answers.empty()) {
     answer = st().box_answers.front();
     st().box_answers.pop_front();
@@ -469,7 +407,7 @@ void fake_ui_reset() {
     s.desktop[i] = desktop[i];
     s.work_area[i] = work[i];
   }
-  for (auto& k : s.keys) k = 0;
+  ui_clear_keys(s);
   s.drops.clear();
   s.focus = kNoWindow;
   s.associated_program.clear();
@@ -517,16 +455,8 @@ void fake_ui_set_cursor(UiWindow window, int x, int y) {
     w->cursor_known = true;
   }
 }
-void fake_ui_set_key(int vk, int down) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (vk >= 0 && vk < 256) st().keys[vk] = down ? 0x80 : 0;
-}
-std::uint64_t fake_ui_make_drop(const std::vector<std::string>& paths) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  std::uint64_t h = st().next_drop++;
-  st().drops[h] = paths;
-  return h;
-}
+void fake_ui_set_key(int vk, int down) { ui_set_key(st(), vk, down); }
+std::uint64_t fake_ui_make_drop(const std::vector<std::string>& paths) { return ui_add_drop(st(), paths); }
 int fake_ui_drop_alive(std::uint64_t drop) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   return st().drops.count(drop) ? 1 : 0;

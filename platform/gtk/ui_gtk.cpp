@@ -10,8 +10,6 @@
 
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -22,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/present_blit.h"
 #include "platform/ui.h"
+#include "platform/ui_common.h"
 
 namespace {
 
@@ -47,30 +46,15 @@ struct GtkWin {
 };
 
 // Keeps the shown image at the client size; what stays inside is kept.
-void fit_shown(GtkWin* w) {
-  const int cw = w->client_w > 0 ? w->client_w : 0, ch = w->client_h > 0 ? w->client_h : 0;
-  if (cw == w->shown_w && ch == w->shown_h) return;
-  std::vector<std::uint32_t> next(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
-  for (int y = 0; y < ch && y < w->shown_h; ++y)
-    for (int x = 0; x < cw && x < w->shown_w; ++x)
-      next[static_cast<std::size_t>(y) * cw + x] = w->shown[static_cast<std::size_t>(y) * w->shown_w + x];
-  w->shown.swap(next);
-  w->shown_w = cw;
-  w->shown_h = ch;
-}
+void fit_shown(GtkWin* w) { ui_fit_shown(&w->shown, &w->shown_w, &w->shown_h, w->client_w, w->client_h); }
 
-struct GtkState {
+// The mutex (windows too), queues, keys and drops are the shared part.
+struct GtkState : UiSharedState {
   std::once_flag init_once;
   int available = 0;
   std::thread::id gui_thread;
-  std::recursive_mutex mutex;  // windows, queues, drops
   std::map<UiWindow, GtkWin> windows;
   UiWindow next_handle = 1;
-  std::map<std::thread::id, std::deque<UiMessage>> queues;
-  std::condition_variable_any queue_signal;
-  std::uint8_t keys[256] = {};
-  std::map<std::uint64_t, std::vector<std::string>> drops;
-  std::uint64_t next_drop = 0x1000;
   std::vector<GtkWidget*> open_dialogs;  // GUI thread only
 };
 
@@ -106,15 +90,12 @@ GtkWin* live(UiWindow w) {
 }
 
 void push_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
-  std::thread::id thread;
   {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
     GtkWin* w = live(window);
     if (!w) return;
-    thread = w->thread;
-    st().queues[thread].push_back({window, msg, wp, lp});
+    ui_queue_message(st(), w->thread, {window, msg, wp, lp});
   }
-  st().queue_signal.notify_all();
   if (st().available) g_main_context_wakeup(nullptr);
 }
 
@@ -161,10 +142,7 @@ int vk_of_event(GdkEventKey* e) {
   return vk_of_keyval(e->keyval);
 }
 
-void set_key(int vk, bool down) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (vk > 0 && vk < 256) st().keys[vk] = down ? 0x80 : 0;
-}
+void set_key(int vk, bool down) { ui_set_key(st(), vk, down ? 1 : 0); }
 
 UiWindow handle_of(gpointer data) { return static_cast<UiWindow>(GPOINTER_TO_UINT(data)); }
 
@@ -200,8 +178,7 @@ void on_destroy(GtkWidget*, gpointer data) {
   }
   proc(h, ui::kWmDestroy, 0, 0);
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  for (auto& [thread, queue] : st().queues)
-    for (auto q = queue.begin(); q != queue.end();) q = q->window == h ? queue.erase(q) : q + 1;
+  ui_forget_window_messages(st(), h);
   st().windows.erase(h);
 }
 
@@ -266,8 +243,7 @@ gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer data) {
     if (!w) return FALSE;
     w->focused = e->in != 0;
     // Keys released while another window had the focus never report it.
-    if (!e->in)
-      for (auto& k : st().keys) k = 0;
+    if (!e->in) ui_clear_keys(st());
   }
   push_message(h, ui::kWmActivateApp, e->in ? 1 : 0, 0);
   push_message(h, ui::kWmActivate, e->in ? 1 : 0, 0);
@@ -363,13 +339,7 @@ void on_drag_received(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData*
   }
   g_strfreev(uris);
   if (paths.empty()) return;
-  std::uint64_t drop;
-  {
-    std::lock_guard<std::recursive_mutex> g(st().mutex);
-    drop = st().next_drop++;
-    st().drops[drop] = paths;
-  }
-  push_message(handle_of(data), ui::kWmDropFiles, drop, 0);
+  push_message(handle_of(data), ui::kWmDropFiles, ui_add_drop(st(), paths), 0);
 }
 
 void apply_style(GtkWin* w) {
@@ -471,8 +441,7 @@ void gk_destroy_window(UiWindow window) {
   }
   gk_send(window, ui::kWmDestroy, 0, 0);
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  for (auto& [thread, queue] : st().queues)
-    for (auto q = queue.begin(); q != queue.end();) q = q->window == window ? queue.erase(q) : q + 1;
+  ui_forget_window_messages(st(), window);
   st().windows.erase(window);
   if (top) gtk_widget_destroy(top);
 }
@@ -685,27 +654,11 @@ int gk_get_cursor_pos(UiWindow window, int* x, int* y) {
   gdk_window_get_device_position(gw, pointer, x, y, nullptr);
   return 0;
 }
-void gk_get_keyboard_state(std::uint8_t state[256]) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  std::memcpy(state, st().keys, 256);
-}
+void gk_get_keyboard_state(std::uint8_t state[256]) { ui_get_keyboard_state(st(), state); }
 
-int gk_drop_count(std::uint64_t drop) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  auto it = st().drops.find(drop);
-  return it == st().drops.end() ? 0 : static_cast<int>(it->second.size());
-}
-int gk_drop_path(std::uint64_t drop, int index, std::string* out) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  auto it = st().drops.find(drop);
-  if (it == st().drops.end() || index < 0 || index >= static_cast<int>(it->second.size())) return -1;
-  *out = it->second[static_cast<std::size_t>(index)];
-  return 0;
-}
-void gk_drop_finish(std::uint64_t drop) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  st().drops.erase(drop);
-}
+int gk_drop_count(std::uint64_t drop) { return ui_drop_count(st(), drop); }
+int gk_drop_path(std::uint64_t drop, int index, std::string* out) { return ui_drop_path(st(), drop, index, out); }
+void gk_drop_finish(std::uint64_t drop) { ui_drop_finish(st(), drop); }
 
 int gk_post_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
   {
@@ -715,23 +668,7 @@ int gk_post_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::i
   push_message(window, msg, wp, lp);
   return 0;
 }
-void gk_post_quit_message(int code) {
-  {
-    std::lock_guard<std::recursive_mutex> g(st().mutex);
-    st().queues[std::this_thread::get_id()].push_back(
-        {kNoWindow, ui::kWmQuit, static_cast<std::uint64_t>(code), 0});
-  }
-  st().queue_signal.notify_all();
-}
-
-int take_message(UiMessage* out, int remove) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  auto& q = st().queues[std::this_thread::get_id()];
-  if (q.empty()) return 0;
-  *out = q.front();
-  if (remove) q.pop_front();
-  return 1;
-}
+void gk_post_quit_message(int code) { ui_queue_quit(st(), code); }
 
 // GTK's handlers only queue messages, so iterating is safe at any time.
 void gk_process_desktop_events() {
@@ -742,7 +679,7 @@ void gk_process_desktop_events() {
 
 int gk_peek_message(UiMessage* out, int remove) {
   gk_process_desktop_events();
-  return take_message(out, remove);
+  return ui_take_message(st(), out, remove);
 }
 
 int gk_get_message(UiMessage* out) {
@@ -757,22 +694,10 @@ int gk_get_message(UiMessage* out) {
   }
 }
 
-std::int64_t gk_dispatch_message(const UiMessage* m) {
-  if (!m || m->window == kNoWindow) return 0;
-  return gk_send(m->window, m->message, m->wparam, m->lparam);
-}
+std::int64_t gk_dispatch_message(const UiMessage* m) { return ui_dispatch_message(kGtkUi, m); }
 
 std::int64_t gk_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
-  if (msg == ui::kWmSysCommand) {
-    std::uint32_t cmd = static_cast<std::uint32_t>(wp) & 0xFFF0u;
-    if (cmd == ui::kScClose) return gk_send(window, ui::kWmClose, 0, 0);
-    if (cmd == ui::kScMinimize) gk_show_window(window, ui::kSwMinimize);
-    if (cmd == ui::kScMaximize) gk_show_window(window, ui::kSwMaximize);
-    if (cmd == ui::kScRestore) gk_show_window(window, ui::kSwRestore);
-    return 0;
-  }
-  if (msg == ui::kWmClose) gk_destroy_window(window);
-  return 0;
+  return ui_def_window_proc(kGtkUi, window, msg, wp);
 }
 
 void forget_dialog(GtkWidget* dlg) {
@@ -809,13 +734,7 @@ int box_close_answer(std::uint32_t kind) {
 
 int box_without_desktop(const char* text, const char* caption, std::uint32_t type) {
   std::fprintf(stderr, "[%s] %s\n", to_utf8(caption).c_str(), to_utf8(text).c_str());
-  switch (type & 0xF) {
-    case ui::kMbYesNo:
-    case ui::kMbYesNoCancel: return ui::kIdYes;
-    case ui::kMbRetryCancel: return ui::kIdRetry;
-    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
-    default: return ui::kIdOk;
-  }
+  return ui_default_box_answer(type);
 }
 
 int gk_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {

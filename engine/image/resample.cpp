@@ -89,6 +89,20 @@ void build_bilinear_columns(i32 x0, i32 x1, i32 dst_w, const u8* sharpen, i32* m
   }
 }
 
+// The source window and the images, as every band of a filtered job has them.
+void set_window_fields(PixelJob* job, u32* dst, const u32* src, i32 x0, i32 y0, i32 y1, i32 src_w, i32 src_h,
+                       i32 dst_w, i32 dst_h) {
+  job->src_x_origin = x0;
+  job->src_y_origin = y0;
+  job->src_span_end = y1;
+  job->src_width = src_w;
+  job->src_height = src_h;
+  job->dst_width = dst_w;
+  job->dst_span = dst_h * 100;
+  job->dst_pixels = dst;
+  job->src_pixels = src;
+}
+
 void bilinear(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32 src_w, i32 src_h, i32 dst_w, i32 dst_h,
               bool threaded) {
   if (!dst || dst_w <= 0 || dst_h <= 0) return;
@@ -103,15 +117,7 @@ void bilinear(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1, i32 src_
   base.code = kPixelJobBilinear;
   valid_range(dst_w, src_w, [&](i32 x) { return i64{x0 / 100} + g_resample_column_map[x] / 4; }, &base.dst_col_first,
               &base.dst_col_end);
-  base.src_x_origin = x0;
-  base.src_y_origin = y0;
-  base.src_span_end = y1;
-  base.src_width = src_w;
-  base.src_height = src_h;
-  base.dst_width = dst_w;
-  base.dst_span = dst_h * 100;
-  base.dst_pixels = dst;
-  base.src_pixels = src;
+  set_window_fields(&base, dst, src, x0, y0, y1, src_w, src_h, dst_w, dst_h);
   i32 first, end;
   valid_range(dst_h, src_h, [&](i32 r) { return position_pixel(bilinear_absolute(r, y0, y1, dst_h, 0)); }, &first, &end);
   if (threaded) {
@@ -229,15 +235,7 @@ void resample_threaded(u32* dst, const u32* src, i32 x0, i32 y0, i32 x1, i32 y1,
   base.code = kPixelJobSupersample;
   valid_range(dst_w, src_w, [&](i32 x) { return position_pixel(g_resample_column_map[2 * x]); }, &base.dst_col_first,
               &base.dst_col_end);
-  base.src_x_origin = x0;
-  base.src_y_origin = y0;
-  base.src_span_end = y1;
-  base.src_width = src_w;
-  base.src_height = src_h;
-  base.dst_width = dst_w;
-  base.dst_span = dst_h * 100;
-  base.dst_pixels = dst;
-  base.src_pixels = src;
+  set_window_fields(&base, dst, src, x0, y0, y1, src_w, src_h, dst_w, dst_h);
   i32 first, end;
   valid_range(dst_h, src_h, [&](i32 r) { return position_pixel(bilinear_absolute(r, y0, y1, dst_h, 0)); }, &first, &end);
   post_bands(base, first, end, dst_h);

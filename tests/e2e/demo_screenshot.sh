@@ -7,15 +7,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-work=$(mktemp -d)
-engine=
-fail() {
-  echo "FAIL: $* (display ${DISPLAY:-none})"
-  [ -f "$work/engine.log" ] && cat "$work/engine.log"
-  exit 1
-}
-source "$src/tests/e2e/lib/x_display.bash"
-trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+source "$src/tests/e2e/lib/common.bash"
 
 [ -f "$bin/demo/game/ztbin/ztcfg.zbn" ] || fail "the build wrote no demo game"
 [ -x "$out/demo_check" ] || fail "no screenshot check program"

@@ -5,16 +5,7 @@
 set -u
 out=$1
 src=$2
-work=$(mktemp -d)
-engine=
-fail() {
-  echo "FAIL: $* (display ${DISPLAY:-none})"
-  [ -f "$work/engine.log" ] && cat "$work/engine.log"
-  [ -f "$work/xvfb.log" ] && cat "$work/xvfb.log"
-  exit 1
-}
-source "$src/tests/e2e/lib/x_display.bash"
-trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+source "$src/tests/e2e/lib/common.bash"
 
 game="$work/game"
 mkdir -p "$game"

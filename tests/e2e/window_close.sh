@@ -7,16 +7,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-work=$(mktemp -d)
-engine=
-fail() {
-  echo "FAIL: $* (display ${DISPLAY:-none})"
-  [ -f "$work/engine.log" ] && cat "$work/engine.log"
-  [ -f "$work/xvfb.log" ] && cat "$work/xvfb.log"
-  exit 1
-}
-source "$src/tests/e2e/lib/x_display.bash"
-trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+source "$src/tests/e2e/lib/common.bash"
 
 # The game: a 640 x 360 screen and a system task that waits for ever.
 writer="$bin/demo/make_demo"

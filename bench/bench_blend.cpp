@@ -6,6 +6,8 @@
 // megapixels a second (engine / pixman) at the end.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -27,13 +29,7 @@ namespace {
 
 constexpr int kW = 1280, kH = 720;
 
-u32 noise(u32 x) {
-  x ^= x >> 16;
-  x *= 0x7feb352dU;
-  x ^= x >> 15;
-  x *= 0x846ca68bU;
-  return x ^ (x >> 16);
-}
+u32 noise(u32 x) { return bench_noise(x); }
 
 struct Images {
   std::vector<u32> layer, base, work;
@@ -112,18 +108,6 @@ BENCHMARK(engine_blend)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Keeps items per second of every run by name, to print ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> rate;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it != r.counters.end()) rate[r.benchmark_name()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
 
 }  // namespace
 
@@ -131,7 +115,7 @@ int main(int argc, char** argv) {
   init_span_ops();
   init_blend_tables();
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nspan kernel set: %s\n", g_span_kernel_avx2 ? "SSE2 + AVX2" : (g_span_kernel_mode >= 2 ? "SSE2" : "plain"));
   for (int op : {256, 128}) {

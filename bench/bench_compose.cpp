@@ -11,6 +11,8 @@
 // presentation scaler (the windowing fake stands in for the desktop).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -38,13 +40,7 @@ namespace {
 
 constexpr int kW = 1280, kH = 720, kLayers = 8, kSprite = 200;
 
-u32 noise(u32 x) {
-  x ^= x >> 16;
-  x *= 0x7feb352dU;
-  x ^= x >> 15;
-  x *= 0x846ca68bU;
-  return x ^ (x >> 16);
-}
+u32 noise(u32 x) { return bench_noise(x); }
 
 struct Scene {
   ObjectNode* w0 = nullptr;

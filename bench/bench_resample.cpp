@@ -4,6 +4,8 @@
 // megapixels a second (engine / pixman) at the end.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -94,17 +96,6 @@ void pixman_bilinear(benchmark::State& state) {
 BENCHMARK(pixman_bilinear)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> rate;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it != r.counters.end()) rate[r.benchmark_name()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
 
 }  // namespace
 
@@ -112,7 +103,7 @@ int main(int argc, char** argv) {
   init_span_ops();
   init_blend_tables();
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const std::string p = "pixman_bilinear/real_time";
   if (reporter.rate.count(p)) {

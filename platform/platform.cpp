@@ -6,10 +6,11 @@
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/signals.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -19,6 +20,7 @@ void platform_select_real() {
   g_platform.process = &kPosixProcess;
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
+  g_platform.signals = &kPosixSignals;
 }
 
 void platform_select_fakes() {
@@ -29,4 +31,5 @@ void platform_select_fakes() {
   g_platform.process = &kFakeProcess;
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
+  g_platform.signals = &kPosixSignals;
 }

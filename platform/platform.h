@@ -12,6 +12,7 @@ struct PlatformInstanceQuery;
 struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
+struct PlatformSignals;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -22,6 +23,8 @@ struct Platform {
   const PlatformDynLib* dynlib = nullptr;
   // Windows, messages, boxes and the desktop (platform/ui.h).
   const PlatformUi* ui = nullptr;
+  // SIGINT and SIGTERM as close requests (platform/signals.h).
+  const PlatformSignals* signals = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -1,10 +1,5 @@
 #include "engine/frame/winmain.h"
 
-#include <fcntl.h>
-#include <csignal>
-#include <thread>
-#include <unistd.h>
-
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/main_loop.h"
@@ -12,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/named_locks.h"
 #include "platform/platform.h"
+#include "platform/signals.h"
 
 // The size record: the marker, then the program file's built size, stamped
 // into the file by the build. An archive appended later starts behind it.
@@ -19,46 +15,11 @@ extern "C" __attribute__((used)) volatile const unsigned char g_program_size_rec
     'Z', 'T', '_', 'R', 'E', 'S', 0, '2', '0', '1', 0, 0, 0, 0, 0, 0};
 
 namespace {
-// SIGINT and SIGTERM ask the engine to close as the window's close button
-// would. The handler only writes to a pipe; a watcher thread does the work.
-int g_signal_pipe[2] = {-1, -1};
-std::thread g_signal_watcher;
-
-void on_signal(int sig) {
-  char c = static_cast<char>(sig);
-  ssize_t r = write(g_signal_pipe[1], &c, 1);
-  (void)r;
-}
-
-void start_signal_watcher() {
-  if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
-  g_signal_watcher = std::thread([] {
-    char c;
-    while (read(g_signal_pipe[0], &c, 1) == 1) {
-      if (c == 0) break;  // shut-down
-      set_main_window_close_state(2);
-      post_main_window_close();
-    }
-  });
-  struct sigaction sa = {};
-  sa.sa_handler = on_signal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-}
-
-void stop_signal_watcher() {
-  if (g_signal_pipe[1] < 0) return;
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  char c = 0;
-  ssize_t r = write(g_signal_pipe[1], &c, 1);
-  (void)r;
-  if (g_signal_watcher.joinable()) g_signal_watcher.join();
-  close(g_signal_pipe[0]);
-  close(g_signal_pipe[1]);
-  g_signal_pipe[0] = g_signal_pipe[1] = -1;
+// SIGINT and SIGTERM close the main window as the close button would, but
+// without the confirmation: a signal can't answer a box.
+void on_close_signal() {
+  set_main_window_close_state(2);
+  post_main_window_close();
 }
 }  // namespace
 
@@ -92,11 +53,11 @@ int engine_main(int argc, char** argv) {
     return 0;
   }
   // 8-10: start-up, the main loop, shut-down.
-  start_signal_watcher();
+  g_platform.signals->watch_close_requests(on_close_signal);
   copy_arguments(argc, argv);
   if (engine_startup() == 0) run_main_loop();
   shutdown_engine();
-  stop_signal_watcher();
+  g_platform.signals->stop_watching();
   release_instance_mutexes();
   if (g_restart_flag) launch_process(g_paths.program_path_true);
   return static_cast<int>(g_exit_code);

@@ -123,6 +123,24 @@ int blend_layer(LayerImage* dst, ObjectNode* node, LayerImage* c, const ClipReco
   return 0;
 }
 
+// Blends layer ci (node c), placed at (x, y) in dst, over the part of area
+// that it covers; nothing when it misses the area.
+int blend_clipped(LayerImage* dst, ObjectNode* c, LayerImage* ci, i64 x, i64 y, const DirtyRect& area) {
+  ClipRecord r;
+  r.src_x = x;
+  r.src_y = y;
+  r.src_w = ci->width;
+  r.src_h = ci->height;
+  r.area_x = area.left;
+  r.area_y = area.top;
+  r.area_w = to_i32(area.right - area.left + 1);
+  r.area_h = to_i32(area.bottom - area.top + 1);
+  clip_blit_rects(&r);
+  if (r.width < 1 || r.height < 1) return 0;
+  return blend_layer(dst, c, ci, r);
+}
+
+
 // ---- window mode ----
 
 // Draws the children of group (placed at ox, oy in the root image) into the
@@ -158,18 +176,7 @@ int compose_window_children(ObjectNode* group, LayerImage* target, i64 ox, i64 o
       continue;
     }
     if (!drawable(ci)) continue;
-    ClipRecord r;
-    r.src_x = cx;
-    r.src_y = cy;
-    r.src_w = ci->width;
-    r.src_h = ci->height;
-    r.area_x = area.left;
-    r.area_y = area.top;
-    r.area_w = to_i32(area.right - area.left + 1);
-    r.area_h = to_i32(area.bottom - area.top + 1);
-    clip_blit_rects(&r);
-    if (r.width < 1 || r.height < 1) continue;
-    if (blend_layer(target, c, ci, r) != 0) return -1;
+    if (blend_clipped(target, c, ci, cx, cy, area) != 0) return -1;
   }
   return 0;
 }
@@ -222,18 +229,7 @@ int compose_own_image(ObjectNode* node, int nested, i64 clip_left, i64 clip_top,
       if (compose_own_image(c, 1, sub.left, sub.top, sub.right, sub.bottom) != 0) return -1;
     }
     if (!drawable(ci)) continue;
-    ClipRecord r;
-    r.src_x = ci->x;
-    r.src_y = ci->y;
-    r.src_w = ci->width;
-    r.src_h = ci->height;
-    r.area_x = area.left;
-    r.area_y = area.top;
-    r.area_w = to_i32(area.right - area.left + 1);
-    r.area_h = to_i32(area.bottom - area.top + 1);
-    clip_blit_rects(&r);
-    if (r.width < 1 || r.height < 1) continue;
-    if (blend_layer(img, c, ci, r) != 0) return -1;
+    if (blend_clipped(img, c, ci, ci->x, ci->y, area) != 0) return -1;
   }
   return 0;
 }

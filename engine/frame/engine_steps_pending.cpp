@@ -3,7 +3,6 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
 void set_all_error_switches() {}

@@ -12,7 +12,6 @@
 #include "engine/frame/startup.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/named_locks.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
@@ -46,7 +45,6 @@ bool compiler_present() {
 
 // Everything the exchange holds, given back on every way out.
 struct Exchange {
-  NamedLock* lock = nullptr;
   SharedMapping* block = nullptr;
   SharedMapping* list = nullptr;
   ChildProcess* child = nullptr;
@@ -57,18 +55,17 @@ struct Exchange {
     }
     g_platform.shared_memory->release(list);
     g_platform.shared_memory->release(block);
-    g_platform.locks->release(lock);
   }
 };
 
-// The names are the compiler's and so the same for every engine: two
-// development runs in different folders take turns instead of overwriting
-// each other's blocks. 0 held, 1 the run was asked to close while waiting.
-int take_exchange_lock(Exchange* x) {
+// Makes a block. The names are the compiler's and so the same for every
+// engine: two development runs take turns instead of overwriting each
+// other's blocks. 0 made, 1 the run was asked to close while waiting, -1
+// failed.
+int make_block(const char* name, u32 size, SharedMapping** out) {
   for (;;) {
-    int r = g_platform.locks->create(kCompilerBlockName, &x->lock);
-    if (r == 0) return 0;
-    if (r < 0) return 0;  // no lock to be had: go on as a single run would
+    const int r = g_platform.shared_memory->create(name, size, out);
+    if (r != 1) return r;
     if (g_quit_requested) return 1;
     g_platform.clock->sleep_ms(kPollMs);
   }
@@ -114,9 +111,10 @@ int run_script_compiler() {
     return 1;
   }
   Exchange x;
-  if (take_exchange_lock(&x) != 0) return 1;
   // 2: the control block, with the engine's version and folder.
-  if (g_platform.shared_memory->create(kCompilerBlockName, kCompilerBlockSize, &x.block) != 0) {
+  const int made = make_block(kCompilerBlockName, kCompilerBlockSize, &x.block);
+  if (made == 1) return 1;
+  if (made != 0) {
     communication_failed();
     return -1;
   }
@@ -146,7 +144,9 @@ int run_script_compiler() {
   const u32 count = get_u32(block + kCompilerFileCount);
   u32 list_size = get_u32(block + kCompilerListSize);
   if (list_size == 0) list_size = kDefaultListSize;
-  if (g_platform.shared_memory->create(kCompilerListName, list_size, &x.list) != 0) {
+  const int list_made = make_block(kCompilerListName, list_size, &x.list);
+  if (list_made == 1) return 1;
+  if (list_made != 0) {
     communication_failed();
     return -1;
   }

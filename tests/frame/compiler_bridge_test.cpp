@@ -42,6 +42,7 @@ class CompilerBridgeTest : public DataTest {
     std::filesystem::create_directories(files_ + "/ztbin");
     write_text("handed/ztbin/ztcfg.zbn", "config");
     write_text("handed/a.txt", "alpha");
+    write_text("handed/pic.bmp", "BM");
     std::filesystem::create_directories(folder.path + "/project");
   }
   void TearDown() override {
@@ -81,7 +82,7 @@ TEST_F(CompilerBridgeTest, OutcomesOfTheExchange) {
     bool project_current;
     std::string box;
   } cases[] = {
-      {"normal", 0, 2, true, ""},
+      {"normal", 0, 3, true, ""},
       {"early_exit", 1, 0, false, ""},
       {"fail", 1, 0, false, ""},
       {"zero_files", 0, 0, true, ""},
@@ -116,6 +117,13 @@ TEST_F(CompilerBridgeTest, HandedFilesAreTheFirstSourceOfDataAccess) {
   free_data_item(&item);
   DataItem loose;
   EXPECT_EQ(locate_data_item(&loose, "a.txt", 0), 3);
+  // A handed-over image carries its type, as a loose one does.
+  DataItem image;
+  std::string found;
+  ASSERT_EQ(resolve_media_file(&image, &found, "pic", kMediaClassImage), 0);
+  EXPECT_EQ(found, "pic.bmp");
+  EXPECT_EQ(image.source_kind, kSourceCompilerFile);
+  EXPECT_EQ(image.entry_type, media_type_from_extension("pic.bmp"));
 }
 
 TEST_F(CompilerBridgeTest, AFailedMappingIsShownAndNoCompilerStarts) {

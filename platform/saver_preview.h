@@ -12,7 +12,7 @@ struct PlatformSaverPreview {
   int (*run)(unsigned long parent, const std::uint32_t* pixels, int width, int height);
 };
 
-// GTK on X11 (gdk_x11_window_foreign_new_for_display); none under Wayland.
+// A child window on the X display (Xlib); none without one (Wayland).
 extern const PlatformSaverPreview kGtkSaverPreview;
 // Records the call and returns the scripted result (0 by default).
 extern const PlatformSaverPreview kFakeSaverPreview;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/frame/media_locator.h"
 #include "tests/support/zpf_writer.h"
 
 namespace {
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     ZpfItem item;
     item.name = name;
     item.data = read_file(e.path());
+    item.media_type = static_cast<std::uint8_t>(media_type_from_extension(name.c_str()));
     items.push_back(std::move(item));
   }
   const ZpfArchive archive = build_zpf(items);

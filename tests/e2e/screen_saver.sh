@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo shipped as a screen saver: "/c" shows the version box and no game
-# window; "/p <window>" shows the preview bitmap inside a window of another
+# window; "/s" covers the screen with the game, and a second "/s" ends at
+# once; "/p <window>" shows the preview bitmap inside a window of another
 # program, and ends with 0 when that window is destroyed.
 set -u
 out=$1
@@ -33,6 +34,26 @@ wait $engine
 rc=$?
 engine=
 [ $rc -eq 0 ] || fail "/c exited with $rc"
+
+# "/s": the game covers the whole screen; a second start ends and leaves it.
+(cd "$game" && exec ./saver /s) >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || fail "the saver's window did not appear"
+sleep 3
+geometry=$(xdotool getwindowgeometry "$main")
+echo "$geometry" | grep -q "Position: 0,0" || fail "the saver does not start at the screen's corner: $geometry"
+echo "$geometry" | grep -q "Geometry: 1280x1024" || fail "the saver does not cover the screen: $geometry"
+"$out/demo_check" "$main" 2 >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the saver does not show the demo scene"; }
+(cd "$game" && timeout 20 ./saver /s) >"$work/second.log" 2>&1
+rc=$?
+[ $rc -eq 0 ] || fail "a second /s exited with $rc"
+kill -0 $engine 2>/dev/null || fail "the first saver ended when the second started"
+kill -TERM $engine
+wait_for_end $engine || fail "the saver did not end after SIGTERM"
+wait $engine
+rc=$?
+engine=
+[ $rc -eq 0 ] || fail "the saver exited with $rc after SIGTERM"
 
 # "/p": the preview in a window made here; its pixels are the bitmap's.
 python3 - "$game/saver" "$work/preview.bmp" >"$work/preview.log" 2>&1 <<'PY' || { cat "$work/preview.log"; fail "the preview run failed"; }

@@ -75,6 +75,8 @@ void clear_window_message_hooks() { g_message_hook_count = 0; }
 bool on_gui_thread() { return !g_gui_thread_known || std::this_thread::get_id() == g_gui_thread; }
 
 int create_window_records() {
+  // A close asked for in an earlier run of this process is not this run's.
+  g_quit_without_window = 0;
   for (int i = 0; i < kWindowCount; ++i) {
     if (!g_windows[i]) g_windows[i] = new (std::nothrow) WindowRecord;
     if (!g_windows[i]) return -1;

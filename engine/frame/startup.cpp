@@ -232,6 +232,7 @@ void engine_global_init() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   init_blend_tables();
   init_arg_eval_tables();
+  init_command_table();
   init_key_counter_callbacks();
   init_var_ops();
   init_expr_ops(1);
@@ -415,10 +416,12 @@ i8 engine_startup() {
     }
     if (d3d == 1) show_error_box("", sjis_message("GPU描画が出来ませんでした。CPU描画に移行します。"));
   }
-  // 31: the frame thread starts last, when the engine stands.
+  // 31: the frame thread starts last, when the engine stands. From here a
+  // fatal error of a frame ends the run through the main loop, so start-up
+  // has nothing more to look at.
+  if (fatal_reported()) return -1;
   step(31);
   start_frame_thread();
-  if (fatal_reported()) return -1;
   return 0;
 }
 

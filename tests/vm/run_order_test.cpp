@@ -18,7 +18,7 @@
 #include "engine/frame/main_loop.h"
 #include "engine/frame/startup.h"
 #include "engine/frame/window.h"
-#include "engine/vm/command_table.h"
+#include "engine/vm/command_args.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_files.h"
@@ -57,6 +57,9 @@ class RunOrder : public ::testing::Test {
   }
   void TearDown() override {
     g_startup_step_trace = nullptr;
+    // A case that failed half-way leaves no frame thread behind.
+    g_quit_requested = 1;
+    join_frame_thread();
     release_instance_mutexes();
     destroy_system_objects();
     reset_scheduler();
@@ -189,7 +192,7 @@ TEST_F(RunOrder, AFatalScriptErrorEndsTheRunOnEitherThread) {
     ASSERT_TRUE(damaged);
     std::filesystem::create_directories(folder_);
     ASSERT_TRUE(write_game_folder(folder_, files));
-    ASSERT_EQ(start(""), 0) << g_error_report_log.last_message;
+    ASSERT_EQ(start(""), 0) << g_error_report_log.last_number;
     ASSERT_TRUE(run_loop(false)) << "the main loop did not end";
     EXPECT_EQ(g_error_report_log.last_fatal, 1) << g_error_report_log.last_number << " x"
                                                 << g_error_report_log.report_count;

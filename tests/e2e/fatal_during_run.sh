@@ -53,8 +53,8 @@ PY
 
 # run_case <frame-thread mode> <frames before the fault> <exit|term>
 run_case() {
-  local mode=$1 frames=$2 how=$3 dir
-  dir=$(make_game "$mode" "$frames")
+  local mode=$1 frames=$2 how=$3 dir="$work/game-$1-$2"
+  [ -d "$dir" ] || make_game "$mode" "$frames" >/dev/null
   (cd "$dir" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
   engine=$!
   local dialog
@@ -62,7 +62,6 @@ run_case() {
   if [ "$frames" -gt 0 ]; then
     find_window "k_lumbrane" >/dev/null || fail "[$*] the main window was not shown before the fault"
   fi
-  sleep 0.3
   kill -0 $engine 2>/dev/null || fail "[$*] the run ended while the dialog was open"
   if [ "$how" = term ]; then
     kill -TERM $engine

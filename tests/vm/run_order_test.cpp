@@ -75,6 +75,8 @@ class RunOrder : public ::testing::Test {
     g_run_flag = 1;
     fake_dynlib_clear();
     fake_ui_reset();
+    copy_arguments(0, nullptr);
+    reset_error_report_log();
     std::filesystem::remove_all(folder_);
   }
   // Writes the game (nothing when text is empty) and runs start-up.

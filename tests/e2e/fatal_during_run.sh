@@ -18,12 +18,14 @@ unset WAYLAND_DISPLAY
 start_display
 
 # Writes a game into $work/game-$1-$2 whose system task waits $2 frames and
-# then starts a task in a damaged script file; frame-thread mode $1.
+# then starts a task in a damaged script file; frame-thread mode $1. The
+# archive marks the scripts as compiled; loose files come first, so the
+# damaged loose copy is the one loaded.
 make_game() {
   local dir="$work/game-$1-$2"
   mkdir -p "$dir"
   cat >"$work/fatal.game" <<GAME
-config width=320 height=240 frame_thread=$1 title=k_lumbrane
+config width=320 height=240 frame_thread=$1 loose0=1 title=k_lumbrane
 script 0 main.txt
 label SYSTEM_START
 wait I:$2
@@ -37,7 +39,7 @@ loop L:-1
 wait I:1
 endloop
 GAME
-  "$writer" "$work/fatal.game" "$dir" >/dev/null || fail "the game could not be written"
+  "$writer" "$work/fatal.game" "$dir" game.zpf >/dev/null || fail "the game could not be written"
   # Every byte after the script's header flipped: the loader finds it damaged.
   python3 - "$dir/ztbin/ztt00001.zbn" <<'PY' || fail "could not damage the script"
 import sys

@@ -21,7 +21,7 @@ write_game() {
   mkdir -p "$1"
   printf 'config width=320 height=240 title=%s\nscript 0 main.txt\nlabel SYSTEM_START\nloop L:-1\nwait I:1\nendloop\n' \
     "$2" >"$work/wait.game"
-  "$writer" "$work/wait.game" "$1" >/dev/null || fail "the game could not be written"
+  "$writer" "$work/wait.game" "$1" game.zpf >/dev/null || fail "the game could not be written"
   cp "$out/k_lumbrane" "$out/libZTZid.so" "$1/"
 }
 game="$work/Game Folder"

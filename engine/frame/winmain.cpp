@@ -65,10 +65,11 @@ int engine_main(int argc, char** argv) {
   g_platform.files->set_current_folder(g_paths.program_folder_true.c_str());
   // 6-7: the appended archive and screen-saver mode.
   if (check_appended_data() < 0) return leave(0);
+  // The saver's arguments are read from the argument table.
+  copy_arguments(argc, argv);
   if (g_screen_saver_mode && handle_screen_saver_arguments() != 0) return leave(0);
   // 8-10: start-up, the main loop, shut-down (a close asked for before
   // start-up skips it).
-  copy_arguments(argc, argv);
   if (!g_quit_requested && engine_startup() == 0) run_main_loop();
   shutdown_engine();
   g_platform.signals->stop_watching();

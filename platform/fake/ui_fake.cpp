@@ -19,6 +19,7 @@ struct FakeWindow {
   std::thread::id thread;
   bool alive = true;
   bool destroying = false;
+  bool paint_pending = false;  // a WM_PAINT waits in the queue
   int cursor_x = 0, cursor_y = 0;
   bool cursor_known = false;
   // What the client area shows (kept at the client size).
@@ -112,6 +113,7 @@ std::int64_t fake_send(UiWindow window, std::uint32_t msg, std::uint64_t wp, std
     FakeWindow* w = live(window);
     if (!w) return 0;
     proc = w->proc;
+    if (msg == ui::kWmPaint) w->paint_pending = false;
     st().delivered.push_back({window, msg, wp, lp});
   }
   return proc(window, msg, wp, lp);
@@ -253,7 +255,15 @@ void fake_set_z_order(UiWindow window, int mode) {
 }
 void fake_invalidate(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) w->info.paint_requests++;
+  FakeWindow* w = live(window);
+  if (!w) return;
+  w->info.paint_requests++;
+  // As on GTK, a paint asked for from another thread is one WM_PAINT in the
+  // window's queue until the procedure has had it.
+  if (w->thread != std::this_thread::get_id() && !w->paint_pending) {
+    w->paint_pending = true;
+    ui_queue_message(st(), w->thread, {window, ui::kWmPaint, 0, 0});
+  }
 }
 int fake_present_image(UiWindow window, const std::uint32_t* pixels, int image_w, int image_h, int src_x, int src_y,
                        int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h) {

@@ -247,6 +247,28 @@ TEST_P(UiContract, OnlyTheGuiThreadMakesAndChangesWindows) {
 }
 
 std::string backend_name(const ::testing::TestParamInfo<std::string>& p) { return p.param; }
+TEST_P(UiContract, PaintsAskedForFromAnotherThreadComeAsOneWmPaint) {
+  UiWindow w = make("kl_contract_g");
+  ASSERT_NE(w, kNoWindow);
+  drain();
+  std::thread frames([&] {
+    g_ui->invalidate(w);
+    g_ui->invalidate(w);
+  });
+  frames.join();
+  std::vector<UiMessage> got;
+  UiMessage m;
+  for (int i = 0; i < 1000 && g_ui->peek_message(&m, 1); ++i) {
+    got.push_back(m);
+    g_ui->dispatch_message(&m);
+  }
+  EXPECT_EQ(count(got, w, ui::kWmPaint), 1);
+  // Once the procedure had it, the next request brings another.
+  std::thread again([&] { g_ui->invalidate(w); });
+  again.join();
+  EXPECT_EQ(count(drain(), w, ui::kWmPaint), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, UiContract, ::testing::Values("fake", "gtk"), backend_name);
 
 }  // namespace

@@ -63,6 +63,10 @@ void init_timer();
 int disable_desktop_composition();
 void test_project_folder_writable();
 
+// Called as each numbered step of start-up ('s', 1-31) and of shut-down
+// ('d', 1-10) begins; null in the program. The tests record the order.
+extern void (*g_startup_step_trace)(char phase, int step);
+
 i8 engine_startup();
 void engine_global_init();
 void shutdown_engine();

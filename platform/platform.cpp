@@ -6,11 +6,12 @@
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -21,6 +22,7 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.shared_memory = &kPosixSharedMemory;
 }
 
 void platform_select_fakes() {
@@ -32,4 +34,5 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.shared_memory = &kPosixSharedMemory;
 }

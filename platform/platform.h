@@ -13,6 +13,7 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformSharedMemory;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -25,6 +26,8 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // Named shared memory (platform/shared_memory.h).
+  const PlatformSharedMemory* shared_memory = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -14,6 +14,7 @@ struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
+struct PlatformSaverPreview;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -28,6 +29,9 @@ struct Platform {
   const PlatformSignals* signals = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
+  // The screen saver's preview in another program's window
+  // (platform/saver_preview.h).
+  const PlatformSaverPreview* saver_preview = nullptr;
 };
 
 // Starts out with the real backends of every service.

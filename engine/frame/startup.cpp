@@ -152,6 +152,15 @@ i8 check_appended_data() {
   return 1;
 }
 
+StartTime local_time_at(std::time_t seconds, int millisecond) {
+  std::tm lt{};
+  localtime_r(&seconds, &lt);
+  StartTime t{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+  t.day_of_week = lt.tm_wday;
+  t.millisecond = millisecond;
+  return t;
+}
+
 u8 get_os_code() {
   // The code follows the Windows build number; no build of this platform is
   // in the table, so it counts as newer than every known system.
@@ -377,10 +386,9 @@ i8 engine_startup() {
   init_joystick();
   g_pacing.pacing_clock = 0;
   {
-    std::time_t t = std::time(nullptr);
-    std::tm lt{};
-    localtime_r(&t, &lt);
-    g_start_time = StartTime{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+    std::timespec now{};
+    std::timespec_get(&now, TIME_UTC);
+    g_start_time = local_time_at(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
   }
   // 24-25: optional plug-ins; system information with Direct3D drawing on
   // (a plug-in may have switched it on).

@@ -1,7 +1,9 @@
 // Start-up and shut-down of the engine program.
 #pragma once
+#include <ctime>
 #include <string>
 
+#include "engine/frame/engine_state.h"
 #include "engine/frame/types.h"
 
 struct NamedLock;
@@ -55,6 +57,10 @@ i8 check_appended_data();
 int read_program_trailer(const char* sjis_path, u32 built_size, u64* archive_base, u32* saver_flag);
 // The built size recorded in the program file (0 when never stamped).
 u32 program_built_size();
+
+// The local date and time of a moment (seconds since the epoch and the
+// millisecond within that second).
+StartTime local_time_at(std::time_t seconds, int millisecond);
 
 u8 get_os_code();
 void probe_system();

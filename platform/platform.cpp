@@ -1,16 +1,19 @@
 #include "platform/platform.h"
 
+#include "platform/clipboard.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
 #include "platform/signals.h"
+#include "platform/text_convert.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kGtkClipboard, &kIcuTextConvert, &kGtkDialogs};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -21,6 +24,9 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.clipboard = &kGtkClipboard;
+  g_platform.text = &kIcuTextConvert;
+  g_platform.dialogs = &kGtkDialogs;
 }
 
 void platform_select_fakes() {
@@ -32,4 +38,7 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.clipboard = &kFakeClipboard;
+  g_platform.text = &kIcuTextConvert;
+  g_platform.dialogs = &kFakeDialogs;
 }

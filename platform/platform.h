@@ -13,6 +13,9 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformClipboard;
+struct PlatformTextConvert;
+struct PlatformDialogs;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -25,6 +28,12 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // The text clipboard (platform/clipboard.h).
+  const PlatformClipboard* clipboard = nullptr;
+  // Width and case conversion of Shift-JIS text (platform/text_convert.h).
+  const PlatformTextConvert* text = nullptr;
+  // Common dialogs and the text field over a window (platform/dialogs.h).
+  const PlatformDialogs* dialogs = nullptr;
 };
 
 // Starts out with the real backends of every service.

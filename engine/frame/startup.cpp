@@ -194,6 +194,7 @@ void clear_text_record() {
   TextRecord* t = g_text_record;
   if (!t || !t->pending_reset) return;
   t->pending_reset = 0;
+  t->complete = 0;
   std::memset(t->state, 0, sizeof t->state);
   std::memset(t->text_a, 0, sizeof t->text_a);
   std::memset(t->text_b, 0, sizeof t->text_b);

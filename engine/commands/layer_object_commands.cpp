@@ -150,10 +150,10 @@ u32 cmd_object_get_property() {
                           command_param_name(4, arg_given(34) ? 35 : 34));
           return kCommandFailed;
         }
-        // The layer's own point: its absolute position added back.
-        i64 left = 0, top = 0;
-        layer_absolute_position(node, &left, &top);
-        return number(layer_pixel_at(node, arg_value(34) + left, arg_value(35) + top, 1));
+        // The layer's own point.
+        i64 x = arg_value(34), y = arg_value(35);
+        if (!im->pixels || x < 0 || y < 0 || x >= im->width || y >= im->height) return number(-1);
+        return number(im->pixels[static_cast<u64>(y) * static_cast<u64>(im->width) + static_cast<u64>(x)] & 0xFFFFFF);
       }
       case 25: return number(visible_bound(im, arg_value(35), arg_value(25)));
       default: break;

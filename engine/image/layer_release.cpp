@@ -70,7 +70,8 @@ i64 layer_pixel_at(const ObjectNode* node, i64 x, i64 y, int mode) {
   if (!im || !im->pixels || im->width < 1 || im->height < 1) return -1;
   i64 left = 0, top = 0;
   layer_absolute_position(node, &left, &top);
-  i64 px = x - left, py = y - top;
+  // Script coordinates are any 64-bit numbers: compare without overflow.
+  __int128 px = static_cast<__int128>(x) - left, py = static_cast<__int128>(y) - top;
   if (px < 0 || py < 0 || px >= im->width || py >= im->height) return -1;
   // Rows are width pixels apart (a kept larger buffer keeps that stride).
   u32 p = im->pixels[static_cast<u64>(py) * static_cast<u64>(im->width) + static_cast<u64>(px)];

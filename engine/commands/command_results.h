@@ -51,3 +51,7 @@ u32 sjis_cut(const char* text, u32 length, u32 max);
 // ("" when the list has none), for the arguments of error reports.
 const char* command_list_name(u32 command);
 const char* command_param_name(u32 command, u32 param);
+
+struct ScriptContext;
+// The task-state text of a task, as the task start command restores it.
+std::string task_query_text(const ScriptContext* ctx);

@@ -6,7 +6,6 @@
 int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
-void set_all_error_switches() {}
 void probe_directx_version() {}
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
@@ -37,6 +36,4 @@ void unload_optional_plugins() {}
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
 void destroy_main_menus() {}
-void game_clock_pause() {}
-void game_clock_resume() {}
 int enter_full_screen() { return -1; }

@@ -4,17 +4,13 @@
 #include "engine/vm/command_table.h"
 
 u32 cmd_layer_draw() { return command_not_built(2); }
-u32 cmd_dialog_show() { return command_not_built(10); }
 u32 cmd_motion_object_set() { return command_not_built(12); }
-u32 cmd_engine_quit() { return command_not_built(13); }
-u32 cmd_error_switch_set() { return command_not_built(14); }
 u32 cmd_layer_save_image() { return command_not_built(20); }
 u32 cmd_flash_open() { return command_not_built(22); }
 u32 cmd_flash_close() { return command_not_built(23); }
 u32 cmd_flash_poll() { return command_not_built(24); }
 u32 cmd_text_style_set() { return command_not_built(26); }
 u32 cmd_text_measure() { return command_not_built(27); }
-u32 cmd_frame_rate_set() { return command_not_built(28); }
 u32 cmd_input_config() { return command_not_built(49); }
 u32 cmd_savedata_load() { return command_not_built(54); }
 u32 cmd_math_compute() { return command_not_built(60); }
@@ -36,9 +32,6 @@ u32 cmd_savedata_cache_clear() { return command_not_built(87); }
 u32 cmd_sound_control() { return command_not_built(89); }
 u32 cmd_sound_delete() { return command_not_built(90); }
 u32 cmd_sound_query() { return command_not_built(91); }
-u32 cmd_engine_config_set() { return command_not_built(93); }
-u32 cmd_scriptlist_query() { return command_not_built(94); }
-u32 cmd_task_query() { return command_not_built(97); }
 u32 cmd_tray_icon_set() { return command_not_built(100); }
 u32 cmd_layer_load_frames() { return command_not_built(109); }
 u32 cmd_layer_release_frames() { return command_not_built(110); }

@@ -10,11 +10,11 @@
 #include "engine/frame/messages.h"
 #include "engine/frame/startup.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"
-#include "engine/vm/var_commands.h"
+#include "engine/vm/var_writers.h"
 #include "engine/vm/var_reshape.h"
 #include "engine/vm/vars.h"
 #include "engine/vm/vm_errors.h"
@@ -261,7 +261,7 @@ u32 cmd_var_query() {
     if (p == 3) {
       const char* t = ref_text(subject);
       if (!*t) {
-        report_error_at(kErrEmptyTextClass, 1, command_list_name(103), command_param_name(103, 3));
+        report_error_at(kErrEmptyTextClass, 1, command_name(103), command_param_name(103, 3));
         return kCommandFailed;
       }
       return store_number(result, sjis_step(t)) == 0 ? 0 : kCommandFailed;

@@ -9,7 +9,7 @@
 #include "engine/frame/sjis_text.h"
 #include "engine/frame/text_split.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/script_files.h"
 #include "engine/vm/vars.h"
 #include "platform/clipboard.h"

@@ -5,7 +5,7 @@
 #include "engine/frame/errors.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/expr.h"
-#include "engine/vm/var_commands.h"
+#include "engine/vm/var_writers.h"
 #include "engine/vm/vars.h"
 
 VarRef arg_ref(u32 param) {
@@ -95,15 +95,3 @@ u32 sjis_cut(const char* text, u32 length, u32 max) {
   return i;
 }
 
-const char* command_list_name(u32 command) {
-  if (command < g_command_list.count && g_command_list.commands[command].name)
-    return g_command_list.commands[command].name;
-  return "";
-}
-
-const char* command_param_name(u32 command, u32 param) {
-  if (command < g_command_list.count && param < g_command_list.commands[command].param_count &&
-      g_command_list.commands[command].params[param].name)
-    return g_command_list.commands[command].params[param].name;
-  return "";
-}

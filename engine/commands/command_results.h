@@ -47,10 +47,8 @@ inline u32 sjis_step(const char* p) {
 // not end inside a double-byte character.
 u32 sjis_cut(const char* text, u32 length, u32 max);
 
-// Names of a command and of one of its parameters from the command list
-// ("" when the list has none), for the arguments of error reports.
-const char* command_list_name(u32 command);
-const char* command_param_name(u32 command, u32 param);
+// Names for messages: command_name and command_param_name.
+#include "engine/commands/command_params.h"
 
 struct ScriptContext;
 // The task-state text of a task, as the task start command restores it.

@@ -10,7 +10,7 @@
 #include "engine/image/layer_image.h"
 #include "engine/image/layer_release.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/vars.h"
 
@@ -146,7 +146,7 @@ u32 cmd_object_get_property() {
       }
       case 24: {
         if (!arg_given(34) || !arg_given(35)) {
-          report_error_at(kErrNeedsBothCoordinates, 1, command_list_name(4),
+          report_error_at(kErrNeedsBothCoordinates, 1, command_name(4),
                           command_param_name(4, arg_given(34) ? 35 : 34));
           return kCommandFailed;
         }

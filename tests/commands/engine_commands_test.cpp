@@ -13,7 +13,7 @@
 #include "engine/frame/window.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"
-#include "engine/vm/task_commands.h"
+#include "engine/vm/task_state.h"
 #include "engine/vm/vars.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"

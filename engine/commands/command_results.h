@@ -53,3 +53,7 @@ u32 sjis_cut(const char* text, u32 length, u32 max);
 struct ScriptContext;
 // The task-state text of a task, as the task start command restores it.
 std::string task_query_text(const ScriptContext* ctx);
+
+// The system command's kept state (the text-entry dialog's last text, the
+// debug-log budget) back to its start (tests).
+void reset_system_command_state();

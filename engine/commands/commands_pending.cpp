@@ -36,4 +36,3 @@ u32 cmd_tray_icon_set() { return command_not_built(100); }
 u32 cmd_layer_load_frames() { return command_not_built(109); }
 u32 cmd_layer_release_frames() { return command_not_built(110); }
 u32 cmd_layer_query_frames() { return command_not_built(111); }
-u32 cmd_system() { return command_not_built(116); }

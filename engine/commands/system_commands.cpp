@@ -62,9 +62,13 @@ std::string ref_text_param(u32 p) {
   u32 slot = arg_slot(p);
   if (!slot) return std::string();
   const DecodedSlot& s = g_args_decoded.slots[slot];
+  // A text parameter carries its text; a reference names the element. (The
+  // slot's text buffer outlives its decode, so only the kind tells.)
+  const CommandInfo& info = g_command_list.commands[116];
+  bool text_kind = p < info.param_count && info.params[p].kind == kParamText;
   const char* t = "";
-  if (s.text) t = s.text;
-  else if (s.bare_ref || var_record(s.ref_var)) t = var_get_string(s.ref_var, s.ref_element);
+  if (text_kind) t = arg_text(p);
+  else if (var_record(s.ref_var)) t = var_get_string(s.ref_var, s.ref_element);
   if (!t) t = "";
   u32 n = static_cast<u32>(std::strlen(t));
   return std::string(t, sjis_cut(t, n, kSystemTextMax));

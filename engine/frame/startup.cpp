@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
+#include "platform/clipboard.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -398,6 +399,8 @@ void shutdown_engine() {
   close_flash_host();
   unload_ztzid_library();
   unload_optional_plugins();
+  // A text the scripts put on the clipboard outlives the program.
+  g_platform.clipboard->store();
   withdraw_main_window();
   destroy_windows();
   std::free(g_screen_buffer.pixels);

@@ -1,12 +1,18 @@
 // The clipboard on GTK: CLIPBOARD, not the primary selection.
 #include <gtk/gtk.h>
 
+#include <atomic>
+
 #include "platform/clipboard.h"
 #include "platform/files.h"
 #include "platform/gtk/gtk_shared.h"
 #include "platform/text_convert.h"
 
 namespace {
+
+// Set once the engine has put a text there: only then is there anything
+// to hand over at shut-down.
+std::atomic<bool> g_text_set{false};
 
 int gc_set_text(const char* sjis) {
   if (!sjis || !gtk_shared_available()) return -1;
@@ -18,6 +24,7 @@ int gc_set_text(const char* sjis) {
     // Asks the clipboard manager to keep the text once we are gone.
     gtk_clipboard_set_can_store(c, nullptr, 0);
   });
+  g_text_set = true;
   return 0;
 }
 
@@ -36,7 +43,7 @@ int gc_get_text(std::string* sjis) {
 }
 
 void gc_store() {
-  if (!gtk_shared_available()) return;
+  if (!g_text_set || !gtk_shared_available()) return;
   gtk_shared_run([] { gtk_clipboard_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD)); });
 }
 

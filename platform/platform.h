@@ -13,6 +13,7 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformSharedMemory;
 struct PlatformClipboard;
 struct PlatformTextConvert;
 struct PlatformDialogs;
@@ -28,6 +29,8 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // Named shared memory (platform/shared_memory.h).
+  const PlatformSharedMemory* shared_memory = nullptr;
   // The text clipboard (platform/clipboard.h).
   const PlatformClipboard* clipboard = nullptr;
   // Width and case conversion of Shift-JIS text (platform/text_convert.h).

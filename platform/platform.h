@@ -14,6 +14,7 @@ struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
+struct PlatformSaverPreview;
 struct PlatformClipboard;
 struct PlatformTextConvert;
 struct PlatformDialogs;
@@ -31,6 +32,9 @@ struct Platform {
   const PlatformSignals* signals = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
+  // The screen saver's preview in another program's window
+  // (platform/saver_preview.h).
+  const PlatformSaverPreview* saver_preview = nullptr;
   // The text clipboard (platform/clipboard.h).
   const PlatformClipboard* clipboard = nullptr;
   // Width and case conversion of Shift-JIS text (platform/text_convert.h).

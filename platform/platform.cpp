@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
+#include "platform/clipboard.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/instances.h"
@@ -9,10 +11,12 @@
 #include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
+#include "platform/text_convert.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kGtkSaverPreview};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kGtkSaverPreview,
+                       &kGtkClipboard, &kIcuTextConvert, &kGtkDialogs};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -25,6 +29,9 @@ void platform_select_real() {
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.saver_preview = &kGtkSaverPreview;
+  g_platform.clipboard = &kGtkClipboard;
+  g_platform.text = &kIcuTextConvert;
+  g_platform.dialogs = &kGtkDialogs;
 }
 
 void platform_select_fakes() {
@@ -38,4 +45,7 @@ void platform_select_fakes() {
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.saver_preview = &kFakeSaverPreview;
+  g_platform.clipboard = &kFakeClipboard;
+  g_platform.text = &kIcuTextConvert;
+  g_platform.dialogs = &kFakeDialogs;
 }

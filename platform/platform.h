@@ -15,6 +15,9 @@ struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
 struct PlatformSaverPreview;
+struct PlatformClipboard;
+struct PlatformTextConvert;
+struct PlatformDialogs;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -32,6 +35,12 @@ struct Platform {
   // The screen saver's preview in another program's window
   // (platform/saver_preview.h).
   const PlatformSaverPreview* saver_preview = nullptr;
+  // The text clipboard (platform/clipboard.h).
+  const PlatformClipboard* clipboard = nullptr;
+  // Width and case conversion of Shift-JIS text (platform/text_convert.h).
+  const PlatformTextConvert* text = nullptr;
+  // Common dialogs and the text field over a window (platform/dialogs.h).
+  const PlatformDialogs* dialogs = nullptr;
 };
 
 // Starts out with the real backends of every service.

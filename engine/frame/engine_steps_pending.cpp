@@ -4,7 +4,6 @@
 #include "engine/frame/engine_state.h"
 
 void init_key_counter_callbacks() {}
-void set_all_error_switches() {}
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "platform/fonts.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
@@ -10,7 +11,7 @@
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kFreetypeFonts};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -21,6 +22,7 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.fonts = &kFreetypeFonts;
 }
 
 void platform_select_fakes() {
@@ -32,4 +34,5 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.fonts = &kFakeFonts;
 }

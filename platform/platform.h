@@ -13,6 +13,7 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformFonts;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -25,6 +26,8 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // Font families and 1-bit glyphs (platform/fonts.h).
+  const PlatformFonts* fonts = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -331,6 +331,8 @@ i8 engine_startup() {
   // 24-25: optional plug-ins, system information.
   load_optional_plugins();
   dump_system_info();
+  // The font families and the font slots' defaults, before any script runs.
+  build_font_list();
   // 26: the compiled engine files.
   if (load_engine_data() != 0) {
     request_close();

@@ -1,14 +1,12 @@
 // Script commands 26 (text style of the font slots) and 27 (text queries and
 // measuring).
-#include <cstdio>
-#include <string>
 
+#include "engine/commands/command_params.h"
+#include "engine/commands/command_table.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/startup.h"
 #include "engine/image/font_slots.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
-#include "engine/vm/vars.h"
 #include "engine/vm/vm_errors.h"
 
 namespace {
@@ -18,15 +16,8 @@ constexpr u32 kCmdStyle = 26;
 constexpr u32 kCmdMeasure = 27;
 constexpr u32 kErrFontNumberAbove = 101240;
 
-const char* cmd_name(u32 c) {
-  const char* n = c < g_command_list.count ? g_command_list.commands[c].name : nullptr;
-  return n ? n : "";
-}
-const char* par_name(u32 c, u32 p) {
-  if (c >= g_command_list.count || p >= g_command_list.commands[c].param_count) return "";
-  const char* n = g_command_list.commands[c].params[p].name;
-  return n ? n : "";
-}
+const char* cmd_name(u32 c) { return command_name(c); }
+const char* par_name(u32 c, u32 p) { return command_param_name(c, p); }
 u32 op_of(u32 param) { return g_args_decoded.slots[arg_slot(param)].assign_op; }
 
 // A font number (1-based) checked against the list: 0, or -1 after 101010
@@ -43,37 +34,10 @@ int check_font_number(u32 command, u32 param, i64 n) {
   return 0;
 }
 
-// The result variable element of parameter 18; a number result into a text
-// variable is stored as its decimal text, a text into a number as 0.
-void store_number(i64 value) {
-  const u32 slot = arg_slot(18);
-  const DecodedSlot* s = slot ? &g_args_decoded.slots[slot] : nullptr;
-  const VarRecord* v = s && s->bare_ref ? var_record(s->ref_var) : nullptr;
-  if (!v) return;
-  if (v->type == kVarInt) {
-    g_var_ops.int_ops[0](s->ref_var, s->ref_element, value);
-  } else if (v->type == kVarFloat) {
-    g_var_ops.float_ops[0](s->ref_var, s->ref_element, static_cast<double>(value));
-  } else if (v->type == kVarText) {
-    char text[32];
-    const int n = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-    store_string_element(s->ref_var, s->ref_element, text, static_cast<u32>(n));
-  }
-}
-
-void store_text(const char* text) {
-  const u32 slot = arg_slot(18);
-  const DecodedSlot* s = slot ? &g_args_decoded.slots[slot] : nullptr;
-  const VarRecord* v = s && s->bare_ref ? var_record(s->ref_var) : nullptr;
-  if (!v) return;
-  if (v->type == kVarText) {
-    std::string t = text ? text : "";
-    if (t.size() > kMaxElementText) t.resize(kMaxElementText);
-    store_string_element(s->ref_var, s->ref_element, t.c_str(), static_cast<u32>(t.size()));
-  } else {
-    store_number(0);
-  }
-}
+// Results go into the variable element given as parameter 18.
+int store_number(i64 value) { return store_number_result(kCmdMeasure, 18, value); }
+int store_text(const char* text) { return store_text_result(kCmdMeasure, 18, text ? text : ""); }
+u32 done(int stored) { return stored == 0 ? 0 : kFailed; }
 
 struct StyleParam {
   u32 param;
@@ -129,33 +93,30 @@ u32 cmd_text_measure() {
   const TextRecord* t = g_text_record;
   static const TextRecord kDefaults;
   if (!t) t = &kDefaults;
-  if (arg_given(2)) return store_number(t->flag_e), 0;
-  if (arg_given(3)) return store_number(t->colour), 0;
-  if (arg_given(4)) return store_number(t->second_colour), 0;
-  if (arg_given(5)) return store_number(t->flag_a), 0;
-  if (arg_given(6)) return store_number(t->flag_b), 0;
-  if (arg_given(7)) return store_number(t->flag_d), 0;
-  if (arg_given(8)) return store_number(t->line_pitch_a), 0;
-  if (arg_given(9)) return store_number(t->line_pitch_b), 0;
-  if (arg_given(10)) return store_number(t->flag_c), 0;
-  if (arg_given(11) && arg_value(11) == 1) return store_number(get_font_count()), 0;
-  if (arg_given(12)) return store_number(0), 0;
+  if (arg_given(2)) return done(store_number(t->flag_e));
+  if (arg_given(3)) return done(store_number(t->colour));
+  if (arg_given(4)) return done(store_number(t->second_colour));
+  if (arg_given(5)) return done(store_number(t->flag_a));
+  if (arg_given(6)) return done(store_number(t->flag_b));
+  if (arg_given(7)) return done(store_number(t->flag_d));
+  if (arg_given(8)) return done(store_number(t->line_pitch_a));
+  if (arg_given(9)) return done(store_number(t->line_pitch_b));
+  if (arg_given(10)) return done(store_number(t->flag_c));
+  if (arg_given(11) && arg_value(11) == 1) return done(store_number(get_font_count()));
+  if (arg_given(12)) return done(store_number(0));
   if (arg_given(14) || arg_given(15)) {
     i32 w = 0, h = 0;
     const char* text = arg_text(17);
     if (text && *text) measure_text_gdi(text, t->line_pitch_a, t->line_pitch_b, t->flag_c, t->flag_e, &w, &h);
-    store_number(arg_given(14) ? w : h);
-    return 0;
+    return done(store_number(arg_given(14) ? w : h));
   }
   const bool name = arg_given(1) && arg_value(1) == 1;
   const bool script = arg_given(13) && arg_value(13) == 1;
   if (name || script) {
     const i64 n = arg_given(0) ? arg_value(0) : get_slot_font_index() + 1;
     if (check_font_number(kCmdMeasure, arg_given(0) ? 0 : (name ? 1 : 13), n) != 0) return kFailed;
-    if (name) store_text(get_font_name(static_cast<i32>(n - 1)));
-    else store_number(get_font_script_flag(static_cast<i32>(n - 1)));
-    return 0;
+    return done(name ? store_text(get_font_name(static_cast<i32>(n - 1)))
+                     : store_number(get_font_script_flag(static_cast<i32>(n - 1))));
   }
-  store_number(0);
-  return 0;
+  return done(store_number(0));
 }

@@ -10,7 +10,7 @@
 #include "engine/frame/startup.h"
 #include "engine/image/font_slots.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/vars.h"
 #include "platform/files.h"

@@ -3,7 +3,6 @@
 // handler's line here and defines it in its own file.
 #include "engine/commands/command_table.h"
 
-u32 cmd_layer_draw() { return command_not_built(2); }
 u32 cmd_object_release() { return command_not_built(3); }
 u32 cmd_object_get_property() { return command_not_built(4); }
 u32 cmd_clipboard_set_text() { return command_not_built(5); }

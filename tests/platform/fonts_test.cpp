@@ -167,3 +167,87 @@ INSTANTIATE_TEST_SUITE_P(Backends, FontsContract, ::testing::ValuesIn(kBackends)
                          [](const ::testing::TestParamInfo<Backend>& p) { return std::string(p.param.label); });
 
 }  // namespace
+
+// The real backend against Pillow's 1-bit rendering of the same file: the
+// ink's bounding box (relative to the pen and the baseline) within one
+// pixel, the ink count within 5 %.
+namespace {
+
+struct FontFile {
+  const char* family;  // UTF-8
+  const char* path;
+};
+
+// unitsPerEm and usWinAscent + usWinDescent from the font file's tables.
+bool cell_units(const char* path, int* upem, int* win_ascent, int* win_cell) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  std::vector<unsigned char> d(1 << 16);
+  d.resize(std::fread(d.data(), 1, d.size(), f));
+  auto u16 = [&](std::size_t o) { return o + 1 < d.size() ? (d[o] << 8 | d[o + 1]) : 0; };
+  auto u32 = [&](std::size_t o) { return static_cast<std::size_t>(u16(o)) << 16 | static_cast<std::size_t>(u16(o + 2)); };
+  const int tables = u16(4);
+  std::size_t head = 0, os2 = 0;
+  for (int i = 0; i < tables; ++i) {
+    const std::size_t rec = 12 + 16 * static_cast<std::size_t>(i);
+    if (rec + 16 > d.size()) break;
+    if (std::memcmp(&d[rec], "head", 4) == 0) head = u32(rec + 8);
+    if (std::memcmp(&d[rec], "OS/2", 4) == 0) os2 = u32(rec + 8);
+  }
+  std::vector<unsigned char> rest;
+  const std::size_t need = std::max(head + 20, os2 + 78);
+  if (need > d.size()) {
+    std::fseek(f, 0, SEEK_SET);
+    d.resize(need);
+    d.resize(std::fread(d.data(), 1, need, f));
+  }
+  std::fclose(f);
+  if (!head || !os2 || need > d.size()) return false;
+  *upem = u16(head + 18);
+  *win_ascent = u16(os2 + 74);
+  *win_cell = u16(os2 + 74) + u16(os2 + 76);
+  return *upem > 0 && *win_cell > 0;
+}
+
+TEST(FontsAgainstPillow, OneBitGlyphsMatch) {
+  const FontFile files[] = {{"IPAゴシック", "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf"},
+                            {"IPA Pゴシック", "/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf"}};
+  const char* const chars[] = {"あ", "漢", "ｱ", "。", "A", "i", "W"};
+  const int ppem = 32;
+  for (const FontFile& ff : files) {
+    int upem = 0, wa = 0, wc = 0;
+    ASSERT_TRUE(cell_units(ff.path, &upem, &wa, &wc)) << ff.path;
+    const int cell = (ppem * wc + upem / 2) / upem;
+    PlatformFace* face = kFreetypeFonts.open_face(sjis(ff.family).c_str(), 400, cell);
+    ASSERT_NE(face, nullptr) << ff.family;
+    const int ascent = kFreetypeFonts.ascent(face);
+    std::string script =
+        "from PIL import ImageFont\nimport sys\nf=ImageFont.truetype(sys.argv[1], int(sys.argv[2]))\nasc=f.getmetrics()[0]\n"
+        "for ch in sys.argv[3:]:\n"
+        "  im,o=f.getmask2(ch,mode='1')\n  b=im.getbbox()\n"
+        "  n=sum(1 for y in range(im.size[1]) for x in range(im.size[0]) if im.getpixel((x,y)))\n"
+        "  print(o[0]+b[0], o[1]+b[1]-asc, o[0]+b[2]-1, o[1]+b[3]-1-asc, n)\n";
+    std::string cmd = "/usr/bin/python3 -c \"" + script + "\" " + ff.path + " " + std::to_string(ppem);
+    for (const char* ch : chars) cmd += std::string(" ") + ch;
+    std::FILE* pipe = popen(cmd.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    for (const char* ch : chars) {
+      int l = 0, t = 0, r = 0, b = 0, n = 0;
+      ASSERT_EQ(std::fscanf(pipe, "%d %d %d %d %d", &l, &t, &r, &b, &n), 5) << "Pillow gave no answer for " << ch;
+      const std::string s = sjis(ch);
+      std::vector<std::uint8_t> bits(128 * 128 / 8, 0xFF);
+      ASSERT_GT(kFreetypeFonts.draw_char(face, s.data(), static_cast<int>(s.size()), bits.data(), 128), 0);
+      const Ink ink = ink_of(bits, 128);
+      SCOPED_TRACE(std::string(ff.family) + " " + ch);
+      EXPECT_NEAR(ink.left, l, 1);
+      EXPECT_NEAR(ink.right, r, 1);
+      EXPECT_NEAR(ink.top - ascent, t, 1);
+      EXPECT_NEAR(ink.bottom - ascent, b, 1);
+      EXPECT_NEAR(ink.count, n, n * 0.05 + 1);
+    }
+    pclose(pipe);
+    kFreetypeFonts.close_face(face);
+  }
+}
+
+}  // namespace

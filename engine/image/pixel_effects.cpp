@@ -60,8 +60,50 @@ u32* alloc_scratch(const EffectJob& j) {
 // One pass of a weighted mean along rows (across) or columns (down), clipped
 // to the rectangle, over the bytes selected by mask (bit i = byte i); the
 // other bytes come from keep (0: copied from the input, 1: zero).
-void weighted_pass(const u32* in, i32 in_w, u32* out, i32 out_w, const EffectJob& j, bool across,
+// The box form of weighted_pass: equal weights, kept as running sums (the
+// entering pixel added, the leaving one taken away).
+void box_pass(const u32* in, i32 in_w, u32* out, i32 out_w, i32 ox, i32 oy, const EffectJob& j, bool across, i32 r,
+              int mask, bool zero_others) {
+  const i32 lines_lo = across ? j.y0 : j.x0, lines_hi = across ? j.y1 : j.x1;
+  const i32 lo = across ? j.x0 : j.y0, hi = across ? j.x1 : j.y1;
+  const i64 in_step = across ? 1 : in_w;
+  for (i32 line = lines_lo; line <= lines_hi; ++line) {
+    const u32* src = across ? in + static_cast<i64>(line) * in_w : in + line;
+    auto dst_at = [&](i32 c) -> u32& {
+      return across ? out[static_cast<i64>(line - oy) * out_w + (c - ox)] : out[static_cast<i64>(c - oy) * out_w + (line - ox)];
+    };
+    i64 sum[4] = {0, 0, 0, 0};
+    // Window of position lo: lo .. min(lo + r, hi).
+    i32 first = lo, last = std::min<i64>(static_cast<i64>(lo) + r, hi);
+    for (i32 t = first; t <= last; ++t)
+      for (int b = 0; b < 4; ++b) sum[b] += byte_of(src[t * in_step], b);
+    for (i32 c = lo; c <= hi; ++c) {
+      const i32 want_first = static_cast<i32>(std::max<i64>(static_cast<i64>(c) - r, lo));
+      const i32 want_last = static_cast<i32>(std::min<i64>(static_cast<i64>(c) + r, hi));
+      while (last < want_last) {
+        ++last;
+        for (int b = 0; b < 4; ++b) sum[b] += byte_of(src[last * in_step], b);
+      }
+      while (first < want_first) {
+        for (int b = 0; b < 4; ++b) sum[b] -= byte_of(src[first * in_step], b);
+        ++first;
+      }
+      const i64 n = last - first + 1;
+      const u32 self = src[c * in_step];
+      int outb[4];
+      for (int b = 0; b < 4; ++b) {
+        if (mask & (1 << b)) outb[b] = static_cast<int>(sum[b] / n);
+        else outb[b] = zero_others ? 0 : byte_of(self, b);
+      }
+      dst_at(c) = pack(outb[0], outb[1], outb[2], outb[3]);
+    }
+  }
+}
+
+void weighted_pass(const u32* in, i32 in_w, u32* out, i32 out_w, i32 ox, i32 oy, const EffectJob& j, bool across,
                    const std::vector<i32>& w, i32 r, int mask, bool zero_others) {
+  if (std::all_of(w.begin(), w.end(), [](i32 v) { return v == 1; }))
+    return box_pass(in, in_w, out, out_w, ox, oy, j, across, r, mask, zero_others);
   for (i32 y = j.y0; y <= j.y1; ++y) {
     for (i32 x = j.x0; x <= j.x1; ++x) {
       i64 sum[4] = {0, 0, 0, 0};
@@ -79,7 +121,7 @@ void weighted_pass(const u32* in, i32 in_w, u32* out, i32 out_w, const EffectJob
         if (mask & (1 << b)) outb[b] = wsum > 0 ? static_cast<int>(sum[b] / wsum) : byte_of(self, b);
         else outb[b] = zero_others ? 0 : byte_of(self, b);
       }
-      out[static_cast<i64>(y) * out_w + x] = pack(outb[0], outb[1], outb[2], outb[3]);
+      out[static_cast<i64>(y - oy) * out_w + (x - ox)] = pack(outb[0], outb[1], outb[2], outb[3]);
     }
   }
 }
@@ -96,38 +138,17 @@ std::vector<i32> falloff(i32 r) {
 // the result) or one.
 int separable(const EffectJob& j, const std::vector<i32>& w, i32 r, bool across, bool down, int mask,
               bool zero_others) {
-  const View v{j};
   if (across && down) {
     u32* scratch = alloc_scratch(j);
     if (!scratch) return -1;
-    weighted_pass(j.src, j.src_w, scratch, j.src_w, j, true, w, r, mask, zero_others);
-    // The second pass reads the scratch image and writes the result.
-    std::vector<u32> column_out;
-    for (i32 y = j.y0; y <= j.y1; ++y) {
-      for (i32 x = j.x0; x <= j.x1; ++x) {
-        i64 sum[4] = {0, 0, 0, 0};
-        i64 wsum = 0;
-        for (i32 t = std::max(y - r, j.y0); t <= std::min(y + r, j.y1); ++t) {
-          const u32 p = scratch[static_cast<i64>(t) * j.src_w + x];
-          const i32 wt = w[static_cast<std::size_t>(t - y + r)];
-          for (int b = 0; b < 4; ++b) sum[b] += static_cast<i64>(byte_of(p, b)) * wt;
-          wsum += wt;
-        }
-        const u32 self = scratch[static_cast<i64>(y) * j.src_w + x];
-        int outb[4];
-        for (int b = 0; b < 4; ++b) outb[b] = (mask & (1 << b)) && wsum > 0 ? static_cast<int>(sum[b] / wsum) : byte_of(self, b);
-        v.d(x, y) = pack(outb[0], outb[1], outb[2], outb[3]);
-      }
-    }
+    weighted_pass(j.src, j.src_w, scratch, j.src_w, 0, 0, j, true, w, r, mask, zero_others);
+    // The second pass reads the scratch image and writes the result, whose
+    // rows start at (dst_x, dst_y).
+    weighted_pass(scratch, j.src_w, j.dst, j.dst_w, j.dst_x, j.dst_y, j, false, w, r, mask, false);
     std::free(scratch);
     return 0;
   }
-  u32* scratch = alloc_scratch(j);  // the single pass writes source coordinates
-  if (!scratch) return -1;
-  weighted_pass(j.src, j.src_w, scratch, j.src_w, j, across, w, r, mask, zero_others);
-  for (i32 y = j.y0; y <= j.y1; ++y)
-    for (i32 x = j.x0; x <= j.x1; ++x) v.d(x, y) = scratch[static_cast<i64>(y) * j.src_w + x];
-  std::free(scratch);
+  weighted_pass(j.src, j.src_w, j.dst, j.dst_w, j.dst_x, j.dst_y, j, across, w, r, mask, zero_others);
   return 0;
 }
 

@@ -2,6 +2,8 @@
 // effects' definitions, on random images of odd sizes and sub-rectangles.
 #include "engine/image/pixel_effects.h"
 
+#include "engine/image/tone_rows.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -136,6 +138,27 @@ TEST(PixelEffects, BoxBlurs) {
   }
   // Box shadow: the alpha's two-pass mean, no colour; opaque without alpha.
   expect_formula(7, 2, false, [](const Fixture&, int, int) { return 0xFF000000u; }, 2);
+  expect_formula(7, 2, true, [](const Fixture& f, int x, int y) {
+    std::vector<u32> across(f.src.size());
+    for (int yy = f.c.y0; yy <= f.c.y1; ++yy)
+      for (int xx = f.c.x0; xx <= f.c.x1; ++xx)
+        across[static_cast<std::size_t>(yy * f.c.w + xx)] = window_mean(f, xx, yy, 2, 0, 8) & 0xFF000000u;
+    return window_mean(f, x, y, 0, 2, 8, &across) & 0xFF000000u;
+  }, 2);
+}
+
+TEST(PixelEffects, ToneAndGreyUseTheCompositorsPassesOnTheRectangle) {
+  // The passes' own results on a one-pixel image, pixel by pixel.
+  auto via_pass = [](int type, i64 v, u32 p) {
+    u32 in[2] = {p, 0}, out[2] = {0, 0};
+    if (type == 12) apply_color_tone_rows(out, in, 0, 0, 0, 0, 1, 1, 1, 1, static_cast<i32>(v));
+    else apply_saturation_rows(out, in, 0, 0, 0, 0, 1, 1, 1, 1, static_cast<i32>(v));
+    return out[0];
+  };
+  for (i64 v : {0x000000, 0xFF8040, 0x808080})
+    expect_formula(12, v, false, [&](const Fixture& f, int x, int y) { return via_pass(12, v, f.s(x, y)); }, 2);
+  for (i64 v : {0, 100, 256})
+    expect_formula(30, v, false, [&](const Fixture& f, int x, int y) { return via_pass(30, v, f.s(x, y)); }, 2);
 }
 
 TEST(PixelEffects, FalloffWeights) {

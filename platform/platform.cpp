@@ -7,11 +7,12 @@
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kFreetypeFonts};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kFreetypeFonts};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -22,6 +23,7 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.fonts = &kFreetypeFonts;
 }
 
@@ -34,5 +36,6 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.fonts = &kFakeFonts;
 }

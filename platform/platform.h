@@ -13,6 +13,7 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformSharedMemory;
 struct PlatformFonts;
 
 struct Platform {
@@ -26,6 +27,8 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // Named shared memory (platform/shared_memory.h).
+  const PlatformSharedMemory* shared_memory = nullptr;
   // Font families and 1-bit glyphs (platform/fonts.h).
   const PlatformFonts* fonts = nullptr;
 };

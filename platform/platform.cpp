@@ -7,12 +7,14 @@
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kFreetypeFonts};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kGtkSaverPreview,
+                       &kFreetypeFonts};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -24,6 +26,7 @@ void platform_select_real() {
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
+  g_platform.saver_preview = &kGtkSaverPreview;
   g_platform.fonts = &kFreetypeFonts;
 }
 
@@ -37,5 +40,6 @@ void platform_select_fakes() {
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
+  g_platform.saver_preview = &kFakeSaverPreview;
   g_platform.fonts = &kFakeFonts;
 }

@@ -14,6 +14,7 @@ struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
+struct PlatformSaverPreview;
 struct PlatformFonts;
 
 struct Platform {
@@ -29,6 +30,9 @@ struct Platform {
   const PlatformSignals* signals = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
+  // The screen saver's preview in another program's window
+  // (platform/saver_preview.h).
+  const PlatformSaverPreview* saver_preview = nullptr;
   // Font families and 1-bit glyphs (platform/fonts.h).
   const PlatformFonts* fonts = nullptr;
 };

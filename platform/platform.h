@@ -18,6 +18,7 @@ struct PlatformSaverPreview;
 struct PlatformClipboard;
 struct PlatformTextConvert;
 struct PlatformDialogs;
+struct PlatformFonts;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -41,6 +42,8 @@ struct Platform {
   const PlatformTextConvert* text = nullptr;
   // Common dialogs and the text field over a window (platform/dialogs.h).
   const PlatformDialogs* dialogs = nullptr;
+  // Font families and 1-bit glyphs (platform/fonts.h).
+  const PlatformFonts* fonts = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -25,7 +25,6 @@ void release_direct_sound() {}
 void destroy_menu_sets() {}
 void leave_full_screen() {}
 void restore_cursor() {}
-void free_font_slots() {}
 void free_memory_save_slots() {}
 void close_flash_host() {}
 void unload_optional_plugins() {}

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include "platform/audio.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
@@ -7,10 +8,11 @@
 #include "platform/named_locks.h"
 #include "platform/process.h"
 #include "platform/signals.h"
+#include "platform/sound_convert.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kSdlAudio, &kSndfileConvert};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -21,6 +23,8 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.audio = &kSdlAudio;
+  g_platform.sound_convert = &kSndfileConvert;
 }
 
 void platform_select_fakes() {
@@ -32,4 +36,6 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.audio = &kFakeAudio;
+  g_platform.sound_convert = &kSndfileConvert;
 }

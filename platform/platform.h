@@ -13,6 +13,8 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformAudio;
+struct PlatformSoundConvert;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -25,6 +27,10 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // The audio device (platform/audio.h).
+  const PlatformAudio* audio = nullptr;
+  // Conversion of compressed WAVE data to PCM (platform/sound_convert.h).
+  const PlatformSoundConvert* sound_convert = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -8,11 +8,9 @@ int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
 void set_all_error_switches() {}
 void probe_directx_version() {}
-int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}
 void dump_system_info() {}
-int start_sound_system() { return 0; }
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }
 void theora_movie_step() {}
@@ -26,7 +24,6 @@ void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
 void release_d3d() {}
 void stop_movies() {}
-void release_direct_sound() {}
 void destroy_menu_sets() {}
 void leave_full_screen() {}
 void restore_cursor() {}

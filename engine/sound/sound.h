@@ -125,6 +125,9 @@ SoundBuffer* attach_audio_record(ObjectNode* node);
 // Frees a record and everything it holds (the tree's payload release).
 void free_audio_record(void* payload);
 int start_sound_system();
+// Opens the device as the sound switch says (start-up): 0, or -1 when a
+// required device failed.
+int create_direct_sound();
 int start_sound_thread();
 int start_root_sound();
 // Waits for the sound thread to end (when it was started), then closes the device.

@@ -157,9 +157,11 @@ int decode_half(SoundBuffer* sb, OggVorbis_File* vf) {
       break;
     }
     sb->decoder_loops = sb->decoder_loops - 1 > 0 ? sb->decoder_loops - 1 : 0;
+    // The loop point is put back to 0 before the tracker gets it, so the
+    // tracker does not jump past the end and count a pass twice.
+    if (sb->loop_ms >= sb->end_ms) sb->loop_ms = 0;
     sb->pending_end_ms = sb->end_ms;
     sb->pending_loop_ms = sb->loop_ms;
-    if (sb->loop_ms >= sb->end_ms) sb->loop_ms = 0;
     if (vf) {
       if (ogg_seek_ms(sb, vf, sb->loop_ms) != 0) return -2020;
     } else {

@@ -256,7 +256,9 @@ int sound_wait(int entry) {
       EngineLockGuard lock;
       state = g_sound_thread_state;
     }
-    if (state != kThreadRunning) return 0;
+    // A thread that was started but has not run its first cycle yet is
+    // waited for; one that ended (or never started) will not answer.
+    if (state == kSoundThreadEnded || (state != kThreadRunning && !g_sound_thread_started)) return 0;
     g_platform.clock->sleep_ms(1);
   }
 }

@@ -3,6 +3,7 @@
 // I/O and hands back as 16-bit samples (clipped, never wrapped).
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -136,11 +137,26 @@ std::uint32_t sndfile_convert(const std::uint8_t* fmt, std::uint32_t fmt_size, c
     return kConvertNotPossible;
   }
   sf_command(sf, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  // Floating-point data is read as floats (-1..1) and scaled here: libsndfile
+  // hands floats to short readers unscaled.
+  const std::uint16_t tag = u16_at(fmt);
+  const bool is_float = tag == kTagFloat || (tag == kTagExtensible && u16_at(fmt + 24) == kTagFloat);
   std::uint32_t result = kConvertOk;
   short block[4096];
+  float fblock[4096];
   const sf_count_t frames_per_read = static_cast<sf_count_t>(4096 / info.channels);
   for (;;) {
-    sf_count_t got = sf_readf_short(sf, block, frames_per_read);
+    sf_count_t got;
+    if (is_float) {
+      got = sf_readf_float(sf, fblock, frames_per_read);
+      for (sf_count_t i = 0; i < got * info.channels; ++i) {
+        float x = fblock[i] * 32768.0f;
+        long v = x != x ? 0 : std::lrint(x);
+        block[i] = static_cast<short>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+      }
+    } else {
+      got = sf_readf_short(sf, block, frames_per_read);
+    }
     if (got <= 0) break;
     std::size_t bytes = static_cast<std::size_t>(got) * info.channels * 2;
     std::size_t at = pcm->size();

@@ -95,6 +95,11 @@ constexpr std::uint32_t kSdlMixRate = 44100;
 // (interleaved stereo int32 sums, not cleared here), at output rate
 // kSdlMixRate, and advances their read positions.
 void sdl_audio_mix_buffers(AudioBuffer* const* buffers, int count, std::int32_t* out, int frames);
+// A ring outside the device's table, mixed only through
+// sdl_audio_mix_buffers (benchmarks): the setters and play work on it as on
+// any buffer. Null for a format outside the ranges.
+AudioBuffer* sdl_audio_make_ring(const AudioFormat* format, std::uint32_t bytes);
+void sdl_audio_free_ring(AudioBuffer* ring);
 // Clips int32 stereo sums into signed 16-bit samples.
 void sdl_audio_clip(const std::int32_t* sums, std::int16_t* out, int samples);
 

@@ -313,6 +313,29 @@ void sdl_audio_mix_buffers(AudioBuffer* const* buffers, int count, std::int32_t*
   for (int i = 0; i < count; ++i) mix_one(buffers[i], out, frames);
 }
 
+AudioBuffer* sdl_audio_make_ring(const AudioFormat* format, std::uint32_t bytes) {
+  if (!format_ok(format, bytes)) return nullptr;
+  AudioBuffer* b = new (std::nothrow) AudioBuffer;
+  if (!b) return nullptr;
+  b->ring = static_cast<std::uint8_t*>(std::calloc(1, bytes));
+  if (!b->ring) {
+    delete b;
+    return nullptr;
+  }
+  b->format = *format;
+  b->bytes = bytes;
+  b->frames = bytes / format->block_align;
+  b->frequency = format->samples_per_sec;
+  update_gains(b);
+  return b;
+}
+
+void sdl_audio_free_ring(AudioBuffer* ring) {
+  if (!ring) return;
+  std::free(ring->ring);
+  delete ring;
+}
+
 void sdl_audio_clip(const std::int32_t* sums, std::int16_t* out, int samples) {
   for (int i = 0; i < samples; ++i) {
     std::int32_t s = sums[i];

@@ -34,7 +34,9 @@ struct AudioFormat {
   std::uint16_t block_align = 0;
 };
 
-struct AudioBuffer;  // owned by the device until released
+// A buffer as the engine holds it; each backend's ring record derives from
+// it. Owned by the device until released.
+struct AudioBuffer {};
 
 struct PlatformAudio {
   // Opens the default output device: kAudioOk, kAudioErrNoDriver (no driver
@@ -132,6 +134,6 @@ struct FakeAudioRecord {
 };
 // Brings every playing buffer up to the clock, then describes buffer i.
 FakeAudioRecord fake_audio_record(int i);
-// Forgets every record (buffers must be released first).
+// Forgets every record; buffers not released yet stay usable.
 void fake_audio_reset();
 int fake_audio_device_open();

@@ -11,7 +11,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 
-struct AudioBuffer {
+struct FakeRing : AudioBuffer {
   AudioFormat format;
   std::uint32_t bytes = 0;
   std::vector<std::uint8_t> ring;
@@ -32,21 +32,22 @@ struct AudioBuffer {
 
 namespace {
 std::mutex g_fake_mutex;
-std::vector<std::unique_ptr<AudioBuffer>> g_fake_buffers;
+std::vector<std::unique_ptr<FakeRing>> g_fake_buffers;
+std::vector<std::unique_ptr<FakeRing>> g_kept_buffers;  // unreleased at a reset
 std::uint32_t g_fail_open = 0;
 std::uint32_t g_fail_create = 0;
 int g_open = 0;
 
-std::uint32_t frames_of(const AudioBuffer* b) { return b->bytes / b->format.block_align; }
+std::uint32_t frames_of(const FakeRing* b) { return b->bytes / b->format.block_align; }
 
-std::uint64_t lead_frames(const AudioBuffer* b) {
+std::uint64_t lead_frames(const FakeRing* b) {
   std::uint64_t lead = static_cast<std::uint64_t>(b->frequency) * kFakeAudioWriteLeadMs / 1000;
   if (lead >= frames_of(b)) lead = frames_of(b) - 1;
   return lead;
 }
 
 // Frames the play cursor moved since it was placed (absolute, not wrapped).
-std::uint64_t played_frames(const AudioBuffer* b) {
+std::uint64_t played_frames(const FakeRing* b) {
   std::uint64_t f = b->frames_before;
   if (b->playing) {
     std::uint32_t elapsed = g_platform.clock->now_ms() - b->play_start_ms;
@@ -60,7 +61,7 @@ std::uint64_t played_frames(const AudioBuffer* b) {
 }
 
 // Appends the bytes that have passed the write cursor since the last call.
-void catch_up(AudioBuffer* b) {
+void catch_up(FakeRing* b) {
   if (!b->playing) return;
   std::uint64_t played = played_frames(b);
   std::uint64_t upto = played + lead_frames(b);
@@ -80,13 +81,13 @@ void catch_up(AudioBuffer* b) {
   }
 }
 
-std::uint32_t play_cursor(const AudioBuffer* b) {
+std::uint32_t play_cursor(const FakeRing* b) {
   std::uint64_t f = (b->base_frame + played_frames(b)) % frames_of(b);
   return static_cast<std::uint32_t>(f) * b->format.block_align;
 }
 
 // Fixes the cursor where it stands (on stop and on a frequency change).
-void settle(AudioBuffer* b) {
+void settle(FakeRing* b) {
   catch_up(b);
   if (b->playing) {
     b->frames_before = played_frames(b);
@@ -94,7 +95,7 @@ void settle(AudioBuffer* b) {
   }
 }
 
-void place_cursor(AudioBuffer* b, std::uint32_t frame) {
+void place_cursor(FakeRing* b, std::uint32_t frame) {
   b->base_frame = frame;
   b->frames_before = 0;
   b->heard_frames = 0;
@@ -143,7 +144,7 @@ std::uint32_t fake_create(const AudioFormat* format, std::uint32_t bytes, AudioB
   }
   if (!g_open) return kAudioErrAllocated;
   if (!format_ok(format, bytes)) return kAudioErrInvalidArg;
-  auto b = std::make_unique<AudioBuffer>();
+  auto b = std::make_unique<FakeRing>();
   b->format = *format;
   b->bytes = bytes;
   b->ring.assign(bytes, format->bits == 8 ? 0x80 : 0);
@@ -153,7 +154,8 @@ std::uint32_t fake_create(const AudioFormat* format, std::uint32_t bytes, AudioB
   return kAudioOk;
 }
 
-void fake_release(AudioBuffer* b) {
+void fake_release(AudioBuffer* ab) {
+  auto* b = static_cast<FakeRing*>(ab);
   if (!b) return;
   std::lock_guard<std::mutex> g(g_fake_mutex);
   catch_up(b);
@@ -162,7 +164,8 @@ void fake_release(AudioBuffer* b) {
   b->calls += 'r';
 }
 
-std::uint32_t fake_play(AudioBuffer* b, int looping) {
+std::uint32_t fake_play(AudioBuffer* ab, int looping) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   b->calls += 'p';
   if (b->playing) {
@@ -176,7 +179,8 @@ std::uint32_t fake_play(AudioBuffer* b, int looping) {
   return kAudioOk;
 }
 
-std::uint32_t fake_stop(AudioBuffer* b) {
+std::uint32_t fake_stop(AudioBuffer* ab) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   b->calls += 's';
   settle(b);
@@ -188,7 +192,8 @@ std::uint32_t fake_stop(AudioBuffer* b) {
   return kAudioOk;
 }
 
-std::uint32_t fake_get_position(AudioBuffer* b, std::uint32_t* play, std::uint32_t* write) {
+std::uint32_t fake_get_position(AudioBuffer* ab, std::uint32_t* play, std::uint32_t* write) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   catch_up(b);
   std::uint32_t p = play_cursor(b);
@@ -200,7 +205,8 @@ std::uint32_t fake_get_position(AudioBuffer* b, std::uint32_t* play, std::uint32
   return kAudioOk;
 }
 
-std::uint32_t fake_set_position(AudioBuffer* b, std::uint32_t at) {
+std::uint32_t fake_set_position(AudioBuffer* ab, std::uint32_t at) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   if (at >= b->bytes) return kAudioErrInvalidArg;
   catch_up(b);
@@ -208,8 +214,9 @@ std::uint32_t fake_set_position(AudioBuffer* b, std::uint32_t at) {
   return kAudioOk;
 }
 
-std::uint32_t fake_lock(AudioBuffer* b, std::uint32_t offset, std::uint32_t bytes, void** p1, std::uint32_t* n1,
+std::uint32_t fake_lock(AudioBuffer* ab, std::uint32_t offset, std::uint32_t bytes, void** p1, std::uint32_t* n1,
                         void** p2, std::uint32_t* n2) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   if (offset >= b->bytes || bytes == 0 || bytes > b->bytes) return kAudioErrInvalidArg;
   catch_up(b);  // what was committed before the lock is heard as it was
@@ -225,7 +232,8 @@ std::uint32_t fake_lock(AudioBuffer* b, std::uint32_t offset, std::uint32_t byte
 
 std::uint32_t fake_unlock(AudioBuffer*, void*, std::uint32_t, void*, std::uint32_t) { return kAudioOk; }
 
-std::uint32_t fake_set_volume(AudioBuffer* b, std::int32_t v) {
+std::uint32_t fake_set_volume(AudioBuffer* ab, std::int32_t v) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   if (v < kAudioVolumeMin || v > kAudioVolumeMax) return kAudioErrInvalidArg;
   b->volume = v;
@@ -233,7 +241,8 @@ std::uint32_t fake_set_volume(AudioBuffer* b, std::int32_t v) {
   return kAudioOk;
 }
 
-std::uint32_t fake_set_pan(AudioBuffer* b, std::int32_t p) {
+std::uint32_t fake_set_pan(AudioBuffer* ab, std::int32_t p) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   if (p < kAudioPanLeft || p > kAudioPanRight) return kAudioErrInvalidArg;
   b->pan = p;
@@ -241,7 +250,8 @@ std::uint32_t fake_set_pan(AudioBuffer* b, std::int32_t p) {
   return kAudioOk;
 }
 
-std::uint32_t fake_set_frequency(AudioBuffer* b, std::uint32_t f) {
+std::uint32_t fake_set_frequency(AudioBuffer* ab, std::uint32_t f) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   if (f < kAudioFrequencyMin || f > kAudioFrequencyMax) return kAudioErrInvalidArg;
   settle(b);
@@ -250,10 +260,14 @@ std::uint32_t fake_set_frequency(AudioBuffer* b, std::uint32_t f) {
   return kAudioOk;
 }
 
-std::int32_t fake_get_volume(AudioBuffer* b) { return b->volume; }
-std::int32_t fake_get_pan(AudioBuffer* b) { return b->pan; }
-std::uint32_t fake_get_frequency(AudioBuffer* b) { return b->frequency; }
-int fake_is_playing(AudioBuffer* b) {
+std::int32_t fake_get_volume(AudioBuffer* ab) {
+  auto* b = static_cast<FakeRing*>(ab); return b->volume; }
+std::int32_t fake_get_pan(AudioBuffer* ab) {
+  auto* b = static_cast<FakeRing*>(ab); return b->pan; }
+std::uint32_t fake_get_frequency(AudioBuffer* ab) {
+  auto* b = static_cast<FakeRing*>(ab); return b->frequency; }
+int fake_is_playing(AudioBuffer* ab) {
+  auto* b = static_cast<FakeRing*>(ab);
   std::lock_guard<std::mutex> g(g_fake_mutex);
   catch_up(b);
   return b->playing;
@@ -285,7 +299,7 @@ FakeAudioRecord fake_audio_record(int i) {
   std::lock_guard<std::mutex> g(g_fake_mutex);
   FakeAudioRecord r;
   if (i < 0 || i >= static_cast<int>(g_fake_buffers.size())) return r;
-  AudioBuffer* b = g_fake_buffers[i].get();
+  FakeRing* b = g_fake_buffers[i].get();
   if (!b->released) catch_up(b);
   r.format = b->format;
   r.bytes = b->bytes;
@@ -302,6 +316,9 @@ FakeAudioRecord fake_audio_record(int i) {
 
 void fake_audio_reset() {
   std::lock_guard<std::mutex> g(g_fake_mutex);
+  // Buffers still held by someone stay alive, only out of the records.
+  for (auto& b : g_fake_buffers)
+    if (!b->released) g_kept_buffers.push_back(std::move(b));
   g_fake_buffers.clear();
   g_fail_open = g_fail_create = 0;
 }

@@ -17,7 +17,7 @@
 
 #include "platform/audio.h"
 
-struct AudioBuffer {
+struct SdlRing : AudioBuffer {
   AudioFormat format;
   std::uint32_t bytes = 0;
   std::uint32_t frames = 0;
@@ -51,7 +51,7 @@ std::int32_t db_gain(std::int32_t hundredths) {
   return static_cast<std::int32_t>(std::lround(std::pow(10.0, hundredths / 2000.0) * 65536.0));
 }
 
-void update_gains(AudioBuffer* b) {
+void update_gains(SdlRing* b) {
   std::int32_t g = db_gain(b->volume.load());
   std::int32_t p = b->pan.load();
   std::int64_t left = g, right = g;
@@ -61,7 +61,7 @@ void update_gains(AudioBuffer* b) {
   b->gain_right.store(static_cast<std::int32_t>(right));
 }
 
-inline void frame_at(const AudioBuffer* b, std::uint32_t f, std::int32_t* l, std::int32_t* r) {
+inline void frame_at(const SdlRing* b, std::uint32_t f, std::int32_t* l, std::int32_t* r) {
   const std::uint8_t* p = b->ring + static_cast<std::size_t>(f) * b->format.block_align;
   if (b->format.bits == 16) {
     std::int16_t s0;
@@ -80,7 +80,7 @@ inline void frame_at(const AudioBuffer* b, std::uint32_t f, std::int32_t* l, std
   }
 }
 
-void mix_one(AudioBuffer* b, std::int32_t* out, int frames) {
+void mix_one(SdlRing* b, std::int32_t* out, int frames) {
   if (!b->playing.load(std::memory_order_acquire)) return;
   const std::uint64_t end = static_cast<std::uint64_t>(b->frames) << 32;
   const std::uint64_t step = (static_cast<std::uint64_t>(b->frequency.load()) << 32) / kSdlMixRate;
@@ -155,7 +155,8 @@ void sdl_close() {
     SDL_CloseAudioDevice(g_device);  // the callback has ended when this returns
     g_device = 0;
   }
-  for (AudioBuffer* b : g_table) {
+  for (AudioBuffer* ab : g_table) {
+    auto* b = static_cast<SdlRing*>(ab);
     std::free(b->ring);
     delete b;
   }
@@ -179,7 +180,7 @@ std::uint32_t sdl_create(const AudioFormat* format, std::uint32_t bytes, AudioBu
   *out = nullptr;
   if (g_device == 0) return kAudioErrAllocated;
   if (!format_ok(format, bytes)) return kAudioErrInvalidArg;
-  AudioBuffer* b = new (std::nothrow) AudioBuffer;
+  SdlRing* b = new (std::nothrow) SdlRing;
   if (!b) return kAudioErrOutOfMemory;
   b->ring = static_cast<std::uint8_t*>(std::malloc(bytes));
   if (!b->ring) {
@@ -199,7 +200,8 @@ std::uint32_t sdl_create(const AudioFormat* format, std::uint32_t bytes, AudioBu
   return kAudioOk;
 }
 
-void sdl_release(AudioBuffer* b) {
+void sdl_release(AudioBuffer* ab) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (!b) return;
   if (g_device != 0) SDL_LockAudioDevice(g_device);
   for (std::size_t i = 0; i < g_table.size(); ++i) {
@@ -213,7 +215,8 @@ void sdl_release(AudioBuffer* b) {
   delete b;
 }
 
-std::uint32_t sdl_play(AudioBuffer* b, int looping) {
+std::uint32_t sdl_play(AudioBuffer* ab, int looping) {
+  auto* b = static_cast<SdlRing*>(ab);
   b->looping.store(looping ? 1 : 0);
   if (!b->playing.load()) {
     b->start_position.store(b->position.load());
@@ -224,13 +227,13 @@ std::uint32_t sdl_play(AudioBuffer* b, int looping) {
 }
 
 // What SDL's own buffer holds, in frames of the ring at its frequency.
-std::uint64_t held_fixed(const AudioBuffer* b) {
+std::uint64_t held_fixed(const SdlRing* b) {
   return (static_cast<std::uint64_t>(b->frequency.load()) << 32) / kSdlMixRate * kPeriodFrames;
 }
 
 // Play cursor as 32.32 frames: it trails the mixer by what SDL's buffer
 // holds, but never runs back before the point the play began.
-std::uint64_t play_fixed(const AudioBuffer* b) {
+std::uint64_t play_fixed(const SdlRing* b) {
   std::uint64_t pos = b->position.load(std::memory_order_relaxed);
   if (!b->playing.load()) return pos;
   std::uint64_t end = static_cast<std::uint64_t>(b->frames) << 32;
@@ -240,14 +243,16 @@ std::uint64_t play_fixed(const AudioBuffer* b) {
   return (b->start_position.load() + heard % end) % end;
 }
 
-std::uint32_t sdl_get_position(AudioBuffer* b, std::uint32_t* play, std::uint32_t* write) {
+std::uint32_t sdl_get_position(AudioBuffer* ab, std::uint32_t* play, std::uint32_t* write) {
+  auto* b = static_cast<SdlRing*>(ab);
   std::uint32_t w = static_cast<std::uint32_t>(b->position.load(std::memory_order_relaxed) >> 32);
   if (play) *play = static_cast<std::uint32_t>(play_fixed(b) >> 32) * b->format.block_align;
   if (write) *write = w * b->format.block_align;
   return kAudioOk;
 }
 
-std::uint32_t sdl_stop(AudioBuffer* b) {
+std::uint32_t sdl_stop(AudioBuffer* ab) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (!b->playing.load()) return kAudioOk;
   std::uint64_t at = play_fixed(b) >> 32;
   b->playing.store(0);
@@ -258,7 +263,8 @@ std::uint32_t sdl_stop(AudioBuffer* b) {
   return kAudioOk;
 }
 
-std::uint32_t sdl_set_position(AudioBuffer* b, std::uint32_t at) {
+std::uint32_t sdl_set_position(AudioBuffer* ab, std::uint32_t at) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (at >= b->bytes) return kAudioErrInvalidArg;
   b->position.store(static_cast<std::uint64_t>(at / b->format.block_align) << 32);
   b->start_position.store(b->position.load());
@@ -266,8 +272,9 @@ std::uint32_t sdl_set_position(AudioBuffer* b, std::uint32_t at) {
   return kAudioOk;
 }
 
-std::uint32_t sdl_lock(AudioBuffer* b, std::uint32_t offset, std::uint32_t bytes, void** p1, std::uint32_t* n1,
+std::uint32_t sdl_lock(AudioBuffer* ab, std::uint32_t offset, std::uint32_t bytes, void** p1, std::uint32_t* n1,
                        void** p2, std::uint32_t* n2) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (offset >= b->bytes || bytes == 0 || bytes > b->bytes) return kAudioErrInvalidArg;
   std::uint32_t first = b->bytes - offset;
   if (first > bytes) first = bytes;
@@ -283,39 +290,46 @@ std::uint32_t sdl_unlock(AudioBuffer*, void*, std::uint32_t, void*, std::uint32_
   return kAudioOk;
 }
 
-std::uint32_t sdl_set_volume(AudioBuffer* b, std::int32_t v) {
+std::uint32_t sdl_set_volume(AudioBuffer* ab, std::int32_t v) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (v < kAudioVolumeMin || v > kAudioVolumeMax) return kAudioErrInvalidArg;
   b->volume.store(v);
   update_gains(b);
   return kAudioOk;
 }
 
-std::uint32_t sdl_set_pan(AudioBuffer* b, std::int32_t p) {
+std::uint32_t sdl_set_pan(AudioBuffer* ab, std::int32_t p) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (p < kAudioPanLeft || p > kAudioPanRight) return kAudioErrInvalidArg;
   b->pan.store(p);
   update_gains(b);
   return kAudioOk;
 }
 
-std::uint32_t sdl_set_frequency(AudioBuffer* b, std::uint32_t f) {
+std::uint32_t sdl_set_frequency(AudioBuffer* ab, std::uint32_t f) {
+  auto* b = static_cast<SdlRing*>(ab);
   if (f < kAudioFrequencyMin || f > kAudioFrequencyMax) return kAudioErrInvalidArg;
   b->frequency.store(f);
   return kAudioOk;
 }
 
-std::int32_t sdl_get_volume(AudioBuffer* b) { return b->volume.load(); }
-std::int32_t sdl_get_pan(AudioBuffer* b) { return b->pan.load(); }
-std::uint32_t sdl_get_frequency(AudioBuffer* b) { return b->frequency.load(); }
-int sdl_is_playing(AudioBuffer* b) { return b->playing.load(); }
+std::int32_t sdl_get_volume(AudioBuffer* ab) {
+  auto* b = static_cast<SdlRing*>(ab); return b->volume.load(); }
+std::int32_t sdl_get_pan(AudioBuffer* ab) {
+  auto* b = static_cast<SdlRing*>(ab); return b->pan.load(); }
+std::uint32_t sdl_get_frequency(AudioBuffer* ab) {
+  auto* b = static_cast<SdlRing*>(ab); return b->frequency.load(); }
+int sdl_is_playing(AudioBuffer* ab) {
+  auto* b = static_cast<SdlRing*>(ab); return b->playing.load(); }
 }  // namespace
 
 void sdl_audio_mix_buffers(AudioBuffer* const* buffers, int count, std::int32_t* out, int frames) {
-  for (int i = 0; i < count; ++i) mix_one(buffers[i], out, frames);
+  for (int i = 0; i < count; ++i) mix_one(static_cast<SdlRing*>(buffers[i]), out, frames);
 }
 
 AudioBuffer* sdl_audio_make_ring(const AudioFormat* format, std::uint32_t bytes) {
   if (!format_ok(format, bytes)) return nullptr;
-  AudioBuffer* b = new (std::nothrow) AudioBuffer;
+  SdlRing* b = new (std::nothrow) SdlRing;
   if (!b) return nullptr;
   b->ring = static_cast<std::uint8_t*>(std::calloc(1, bytes));
   if (!b->ring) {
@@ -330,8 +344,9 @@ AudioBuffer* sdl_audio_make_ring(const AudioFormat* format, std::uint32_t bytes)
   return b;
 }
 
-void sdl_audio_free_ring(AudioBuffer* ring) {
-  if (!ring) return;
+void sdl_audio_free_ring(AudioBuffer* ab) {
+  if (!ab) return;
+  auto* ring = static_cast<SdlRing*>(ab);
   std::free(ring->ring);
   delete ring;
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "engine/frame/messages.h"
 #include "engine/frame/window.h"
 #include "sound_fixture.h"
 
@@ -327,5 +328,37 @@ TEST_F(Playback, PlayingAnObjectPausedWhileIdleStreamsNormally) {
   sound_control_play(n, 0, 0);
   ASSERT_EQ(cycle_until([&] { return fake_audio_buffer_count() && fake_audio_record(0).released; }), 0);
   EXPECT_TRUE(heard_is(fake_audio_record(0), pcm, 0));
+}
+}  // namespace
+
+namespace {
+TEST_F(Playback, OggFilesThatCannotStreamGiveTheirCodes) {
+  const std::string dir = temp_dir("oggcodes");
+  ASSERT_EQ(run("sox -n -r 8000 -c 1 -b 16 '" + dir + "/a.wav' synth 0.3 sine 300"), 0);
+  ASSERT_EQ(run("oggenc -Q -s 1717 -o '" + dir + "/a.ogg' '" + dir + "/a.wav'"), 0);
+  std::vector<u8> one = read_file(dir + "/a.ogg");
+  ASSERT_EQ(run("oggenc -Q -s 4242 -o '" + dir + "/b.ogg' '" + dir + "/a.wav'"), 0);
+  std::vector<u8> chained = one;  // two logical streams joined, as cat joins them
+  std::vector<u8> two = read_file(dir + "/b.ogg");
+  chained.insert(chained.end(), two.begin(), two.end());
+  // Cut inside its last page: the open finds no end, and the seek fails.
+  std::vector<u8> torn(one.begin(), one.end() - 20);
+  std::vector<u8> junk = noise_pcm(5000, 3);
+  const std::pair<std::vector<u8>, int> cases[] = {{chained, -1045}, {junk, -1030}, {torn, -2020}};
+  int i = 0;
+  for (const auto& [image, code] : cases) {
+    SCOPED_TRACE(i);
+    std::string name = "c" + std::to_string(i) + ".ogg";
+    add_memory_file(name, image);
+    ObjectNode* n = sound(("S0/c" + std::to_string(i++)).c_str());
+    sound_control_load(n, name.c_str(), kCodecOgg, 1, 0);
+    sound_control_play(n, 0, 0);
+    EXPECT_EQ(cycles(40), code);
+    sound_system_reset_for_tests();
+    sound_release_buffer(rec(n));
+    rec(n)->state = kSoundIdle;
+  }
+  char text[512];
+  EXPECT_STREQ(sound_error_text(-1045, text, sizeof text), sjis_message("複数曲連結OGGには対応していません。"));
 }
 }  // namespace

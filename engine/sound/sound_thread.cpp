@@ -18,7 +18,7 @@
 #include "engine/frame/window.h"
 #include "engine/sound/sound.h"
 #include "engine/vm/object_tree.h"
-#include "engine/vm/scheduler.h"
+#include "engine/vm/engine_pause.h"
 #include "engine/vm/script_files.h"
 #include "engine/vm/sysvars.h"
 #include "platform/clock.h"
@@ -91,9 +91,9 @@ int unmute_all() {
 }
 
 int focus_mute_step() {
-  const u8 paused = g_engine_clocks.paused;
+  const int paused = engine_pause_flag();
   const u8 active = g_windows[0] && g_windows[0]->focused ? 1 : 0;
-  if (!g_scheduler.run_while_inactive) {
+  if (!engine_runs_in_background()) {
     if (paused == 1) return mute_all();
     if (!active && !g_sound_focus_muted) return mute_all();
     if (paused == 0 && active && g_sound_focus_muted) return unmute_all();

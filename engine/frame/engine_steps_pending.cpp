@@ -3,14 +3,10 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int run_script_compiler() { return 0; }
-int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
 void set_all_error_switches() {}
-void probe_directx_version() {}
 int init_joystick() { return 0; }
 void load_optional_plugins() {}
-void dump_system_info() {}
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }
 void theora_movie_step() {}

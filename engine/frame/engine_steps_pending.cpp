@@ -30,6 +30,4 @@ void unload_optional_plugins() {}
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
 void destroy_main_menus() {}
-void game_clock_pause() {}
-void game_clock_resume() {}
 int enter_full_screen() { return -1; }

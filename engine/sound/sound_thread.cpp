@@ -423,6 +423,8 @@ void release_direct_sound() {
         state = g_sound_thread_state;
       }
       if (state == kSoundThreadEnded) break;
+      // A box the sound thread shows meanwhile needs the desktop's events.
+      g_platform.ui->process_desktop_events();
       g_platform.clock->sleep_ms(1);
     }
     if (g_sound_thread.joinable()) g_sound_thread.join();

@@ -26,7 +26,7 @@ loop L:-1
 wait I:1
 endloop
 GAME
-  "$writer" "$1.game" "$1" || fail "the game could not be written"
+  "$writer" "$1.game" "$1" game.zpf || fail "the game could not be written"
   cp "$out/k_lumbrane" "$out/libZTZid.so" "$1/"
 }
 

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
@@ -12,6 +13,7 @@
 #include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
+#include "platform/sound_convert.h"
 #include "platform/text_convert.h"
 #include "platform/ui.h"
 
@@ -26,6 +28,8 @@ constexpr void select_real(Platform& p) {
   p.dynlib = &kPosixDynLib;
   p.ui = &kGtkUi;
   p.signals = &kPosixSignals;
+  p.audio = &kSdlAudio;
+  p.sound_convert = &kSndfileConvert;
   p.shared_memory = &kPosixSharedMemory;
   p.saver_preview = &kGtkSaverPreview;
   p.clipboard = &kGtkClipboard;
@@ -57,6 +61,8 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.audio = &kFakeAudio;
+  g_platform.sound_convert = &kSndfileConvert;
   g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.saver_preview = &kFakeSaverPreview;
   g_platform.clipboard = &kFakeClipboard;

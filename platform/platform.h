@@ -13,6 +13,8 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformAudio;
+struct PlatformSoundConvert;
 struct PlatformSharedMemory;
 struct PlatformSaverPreview;
 struct PlatformClipboard;
@@ -31,6 +33,10 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // The audio device (platform/audio.h).
+  const PlatformAudio* audio = nullptr;
+  // Conversion of compressed WAVE data to PCM (platform/sound_convert.h).
+  const PlatformSoundConvert* sound_convert = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
   // The screen saver's preview in another program's window

@@ -3,6 +3,8 @@
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "platform/gpu.h"
+#include "platform/monitors.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
@@ -10,7 +12,7 @@
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kEglGpu, &kGtkMonitors};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -21,6 +23,8 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.gpu = &kEglGpu;
+  g_platform.monitors = &kGtkMonitors;
 }
 
 void platform_select_fakes() {
@@ -32,4 +36,6 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.gpu = &kFakeGpu;
+  g_platform.monitors = &kFakeMonitors;
 }

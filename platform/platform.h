@@ -13,6 +13,8 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformGpu;
+struct PlatformMonitors;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -25,6 +27,10 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // The GPU device (platform/gpu.h).
+  const PlatformGpu* gpu = nullptr;
+  // Monitors, display modes and full screen (platform/monitors.h).
+  const PlatformMonitors* monitors = nullptr;
 };
 
 // Starts out with the real backends of every service.

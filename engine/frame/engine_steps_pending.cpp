@@ -14,7 +14,6 @@ void load_optional_plugins() {}
 void dump_system_info() {}
 int start_sound_system() { return 0; }
 void clear_save_data_cache() {}
-int init_d3d() { return 0; }
 void theora_movie_step() {}
 void update_input_state() {}
 void poll_window_input() {}
@@ -24,7 +23,6 @@ void show_pending_popup_menu() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
-void release_d3d() {}
 void stop_movies() {}
 void release_direct_sound() {}
 void destroy_menu_sets() {}

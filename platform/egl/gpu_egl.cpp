@@ -599,13 +599,15 @@ int egl_draw(const GpuQuad* q) {
   glUseProgram(s.program);
   auto loc = [&](const char* name) { return glGetUniformLocation(s.program, name); };
   glUniform2f(loc("u_target"), static_cast<float>(target->width), static_cast<float>(target->height));
-  bind_texture(0, t0->texture, q->linear_filter != 0);
-  bind_texture(1, t1 ? t1->texture : 0, q->linear_filter != 0);
-  glUniform1i(loc("u_has_tex1"), t1 ? 1 : 0);
-  colour_uniform(loc("u_diffuse"), q->diffuse);
-  colour_uniform(loc("u_tfactor"), q->texture_factor);
   const GpuStage& a = q->stages[0];
   const GpuStage& b = q->stages[1];
+  bind_texture(0, t0->texture, q->linear_filter != 0);
+  bind_texture(1, t1 ? t1->texture : 0, q->linear_filter != 0);
+  // Stage 1 runs when it has its texture or reads none.
+  const bool reads_texture = b.colour_arg1 == gpu::kTexture || b.colour_arg2 == gpu::kTexture;
+  glUniform1i(loc("u_has_tex1"), t1 || !reads_texture ? 1 : 0);
+  colour_uniform(loc("u_diffuse"), q->diffuse);
+  colour_uniform(loc("u_tfactor"), q->texture_factor);
   glUniform3i(loc("u_stage0_c"), a.colour_op, a.colour_arg1, a.colour_arg2);
   glUniform3i(loc("u_stage0_a"), a.alpha_op, a.alpha_arg1, a.alpha_arg2);
   glUniform3i(loc("u_stage1_c"), b.colour_op, b.colour_arg1, b.colour_arg2);

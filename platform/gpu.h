@@ -59,6 +59,9 @@ struct GpuQuad {
   int pass = gpu::kNoPass;
   float alpha_val = 1.0f, fade_val = 0.0f, fade_val2 = 0.0f;
   std::uint8_t linear_filter = 0;  // 0 nearest, 1 linear
+  // The part of the tile that holds the image (texture coordinates); the
+  // padding beyond it draws nothing.
+  float valid_u = 1.0f, valid_v = 1.0f;
   // 0..18 (and formula_table set): instead of the blend state, the quad
   // computes the CPU compositor's blend of that mode from a copy of the
   // target under it: per channel d + ((T[s][d] - d) w >> 8), w the weight

@@ -74,6 +74,18 @@ void rotate_point(double* x, double* y, double yaw, double pitch, double roll) {
   *y = py;
 }
 
+i32 column_start(const LayerTextureSet& ts, int c) {
+  i32 x = 0;
+  for (int i = 0; i < c; ++i) x += ts.tile_widths[i];
+  return x;
+}
+
+i32 row_start(const LayerTextureSet& ts, int r) {
+  i32 y = 0;
+  for (int i = 0; i < r; ++i) y += ts.tile_heights[i];
+  return y;
+}
+
 void release_copy_if(LayerImage* image) {
   if (image && image == g_copy_image) {
     g_copy_image = nullptr;
@@ -144,7 +156,8 @@ void blend_states_for(int mode, int alpha, int has_alpha, GpuQuad* q, u8* stage1
   // with per-pixel alpha for screen, lighten, darken and exclusion.
   bool formula = false;
   if (mode == 2 || mode == 4 || mode == 8 || (mode >= 10 && mode < kBlendModeCount)) formula = true;
-  if ((mode == 5 || mode == 6 || mode == 7 || mode == 9) && !full) formula = true;
+  if ((mode == 3 || mode == 5 || mode == 6 || mode == 7 || mode == 9) && !full) formula = true;
+  if (mode == 1 && has_alpha) formula = true;
   if (formula) {
     q->formula_mode = mode;
     q->formula_opacity = std::clamp(alpha, 0, 256);
@@ -258,6 +271,11 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
         q.u[i] = static_cast<float>(us[i]);
         q.v[i] = static_cast<float>(vs[i]);
       }
+      // The last column and row reach past the image: their padding is not
+      // drawn.
+      const i32 left = column_start(ts, c), top = row_start(ts, r);
+      if (layer->width - left < ts.tile_widths[c]) q.valid_u = static_cast<float>(layer->width - left) / static_cast<float>(W);
+      if (layer->height - top < ts.tile_heights[r]) q.valid_v = static_cast<float>(layer->height - top) / static_cast<float>(H);
       q.textures[0] = layer->textures[index];
       if (stage1 == 1) q.textures[1] = g_renderer.white_texture;
       else if (stage1 == 2) q.textures[1] = g_renderer.black_texture;
@@ -275,9 +293,23 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
   return 0;
 }
 
+namespace {
+
+int draw_children_d3d(ObjectNode* node, double ox, double oy);
+
+}  // namespace
+
 int draw_layer_tree_d3d(ObjectNode* node, double ox, double oy) {
   LayerImage* img = image_of(node);
   if (!img || !img->pixels) return 0;
+  return draw_children_d3d(node, ox, oy);
+}
+
+namespace {
+
+// A group's children are drawn whether or not the group has pixels of its
+// own (a pure group has none), as the compositor draws them.
+int draw_children_d3d(ObjectNode* node, double ox, double oy) {
   u32 n = 0;
   for (ObjectNode* c = node->first_child; c && n < node->child_count; c = c->next, ++n) {
     LayerImage* ci = image_of(c);
@@ -286,7 +318,7 @@ int draw_layer_tree_d3d(ObjectNode* node, double ox, double oy) {
     // places them.
     const double cx = ox + static_cast<double>(ci->x_centi) / 100.0;
     const double cy = oy + static_cast<double>(ci->y_centi) / 100.0;
-    if (c->is_group && ci->visible && ci->alpha != 0 && draw_layer_tree_d3d(c, cx, cy) != 0) return -1;
+    if (c->is_group && ci->visible && ci->alpha != 0 && draw_children_d3d(c, cx, cy) != 0) return -1;
     if (ci->content_kind == 0 || !ci->visible || ci->alpha == 0) continue;
     if (!ci->pixels) return 0;
     LayerImage* mask = nullptr;
@@ -300,6 +332,8 @@ int draw_layer_tree_d3d(ObjectNode* node, double ox, double oy) {
   }
   return 0;
 }
+
+}  // namespace
 
 int render_frame_d3d() {
   if (!g_gpu_tree_mode && !g_copy_node) return 0;

@@ -91,6 +91,7 @@ uniform int u_formula;
 uniform int u_opacity;
 uniform int u_source_alpha;
 uniform int u_mask_weights[256];
+uniform vec2 u_valid;
 
 vec4 arg(int a, vec4 tex, vec4 cur) {
   if (a == 0) return tex;
@@ -116,6 +117,7 @@ vec4 run_stage(ivec3 c, ivec3 a, vec4 tex, vec4 cur) {
 int lerp_byte(int d, int l, int w) { return d + (((l - d) * w) >> 8); }
 
 void main() {
+  if (v_uv.x >= u_valid.x || v_uv.y >= u_valid.y) discard;
   vec4 t0 = texture(Samp1, v_uv);
   if (u_formula >= 0) {
     ivec4 d = ivec4(round(texelFetch(Samp3, ivec2(gl_FragCoord.xy), 0) * 255.0));
@@ -620,6 +622,7 @@ int egl_draw(const GpuQuad* q) {
   glUniform1f(loc("ZT_FadeVal"), q->fade_val);
   glUniform1f(loc("ZT_FadeVal2"), q->fade_val2);
   if (pass == gpu::kPassMask) glUniform1iv(loc("u_mask_weights"), 256, q->mask_weights);
+  glUniform2f(loc("u_valid"), q->valid_u, q->valid_v);
   glUniform1i(loc("u_formula"), formula ? q->formula_mode : -1);
   glUniform1i(loc("u_opacity"), q->formula_opacity);
   glUniform1i(loc("u_source_alpha"), q->formula_source_alpha);

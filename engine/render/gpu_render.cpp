@@ -11,7 +11,7 @@
 #include "engine/frame/window.h"
 #include "engine/image/blend_tables.h"
 #include "engine/image/dirty_rect.h"
-#include "engine/image/image_load_command.h"
+#include "engine/image/layer_load.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/compositor.h"
 #include "engine/render/gpu_device.h"

@@ -143,4 +143,39 @@ TEST_F(GpuPicture, HalfTurnAboutTheCentreMirrorsExactly) {
           << x << "," << y;
 }
 
+TEST_F(GpuPicture, PasteDrawsTheSourceIntoAWindowSizedDestination) {
+  LayerImage* src = leaf("W0/src", 0, 0, 40, 30, 12);
+  src->x_centi = 1000;
+  src->y_centi = 500;
+  LayerImage* dst = leaf("W0/dst", 0, 0, 8, 8, 13);
+  ASSERT_EQ(gpu_paste_sprite_setup(leaf_node("W0/dst"), leaf_node("W0/src")), 0);
+  EXPECT_EQ(src->width, 40) << "the source keeps its sizes";
+  ASSERT_EQ(gpu_render_and_read_back(leaf_node("W0/dst"), leaf_node("W0/src")), 0);
+  ASSERT_EQ(dst->width, kW);
+  ASSERT_EQ(dst->height, kH);
+  EXPECT_EQ(dst->pixels[0], 0u) << "cleared outside the source";
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x)
+      ASSERT_EQ(dst->pixels[(5 + y) * kW + 10 + x], src->pixels[y * 40 + x]) << x << "," << y;
+  // Without a device the paste changes nothing.
+  release_d3d_device();
+  LayerImage* other = leaf("W0/other", 0, 0, 8, 8, 14);
+  const std::vector<u32> before(other->pixels, other->pixels + 64);
+  EXPECT_EQ(gpu_paste_sprite_setup(leaf_node("W0/other"), leaf_node("W0/src")), -1);
+  EXPECT_EQ(gpu_render_and_read_back(leaf_node("W0/other"), leaf_node("W0/src")), 0);
+  EXPECT_EQ(other->width, 8);
+  EXPECT_EQ(std::vector<u32>(other->pixels, other->pixels + 64), before);
+}
+
+TEST_F(GpuPicture, DoubledLayersPointSampleInBlocks) {
+  // Point sampling at twice the size: each source pixel covers a 2 x 2 block.
+  LayerImage* a = leaf("W0/a", 10, 10, 30, 20, 15);
+  to_gpu({a});
+  a->scale_x = a->scale_y = 20000;
+  const std::vector<u32> gpu = gpu_picture();
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 60; ++x)
+      ASSERT_EQ(gpu[(10 + y) * kW + 10 + x] & 0xFFFFFF, a->pixels[(y / 2) * 30 + x / 2] & 0xFFFFFF) << x << "," << y;
+}
+
 }  // namespace

@@ -224,7 +224,12 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
                            std::end(kColourModes);
   GpuQuad base;
   base.diffuse = colour_mode ? static_cast<u32>(a) * 0x01010101u : 0xFF000000u;
-  base.linear_filter = g_settings.mag_filter != 0 ? 1 : 0;
+  // A layer shown 1:1 at a whole pixel is sampled by point, so that it comes
+  // out as the compositor draws it; filtering serves scaled, turned and
+  // sub-pixel placements.
+  const bool one_to_one = SX == 100 && SY == 100 && !rotated && layer->x_centi % 100 == 0 && layer->y_centi % 100 == 0 &&
+                          ox == std::floor(ox) && oy == std::floor(oy);
+  base.linear_filter = g_settings.mag_filter != 0 && !one_to_one ? 1 : 0;
   u8 stage1 = 0;
   blend_states_for(blend_mode, enabled ? layer->alpha : 0, layer->has_alpha, &base, &stage1);
   enum { kPlain, kMask, kSecond } kind = kPlain;

@@ -8,11 +8,14 @@
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/saver_preview.h"
+#include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kEglGpu, &kGtkMonitors};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kEglGpu, &kGtkMonitors, &kPosixSharedMemory,
+                       &kGtkSaverPreview};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -25,6 +28,8 @@ void platform_select_real() {
   g_platform.signals = &kPosixSignals;
   g_platform.gpu = &kEglGpu;
   g_platform.monitors = &kGtkMonitors;
+  g_platform.shared_memory = &kPosixSharedMemory;
+  g_platform.saver_preview = &kGtkSaverPreview;
 }
 
 void platform_select_fakes() {
@@ -38,4 +43,6 @@ void platform_select_fakes() {
   g_platform.signals = &kPosixSignals;
   g_platform.gpu = &kFakeGpu;
   g_platform.monitors = &kFakeMonitors;
+  g_platform.shared_memory = &kPosixSharedMemory;
+  g_platform.saver_preview = &kFakeSaverPreview;
 }

@@ -15,6 +15,8 @@ struct PlatformUi;
 struct PlatformSignals;
 struct PlatformGpu;
 struct PlatformMonitors;
+struct PlatformSharedMemory;
+struct PlatformSaverPreview;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -31,6 +33,11 @@ struct Platform {
   const PlatformGpu* gpu = nullptr;
   // Monitors, display modes and full screen (platform/monitors.h).
   const PlatformMonitors* monitors = nullptr;
+  // Named shared memory (platform/shared_memory.h).
+  const PlatformSharedMemory* shared_memory = nullptr;
+  // The screen saver's preview in another program's window
+  // (platform/saver_preview.h).
+  const PlatformSaverPreview* saver_preview = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -3,15 +3,11 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int run_script_compiler() { return 0; }
-int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
 void set_all_error_switches() {}
-void probe_directx_version() {}
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}
-void dump_system_info() {}
 int start_sound_system() { return 0; }
 void clear_save_data_cache() {}
 void theora_movie_step() {}
@@ -33,5 +29,3 @@ void close_flash_host() {}
 void unload_optional_plugins() {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
 void destroy_main_menus() {}
-void game_clock_pause() {}
-void game_clock_resume() {}

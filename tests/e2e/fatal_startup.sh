@@ -47,17 +47,39 @@ run_fatal() {
 
 # "/info" reports the licence notices before any window exists.
 run_fatal "License Information" 100000 /info
-# A folder without the compiled engine files: the configuration is missing.
-run_fatal "ZE-TAR Debug Info." 104060
+# A folder without the compiled engine files and without the compiler that
+# would make them: the licence notices as well.
+run_fatal "License Information" 100000
 
 # SIGTERM while the dialog is open: the dialog closes and the run ends.
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
-find_window "ZE-TAR Debug Info." >/dev/null || fail "the error dialog did not appear before SIGTERM"
+find_window "License Information" >/dev/null || fail "the error dialog did not appear before SIGTERM"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM with the dialog open"
 wait $engine
 rc=$?
 engine=
 [ $rc -eq 0 ] || fail "the engine exited with $rc after SIGTERM"
+# A game folder whose name has no Shift-JIS form (letters outside it, bytes
+# that are not UTF-8, a '\' inside a name): a box says why the game can't
+# run, and the run ends with a non-zero status, never silently.
+for name in "spiel-für" $'bad-\xff' 'back\\slash'; do
+  odd="$work/$name"
+  mkdir -p "$odd"
+  cp "$out/k_lumbrane" "$out/libZTZid.so" "$odd/"
+  (cd "$odd" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+  engine=$!
+  box=$(find_window "エラー") || fail "no box for the folder \"$name\""
+  for _ in 1 2 3; do
+    xdotool windowfocus --sync "$box" 2>/dev/null
+    xdotool key --clearmodifiers Return
+    wait_for_end $engine && break
+  done
+  kill -0 $engine 2>/dev/null && fail "the engine did not end after the box for \"$name\""
+  wait $engine
+  rc=$?
+  engine=
+  [ $rc -ne 0 ] || fail "the folder \"$name\" ended with status 0"
+done
 echo "fatal start-up: ok"

@@ -24,7 +24,7 @@ awk '
   { print }
 ' "$src/demo/demo.game" >"$work/copy.game"
 grep -q "arg 26 int" "$work/copy.game" || fail "the test game was not written"
-"$bin/demo/make_demo" "$work/copy.game" "$game" >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "make_demo"; }
+"$bin/demo/make_demo" "$work/copy.game" "$game" game.zpf >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "make_demo"; }
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

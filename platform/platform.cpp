@@ -7,6 +7,8 @@
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/fonts.h"
+#include "platform/gpu.h"
+#include "platform/monitors.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
@@ -28,6 +30,8 @@ constexpr void select_real(Platform& p) {
   p.dynlib = &kPosixDynLib;
   p.ui = &kGtkUi;
   p.signals = &kPosixSignals;
+  p.gpu = &kEglGpu;
+  p.monitors = &kGtkMonitors;
   p.audio = &kSdlAudio;
   p.sound_convert = &kSndfileConvert;
   p.shared_memory = &kPosixSharedMemory;
@@ -61,6 +65,8 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.gpu = &kFakeGpu;
+  g_platform.monitors = &kFakeMonitors;
   g_platform.audio = &kFakeAudio;
   g_platform.sound_convert = &kSndfileConvert;
   g_platform.shared_memory = &kPosixSharedMemory;

@@ -15,6 +15,8 @@ struct PlatformUi;
 struct PlatformSignals;
 struct PlatformAudio;
 struct PlatformSoundConvert;
+struct PlatformGpu;
+struct PlatformMonitors;
 struct PlatformSharedMemory;
 struct PlatformSaverPreview;
 struct PlatformClipboard;
@@ -37,6 +39,10 @@ struct Platform {
   const PlatformAudio* audio = nullptr;
   // Conversion of compressed WAVE data to PCM (platform/sound_convert.h).
   const PlatformSoundConvert* sound_convert = nullptr;
+  // The GPU device (platform/gpu.h).
+  const PlatformGpu* gpu = nullptr;
+  // Monitors, display modes and full screen (platform/monitors.h).
+  const PlatformMonitors* monitors = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
   // The screen saver's preview in another program's window

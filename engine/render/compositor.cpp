@@ -9,11 +9,13 @@
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/settings.h"
 #include "engine/frame/window.h"
 #include "engine/image/blend_tables.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/pixel_workers.h"
 #include "engine/image/span_kernels.h"
+#include "engine/render/gpu_render.h"
 #include "engine/vm/object_tree.h"
 
 u64 g_composed_frame_counter = 0;
@@ -377,6 +379,10 @@ int draw_window(int window) {
   if (!w->show_at_first_frame || !img || !img->visible) return quit;
   w->drawn_flag = 1;
   if (!img->is_dirty) return quit;
+  // The GPU frame runs first, so that the screen copy it reads back is
+  // composed in this same frame; the CPU picture is drawn all the same, as
+  // every window is presented from it.
+  if (window == 0 && g_settings.use_direct3d) render_frame_d3d();
   g_composed_frame_counter++;
   if (compose_layer_tree(root, window, 0, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 0) < 0)
     return -1;

@@ -17,6 +17,7 @@
 
 #include "platform/files.h"
 #include "platform/gtk/keys_gtk.h"
+#include "platform/gtk/ui_gtk_access.h"
 #include "platform/platform.h"
 #include "platform/present_blit.h"
 #include "platform/ui.h"
@@ -983,3 +984,14 @@ GtkWidget* gtk_shared_top(UiWindow window) {
   GtkWin* w = live(window);
   return w ? w->top : nullptr;
 }
+
+// ---- shared with the other GTK backends (monitors and full screen) ----
+int gtk_ui_available() { return gtk_available(); }
+
+void* gtk_ui_top_window(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->top : nullptr;
+}
+
+void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

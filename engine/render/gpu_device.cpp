@@ -1,0 +1,203 @@
+// Set-up, checks, loss and rebuild of the GPU device. See gpu_device.h.
+#include "engine/render/gpu_device.h"
+
+#include <vector>
+
+#include "engine/frame/engine_steps.h"
+#include "engine/frame/errors.h"
+#include "engine/frame/messages.h"
+#include "engine/frame/settings.h"
+#include "engine/frame/window.h"
+#include "engine/image/layer_image.h"
+#include "engine/render/compositor.h"
+#include "engine/render/gpu_render.h"
+#include "engine/render/layer_textures.h"
+#include "engine/render/present.h"
+#include "engine/render/screen_modes.h"
+#include "engine/vm/object_tree.h"
+#include "platform/platform.h"
+
+RendererState g_renderer;
+u8 g_caps_pending = 1;
+
+namespace {
+
+const PlatformGpu* dev() { return g_platform.gpu; }
+
+void release_texture(GpuTexture* t) {
+  if (*t && dev()) dev()->release_texture(*t);
+  *t = nullptr;
+}
+
+// A window-sized texture of one colour (the white and black textures).
+GpuTexture solid_texture(u32 colour) {
+  const i32 w = g_renderer.back_buffer_width, h = g_renderer.back_buffer_height;
+  GpuTexture t = dev()->create_texture(w, h, static_cast<int>(g_renderer.texture_bits));
+  if (!t) return nullptr;
+  std::vector<u32> px(static_cast<size_t>(w) * static_cast<size_t>(h), colour);
+  if (dev()->upload_texture(t, px.data(), w, h, 0) != 0) {
+    dev()->release_texture(t);
+    return nullptr;
+  }
+  return t;
+}
+
+// Cuts the device down after a failed check, so that nothing tests "the
+// device exists" and keeps drawing on a device that failed.
+int give_up(int code) {
+  release_d3d_device();
+  return code;
+}
+
+}  // namespace
+
+int gpu_device_ready() { return g_renderer.device && dev() && dev()->is_open() ? 1 : 0; }
+
+void reset_renderer_state() {
+  g_renderer = RendererState{};
+  g_caps_pending = 1;
+}
+
+int init_d3d() {
+  install_gpu_hooks();
+  if (!g_settings.use_direct3d) return 0;
+  g_renderer.texture_format = g_settings.texture_format;
+  g_renderer.texture_bits = g_settings.texture_bits;
+  g_renderer.max_tile_width = g_settings.max_tile_width;
+  g_renderer.max_tile_height = g_settings.max_tile_height;
+  if (create_d3d_device() != 0) return give_up(1);
+  if (check_device_caps() != 0) return give_up(1);
+  const int states = set_render_states();
+  if (states != 0) return give_up(states);
+  if (test_shader_technique() != 0) return give_up(1);
+  dev()->release_current();
+  return 0;
+}
+
+int create_d3d_device() {
+  enumerate_monitors();
+  // The adapter is the monitor under window 0; our devices are off-screen
+  // and the same on every monitor, so it only picks the full-screen size.
+  const UiWindow handle = g_windows[0] ? g_windows[0]->handle : kNoWindow;
+  g_renderer.adapter = find_window_monitor(handle, nullptr);
+  g_screen_modes.monitor_width = g_monitor_table.width[g_renderer.adapter];
+  g_screen_modes.monitor_height = g_monitor_table.height[g_renderer.adapter];
+  if (!dev()) {
+    show_error_box(nullptr, sjis_message("[DX]オブジェクトを生成できませんでした。"));
+    return -1;
+  }
+  return create_device_with_fallbacks(g_renderer.adapter);
+}
+
+int create_device_with_fallbacks(int adapter) {
+  i32 w = 0, h = 0;
+  if (g_windows[0]) w = g_windows[0]->logical_width, h = g_windows[0]->logical_height;
+  if (w < 1 || h < 1) get_logical_screen_size(&w, &h);
+  g_renderer.back_buffer_width = w;
+  g_renderer.back_buffer_height = h;
+  for (int attempt = gpu::kAttemptHardware; attempt <= gpu::kAttemptSoftware; ++attempt) {
+    if (attempt == gpu::kAttemptHardware && g_settings.skip_hardware_vertex_processing) continue;
+    if (dev()->open_device(attempt, w, h) == 0) {
+      g_renderer.device = 1;
+      g_renderer.attempt = attempt;
+      return 0;
+    }
+  }
+  show_error_box(nullptr, sjis_message("[Direct3D初期化エラー]Direct3Dの初期化に失敗しました。"));
+  return -1;
+}
+
+int check_device_caps() {
+  if (!g_caps_pending) return 0;
+  g_caps_pending = 0;
+  GpuCaps caps;
+  if (dev()->get_caps(&caps) != 0) return 1;
+  g_renderer.device_max_texture_width = caps.max_texture_width;
+  g_renderer.device_max_texture_height = caps.max_texture_height;
+  if (caps.shader_level < 20) {
+    show_error_box(sjis_message("環境チェック"),
+                   sjis_message("ビデオカードにピクセルシェーダ 2.0以降 が実装されていません。\r\n"
+                                "ビデオカードが推奨スペック(※DirectX9.0 に対応したAGP/PCI-E接続ビデオカード、"
+                                "もしくはチップセット)を\r\n満たしていない可能性があります。\r\n\r\n"
+                                "[Vornset.exe]を起動して頂き、ゲーム画面の描画方法の項目を【 CPU(バイリニア) 】に"
+                                "セットして\r\n起動し直していただければ動作いたします。"));
+    return 1;
+  }
+  return 0;
+}
+
+int set_render_states() {
+  const int bits = static_cast<int>(g_renderer.texture_bits);
+  const i32 w = g_renderer.back_buffer_width, h = g_renderer.back_buffer_height;
+  g_renderer.render_texture = dev()->create_texture(w, h, bits);
+  if (!g_renderer.render_texture) {
+    show_error_box(nullptr, sjis_message("Render テクスチャを生成できませんでした。"));
+    return -1;
+  }
+  g_renderer.snapshot_texture = dev()->create_texture(w, h, bits);
+  if (!g_renderer.snapshot_texture) {
+    show_error_box(nullptr, sjis_message("GetSS テクスチャを生成できませんでした。"));
+    return -1;
+  }
+  if (g_settings.use_direct3d) {
+    g_renderer.white_texture = solid_texture(0xFFFFFFFFu);
+    if (!g_renderer.white_texture) show_error_box("", sjis_message("WHITETEXBUF ERROR."));
+    g_renderer.black_texture = solid_texture(0xFF000000u);
+    if (!g_renderer.black_texture) show_error_box("", sjis_message("BLACKTEXBUF ERROR."));
+  }
+  return 0;
+}
+
+int test_shader_technique() {
+  if (dev()->compile_effect() != 0) {
+    show_error_box("", sjis_message("[エラー] Shader Init Error."));
+    return -1;
+  }
+  if (dev()->find_technique(kEffectTechnique) != 0) {
+    show_error_box("", sjis_message("指定されたテクニック名が見つかりませんでした。"));
+    return -1;
+  }
+  if (dev()->set_technique(kEffectTechnique) != 0) {
+    show_error_box("", sjis_message("指定されたテクニックが設定できませんでした。"));
+    return -1;
+  }
+  g_renderer.effect = 1;
+  return 0;
+}
+
+int recover_d3d_device() {
+  release_d3d_device();
+  if (init_d3d() != 0) {
+    release_d3d_device();
+    g_settings.renderer_level = 0;
+    g_settings.cpu_scaling_flag = 1;
+    g_present.cpu_scaling = 1;
+    g_settings.use_direct3d = 0;
+    show_error_box("", sjis_message("GPU描画が出来ませんでした。CPU描画に移行します。"));
+    return -1;
+  }
+  // Every textured layer gets its tiles back on the new device.
+  ObjectNode* root = window_root_node(0);
+  for_each_textured_layer(root, kTextureWalkRecreate);
+  dev()->release_current();
+  return 0;
+}
+
+int release_d3d_device() {
+  // Every texture made on the device goes with it, whatever the drawing
+  // switch says now: a device that failed a check is released whole.
+  release_texture(&g_renderer.white_texture);
+  release_texture(&g_renderer.black_texture);
+  release_texture(&g_renderer.snapshot_texture);
+  release_texture(&g_renderer.render_texture);
+  for_each_textured_layer(window_root_node(0), kTextureWalkRelease);
+  release_gpu_render_objects();
+  g_renderer.effect = 0;
+  if (dev()) dev()->close_device();
+  g_renderer.device = 0;
+  return 0;
+}
+
+void release_d3d() {
+  if (g_renderer.device) release_d3d_device();
+}

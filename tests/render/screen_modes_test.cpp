@@ -1,0 +1,181 @@
+// Screen modes on the fake desktop: the monitor table and lookup, the client
+// fit, the sizing rule, and full screen with and without its own display
+// mode, including the refusals.
+#include <gtest/gtest.h>
+
+#include "engine/frame/engine_state.h"
+#include "engine/frame/engine_steps.h"
+#include "engine/frame/errors.h"
+#include "engine/frame/settings.h"
+#include "engine/frame/startup.h"
+#include "engine/frame/window.h"
+#include "engine/render/present.h"
+#include "engine/render/screen_modes.h"
+#include "platform/monitors.h"
+#include "platform/platform.h"
+
+namespace {
+
+class ScreenModes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_ui_reset();
+    fake_monitors_reset();
+    reset_error_report_log();
+    g_quit_requested = 0;
+    g_screen_modes = ScreenModeState{};
+    g_present = PresentSettings{};
+    g_device_reset_pending = 0;
+    ASSERT_EQ(create_window_records(), 0);
+    r = g_windows[0];
+    r->logical_width = 800;
+    r->logical_height = 600;
+    UiWindowDesc d;
+    d.class_name = "k";
+    d.title = "k";
+    d.client_width = 800;
+    d.client_height = 600;
+    d.proc = [](UiWindow, std::uint32_t, std::uint64_t, std::int64_t) -> std::int64_t { return 0; };
+    r->handle = g_platform.ui->create_window(&d);
+    ASSERT_NE(r->handle, kNoWindow);
+    ASSERT_EQ(alloc_screen_buffer(800, 600), 0);
+  }
+  void TearDown() override {
+    g_platform.ui->destroy_window(r->handle);
+    free_window_records();
+    g_screen_modes = ScreenModeState{};
+  }
+  void place_window_centre(int x, int y) {
+    int wx = 0, wy = 0, ww = 0, wh = 0;
+    g_platform.ui->get_window_rect(r->handle, &wx, &wy, &ww, &wh);
+    g_platform.ui->move_window(r->handle, x - ww / 2, y - wh / 2);
+  }
+  WindowRecord* r = nullptr;
+};
+
+TEST_F(ScreenModes, MonitorUnderTheWindowAndItsName) {
+  fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}, {3200, 0, 1024, 768}});
+  enumerate_monitors();
+  ASSERT_EQ(g_monitor_table.count, 3);
+  place_window_centre(3500, 300);
+  std::string name;
+  EXPECT_EQ(find_window_monitor(r->handle, &name), 2);
+  EXPECT_EQ(name, "\\\\.\\DISPLAY3");
+  // A zero-sized entry gives the first usable one.
+  fake_monitors_set({{0, 0, 0, 0}, {1920, 0, 1280, 1024}});
+  enumerate_monitors();
+  place_window_centre(10, 10);
+  EXPECT_EQ(find_window_monitor(r->handle, nullptr), 1);
+  // More than 16 monitors: the table keeps 16 and an index past it is 0.
+  std::vector<MonitorGeometry> many;
+  for (int i = 0; i < 20; ++i) many.push_back({i * 100, 0, 100, 100});
+  fake_monitors_set(many);
+  enumerate_monitors();
+  EXPECT_EQ(g_monitor_table.count, 16);
+  place_window_centre(1850, 50);
+  EXPECT_EQ(find_window_monitor(r->handle, nullptr), 0);
+}
+
+TEST_F(ScreenModes, FitByScalingSetting) {
+  struct Case {
+    int scaling, lw, lh, sw, sh, placement, cw, ch;
+  } cases[] = {
+      {1, 800, 600, 1920, 1080, 2, 1440, 1080},  // wider screen: pillar boxes
+      {1, 800, 600, 1280, 1024, 1, 1280, 960},   // taller screen: letter boxes
+      {2, 800, 600, 1920, 1080, 1, 1920, 1440},  // cover: overflow cut, never halved
+      {3, 800, 600, 1920, 1080, 3, 1920, 1080},
+      {0, 800, 600, 1920, 1080, 0, 800, 600},
+      {0, 2560, 1440, 1920, 1080, 0, 960, 540},  // larger than the monitor: halved
+  };
+  g_screen_modes.monitor_width = 1920;
+  g_screen_modes.monitor_height = 1080;
+  g_screen_modes.full_screen = 1;
+  for (const Case& c : cases) {
+    g_present.scaling = static_cast<u8>(c.scaling);
+    fit_client_to_screen(c.lw, c.lh, c.sw, c.sh);
+    EXPECT_EQ(g_screen_modes.placement, c.placement) << c.scaling << " " << c.sw;
+    EXPECT_EQ(g_screen_modes.client_width, c.cw) << c.scaling << " " << c.sw;
+    EXPECT_EQ(g_screen_modes.client_height, c.ch) << c.scaling << " " << c.sw;
+    EXPECT_EQ(g_screen_buffer.width, c.cw);
+  }
+}
+
+TEST_F(ScreenModes, SizingKeepsTheAspectWithHalfEvenRounding) {
+  r->logical_width = 800;
+  r->logical_height = 600;
+  WindowRect rect{0, 0, 1000, 600};
+  constrain_sizing_rect(r, 2, &rect);
+  EXPECT_EQ(rect.bottom, 750) << "round(750.5) is 750 under half-even";
+  WindowRect corner{100, 100, 500, 400};  // 400 x 300 already: dw 0 -> bottom moves by dh 0
+  constrain_sizing_rect(r, 8, &corner);
+  EXPECT_EQ(corner.right - corner.left, 400);
+  EXPECT_EQ(corner.bottom - corner.top, 300);
+  WindowRect tall{0, 0, 400, 500};  // too tall: dw = 667 - 400 widens it
+  constrain_sizing_rect(r, 8, &tall);
+  EXPECT_EQ(tall.right, 667);
+  EXPECT_EQ(tall.bottom, 500);
+  WindowRect wide{0, 0, 400, 200};
+  constrain_sizing_rect(r, 7, &wide);  // dw = 267 - 400 < 1: bottom += round(300.5) - 200
+  EXPECT_EQ(wide.bottom, 300);
+}
+
+TEST_F(ScreenModes, FullScreenRestylesOnlyAndComesBack) {
+  fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+  place_window_centre(2500, 500);
+  g_settings.use_direct3d = 1;
+  ASSERT_EQ(enter_full_screen(), 0);
+  EXPECT_EQ(g_screen_modes.full_screen, 1);
+  EXPECT_EQ(g_screen_modes.screen_width, 1280);
+  EXPECT_EQ(g_screen_modes.client_width, 1280);
+  EXPECT_EQ(g_screen_modes.client_height, 960);
+  EXPECT_EQ(g_device_reset_pending, 1);
+  EXPECT_EQ(g_platform.ui->get_style(r->handle) & ui::kWsCaption, 0u);
+  bool changed = false, full = false;
+  for (const auto& c : fake_monitor_calls()) {
+    if (std::string(c.what) == "change") changed = true;
+    if (std::string(c.what) == "fullscreen") full = c.b == 1;
+  }
+  EXPECT_FALSE(changed) << "the setting is off: no display-mode change";
+  EXPECT_TRUE(full);
+  leave_full_screen();
+  EXPECT_EQ(g_screen_modes.full_screen, 0);
+  EXPECT_EQ(g_screen_modes.client_width, 800);
+  EXPECT_EQ(g_screen_buffer.width, 800);
+  int cw = 0, ch = 0;
+  g_platform.ui->get_client_size(r->handle, &cw, &ch);
+  EXPECT_EQ(cw, 800);
+  EXPECT_EQ(ch, 600);
+  EXPECT_NE(g_platform.ui->get_style(r->handle) & ui::kWsCaption, 0u);
+}
+
+TEST_F(ScreenModes, OwnDisplayModeChoiceAndRefusals) {
+  fake_monitors_set({{0, 0, 1600, 1200}});
+  fake_monitors_set_modes(0, {{640, 480, 32}, {1024, 768, 32}, {800, 600, 16}, {1280, 960, 32}, {1600, 1200, 32}});
+  g_screen_modes.change_display_mode = 1;
+  g_desktop_metrics[2] = 32;
+  ASSERT_EQ(enter_full_screen(), 0);
+  EXPECT_EQ(g_screen_modes.screen_width, 1024) << "smallest 4:3 mode of 32 bits holding 800 x 600";
+  EXPECT_EQ(g_screen_modes.client_width, 1024) << "the mode, not the desktop, bounds the client";
+  leave_full_screen();
+  // No mode of that size: the box, back in the window with its sizes.
+  fake_monitors_set_modes(0, {{1600, 1200, 16}});
+  reset_error_report_log();
+  EXPECT_EQ(enter_full_screen(), -1);
+  EXPECT_EQ(g_screen_modes.full_screen, 0);
+  EXPECT_EQ(g_screen_modes.client_width, 800);
+  EXPECT_EQ(g_screen_buffer.width, 800);
+  EXPECT_EQ(g_error_report_log.box_count, 1u);
+  // A refused change: error 105210, not fatal.
+  fake_monitors_set_modes(0, {{1600, 1200, 32}});
+  fake_monitors_refuse_changes(1);
+  reset_error_report_log();
+  EXPECT_EQ(enter_full_screen(), -1);
+  EXPECT_EQ(g_error_report_log.last_number, 105210u);
+  EXPECT_EQ(g_error_report_log.last_fatal, 0);
+  EXPECT_EQ(g_quit_requested, 0);
+  EXPECT_EQ(g_screen_modes.client_width, 800);
+  EXPECT_EQ(apply_screen_mode(1), 0) << "a failed switch is no switch";
+  EXPECT_EQ(g_screen_mode, 0);
+}
+
+}  // namespace

@@ -1,16 +1,22 @@
 #include "platform/platform.h"
 
 #include "platform/clock.h"
+#include "platform/cursor.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/instances.h"
+#include "platform/joysticks.h"
+#include "platform/menus.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/signals.h"
+#include "platform/tray.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals};
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals,
+                       &kSdlJoysticks, &kGtkCursor, &kGtkMenus, &kGtkTray, &kFileRegistry};
 
 void platform_select_real() {
   g_platform.clock = &kPosixClock;
@@ -21,6 +27,11 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.joysticks = &kSdlJoysticks;
+  g_platform.cursor = &kGtkCursor;
+  g_platform.menus = &kGtkMenus;
+  g_platform.tray = &kGtkTray;
+  g_platform.registry = &kFileRegistry;
 }
 
 void platform_select_fakes() {
@@ -32,4 +43,9 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.joysticks = &kFakeJoysticks;
+  g_platform.cursor = &kFakeCursor;
+  g_platform.menus = &kFakeMenus;
+  g_platform.tray = &kFakeTray;
+  g_platform.registry = &kFakeRegistry;
 }

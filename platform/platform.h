@@ -13,6 +13,11 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformJoysticks;
+struct PlatformCursor;
+struct PlatformMenus;
+struct PlatformTray;
+struct PlatformRegistry;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -25,6 +30,16 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // Joysticks (platform/joysticks.h).
+  const PlatformJoysticks* joysticks = nullptr;
+  // The mouse cursor (platform/cursor.h).
+  const PlatformCursor* cursor = nullptr;
+  // Menu bars and popup menus (platform/menus.h).
+  const PlatformMenus* menus = nullptr;
+  // The notification-area icon (platform/tray.h).
+  const PlatformTray* tray = nullptr;
+  // The registry (platform/registry.h).
+  const PlatformRegistry* registry = nullptr;
 };
 
 // Starts out with the real backends of every service.

@@ -5,19 +5,15 @@
 
 int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
-void init_key_counter_callbacks() {}
 void set_all_error_switches() {}
 void probe_directx_version() {}
 int create_direct_sound() { return 0; }
-int init_joystick() { return 0; }
 void load_optional_plugins() {}
 void dump_system_info() {}
 int start_sound_system() { return 0; }
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }
 void theora_movie_step() {}
-void update_input_state() {}
-void poll_window_input() {}
 int frame_draw_allowed() { return 1; }
 void update_fullscreen_menu_strip() {}
 void show_pending_popup_menu() {}

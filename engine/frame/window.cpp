@@ -242,7 +242,7 @@ int create_menu_strip_window() {
 
 std::int64_t menu_strip_wndproc(UiWindow window, u32 message, u64 wparam, i64 lparam) {
   if (message == ui::kWmCommand) {
-    g_window_input.menu_command_id = wparam & 0xFFFF;
+    g_window_input.menu_command_id = wparam & 0xFFFFFFFFu;  // the item's whole 32-bit id
     return 0;
   }
   if (message == ui::kWmSysCommand && (wparam & 0xFFF0) == ui::kScClose) return 0;
@@ -452,7 +452,7 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
       present_window_frame(r->index);
       return def();
     case ui::kWmCommand:
-      g_window_input.menu_command_id = wparam & 0xFFFF;
+      g_window_input.menu_command_id = wparam & 0xFFFFFFFFu;  // the item's whole 32-bit id
       return def();
     case ui::kWmSysCommand:
       if (confirm_quit(r, static_cast<u32>(wparam)) == 0) return 0;

@@ -943,3 +943,17 @@ const PlatformUi kGtkUi = {
     .find_associated_program = gk_find_associated_program,
     .present_image = gk_present_image,
 };
+
+// ---- for the other GTK services of the platform (menus, cursor, tray) ----
+GtkWidget* gtk_ui_toplevel(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->top : nullptr;
+}
+GtkWidget* gtk_ui_client_area(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->area : nullptr;
+}
+bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
+void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

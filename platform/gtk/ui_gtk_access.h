@@ -1,0 +1,20 @@
+// What the windowing backend on GTK lends the other GTK services (menus,
+// cursor, notification-area icon): the widgets of a window and its GUI
+// thread.
+#pragma once
+#include <gtk/gtk.h>
+
+#include <functional>
+
+#include "platform/ui.h"
+
+// The window's toplevel and its client area (nullptr for a dead handle).
+GtkWidget* gtk_ui_toplevel(UiWindow window);
+GtkWidget* gtk_ui_client_area(UiWindow window);
+bool gtk_ui_on_gui_thread();
+// Runs fn on the GUI thread and waits for it (at once when already there).
+void gtk_ui_run_on_gui_thread(const std::function<void()>& fn);
+
+// A GtkMenu (floating reference) built from a menu of the menu service, its
+// choices posting WM_COMMAND to window.
+GtkWidget* gtk_menus_build(std::uint32_t menu, UiWindow window);

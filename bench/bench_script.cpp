@@ -19,7 +19,7 @@
 
 #include "engine/frame/hashes.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"

@@ -22,6 +22,7 @@ int handle_screen_saver_arguments(); // non-zero: the run ends before start-up
 void seed_script_random(u32 seed);   // MT19937 of the scripts
 void init_blend_tables();            // blend kernels and product tables
 void init_arg_eval_tables();         // argument-evaluator tables
+void init_command_table();           // the command handlers, handed to the VM
 void init_key_counter_callbacks();
 void init_var_ops();
 void init_expr_ops(int mode);

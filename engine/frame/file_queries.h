@@ -29,11 +29,3 @@ int file_query_resolved_name(FileQuerySubject subject, const char* name, std::st
 // empty when there is none or the file is an archive or memory entry. 0, or
 // -1 after a reported error.
 int file_query_associated_program(FileQuerySubject subject, const char* name, std::string* out);
-
-// Script command 21: answers a question about a folder or a file into the
-// result variable of parameter 7. The subject is the highest given of
-// parameters 0 (folder), 1 (image), 2 (sound) and 3 (any file); the
-// question the first given of 4 (exists, a number), 5 (resolved name, a
-// text) and 6 (associated program, a text). A result variable of the wrong
-// type is error 101140 (fatal). Returns 0, or -1 after a reported error.
-u32 cmd_file_query();

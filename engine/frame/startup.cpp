@@ -206,6 +206,7 @@ void engine_global_init() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   init_blend_tables();
   init_arg_eval_tables();
+  init_command_table();
   init_key_counter_callbacks();
   init_var_ops();
   init_expr_ops(1);

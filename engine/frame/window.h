@@ -3,6 +3,9 @@
 // window procedure and its answers, the menu-strip window, the message pump
 // and the dropped-file list.
 #pragma once
+#include <string>
+
+#include "engine/frame/param_set.h"
 #include <atomic>
 #include <string>
 #include <vector>
@@ -147,10 +150,23 @@ extern u8 g_screen_mode;
 // 1 when it switched, 0 when the mode was current.
 int apply_screen_mode(int mode);
 
-// Window commands (the command table calls them).
-u32 cmd_window_show_layerset();  // 105
-u32 cmd_window_show();           // 106
-u32 cmd_window_get_rect();       // 107
+// Sets up window a.value(0) (0 when not given; an index without a record
+// is ignored) from its settings, by parameter id: 2 alpha, 3 shown, 4/5
+// position, 6 z-order, 7/8 logical size, 9/10 shown client size, 11 to the
+// foreground, 12 maximise box, 13 screen mode, 14 minimise/hide/restore,
+// 15 maximise toggle, 16/17 caption buttons allowed, 18 close state, 21 the
+// layer set shown, 22 menu name, 23 shape layer, 24 drag layer,
+// 25 resizable. A sub window is made on first use. 0, or -1 after a
+// reported error (messages give the settings' names).
+int window_setup(const ParamSet& settings);
+// Shows the main window (when it exists).
+void window_show_main();
+// The answer to question p about window index: 2 exists, 3 alpha, 4 visible,
+// 5 focused, 6 title (a text), 7/8 position, 10/11 logical size, 12/13
+// client size, 14 monitor, 15 screen mode, 16 maximised, 17 minimised.
+// 1 when the answer is the text, else 0 with the number (0 for a question
+// it does not know).
+int window_query(i64 index, u32 p, i64* number, std::string* text);
 
 // Fills a record for a window (index, logical size, title).
 void setup_screen_record_for(WindowRecord* record, const char* title);

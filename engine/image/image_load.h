@@ -2,6 +2,7 @@
 // locator finds the file; a decoder chosen by its MediaType fills the layer;
 // a common tail cleans up transparent pixels.
 #pragma once
+#include "engine/vm/current_command.h"
 #include <cstddef>
 
 #include "engine/frame/types.h"
@@ -44,7 +45,7 @@ int load_image_from_bytes(const u8* data, std::size_t size, LayerImage* image, c
 // reference time (a long load does not count as a late frame).
 void finish_image_load(LayerImage* image, int media_type);
 // Name of the command being executed, for error texts ("" outside commands).
-const char* current_command_name();
+
 
 // Empty name: the empty image; otherwise load_image_by_type. 0 or -1.
 int load_image_into_layer(LayerImage* image, const char* name);

@@ -10,19 +10,12 @@
 #include "engine/image/jpeg_read.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/png_read.h"
-#include "engine/vm/command_args.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
 namespace {
 const char* text_or_empty(const char* s) { return s ? s : ""; }
 }  // namespace
-
-const char* current_command_name() {
-  const u32 id = g_current_instruction.command_id;
-  const char* n = id < g_command_list.count ? g_command_list.commands[id].name : nullptr;
-  return n ? n : "";
-}
 
 int sniff_image_type(const u8* data, std::size_t size) {
   if (!data) return 0;

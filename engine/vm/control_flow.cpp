@@ -5,7 +5,7 @@
 
 #include "engine/frame/errors.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/vm/command_dispatch.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"

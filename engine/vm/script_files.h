@@ -14,7 +14,7 @@
 
 #include "engine/frame/types.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/vm/command_dispatch.h"
 
 // Numbers of the engine files' failures.
 constexpr u32 kErrEngineFileMissing = 104060;

@@ -6,7 +6,7 @@
 #include "engine/frame/types.h"
 
 // A command handler whose subsystem is not built into this engine yet
-// (engine/vm/commands_pending.cpp). Fatal.
+// (engine/commands/commands_pending.cpp). Fatal.
 constexpr u32 kErrCommandNotBuilt = 900060;
 // Compiled data that is damaged or does not fit this engine: a command id
 // beyond the command list or the command table, a parameter id beyond its

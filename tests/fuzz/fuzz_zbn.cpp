@@ -8,7 +8,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/script_files.h"
 #include "engine/vm/vars.h"

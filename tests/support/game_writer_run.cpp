@@ -14,7 +14,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/main_loop.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"

@@ -5,7 +5,7 @@
 #pragma once
 #include <string>
 
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "tests/support/game_writer.h"
 
 struct GameRun {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/vm_errors.h"
 #include "tests/vm/vm_fixture.h"
 

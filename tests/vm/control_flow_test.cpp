@@ -6,7 +6,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/errors.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/control_flow.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"

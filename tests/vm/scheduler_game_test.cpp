@@ -11,7 +11,7 @@
 #include "engine/frame/main_loop.h"
 #include "engine/frame/startup.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"

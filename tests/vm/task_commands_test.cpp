@@ -10,7 +10,7 @@
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"
 #include "engine/vm/script_files.h"
-#include "engine/vm/task_commands.h"
+#include "engine/vm/task_state.h"
 #include "engine/vm/vars.h"
 #include "tests/support/game_writer_run.h"
 

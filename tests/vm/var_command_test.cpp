@@ -8,7 +8,7 @@
 #include "engine/frame/errors.h"
 #include "engine/vm/control_flow.h"
 #include "engine/vm/sysvars.h"
-#include "engine/vm/var_commands.h"
+#include "engine/vm/var_writers.h"
 #include "engine/vm/vars.h"
 #include "engine/vm/vm_errors.h"
 #include "tests/support/game_writer_run.h"

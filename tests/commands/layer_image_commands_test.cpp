@@ -1,6 +1,6 @@
 // Command 1 run from assembled instructions, with images held in a memory
 // file group.
-#include "engine/image/image_load_command.h"
+#include "engine/image/layer_load.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "engine/image/image_load.h"
 #include "engine/image/layer_image.h"
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/vars.h"

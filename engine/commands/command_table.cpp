@@ -1,11 +1,9 @@
 // The command table and the handlers that are only table entries.
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 
 #include "engine/frame/errors.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/vm_errors.h"
-
-CommandHandler g_command_table[kCommandCount] = {};
 
 namespace {
 constexpr u32 kFailed = static_cast<u32>(-1);
@@ -31,16 +29,12 @@ u32 cmd_args_only_88() { return args_only(88); }
 u32 cmd_args_only_99() { return args_only(99); }
 u32 cmd_args_only_101() { return args_only(101); }
 
-CommandHandler command_handler_for(u32 command_id) {
-  if (command_id >= kCommandCount || command_id >= g_command_list.count || !g_command_table[command_id]) {
-    report_error_code_at(kErrCompiledDataDamaged, 1);
-    return nullptr;
-  }
-  return g_command_table[command_id];
-}
+namespace {
 
-void fill_command_table() {
-  CommandHandler* t = g_command_table;
+CommandHandler g_bindings[kCommandCount] = {};
+
+void bind_command_handlers() {
+  CommandHandler* t = g_bindings;
   for (u32 i = 0; i < kCommandCount; ++i) t[i] = cmd_undefined;
   t[0] = cmd_nop;
   t[1] = cmd_layer_load_image;
@@ -136,4 +130,18 @@ void fill_command_table() {
   t[110] = cmd_layer_release_frames;
   t[111] = cmd_layer_query_frames;
   t[112] = cmd_text_append_value;
-  t[116] = cmd_system;}
+  t[116] = cmd_system;
+}
+
+}  // namespace
+
+void init_command_table() {
+  bind_command_handlers();
+  g_command_bindings = g_bindings;
+}
+
+CommandHandler bound_command_handler(u32 command_id) {
+  if (command_id >= kCommandCount) return nullptr;
+  if (!g_command_bindings) init_command_table();
+  return g_bindings[command_id];
+}

@@ -1,6 +1,5 @@
-// Variable declaration and assignment commands (25, 50, 92, 53; handlers
-// in command_table.h) and the element writers that commands store their
-// results with.
+// The element writers that commands store their results with, and the
+// numbers of the variable commands' own errors.
 #pragma once
 #include "engine/frame/types.h"
 

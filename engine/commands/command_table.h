@@ -1,26 +1,24 @@
-// The command table: one handler per command id 0-120. A handler takes no
-// arguments, starts with decode_command_args of its own id (most do) and
-// returns a 32-bit result whose low byte decides: 0 goes on with the next
-// instruction in the same turn, non-zero ends the task's turn; a reported
-// failure returns -1 (0xFFFFFFFF).
+// The command layer's table: the handler bound to each command id 0-120,
+// handed to the VM at start-up. Every script command lives in this folder,
+// one file per family; a handler decodes its arguments (decode_command_args)
+// and calls plain functions of the subsystem that does the work.
 //
 // Handlers of subsystems not built yet are defined in commands_pending.cpp,
 // one line each, reporting kErrCommandNotBuilt (900060, engine/vm/vm_errors.h)
 // with the command id. To build one, delete its line there and define the
-// handler (same name) in your own file; the table picks it up unchanged.
+// handler (same name) in the family's file; the table picks it up unchanged.
 #pragma once
 #include "engine/frame/types.h"
+#include "engine/vm/command_dispatch.h"
+#include "engine/vm/control_flow.h"
 
-constexpr u32 kCommandCount = 121;
-using CommandHandler = u32 (*)();
-extern CommandHandler g_command_table[kCommandCount];
-
-// Fills g_command_table: cmd_undefined everywhere, then the fixed handlers.
-void fill_command_table();
-// The handler of a command id from a compiled file: the table entry, or
-// null after reporting kErrCompiledDataDamaged when id >= 121 or the id is
-// beyond the command list's count.
-CommandHandler command_handler_for(u32 command_id);
+// Binds every command id (cmd_undefined where nothing is bound) and hands
+// the bindings to the VM, which fills its table from them when the command
+// list loads. Called once by the engine's global initialisation; harmless
+// again.
+void init_command_table();
+// The fixed binding of a command id (null for ids >= kCommandCount).
+CommandHandler bound_command_handler(u32 command_id);
 
 // Reports kErrCommandNotBuilt (fatal) with the command id; returns -1.
 u32 command_not_built(u32 command_id);
@@ -48,7 +46,6 @@ u32 cmd_clipboard_get_text();  // 6
 u32 cmd_file_read_csv_fields();  // 7
 u32 cmd_file_count_separators();  // 8
 u32 cmd_dialog_show();  // 10
-u32 cmd_block_else();  // 11
 u32 cmd_motion_object_set();  // 12
 u32 cmd_engine_quit();  // 13
 u32 cmd_error_switch_set();  // 14
@@ -61,22 +58,10 @@ u32 cmd_var_declare_float();  // 25
 u32 cmd_text_style_set();  // 26
 u32 cmd_text_measure();  // 27
 u32 cmd_frame_rate_set();  // 28
-u32 cmd_label_jump();  // 42
-u32 cmd_label_call();  // 43
-u32 cmd_block_begin();  // 44
-u32 cmd_block_skip();  // 45
-u32 cmd_block_break();  // 46
-u32 cmd_block_continue();  // 47
-u32 cmd_block_end();  // 48
 u32 cmd_input_config();  // 49
 u32 cmd_var_declare_int();  // 50
-u32 cmd_label_exists();  // 52
 u32 cmd_var_assign();  // 53
 u32 cmd_savedata_load();  // 54
-u32 cmd_loop_begin();  // 55
-u32 cmd_loop_break();  // 56
-u32 cmd_loop_continue();  // 57
-u32 cmd_loop_end();  // 58
 u32 cmd_math_compute();  // 60
 u32 cmd_var_compute();  // 61
 u32 cmd_menu_item_set();  // 62
@@ -91,7 +76,6 @@ u32 cmd_theora_play();  // 73
 u32 cmd_theora_stop();  // 74
 u32 cmd_theora_query();  // 75
 u32 cmd_registry_read();  // 78
-u32 cmd_call_return();  // 79
 u32 cmd_text_end();  // 81
 u32 cmd_savedata_write();  // 86
 u32 cmd_savedata_cache_clear();  // 87

@@ -1,5 +1,5 @@
-// The window commands of the scripts: 105 sets up a window, 106 shows the
-// main window, 107 answers questions about a window.
+// Setting up a window from one set of settings, showing the main window,
+// and the answers about a window.
 #include <cstring>
 #include <string>
 
@@ -10,39 +10,20 @@
 #include "engine/frame/window.h"
 #include "engine/image/dirty_rect.h"
 #include "engine/image/layer_image.h"
-#include "engine/vm/command_args.h"
 #include "engine/vm/object_tree.h"
-#include "engine/vm/vars.h"
 #include "engine/vm/vm_errors.h"
 #include "platform/platform.h"
 #include "platform/ui.h"
 
 namespace {
-constexpr u32 kCmdShowLayerset = 105;
-constexpr u32 kCmdShow = 106;
-constexpr u32 kCmdGetRect = 107;
-constexpr u32 kFailed = 0xFFFFFFFFu;
 constexpr u32 kErrLayerMissing = 101250;
 constexpr u32 kErrOwnedMainWindow = 101310;
-constexpr u32 kErrResultType = 101140;
-
-const char* cmd_name(u32 command) {
-  if (command < g_command_list.count && g_command_list.commands[command].name)
-    return g_command_list.commands[command].name;
-  return "";
-}
-const char* par_name(u32 command, u32 id) {
-  if (command < g_command_list.count && id < g_command_list.commands[command].param_count &&
-      g_command_list.commands[command].params[id].name)
-    return g_command_list.commands[command].params[id].name;
-  return "";
-}
 
 // The layer named by a parameter's text, resolved in the layer tree (a
 // group or a leaf); null when missing.
-ObjectNode* layer_of_param(u32 param, std::string* path_out) {
+ObjectNode* layer_of_param(const ParamSet& a, u32 param, std::string* path_out) {
   char path[kObjectPathSize];
-  int kind = build_object_path(path, arg_text(param), g_object_base_paths[kTreeLayer], 0);
+  int kind = build_object_path(path, a.text(param), g_object_base_paths[kTreeLayer], 0);
   if (kind < 0) return nullptr;
   if (path_out) *path_out = path;
   ObjectNode* root = g_object_roots[kTreeLayer];
@@ -67,32 +48,6 @@ void keep_on_desktop(WindowRecord* r, i32 width, i32 height) {
   if (r->position_y < wy) r->position_y = wy;
 }
 
-// Stores an answer into the bare variable reference of parameter 1.
-int store_number_result(u32 command, i64 value) {
-  u32 slot = arg_slot(1);
-  const DecodedSlot* s = slot ? &g_args_decoded.slots[slot] : nullptr;
-  VarRecord* v = s && s->bare_ref ? var_record(s->ref_var) : nullptr;
-  if (!v || (v->type != kVarInt && v->type != kVarFloat)) {
-    report_error_at(kErrResultType, 1, cmd_name(command), par_name(command, 1));
-    return -1;
-  }
-  if (v->type == kVarInt) g_var_ops.int_ops[0](s->ref_var, s->ref_element, value);
-  else g_var_ops.float_ops[0](s->ref_var, s->ref_element, static_cast<double>(value));
-  return 0;
-}
-
-int store_text_result(u32 command, const std::string& text) {
-  u32 slot = arg_slot(1);
-  const DecodedSlot* s = slot ? &g_args_decoded.slots[slot] : nullptr;
-  VarRecord* v = s && s->bare_ref ? var_record(s->ref_var) : nullptr;
-  if (!v || v->type != kVarText) {
-    report_error_at(kErrResultType, 1, cmd_name(command), par_name(command, 1));
-    return -1;
-  }
-  u32 length = static_cast<u32>(text.size() < kMaxElementText ? text.size() : kMaxElementText);
-  store_string_element(s->ref_var, s->ref_element, text.c_str(), length);
-  return 0;
-}
 }  // namespace
 
 int apply_screen_mode(int mode) {
@@ -107,10 +62,9 @@ int apply_screen_mode(int mode) {
   return 1;
 }
 
-u32 cmd_window_show_layerset() {
-  if (decode_command_args(kCmdShowLayerset) != 0) return kFailed;
+int window_setup(const ParamSet& a) {
   const PlatformUi* u = g_platform.ui;
-  i64 index = arg_given(0) ? arg_value(0) : 0;
+  i64 index = a.given(0) ? a.value(0) : 0;
   if (index < 0 || index >= kWindowCount || !g_windows[index]) return 0;
   WindowRecord* r = g_windows[index];
   u32 changes = 0;
@@ -118,22 +72,22 @@ u32 cmd_window_show_layerset() {
   // The layer set this window shows (parameter 21), resolved first: a new
   // sub window takes its size from it.
   ObjectNode* layer_set = nullptr;
-  if (arg_given(21)) {
+  if (a.given(21)) {
     std::string path;
-    layer_set = layer_of_param(21, &path);
+    layer_set = layer_of_param(a, 21, &path);
     if (!layer_set) {
-      report_error_at(kErrLayerMissing, 1, cmd_name(kCmdShowLayerset), path);
-      return kFailed;
+      report_error_at(kErrLayerMissing, 1, a.request_name, path);
+      return -1;
     }
   }
 
   // 0: a sub window is made on first use.
   if (index > 0 && r->handle == kNoWindow && !r->class_registered) {
-    i32 w = arg_given(7) ? clamp_i32(arg_value(7), 0, kMaxImageSide) : 0;
-    i32 h = arg_given(8) ? clamp_i32(arg_value(8), 0, kMaxImageSide) : 0;
+    i32 w = a.given(7) ? clamp_i32(a.value(7), 0, kMaxImageSide) : 0;
+    i32 h = a.given(8) ? clamp_i32(a.value(8), 0, kMaxImageSide) : 0;
     if (LayerImage* img = image_of(layer_set ? layer_set : r->root_layer)) {
-      if (!arg_given(7)) w = img->width;
-      if (!arg_given(8)) h = img->height;
+      if (!a.given(7)) w = img->width;
+      if (!a.given(8)) h = img->height;
     }
     if (w <= 0 || h <= 0) {
       // A window of no size cannot be shown: refused, the script goes on.
@@ -151,11 +105,11 @@ u32 cmd_window_show_layerset() {
   }
 
   // 7, 8: logical size (windowed and not stretched only).
-  if ((arg_given(7) || arg_given(8)) && g_screen_mode == 0 && !r->maximised) {
-    i32 w = arg_given(7) ? clamp_i32(arg_value(7), 1, kMaxImageSide) : r->logical_width;
-    i32 h = arg_given(8) ? clamp_i32(arg_value(8), 1, kMaxImageSide) : r->logical_height;
+  if ((a.given(7) || a.given(8)) && g_screen_mode == 0 && !r->maximised) {
+    i32 w = a.given(7) ? clamp_i32(a.value(7), 1, kMaxImageSide) : r->logical_width;
+    i32 h = a.given(8) ? clamp_i32(a.value(8), 1, kMaxImageSide) : r->logical_height;
     if (w != r->logical_width || h != r->logical_height) {
-      if (alloc_window_image(&r->own_image, w, h) != 0) return kFailed;
+      if (alloc_window_image(&r->own_image, w, h) != 0) return -1;
       r->logical_width = w;
       r->logical_height = h;
       r->client_rect = WindowRect{0, 0, w, h};
@@ -167,15 +121,15 @@ u32 cmd_window_show_layerset() {
   }
   // 9, 10: the shown client size; capped at the desktop, the other side
   // follows the logical aspect ratio.
-  if ((arg_given(9) || arg_given(10)) && g_screen_mode == 0 && r->handle != kNoWindow && r->logical_width > 0 &&
+  if ((a.given(9) || a.given(10)) && g_screen_mode == 0 && r->handle != kNoWindow && r->logical_width > 0 &&
       r->logical_height > 0) {
     i64 lw = r->logical_width, lh = r->logical_height;
     i64 w, h;
-    if (arg_given(9)) {
-      w = clamp_i32(arg_value(9), 1, g_desktop_metrics[0] > 0 ? g_desktop_metrics[0] : kMaxImageSide);
+    if (a.given(9)) {
+      w = clamp_i32(a.value(9), 1, g_desktop_metrics[0] > 0 ? g_desktop_metrics[0] : kMaxImageSide);
       h = w * lh / lw;
     } else {
-      h = clamp_i32(arg_value(10), 1, g_desktop_metrics[1] > 0 ? g_desktop_metrics[1] : kMaxImageSide);
+      h = clamp_i32(a.value(10), 1, g_desktop_metrics[1] > 0 ? g_desktop_metrics[1] : kMaxImageSide);
       w = h * lw / lh;
     }
     if (w < 1) w = 1;
@@ -183,27 +137,27 @@ u32 cmd_window_show_layerset() {
     if (on_gui_thread()) u->set_client_size(r->handle, static_cast<int>(w), static_cast<int>(h));
   }
   // 2: alpha, kept for presentation.
-  if (arg_given(2)) r->alpha = static_cast<u32>(clamp_i32(arg_value(2), 0, 255));
+  if (a.given(2)) r->alpha = static_cast<u32>(clamp_i32(a.value(2), 0, 255));
   // 3: shown flag.
-  if (arg_given(3)) {
-    u8 shown = arg_value(3) != 0 ? 1 : 0;
+  if (a.given(3)) {
+    u8 shown = a.value(3) != 0 ? 1 : 0;
     if (shown != r->shown) {
       r->shown = shown;
       changes |= kWindowChangeShown;
     }
   }
   // 4, 5: position.
-  if (arg_given(4) || arg_given(5)) {
-    if (arg_given(4)) r->position_x = clamp_i32(arg_value(4), -1000000, 1000000);
-    if (arg_given(5)) r->position_y = clamp_i32(arg_value(5), -1000000, 1000000);
+  if (a.given(4) || a.given(5)) {
+    if (a.given(4)) r->position_x = clamp_i32(a.value(4), -1000000, 1000000);
+    if (a.given(5)) r->position_y = clamp_i32(a.value(5), -1000000, 1000000);
     changes |= kWindowChangePosition;
   }
   // 6: z-order.
-  if (arg_given(6)) {
-    i64 z = arg_value(6);
+  if (a.given(6)) {
+    i64 z = a.value(6);
     if (z == 3 && index == 0) {
-      report_error_at(kErrOwnedMainWindow, 1, cmd_name(kCmdShowLayerset), par_name(kCmdShowLayerset, 6));
-      return kFailed;
+      report_error_at(kErrOwnedMainWindow, 1, a.request_name, a.param_name(6));
+      return -1;
     }
     if (z >= 0 && z <= 3) {
       r->z_order = static_cast<u8>(z);
@@ -211,16 +165,16 @@ u32 cmd_window_show_layerset() {
     }
   }
   // 16, 17: what the caption buttons may do.
-  if (arg_given(16)) r->maximise_allowed = arg_value(16) != 0 ? 1 : 0;
-  if (arg_given(17)) r->minimise_allowed = arg_value(17) != 0 ? 1 : 0;
+  if (a.given(16)) r->maximise_allowed = a.value(16) != 0 ? 1 : 0;
+  if (a.given(17)) r->minimise_allowed = a.value(17) != 0 ? 1 : 0;
   // 18: close state; window 0 takes 0, 1 or 2 only.
-  if (arg_given(18)) {
-    i64 state = arg_value(18);
+  if (a.given(18)) {
+    i64 state = a.value(18);
     i64 max = index == 0 ? kCloseClosing : kCloseKeepRunning;
     if (state < 0 || state > max) {
-      report_error_at(kErrRangeMinMax, 1, cmd_name(kCmdShowLayerset), par_name(kCmdShowLayerset, 18), state, 0,
+      report_error_at(kErrRangeMinMax, 1, a.request_name, a.param_name(18), state, 0,
                       max);
-      return kFailed;
+      return -1;
     }
     r->close_state = static_cast<u8>(state);
   }
@@ -232,35 +186,35 @@ u32 cmd_window_show_layerset() {
     if (LayerImage* img = image_of(layer_set)) img->is_window_root = 1;
   }
   // 22: the menu definition shown as the menu bar.
-  if (arg_given(22)) r->menu_name = arg_text(22);
+  if (a.given(22)) r->menu_name = a.text(22);
   // 23: the layer whose opaque pixels shape the main window.
-  if (arg_given(23)) r->shape_layer = arg_text(23);
+  if (a.given(23)) r->shape_layer = a.text(23);
   // 24: the drag layer.
-  if (arg_given(24)) {
+  if (a.given(24)) {
     std::string path;
-    ObjectNode* drag = layer_of_param(24, &path);
+    ObjectNode* drag = layer_of_param(a, 24, &path);
     if (!drag) {
-      report_error_at(kErrLayerMissing, 1, cmd_name(kCmdShowLayerset), path);
-      return kFailed;
+      report_error_at(kErrLayerMissing, 1, a.request_name, path);
+      return -1;
     }
     r->drag_layer = drag;
   }
   // 12: maximise box (windowed only).
-  if (arg_given(12) && g_screen_mode == 0) {
-    r->maximise_box = arg_value(12) == 1 ? 1 : 0;
+  if (a.given(12) && g_screen_mode == 0) {
+    r->maximise_box = a.value(12) == 1 ? 1 : 0;
     changes |= kWindowChangeStyle;
   }
   // 11: to the foreground.
-  if (arg_given(11) && arg_value(11) == 1) changes |= kWindowChangeForeground;
+  if (a.given(11) && a.value(11) == 1) changes |= kWindowChangeForeground;
   // 13: screen mode of window 0.
-  if (arg_given(13) && index == 0) {
-    if (apply_screen_mode(static_cast<int>(arg_value(13))) == 1 && r->root_layer) mark_layer_dirty(r->root_layer);
+  if (a.given(13) && index == 0) {
+    if (apply_screen_mode(static_cast<int>(a.value(13))) == 1 && r->root_layer) mark_layer_dirty(r->root_layer);
   }
   request_window_changes(static_cast<int>(index), changes);
   changes = 0;
   // 14: minimise, minimise and hide, or restore.
-  if (arg_given(14) && r->handle != kNoWindow && on_gui_thread()) {
-    i64 v = arg_value(14);
+  if (a.given(14) && r->handle != kNoWindow && on_gui_thread()) {
+    i64 v = a.value(14);
     if (v == 1) {
       u->show_window(r->handle, ui::kSwMinimize);
     } else if (v == 2) {
@@ -273,15 +227,15 @@ u32 cmd_window_show_layerset() {
     }
   }
   // 15: toggle maximised, as the caption button would.
-  if (arg_given(15) && r->handle != kNoWindow) {
+  if (a.given(15) && r->handle != kNoWindow) {
     bool maximised = u->is_maximized(r->handle) || r->maximised;
     u->post_message(r->handle, ui::kWmSysCommand, maximised ? ui::kScRestore : ui::kScMaximize, 0);
     // Window 0's state follows the system command; a sub window's is kept here.
     if (index > 0) r->maximised = maximised ? 0 : 1;
   }
   // 25: resizable switch of window 0.
-  if (arg_given(25) && index == 0 && g_screen_mode == 0) {
-    u8 resizable = arg_value(25) != 0 ? 1 : 0;
+  if (a.given(25) && index == 0 && g_screen_mode == 0) {
+    u8 resizable = a.value(25) != 0 ? 1 : 0;
     if (resizable != g_window_config.resizable) {
       g_window_config.resizable = resizable;
       changes |= kWindowChangeStyle;
@@ -291,25 +245,24 @@ u32 cmd_window_show_layerset() {
   return 0;
 }
 
-u32 cmd_window_show() {
-  if (decode_command_args(kCmdShow) != 0) return kFailed;
+void window_show_main() {
   WindowRecord* r = g_windows[0];
-  if (!r || r->handle == kNoWindow) return 0;
+  if (!r || r->handle == kNoWindow) return;
   r->shown = 1;
   request_window_changes(0, kWindowChangeShown);
-  return 0;
 }
 
-u32 cmd_window_get_rect() {
-  if (decode_command_args(kCmdGetRect) != 0) return kFailed;
+int window_query(i64 index, u32 p, i64* number, std::string* text) {
   const PlatformUi* u = g_platform.ui;
-  i64 index = arg_given(0) ? arg_value(0) : 0;
   WindowRecord* r = index >= 0 && index < kWindowCount ? g_windows[index] : nullptr;
   bool live = r && r->handle != kNoWindow && u->is_window(r->handle);
-  static const u32 kOrder[] = {2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 15, 16, 14, 17};
-  for (u32 p : kOrder) {
-    if (!arg_given(p)) continue;
-    if (p == 6) return store_text_result(kCmdGetRect, r ? r->title : std::string()) ? kFailed : 0;
+  *number = 0;
+  text->clear();
+  {
+    if (p == 6) {
+      if (r) *text = r->title;
+      return 1;
+    }
     i64 value = 0;
     switch (p) {
       case 2: value = live ? 1 : 0; break;
@@ -342,7 +295,7 @@ u32 cmd_window_get_rect() {
       case 17: value = live && u->is_iconic(r->handle) ? 1 : 0; break;
       default: break;
     }
-    return store_number_result(kCmdGetRect, value) ? kFailed : 0;
+    *number = value;
   }
   return 0;
 }

@@ -1,11 +1,13 @@
-// Script command 1: creates, loads, shares, masks and configures layers.
+// Creating, loading, sharing, masking and configuring a layer from one set
+// of settings (the layer-load command's), and group layers.
 #pragma once
+#include "engine/frame/param_set.h"
 #include "engine/frame/types.h"
 
 struct LayerImage;
 struct ObjectNode;
 
-// What command 1 asks of the renderer and the compositor. Each may be null:
+// What a layer load asks of the renderer and the compositor. Each may be null:
 // without d3d_drawing (or when it says 0) the Direct3D parameters do
 // nothing; without compose_group a group is recomposed by compose_layer_tree
 // over its whole area. Filled at start-up by their owners.
@@ -31,3 +33,14 @@ LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 orde
 // Composes a group's children into its own pixels over its whole area:
 // 0, or -1 after a reported error.
 int recompose_group_layer(ObjectNode* node);
+
+// Creates, loads or changes the layer that the settings name, by parameter
+// id: 0 and 1 the name (1 a number appended as ".n"), 2 visible, 3 opacity,
+// 4/5 and 28/29 the position in pixels and hundredths, 6 the order key,
+// 7/8 tone level and colour, 9/10 the size, 25-27 and 30-45 the GPU
+// settings, 46 the image file, 47 the layer to share, 48 the mask layer,
+// 50 mask threshold, 51/52 mask name, 53 softness, 54 blend mode, 56/57 the
+// two script values; each number applies its assignment operator, bounded
+// fields clamp. Messages give the settings' request name. 0, or -1 after a
+// reported error.
+int layer_load_image(const ParamSet& settings);

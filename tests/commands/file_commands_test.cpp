@@ -1,6 +1,7 @@
 // Script command 21: file and folder questions answered into a variable.
 #include <gtest/gtest.h>
 
+#include "engine/commands/command_table.h"
 #include "engine/frame/file_queries.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/expr.h"

@@ -1,7 +1,7 @@
 // Command 104: waits by frames or by milliseconds. The scheduler resumes the
 // task when the wait is over.
 #include "engine/vm/command_args.h"
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"
 

@@ -8,6 +8,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/startup.h"
+#include "engine/commands/command_table.h"
 #include "engine/frame/window.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/vars.h"

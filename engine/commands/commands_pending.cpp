@@ -1,7 +1,7 @@
 // Command handlers whose subsystems are not built yet: each reports
 // kErrCommandNotBuilt with its command id and fails. An owner deletes the
 // handler's line here and defines it in its own file.
-#include "engine/vm/command_table.h"
+#include "engine/commands/command_table.h"
 
 u32 cmd_layer_draw() { return command_not_built(2); }
 u32 cmd_object_release() { return command_not_built(3); }

@@ -1,5 +1,5 @@
-// Task start and stop commands (95, 96; handlers in command_table.h) and the
-// task-state text that saves and restores a task's stacks.
+// The task-state text that saves and restores a task's stacks (the task
+// commands, the task query and save data use it).
 //
 // The text never holds a zero byte. It starts with the bytes 1..8; numbers
 // follow, most significant 4 bits first, one byte per 4 bits: the first

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Keeps the engine's layers apart: fails, naming each offending line, when
+#  - a subsystem (engine/frame, image, render, sound) includes the command
+#    layer or the VM's decoding and scheduling,
+#  - the VM includes the command layer,
+#  - code outside engine/commands and engine/vm decodes script arguments,
+#  - engine code includes a desktop, audio or GPU library header (those are
+#    the platform layer's).
+set -euo pipefail
+root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+cd "$root"
+status=0
+report() {
+  if [ -n "$2" ]; then
+    echo "$1:"
+    echo "$2"
+    status=1
+  fi
+}
+subsystems=$(ls -d engine/frame engine/image engine/render engine/sound 2>/dev/null || true)
+report "subsystem code includes the command layer or the VM's decoding or scheduling" \
+  "$(grep -rnE '#include "engine/(commands/|vm/(command_args|command_dispatch|scheduler|script_context|control_flow)\.h)' $subsystems || true)"
+report "the VM includes the command layer" "$(grep -rn '#include "engine/commands/' engine/vm || true)"
+report "script arguments decoded outside the command layer and the VM" \
+  "$(grep -rnE '\b(decode_command_args|decode_call_args|decoded_params)\(|g_args_decoded' $subsystems || true)"
+report "engine code includes a platform library's header" \
+  "$(grep -rnE '#include <(gtk/|gdk/|glib|SDL|EGL/|GL/|GLES|ft2build|fontconfig/|gst/)' engine || true)"
+if [ $status -eq 0 ]; then echo "layers kept"; fi
+exit $status

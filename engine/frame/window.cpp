@@ -464,6 +464,7 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
     case ui::kWmDestroy:
       g_window_slots[r->index] = -1;
       r->handle = kNoWindow;
+      if (r->index == 0) remove_tray_icon();
       if (r->index == 0 && g_menu_strip_window != kNoWindow) {
         UiWindow strip = g_menu_strip_window;
         g_menu_strip_window = kNoWindow;

@@ -53,14 +53,16 @@ bool operand_is_float(u32 param) {
 double element_double(u32 id, i64 element) {
   if (id < kFirstUserVar) return sysvar_float(id, element);
   const VarRecord* v = var_record(id);
-  if (!v || element < 0 || element >= v->count || v->type == kVarText) return 0.0;
-  return var_get_float(id, element);
+  if (!v || element < 0 || element >= v->count) return 0.0;
+  if (v->type == kVarInt) return static_cast<double>(var_get_int(id, element));
+  return v->type == kVarFloat ? var_get_float(id, element) : 0.0;
 }
 i64 element_int(u32 id, i64 element) {
   if (id < kFirstUserVar) return sysvar_int(id, element);
   const VarRecord* v = var_record(id);
-  if (!v || element < 0 || element >= v->count || v->type == kVarText) return 0;
-  return var_get_int(id, element);
+  if (!v || element < 0 || element >= v->count) return 0;
+  if (v->type == kVarFloat) return double_to_i64(var_get_float(id, element));
+  return v->type == kVarInt ? var_get_int(id, element) : 0;
 }
 
 }  // namespace

@@ -274,7 +274,8 @@ gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer data) {
   std::int64_t lp = 1 | (static_cast<std::int64_t>(e->hardware_keycode & 0xFF) << 16);
   if (!down) lp |= static_cast<std::int64_t>(0xC0000000u);
   push_message(handle_of(data), msg, static_cast<std::uint64_t>(vk), lp);
-  return TRUE;
+  // F10 also goes on to GTK, which opens a menu bar the window shows.
+  return vk == ui::kVkF10 ? FALSE : TRUE;
 }
 
 gboolean on_button(GtkWidget*, GdkEventButton* e, gpointer data) {

@@ -98,10 +98,10 @@ engine=$!
 main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the main window did not appear"; }
 xdotool windowfocus --sync "$main" 2>/dev/null
 
-# Waits up to 5 s for the window's width to become $1.
+# Waits up to 10 s for the window's width to become $1.
 wait_width() {
   local _
-  for _ in $(seq 1 50); do
+  for _ in $(seq 1 100); do
     xdotool getwindowgeometry "$main" | grep -q "Geometry: $1x" && return 0
     kill -0 $engine 2>/dev/null || return 1
     sleep 0.1
@@ -117,17 +117,17 @@ xdotool keyup Right
 
 # The bar from the keyboard: F10 opens File, Down and Return choose Hide.
 xdotool key F10
-sleep 0.5
+sleep 1
 xdotool key Down
-sleep 0.2
+sleep 0.5
 xdotool key Return
 wait_width 440 || { cat "$work/engine.log"; fail "the menu item's id did not reach the script"; }
 
 # A right click opens the popup of "pop/" at the cursor; its first item is chosen.
 xdotool mousemove --window "$main" 100 100 click 3
-sleep 0.8
+sleep 1.5
 xdotool key Down
-sleep 0.2
+sleep 0.5
 xdotool key Return
 wait_width 300 || { cat "$work/engine.log"; fail "the popup's choice did not reach the script"; }
 

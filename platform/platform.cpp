@@ -10,12 +10,13 @@
 #include "platform/named_locks.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/tray.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals,
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory,
                        &kSdlJoysticks, &kGtkCursor, &kGtkMenus, &kGtkTray, &kFileRegistry};
 
 void platform_select_real() {
@@ -27,6 +28,7 @@ void platform_select_real() {
   g_platform.dynlib = &kPosixDynLib;
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.joysticks = &kSdlJoysticks;
   g_platform.cursor = &kGtkCursor;
   g_platform.menus = &kGtkMenus;
@@ -43,6 +45,7 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.joysticks = &kFakeJoysticks;
   g_platform.cursor = &kFakeCursor;
   g_platform.menus = &kFakeMenus;

@@ -13,6 +13,7 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformSharedMemory;
 struct PlatformJoysticks;
 struct PlatformCursor;
 struct PlatformMenus;
@@ -30,6 +31,8 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // Named shared memory (platform/shared_memory.h).
+  const PlatformSharedMemory* shared_memory = nullptr;
   // Joysticks (platform/joysticks.h).
   const PlatformJoysticks* joysticks = nullptr;
   // The mouse cursor (platform/cursor.h).

@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+struct ChildProcess;
+
+// The exit code a running child reports, as Windows reports STILL_ACTIVE.
+constexpr int kChildStillActive = 259;
+
 struct PlatformProcess {
   // Starts program (a Shift-JIS path, found case-insensitively) with the
   // arguments, each passed as one argument in UTF-8 (no shell, no quoting).
@@ -26,12 +31,26 @@ struct PlatformProcess {
   // trailing separator; not created; empty when they have no Shift-JIS form.
   std::string (*app_data_folder)();
   std::string (*documents_folder)();
+  // Starts program as start_program does, with working_folder (Shift-JIS;
+  // null or "" keeps the current one) as its current folder, and keeps it:
+  // 0 with *out set, -1 when it did not start. The handle is the caller's
+  // until close_child.
+  int (*start_child)(const char* sjis_program, const std::vector<std::string>& sjis_args,
+                     const char* sjis_working_folder, ChildProcess** out);
+  // Never blocks: kChildStillActive while the child runs, else its exit code
+  // (128 + the signal for a child ended by a signal).
+  int (*child_exit_code)(ChildProcess* child);
+  // Ends a child that still runs (its whole process group).
+  void (*kill_child)(ChildProcess* child);
+  // Waits for the child to end and frees the handle; null is ignored.
+  void (*close_child)(ChildProcess* child);
 };
 
 extern const PlatformProcess kPosixProcess;
 
 // Recorder: start_program and open_with_shell append to the log and return
-// the scripted result (0 by default). The folders are the real ones unless
+// the scripted result (0 by default); start_child records the same way and
+// gives a child that has exited with code 0. The folders are the real ones unless
 // set with fake_process_set_paths.
 extern const PlatformProcess kFakeProcess;
 struct FakeProcessCall {

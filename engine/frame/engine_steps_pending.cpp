@@ -3,13 +3,10 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int run_script_compiler() { return 0; }
 int handle_screen_saver_arguments() { return 0; }
 void set_all_error_switches() {}
-void probe_directx_version() {}
 int create_direct_sound() { return 0; }
 void load_optional_plugins() {}
-void dump_system_info() {}
 int start_sound_system() { return 0; }
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }

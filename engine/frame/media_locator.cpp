@@ -82,7 +82,10 @@ int locate_data_item(DataItem* item, const char* name, int want_type) {
         found = locate_in_memory_groups(item, name);
         break;
       case kDataSourceCompiler:
+        // The compiler hands over names and bytes only: the type comes from
+        // the name, as for a loose file.
         found = locate_in_name_list(item, name);
+        if (found && want_type) item->entry_type = media_type_from_extension(name);
         break;
       case kDataSourceArchives:
         found = locate_in_hashed_index(item, name);

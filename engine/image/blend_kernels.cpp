@@ -4,6 +4,8 @@
 // and fully opaque cases of the cheap modes go to the span kernels.
 #include "engine/image/blend_kernels.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "engine/image/span_kernels.h"
@@ -105,6 +107,32 @@ void fill_table_kernels(std::index_sequence<M...>) {
 }
 
 }  // namespace
+
+void blend_row_columns(BlendRowKernel kernel, u8* dst, const u8* src, i32 op, i32 x, i32 count, i32 row_width) {
+  if (count <= 0) return;
+  const i64 begin = x, end = i64{x} + count;
+  // Columns below paired_end have their pair partner in the row.
+  const i64 paired_end = row_width & ~1;
+  auto at = [&](i64 col) { return static_cast<size_t>(col - begin) * 4; };
+  // A pixel whose partner lies outside the run is blended as half of a pair
+  // made of itself twice: each pixel of a group depends only on itself.
+  auto lone_in_pair = [&](i64 col) {
+    u8 d[8], s[8];
+    std::memcpy(d, dst + at(col), 4);
+    std::memcpy(d + 4, d, 4);
+    std::memcpy(s, src + at(col), 4);
+    std::memcpy(s + 4, s, 4);
+    kernel(d, s, op, 8);
+    std::memcpy(dst + at(col), d, 4);
+  };
+  i64 g0 = begin, g1 = std::min(end, paired_end);
+  if (g0 < g1 && (g0 & 1)) lone_in_pair(g0++);
+  if (g0 < g1 && ((g1 - g0) & 1)) lone_in_pair(--g1);
+  if (g0 < g1) kernel(dst + at(g0), src + at(g0), op, static_cast<i32>((g1 - g0) * 4));
+  // The last pixel of an odd-width row: the trailing formula.
+  const i64 t0 = std::max(begin, paired_end);
+  if (t0 < end) kernel(dst + at(t0), src + at(t0), op, static_cast<i32>((end - t0) * 4));
+}
 
 void fill_blend_kernel_tables() {
   fill_table_kernels(std::make_index_sequence<kBlendModeCount>{});

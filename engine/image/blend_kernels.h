@@ -28,6 +28,16 @@ extern BlendKernelTables g_blend_kernels;
 
 inline int blend_kernel_index(int mode, int op) { return mode * 2 + (op >> 8); }
 
+// Runs a plain or alpha row kernel over count pixels that start at column x
+// of a source row row_width pixels wide (destination and source point at the
+// pixel of column x). Every pixel comes out as it does when the whole row is
+// drawn in one run: the group rules of the span slots (two pixels a group)
+// follow the columns of the source row, pairs (0, 1), (2, 3), ..., and only
+// the last pixel of an odd-width row takes the trailing formula. So a run
+// cut at any column (a dirty area's edge, a clipped placement) gives the same
+// bytes as the full row. The caller keeps x..x+count inside the row.
+void blend_row_columns(BlendRowKernel kernel, u8* dst, const u8* src, i32 op, i32 x, i32 count, i32 row_width);
+
 // Fills the four kernel tables (the lookup tables must be built before any
 // kernel runs; init_blend_tables does both).
 void fill_blend_kernel_tables();

@@ -23,10 +23,59 @@ u64 bmp_row_bytes(i64 width, int bits) {
     case 1: return static_cast<u64>((width + 31) >> 5) * 4;
     case 4: return static_cast<u64>((width + 7) >> 3) * 4;
     case 8: return static_cast<u64>((width + 3) & ~i64{3});
+    case 16: return static_cast<u64>((width * 2 + 3) & ~i64{3});
     case 24: return static_cast<u64>((width * 3 + 3) & ~i64{3});
     case 32: return static_cast<u64>(width) * 4;
     default: return 0;
   }
+}
+
+// One colour channel of a direct-colour pixel: the bits of its mask, scaled
+// to 0..255 (a channel of 8 bits comes out unchanged).
+struct ChannelMask {
+  u32 mask = 0;
+  int shift = 0;
+  u32 max = 0;
+};
+
+ChannelMask channel_mask(u32 mask) {
+  ChannelMask c;
+  if (mask == 0) return c;
+  c.mask = mask;
+  c.shift = __builtin_ctz(mask);
+  c.max = mask >> c.shift;
+  return c;
+}
+
+u32 channel_value(u32 pixel, const ChannelMask& c) {
+  if (c.mask == 0) return 0;
+  const u32 v = (pixel & c.mask) >> c.shift;
+  if (c.max == 255) return v;
+  return static_cast<u32>((u64{v} * 255u + c.max / 2) / c.max);
+}
+
+// The channel masks of a 16- or 32-bit file: those of a bit-fields header
+// (inside a header of 52 bytes or more, else the three or four words behind
+// it), or 5-5-5 for a 16-bit file without them. For a 32-bit file without
+// bit fields the result is unused (its bytes are copied).
+constexpr u32 kBitFields = 3;
+constexpr u32 kAlphaBitFields = 6;
+
+void read_channel_masks(const u8* data, std::size_t size, u32 header_size, int bits, u32 compression,
+                        ChannelMask out[4]) {
+  u32 m[4] = {0x7C00u, 0x03E0u, 0x001Fu, 0};
+  if (compression == kBitFields || compression == kAlphaBitFields) {
+    // Masks past the end of the file read as 0.
+    u8 words[16] = {};
+    const u64 at = header_size >= 52 ? 14u + 40u : 14ull + header_size;
+    const u32 count = header_size >= 56 ? 4 : header_size >= 52 ? 3 : (compression == kAlphaBitFields ? 4 : 3);
+    for (u32 i = 0; i < count * 4; ++i)
+      if (at + i < size) words[i] = data[at + i];
+    for (u32 i = 0; i < 4; ++i) m[i] = i < count ? rd32(words + 4 * i) : 0;
+  } else if (bits == 32) {
+    m[0] = 0x00FF0000u, m[1] = 0x0000FF00u, m[2] = 0x000000FFu, m[3] = 0xFF000000u;
+  }
+  for (int i = 0; i < 4; ++i) out[i] = channel_mask(m[i]);
 }
 
 }  // namespace
@@ -87,7 +136,22 @@ int decode_bmp_into_layer(const u8* data, std::size_t size, LayerImage* image, c
     report_error_fmt(104030, 1, name ? name : "");
     return -1;
   }
+  // 16-bit files, and 32-bit files whose bit fields are not the plain byte
+  // order, are read through their channel masks; a plain 32-bit file's bytes
+  // are copied as they stand.
+  ChannelMask masks[4];
+  read_channel_masks(data, size, header_size, bits, compression, masks);
+  const bool plain_order = masks[0].mask == 0x00FF0000u && masks[1].mask == 0x0000FF00u &&
+                           masks[2].mask == 0x000000FFu && (masks[3].mask == 0 || masks[3].mask == 0xFF000000u);
+  const bool by_masks = bits == 16 || (bits == 32 && !plain_order);
+  const bool alpha_channel = bits == 32 ? (!by_masks || masks[3].mask != 0) : masks[3].mask != 0;
   bool any_alpha = false;
+  auto masked_pixel = [&](u32 v) {
+    const u32 a = masks[3].mask ? channel_value(v, masks[3]) : 255u;
+    any_alpha |= masks[3].mask != 0 && a != 0;
+    return (a << 24) | (channel_value(v, masks[0]) << 16) | (channel_value(v, masks[1]) << 8) |
+           channel_value(v, masks[2]);
+  };
   for (i32 i = 0; i < height; ++i) {
     const u64 at = static_cast<u64>(data_offset) + row_bytes * static_cast<u64>(i);
     const u64 have = at >= size ? 0 : (size - at < row_bytes ? size - at : row_bytes);
@@ -108,7 +172,14 @@ int decode_bmp_into_layer(const u8* data, std::size_t size, LayerImage* image, c
         for (i32 x = 0; x < width; ++x)
           dst[x] = 0xFF000000u | (u32{row[x * 3 + 2]} << 16) | (u32{row[x * 3 + 1]} << 8) | row[x * 3];
         break;
+      case 16:
+        for (i32 x = 0; x < width; ++x) dst[x] = masked_pixel(rd16(row + x * 2));
+        break;
       case 32:
+        if (by_masks) {
+          for (i32 x = 0; x < width; ++x) dst[x] = masked_pixel(rd32(row + x * 4));
+          break;
+        }
         for (i32 x = 0; x < width; ++x) {
           dst[x] = rd32(row + x * 4);
           any_alpha |= (dst[x] >> 24) != 0;
@@ -117,7 +188,7 @@ int decode_bmp_into_layer(const u8* data, std::size_t size, LayerImage* image, c
     }
   }
   std::free(row);
-  if (bits == 32) {
+  if (alpha_channel) {
     // Most writers leave the fourth byte 0: such an image is opaque, not
     // wholly transparent.
     if (any_alpha) {

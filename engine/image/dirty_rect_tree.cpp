@@ -69,7 +69,9 @@ int collect_child_dirty_rects(ObjectNode* group) {
     LayerImage* ci = image_of(child);
     if (!ci) continue;
     if (child->is_group) collect_child_dirty_rects(child);
-    if (!shows_in_parent(ci)) continue;
+    // A window draws the leaves of a group whatever the group's own
+    // visibility, opacity or mask: its area counts even when it is hidden.
+    if (!child->is_group && !shows_in_parent(ci)) continue;
     DirtyRect r;
     if (ci->width > 0 && ci->height > 0) {
       r = dirty_rect_offset({0, 0, i64{ci->width} - 1, i64{ci->height} - 1}, ci->x, ci->y);

@@ -44,6 +44,7 @@ struct GifReader {
 };
 
 constexpr int kLzwTableSize = 4096;
+constexpr u8 kGifMaxMinCodeSize = 11;
 constexpr u16 kLzwNoCode = 4098;
 
 }  // namespace
@@ -239,7 +240,8 @@ struct GraphicControl {
 // Reads one image block (descriptor onwards) into frame slot k of table
 // (k < kGifFrameTableSize) or, with table null, only skips it. The stored
 // rectangle is the part that lies on the logical screen. 1 stored, 0
-// skipped (no table slot, or the index budget is spent), -1 out of memory.
+// skipped (no table slot, or the index budget is spent), -1 out of memory,
+// -2 a minimum code size the decoder cannot take.
 int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768], const GraphicControl& gc,
                      i32 loop_count, i32* screen_w, i32* screen_h, u64* budget, GifLzwState* lzw) {
   const i32 left = rd.u16le();
@@ -249,9 +251,6 @@ int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768],
   const u8 packed = rd.byte();
   const bool interlaced = (packed & 0x40) != 0;
   if (packed & 0x80) rd.read(palette, 3u * (2u << (packed & 7)));
-  // A logical screen of zero size takes the extent of the first image.
-  if (*screen_w == 0) *screen_w = std::min(left + w, kMaxImageSide);
-  if (*screen_h == 0) *screen_h = std::min(top + h, kMaxImageSide);
   const i32 vis_w = std::max(0, std::min(left + w, *screen_w) - left);
   const i32 vis_h = std::max(0, std::min(top + h, *screen_h) - top);
   const u64 bytes = static_cast<u64>(vis_w) * static_cast<u64>(vis_h);
@@ -275,8 +274,10 @@ int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768],
     f->loop_count = loop_count;
     std::memcpy(f->palette, palette, sizeof f->palette);
   }
+  // The decoder's tables hold 4096 codes: minimum code sizes up to 11 fit.
   const u8 min_code_size = rd.byte();
-  if (min_code_size >= 1 && min_code_size <= 8 && w > 0 && h > 0 && f && bytes > 0) {
+  if (min_code_size > kGifMaxMinCodeSize) return -2;
+  if (w > 0 && h > 0 && f && bytes > 0) {
     lzw_init(lzw, &rd, min_code_size);
     u8* row = static_cast<u8*>(std::malloc(static_cast<std::size_t>(w)));
     if (!row) return -1;
@@ -303,6 +304,38 @@ int read_image_block(GifReader& rd, GifFrame** table, int k, u8 (&palette)[768],
   return f ? 1 : 0;
 }
 
+// Sizes a logical-screen side of 0 from the image blocks: the farthest
+// extent of the frames that lie on a side of at most 8192 pixels. A side
+// stays 0 when no frame lies on it. The walk reads the blocks as the decoder
+// does and stops where the decoder would fail.
+void size_zero_sides(const u8* data, std::size_t size, std::size_t start, i32* screen_w, i32* screen_h) {
+  const bool want_w = *screen_w == 0, want_h = *screen_h == 0;
+  if (!want_w && !want_h) return;
+  GifReader rd{data, size, start};
+  while (rd.pos < rd.size) {
+    const u8 b = rd.byte();
+    if (b == 0x2C) {
+      const i32 left = rd.u16le(), top = rd.u16le(), w = rd.u16le(), h = rd.u16le();
+      const u8 packed = rd.byte();
+      if (packed & 0x80) rd.skip(3u * (2u << (packed & 7)));
+      rd.byte();  // minimum code size
+      rd.skip_sub_blocks();
+      if (want_w && w > 0 && left + w <= kMaxImageSide) *screen_w = std::max(*screen_w, left + w);
+      if (want_h && h > 0 && top + h <= kMaxImageSide) *screen_h = std::max(*screen_h, top + h);
+      continue;
+    }
+    if (b != 0x21) return;  // the trailer, or a byte the decoder refuses
+    switch (rd.byte()) {
+      case 0xF9: rd.skip(std::max<u8>(rd.byte(), 4)); break;  // the decoder reads 4 bytes at least
+      case 0x01:
+      case 0xFF: rd.skip(rd.byte()); break;
+      case 0xFE: break;
+      default: return;
+    }
+    rd.skip_sub_blocks();
+  }
+}
+
 }  // namespace
 
 int decode_gif_into_layer(const u8* data, std::size_t size, LayerImage* image, const char* name) {
@@ -316,6 +349,13 @@ int decode_gif_into_layer(const u8* data, std::size_t size, LayerImage* image, c
   u8 palette[768] = {};
   if (flags & 0x80) rd.read(palette, 3u * (2u << (flags & 7)));
   if (screen_w > kMaxImageSide || screen_h > kMaxImageSide) {
+    report_error_fmt(100091, 1, name ? name : "");
+    return -1;
+  }
+  // A side of 0 is sized from the frames; one that no frame lies on would
+  // need more than 8192 pixels to show any of them.
+  size_zero_sides(data, size, rd.pos, &screen_w, &screen_h);
+  if (screen_w == 0 || screen_h == 0) {
     report_error_fmt(100091, 1, name ? name : "");
     return -1;
   }

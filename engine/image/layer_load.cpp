@@ -62,11 +62,27 @@ ObjectNode* resolve_leaf_layer(const char* name, int* failed) {
   return resolve_object_path(g_object_roots[kTreeLayer], path, 0);
 }
 
+// Marks the area of every node below first (and its siblings) that holds
+// image.
+void mark_sharing_nodes(ObjectNode* first, const LayerImage* image, ObjectNode* skip) {
+  for (ObjectNode* n = first; n; n = n->next) {
+    if (n != skip && n->payload == image && n->payload_kind == kPayloadLayerImage) mark_layer_dirty(n);
+    if (n->first_child) mark_sharing_nodes(n->first_child, image, skip);
+  }
+}
+
 // The area a layer shows now, marked changed in its ancestors (a group
-// carries its children's areas up).
+// carries its children's areas up). A record that several nodes show is
+// marked at each of them: every change of it shows in all.
 void mark_area(ObjectNode* node) {
-  if (node->is_group) propagate_layer_dirty_rect(node);
-  else mark_layer_dirty(node);
+  if (node->is_group) {
+    propagate_layer_dirty_rect(node);
+    return;
+  }
+  mark_layer_dirty(node);
+  const LayerImage* img = image_of(node);
+  if (img && img->ref_count > 1 && g_object_roots[kTreeLayer])
+    mark_sharing_nodes(g_object_roots[kTreeLayer]->first_child, img, node);
 }
 
 bool d3d_drawing() { return g_layer_command_hooks.d3d_drawing && g_layer_command_hooks.d3d_drawing(); }
@@ -83,10 +99,11 @@ int apply_mask_layer(const ParamSet& a, LayerImage* img) {
     g_quit_requested = 1;
     return -1;
   }
-  if (!mask->owned_pixels || !img->owned_pixels) return 0;
+  // The mask's shown pixels (a frame of a frame set, say) give the alpha.
+  if (!mask->pixels || !img->owned_pixels) return 0;
   const u64 n = static_cast<u64>(img->width) * static_cast<u64>(img->height);
   for (u64 i = 0; i < n; ++i)
-    img->owned_pixels[i] = (img->owned_pixels[i] & 0x00FFFFFFu) | ((mask->owned_pixels[i] & 0xFFu) << 24);
+    img->owned_pixels[i] = (img->owned_pixels[i] & 0x00FFFFFFu) | ((mask->pixels[i] & 0xFFu) << 24);
   img->has_alpha = 1;
   return 0;
 }
@@ -124,7 +141,7 @@ int cut_or_pad(const ParamSet& a, ObjectNode* node, LayerImage* img, const char*
   }
   const i32 w = to_i32(a.value(9));
   const i32 h = to_i32(a.value(10));
-  mark_layer_dirty(node);
+  mark_area(node);
   u32* buf = alloc_image_buffer(nullptr, w, h, file_name);
   if (!buf) return -1;
   const u64 n = static_cast<u64>(w) * static_cast<u64>(h);
@@ -136,7 +153,7 @@ int cut_or_pad(const ParamSet& a, ObjectNode* node, LayerImage* img, const char*
       std::memcpy(buf + static_cast<u64>(y) * w, img->owned_pixels + static_cast<u64>(y) * img->width,
                   static_cast<std::size_t>(cw) * 4u);
   replace_layer_pixels(img, buf, w, h);
-  mark_layer_dirty(node);
+  mark_area(node);
   return 0;
 }
 
@@ -173,6 +190,16 @@ int recompose_group_layer(ObjectNode* node) {
 }
 
 LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 order_key) {
+  // A width or height of 0 makes a pure group: it only gathers its children,
+  // which are drawn straight into the window, and needs no buffer.
+  if ((width == 0 && height >= 0) || (height == 0 && width >= 0)) {
+    ObjectNode* node = get_named_object(g_object_roots[kTreeLayer], path, 1, order_key);
+    LayerImage* img = node ? get_or_create_layer_image(node) : nullptr;
+    if (!img) return nullptr;
+    img->width = img->loaded_width = width;
+    img->height = img->loaded_height = height;
+    return img;
+  }
   // The buffer comes first: a refused size leaves no half-made node behind.
   u32* buf = alloc_image_buffer(nullptr, width, height, nullptr);
   if (!buf) return nullptr;
@@ -267,7 +294,7 @@ int layer_load_image(const ParamSet& a) {
 
   // Step 5: the image file.
   if (a.given(46)) {
-    mark_layer_dirty(node);
+    mark_area(node);
     if (load_image_into_layer(img, a.text(46)) != 0) {
       g_quit_requested = 1;
       return -1;

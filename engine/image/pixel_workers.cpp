@@ -112,9 +112,12 @@ void run_blend_job(const PixelJob& job) {
   BlendRowKernel kernel = job.code == kPixelJobBlendPlain ? g_blend_kernels.plain[blend_kernel_index(mode, layer_opacity(src))]
                                                           : g_blend_kernels.alpha[blend_kernel_index(mode, layer_opacity(src))];
   for (i32 r = job.band_first; r < job.band_end; ++r) {
-    // The layer opacity is read again for every row.
-    kernel(row_at(dst_base, dst->width, job.dst_x, job.dst_y + r), row_at(src_base, src->width, job.src_x, job.src_y + r),
-           layer_opacity(src), n);
+    // The layer opacity is read again for every row. The run is blended by
+    // the columns of the layer's own row, so a partial redraw gives the
+    // bytes of a full one.
+    blend_row_columns(kernel, row_at(dst_base, dst->width, job.dst_x, job.dst_y + r),
+                      row_at(src_base, src->width, job.src_x, job.src_y + r), layer_opacity(src), job.src_x,
+                      job.pixels_per_row, src->width);
   }
 }
 

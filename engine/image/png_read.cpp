@@ -4,6 +4,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/frame/errors.h"
@@ -41,9 +42,13 @@ int decode_png_rows(const u8* data, std::size_t size, LayerImage* image, const c
     return kPngLibraryFailed;
   }
   PngInput in{data, size, 0};
-  // Nothing below holds a destructor or a local changed after setjmp that is
-  // read after the jump, so the jump back is safe.
+  // The rows are read into a buffer of their own, installed only when the
+  // whole image has been read: a damaged or cut-off file leaves the layer's
+  // old image and size. Nothing below holds a destructor, and the one local
+  // changed after setjmp and read after the jump is volatile.
+  u32* volatile rows = nullptr;
   if (setjmp(png_jmpbuf(png))) {
+    std::free(rows);
     png_destroy_read_struct(&png, &info, nullptr);
     return kPngLibraryFailed;
   }
@@ -72,19 +77,21 @@ int decode_png_rows(const u8* data, std::size_t size, LayerImage* image, const c
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4) png_error(png, "unexpected row layout");
 
-  u32* buf = alloc_image_buffer(image->owned_pixels, static_cast<i32>(w), static_cast<i32>(h), name);
+  u32* buf = alloc_image_buffer(nullptr, static_cast<i32>(w), static_cast<i32>(h), name);
   if (!buf) {
     // The allocator has reported; the layer keeps its old buffer and size.
     png_destroy_read_struct(&png, &info, nullptr);
     return kPngNoBuffer;
   }
-  install_image_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
-  // A tRNS chunk makes some pixels transparent, so the alpha is meaningful.
-  image->has_alpha = (alpha_channel || has_trns) ? 1 : 0;
+  rows = buf;
   for (int p = 0; p < passes; ++p)
     for (png_uint_32 y = 0; y < h; ++y)
       png_read_row(png, reinterpret_cast<png_bytep>(buf + static_cast<std::size_t>(w) * y), nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
+  std::free(image->owned_pixels);
+  install_image_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
+  // A tRNS chunk makes some pixels transparent, so the alpha is meaningful.
+  image->has_alpha = (alpha_channel || has_trns) ? 1 : 0;
   return kPngOk;
 }
 

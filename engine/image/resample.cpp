@@ -621,7 +621,7 @@ int extend_layer_canvas(ObjectNode* source, ObjectNode* destination, int use_des
   const u32* sp = src->owned_pixels;
   if (sp) {
     // Source rectangle clipped to both buffers.
-    const i32 sx0 = left < 0 ? -left : 0, sy0 = top < 0 ? -top : 0;
+    const i64 sx0 = left < 0 ? -i64{left} : 0, sy0 = top < 0 ? -i64{top} : 0;
     const i64 sx1 = std::min<i64>(w, static_cast<i64>(W) - left), sy1 = std::min<i64>(h, static_cast<i64>(H) - top);
     if (sx1 > sx0) {
       for (i64 y = sy0; y < sy1; ++y)

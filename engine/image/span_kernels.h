@@ -13,7 +13,9 @@
 // counted from the start of the run: the 8-byte rule (4-byte for slot 14)
 // covers the first floor(n / 8) * 8 bytes whatever the address, and the rest
 // follows the per-byte formula. Every kernel set gives exactly the same bytes
-// as the plain set.
+// as the plain set. Layer blends that may start or end inside a row go
+// through blend_row_columns (blend_kernels.h), which lines the groups up
+// with the columns of the layer's row.
 #pragma once
 #include "engine/frame/types.h"
 

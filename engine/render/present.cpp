@@ -127,6 +127,10 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
   const i32 iw = image->width, ih = image->height;
   const bool full_screen = window == 0 && g_screen_mode == 1;
   if (window == 0 && (full_screen || g_present.stretch)) {
+    // The centring offset places the client area on the screen in full
+    // screen. A stretched window's client area is smaller than the screen,
+    // and that offset would push the scaled picture out of it: it is drawn
+    // at (0, 0) there.
     g_present.offset_x = full_screen ? (g_present.screen_width - cw) / 2 : 0;
     g_present.offset_y = full_screen ? (g_present.screen_height - ch) / 2 : 0;
     if (g_present.offset_x < 0) g_present.offset_x = 0;

@@ -28,13 +28,38 @@ std::string scripted_or(const std::string& scripted, std::string (*real)()) {
   return real();
 }
 
+}  // namespace
+
+struct ChildProcess {
+  int exit_code = 0;
+};
+
+namespace {
+
+int fake_start_child(const char* program, const std::vector<std::string>& args, const char*, ChildProcess** out) {
+  *out = nullptr;
+  int result;
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    fake_process_calls().push_back(FakeProcessCall{program ? program : "", args, false});
+    result = g_result;
+  }
+  if (result != 0) return result;
+  *out = new ChildProcess;
+  return 0;
+}
+int fake_child_exit_code(ChildProcess* c) { return c ? c->exit_code : 0; }
+void fake_kill_child(ChildProcess*) {}
+void fake_close_child(ChildProcess* c) { delete c; }
+
 std::string fake_program_path() { return scripted_or(g_program_path, kPosixProcess.program_path); }
 std::string fake_app_data_folder() { return scripted_or(g_app_data, kPosixProcess.app_data_folder); }
 std::string fake_documents_folder() { return scripted_or(g_documents, kPosixProcess.documents_folder); }
 }  // namespace
 
-const PlatformProcess kFakeProcess = {fake_start_program, fake_open_with_shell, fake_program_path,
-                                      fake_app_data_folder, fake_documents_folder};
+const PlatformProcess kFakeProcess = {fake_start_program,   fake_open_with_shell,  fake_program_path,
+                                      fake_app_data_folder, fake_documents_folder, fake_start_child,
+                                      fake_child_exit_code, fake_kill_child,       fake_close_child};
 
 std::vector<FakeProcessCall>& fake_process_calls() {
   static std::vector<FakeProcessCall> calls;

@@ -62,9 +62,12 @@ std::string home_folder() {
   return std::string();
 }
 
-// Spawns argv[0] (a real path, or a bare name searched in PATH) and lets a
-// small thread collect its exit status, so no child is left a zombie.
-int spawn(const std::vector<std::string>& argv, bool search_path) {
+// Spawns argv[0] (a real path, or a bare name searched in PATH) in folder
+// (a real path; empty keeps the current one). With reap, a small thread
+// collects its exit status, so no child is left a zombie; else the pid is
+// the caller's to wait for.
+int spawn_in(const std::vector<std::string>& argv, bool search_path, const std::string& folder, bool reap,
+             pid_t* pid_out) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -78,17 +81,28 @@ int spawn(const std::vector<std::string>& argv, bool search_path) {
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setpgroup(&attr, 0);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   pid_t pid = 0;
-  int rc = search_path ? posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ)
-                       : posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+  int rc = search_path ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ)
+                       : posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return -1;
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  if (pid_out) *pid_out = pid;
+  if (reap) {
+    std::thread([pid] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  }
   return 0;
+}
+
+int spawn(const std::vector<std::string>& argv, bool search_path) {
+  return spawn_in(argv, search_path, std::string(), true, nullptr);
 }
 
 // The real path of a program file named by a Shift-JIS path; empty when
@@ -119,6 +133,86 @@ int posix_start_program(const char* sjis_program, const std::vector<std::string>
   if (spawn(argv, true) == 0) return 0;
   if (without_exe.empty() || sjis_to_utf8(without_exe.c_str(), &argv[0]) != 0) return -1;
   return spawn(argv, true);
+}
+
+}  // namespace
+
+struct ChildProcess {
+  pid_t pid = 0;
+  bool ended = false;
+  int exit_code = 0;
+};
+
+namespace {
+
+void note_status(ChildProcess* c, int status) {
+  c->ended = true;
+  if (WIFEXITED(status)) c->exit_code = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status)) c->exit_code = 128 + WTERMSIG(status);
+  else c->exit_code = 1;
+}
+
+int posix_start_child(const char* sjis_program, const std::vector<std::string>& sjis_args,
+                      const char* sjis_working_folder, ChildProcess** out) {
+  *out = nullptr;
+  if (!sjis_program || !*sjis_program) return -1;
+  std::vector<std::string> argv(1);
+  for (const std::string& a : sjis_args) {
+    std::string u;
+    if (sjis_to_utf8(a.c_str(), &u) != 0) return -1;
+    argv.push_back(std::move(u));
+  }
+  std::string folder;
+  if (sjis_working_folder && *sjis_working_folder && kPosixFiles.resolve(sjis_working_folder, &folder) != 0)
+    return -1;
+  std::string program = sjis_program;
+  argv[0] = find_program_file(program);
+  if (argv[0].empty() && ends_with_exe(program)) argv[0] = find_program_file(program.substr(0, program.size() - 4));
+  if (argv[0].empty()) return -1;
+  // The program's path is made absolute: the working folder changes before
+  // it is started.
+  if (argv[0][0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    if (!cwd) return -1;
+    argv[0] = std::string(cwd) + "/" + argv[0];
+    std::free(cwd);
+  }
+  ChildProcess* c = new (std::nothrow) ChildProcess;
+  if (!c) return -1;
+  if (spawn_in(argv, false, folder, false, &c->pid) != 0) {
+    delete c;
+    return -1;
+  }
+  *out = c;
+  return 0;
+}
+
+int posix_child_exit_code(ChildProcess* c) {
+  if (!c) return 0;
+  if (!c->ended) {
+    int status = 0;
+    pid_t r = waitpid(c->pid, &status, WNOHANG);
+    if (r == c->pid) note_status(c, status);
+    else if (r < 0 && errno != EINTR) c->ended = true;  // not ours any more
+  }
+  return c->ended ? c->exit_code : kChildStillActive;
+}
+
+void posix_kill_child(ChildProcess* c) {
+  if (!c || posix_child_exit_code(c) != kChildStillActive) return;
+  kill(-c->pid, SIGKILL);
+  kill(c->pid, SIGKILL);
+}
+
+void posix_close_child(ChildProcess* c) {
+  if (!c) return;
+  while (!c->ended) {
+    int status = 0;
+    pid_t r = waitpid(c->pid, &status, 0);
+    if (r == c->pid) note_status(c, status);
+    else if (r < 0 && errno != EINTR) break;
+  }
+  delete c;
 }
 
 bool is_address(const std::string& s) {
@@ -207,5 +301,6 @@ std::string posix_documents_folder() {
 
 }  // namespace
 
-const PlatformProcess kPosixProcess = {posix_start_program, posix_open_with_shell, posix_program_path,
-                                       posix_app_data_folder, posix_documents_folder};
+const PlatformProcess kPosixProcess = {posix_start_program,   posix_open_with_shell,  posix_program_path,
+                                       posix_app_data_folder, posix_documents_folder, posix_start_child,
+                                       posix_child_exit_code, posix_kill_child,       posix_close_child};

@@ -180,6 +180,20 @@ TEST_F(LoadCommandTest, GroupLayers) {
   // A group named without a size or key is left alone.
   EXPECT_EQ(run("arg 0 text : \"lazy/\"\n"), 0u);
   EXPECT_EQ(layer("W0/lazy", 1), nullptr);
+  // A size of 0 makes a pure group, which needs no buffer.
+  const struct {
+    const char* name;
+    const char* size;
+  } pure_cases[] = {{"pure", "arg 9 int : B:0\narg 10 int : B:0\n"}, {"flat", "arg 9 int : B:7\narg 10 int : B:0\n"}};
+  for (const auto& c : pure_cases) {
+    const std::string name = c.name;
+    EXPECT_EQ(run("arg 0 text : \"" + name + "/\"\narg 6 int : B:2\n" + c.size), 0u) << name;
+    EXPECT_EQ(g_error_report_log.report_count, 0u) << name;
+    LayerImage* pure = layer(("W0/" + name).c_str(), 1);
+    ASSERT_NE(pure, nullptr) << name;
+    EXPECT_EQ(pure->height, 0) << name;
+    EXPECT_EQ(run("arg 0 text : \"" + name + "/kid\"\narg 6 int : B:1\narg 46 text : \"small.png\"\n"), 0u) << name;
+  }
 }
 
 TEST_F(LoadCommandTest, CutAndPad) {
@@ -228,6 +242,15 @@ TEST_F(LoadCommandTest, MaskLayer) {
   LayerImage* x = layer("W0/x");
   EXPECT_EQ(x->has_alpha, 1);
   EXPECT_EQ(x->pixels[5] >> 24, layer("W0/m")->pixels[5] & 0xFF);
+  // The mask's shown pixels give the alpha, also when they are not its own
+  // buffer (a frame of a frame set).
+  LayerImage* m = layer("W0/m");
+  std::vector<u32> shown(16 + 5, 0);
+  for (size_t i = 0; i < 16; ++i) shown[i] = 0xFF000000u | static_cast<u32>(i * 9 + 7);
+  m->pixels = shown.data();
+  ASSERT_EQ(run("arg 0 text : \"x\"\narg 48 text : \"m\"\n"), 0u);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(x->pixels[i] >> 24, static_cast<u32>(i * 9 + 7)) << i;
+  m->pixels = m->owned_pixels;
   // A mask of another size ends the run with the box.
   ASSERT_EQ(run("arg 0 text : \"o\"\narg 6 int : B:1\narg 46 text : \"other.png\"\n"), 0u);
   EXPECT_EQ(run("arg 0 text : \"o\"\narg 48 text : \"m\"\n"), static_cast<u32>(-1));
@@ -240,6 +263,18 @@ TEST_F(LoadCommandTest, SharingAndMissingLayers) {
   ASSERT_EQ(run("arg 0 text : \"copy\"\narg 6 int : B:2\narg 47 text : \"src\"\n"), 0u);
   EXPECT_EQ(layer("W0/copy"), layer("W0/src"));
   EXPECT_EQ(layer("W0/src")->ref_count, 2u);
+  // A change made through one node shows at every node of the record: both
+  // places are marked, wherever the nodes stand.
+  ASSERT_EQ(run("arg 0 text : \"far/\"\narg 6 int : B:3\narg 9 int : B:0\narg 10 int : B:0\narg 4 int : B:50\n"), 0u);
+  ASSERT_EQ(run("arg 0 text : \"far/copy\"\narg 6 int : B:1\narg 47 text : \"src\"\n"), 0u);
+  for (const char* change : {"arg 3 int : B:100\n", "arg 4 int : B:2\n", "arg 46 text : \"other.png\"\n"}) {
+    LayerImage* screen = layer("W0", 1);
+    screen->dirty_valid = 0;
+    screen->merge_count = 0;
+    ASSERT_EQ(run(std::string("arg 0 text : \"far/copy\"\n") + change), 0u) << change;
+    EXPECT_LE(screen->dirty.left, 2) << change;  // src stands at x 0, later 2
+    EXPECT_GE(screen->dirty.right, 53) << change;
+  }
   // Sharing a layer that does not exist makes no node.
   EXPECT_EQ(run("arg 0 text : \"ghost\"\narg 6 int : B:2\narg 47 text : \"nothing\"\n"), static_cast<u32>(-1));
   EXPECT_EQ(g_error_report_log.last_number, 101250u);

@@ -47,13 +47,14 @@ run_fatal() {
 
 # "/info" reports the licence notices before any window exists.
 run_fatal "License Information" 100000 /info
-# A folder without the compiled engine files: the configuration is missing.
-run_fatal "ZE-TAR Debug Info." 104060
+# A folder without the compiled engine files and without the compiler that
+# would make them: the licence notices as well.
+run_fatal "License Information" 100000
 
 # SIGTERM while the dialog is open: the dialog closes and the run ends.
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
-find_window "ZE-TAR Debug Info." >/dev/null || fail "the error dialog did not appear before SIGTERM"
+find_window "License Information" >/dev/null || fail "the error dialog did not appear before SIGTERM"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM with the dialog open"
 wait $engine

@@ -163,8 +163,61 @@ TEST_F(BmpDecodeTest, UntrustedCountsAndShortDataStayInBounds) {
   EXPECT_EQ(image->pixels[7], 0xFF000000u);
 
   // A bit count that is not read gives a cleared image, not stale memory.
-  BmpSpec sixteen = rgb;
-  sixteen.bits = 16;
-  ASSERT_EQ(decode(fixtures::write_bmp(sixteen)), 0);
+  BmpSpec two = rgb;
+  two.bits = 2;
+  ASSERT_EQ(decode(fixtures::write_bmp(two)), 0);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(image->pixels[i], 0u);
+}
+
+// 16-bit files (5-5-5 without bit fields) and the channel masks of bit-field
+// headers in 16- and 32-bit files, inside and behind the header.
+TEST_F(BmpDecodeTest, ChannelMasksOfSixteenAndThirtyTwoBitFiles) {
+  auto scale = [](std::uint32_t v, std::uint32_t max) { return (v * 255u + max / 2) / max; };
+  struct Case {
+    const char* what;
+    int bits;
+    std::uint32_t compression, header;
+    std::vector<std::uint32_t> masks;
+    std::uint32_t pixel;    // raw
+    std::uint32_t want;     // 0xAARRGGBB
+    int has_alpha;
+  } cases[] = {
+      {"16-bit 5-5-5", 16, 0, 40, {}, (31u << 10) | (16u << 5) | 1u, 0xFF000000u | 255u << 16 | scale(16, 31) << 8 | scale(1, 31), 0},
+      {"16-bit 5-6-5", 16, 3, 40, {0xF800, 0x07E0, 0x001F}, (3u << 11) | (63u << 5) | 30u,
+       0xFF000000u | scale(3, 31) << 16 | 255u << 8 | scale(30, 31), 0},
+      {"16-bit 1-5-5-5 in a v5 header", 16, 3, 124, {0x7C00, 0x03E0, 0x001F, 0x8000}, 0x8000u | (10u << 10) | 31u,
+       0xFF000000u | scale(10, 31) << 16 | 255u, 1},
+      {"32-bit R G B A high to low, v5 header", 32, 3, 124, {0xFF000000u, 0x00FF0000u, 0x0000FF00u, 0x000000FFu},
+       0x11223344u, 0x44112233u, 1},
+      {"32-bit B G R behind a 40-byte header", 32, 3, 40, {0x000000FFu, 0x0000FF00u, 0x00FF0000u}, 0x00ABCDEFu,
+       0xFFEFCDABu, 0},
+      {"32-bit 10-10-10-2, alpha bit fields", 32, 6, 40, {0x3FF00000u, 0x000FFC00u, 0x000003FFu, 0xC0000000u},
+       (2u << 30) | (1023u << 20) | (512u << 10) | 0u, scale(2, 3) << 24 | 255u << 16 | scale(512, 1023) << 8, 1},
+  };
+  for (const Case& c : cases) {
+    BmpSpec s;
+    s.width = 3;
+    s.height = 2;
+    s.bits = c.bits;
+    s.compression = c.compression;
+    s.header_size = c.header;
+    s.masks = c.masks;
+    s.pixels.assign(6, c.pixel);
+    ASSERT_EQ(decode(fixtures::write_bmp(s)), 0) << c.what;
+    EXPECT_EQ(image->has_alpha, c.has_alpha) << c.what;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(image->pixels[i], c.want) << c.what << " pixel " << i;
+  }
+  // Plain byte order in a bit-fields header reads like a file without them,
+  // fourth byte included.
+  BmpSpec plain;
+  plain.width = 2;
+  plain.height = 1;
+  plain.bits = 32;
+  plain.compression = 3;
+  plain.masks = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
+  plain.pixels = {0x80102030u, 0x00405060u};
+  ASSERT_EQ(decode(fixtures::write_bmp(plain)), 0);
+  EXPECT_EQ(image->has_alpha, 1);
+  EXPECT_EQ(image->pixels[0], 0x80102030u);
+  EXPECT_EQ(image->pixels[1], 0x00405060u);
 }

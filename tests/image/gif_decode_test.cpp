@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "engine/frame/engine_state.h"
@@ -59,9 +60,10 @@ class GifDecodeTest : public ::testing::Test {
 };
 
 // A GIF writer of its own for streams giflib's encoder never makes: codes
-// are written at the width a decoder expects, and the table is never reset
-// when it fills up (the "deferred clear" some encoders use).
-Bytes gif_with_deferred_clear(int w, int h, const Bytes& indices, int* table_end) {
+// are written at the width a decoder expects, the table is never reset
+// when it fills up (the "deferred clear" some encoders use), and any
+// minimum code size can be given.
+Bytes gif_lzw(int w, int h, const Bytes& indices, int min_code_size, int* table_end) {
   Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
   auto u16 = [&](int v) {
     out.push_back(v & 0xFF);
@@ -83,13 +85,13 @@ Bytes gif_with_deferred_clear(int w, int h, const Bytes& indices, int* table_end
   u16(w);
   u16(h);
   out.push_back(0);
-  out.push_back(8);  // minimum code size
+  out.push_back(static_cast<std::uint8_t>(min_code_size));
   // Plain LZW with a dictionary of strings.
-  Bytes codes_bits;
+  const int clear = 1 << min_code_size;
   std::vector<std::pair<int, int>> codes;  // (code, width)
   std::map<std::pair<int, int>, int> dict;
-  int next = 258, size = 9;
-  codes.push_back({256, size});
+  int next = clear + 2, size = std::min(min_code_size + 1, 12);
+  codes.push_back({clear, size});
   int prefix = indices[0];
   for (std::size_t i = 1; i < indices.size(); ++i) {
     const int c = indices[i];
@@ -106,7 +108,7 @@ Bytes gif_with_deferred_clear(int w, int h, const Bytes& indices, int* table_end
     prefix = c;
   }
   codes.push_back({prefix, size});
-  codes.push_back({257, size});
+  codes.push_back({clear + 1, size});
   *table_end = next;
   Bytes packed;
   std::uint32_t acc = 0;
@@ -219,12 +221,72 @@ TEST_F(GifDecodeTest, FramesAreClippedToTheScreen) {
   EXPECT_EQ(image->gif_frames[1]->width, 0);
   gif_render_frame(image, 1);  // nothing on the screen to draw
 
-  // A logical screen of 0 x 0 takes the size of the first frame.
-  Bytes zero = fixtures::write_gif(8, 8, palette(16, 5), {frame(0, 0, 8, 8, 16)});
-  zero[6] = zero[7] = zero[8] = zero[9] = 0;
-  ASSERT_EQ(decode(zero), 0);
-  EXPECT_EQ(image->width, 8);
-  EXPECT_EQ(image->height, 8);
+}
+
+// A logical-screen side of 0 takes the extent of the frames that lie on it;
+// frames beyond 8192 pixels do not count, and a side that no frame lies on
+// is refused.
+TEST_F(GifDecodeTest, ZeroScreenSidesAreSizedFromTheFramesOnThem) {
+  struct Case {
+    const char* what;
+    int screen_w, screen_h;
+    std::vector<GifFrameSpec> frames;
+    int want_w, want_h;  // 0: refused
+  } cases[] = {
+      {"one frame", 0, 0, {frame(0, 0, 8, 8, 16)}, 8, 8},
+      {"two frames", 0, 0, {frame(0, 0, 8, 8, 16), frame(20, 2, 4, 9, 16)}, 24, 11},
+      {"far frame beside a near one", 0, 6, {frame(60000, 0, 4, 4, 16), frame(2, 0, 4, 4, 16)}, 6, 6},
+      {"only a far frame", 0, 0, {frame(60000, 0, 4, 4, 16)}, 0, 0},
+      {"far down", 8, 0, {frame(0, 9000, 4, 4, 16)}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    reset_error_report_log();
+    Bytes file = fixtures::write_gif(100, 100, palette(16, 5), c.frames);
+    file[6] = static_cast<std::uint8_t>(c.screen_w);
+    file[7] = static_cast<std::uint8_t>(c.screen_w >> 8);
+    file[8] = static_cast<std::uint8_t>(c.screen_h);
+    file[9] = static_cast<std::uint8_t>(c.screen_h >> 8);
+    if (c.want_w == 0) {
+      EXPECT_NE(decode(file), 0) << c.what;
+      EXPECT_EQ(g_error_report_log.last_number, 100091u) << c.what;
+      continue;
+    }
+    ASSERT_EQ(decode(file), 0) << c.what;
+    EXPECT_EQ(image->width, c.want_w) << c.what;
+    EXPECT_EQ(image->height, c.want_h) << c.what;
+    // Frame 0 is drawn where it lies.
+    const GifFrameSpec& f0 = c.frames[0];
+    if (f0.left < c.want_w) {
+      const GifColorType col = palette(16, 5)[f0.indices[0]];
+      EXPECT_EQ(image->pixels[f0.top * c.want_w + f0.left], 0xFF000000u | (col.Red << 16) | (col.Green << 8) | col.Blue)
+          << c.what;
+    }
+  }
+}
+
+// Minimum code sizes up to 11 decode (4096 codes fit the tables), as in a
+// 100 x 100 picture of 16 colours coded from size 11; 12 is refused.
+TEST_F(GifDecodeTest, MinimumCodeSizesUpToElevenDecode) {
+  const int w = 100, h = 100;
+  for (int size : {2, 4, 8, 9, 11, 12}) {
+    const int colours = std::min(16, 1 << size);
+    Bytes idx(w * h);
+    for (int i = 0; i < w * h; ++i) idx[i] = static_cast<std::uint8_t>((i / 7 + i % 5) % colours);
+    int table_end = 0;
+    const Bytes file = gif_lzw(w, h, idx, size, &table_end);
+    reset_error_report_log();
+    if (size == 12) {
+      EXPECT_NE(decode(file), 0);
+      EXPECT_EQ(decode_image_bytes(4, file.data(), file.size(), image, "x.gif"), -1);
+      EXPECT_EQ(g_error_report_log.last_number, 100215u);
+      continue;
+    }
+    ASSERT_EQ(decode(file), 0) << size;
+    ASSERT_EQ(image->width, w);
+    for (int i = 0; i < w * h; ++i)
+      ASSERT_EQ(image->pixels[i], 0xFF000000u | (u32{idx[i]} << 16) | (u32{255u - idx[i]} << 8) | u32(idx[i] * 3))
+          << "code size " << size << " pixel " << i;
+  }
 }
 
 TEST_F(GifDecodeTest, DeferredClearStaysInsideTheTable) {
@@ -237,7 +299,7 @@ TEST_F(GifDecodeTest, DeferredClearStaysInsideTheTable) {
     v = static_cast<std::uint8_t>((r >> 16) & 0x0F);
   }
   int table_end = 0;
-  const Bytes file = gif_with_deferred_clear(w, h, idx, &table_end);
+  const Bytes file = gif_lzw(w, h, idx, 8, &table_end);
   ASSERT_EQ(table_end, 4096);  // the stream went on past a full table
   expect_matches_reference(file, "deferred clear");
   for (int i = 0; i < w * h; ++i) ASSERT_EQ(image->pixels[i] & 0xFF, static_cast<std::uint32_t>(idx[i] * 3 & 0xFF));

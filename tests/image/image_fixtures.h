@@ -261,14 +261,19 @@ struct BmpSpec {
   std::uint32_t header_size = 40;
   std::uint32_t colours_used = 0;
   std::vector<std::uint32_t> palette;  // B, G, R, reserved as a little-endian word
-  // Pixels top row first: palette indices for 1/4/8 bits, else 0xAARRGGBB.
+  // Channel masks R, G, B (and A) of a bit-fields file: inside a header of 52
+  // bytes or more, else behind it.
+  std::vector<std::uint32_t> masks;
+  // Pixels top row first: palette indices for 1/4/8 bits, the raw word for
+  // 16 bits, else 0xAARRGGBB (raw as well when masks are given).
   std::vector<std::uint32_t> pixels;
 };
 
 // Bottom row first, rows padded to 4 bytes.
 inline Bytes write_bmp(const BmpSpec& s) {
   const std::size_t row_bytes = ((static_cast<std::size_t>(s.width) * s.bits + 31) / 32) * 4;
-  const std::size_t offset = 14 + s.header_size + 4 * s.palette.size();
+  const std::size_t masks_behind = s.header_size < 52 ? 4 * s.masks.size() : 0;
+  const std::size_t offset = 14 + s.header_size + masks_behind + 4 * s.palette.size();
   Bytes b(offset + row_bytes * s.height, 0);
   b[0] = 'B';
   b[1] = 'M';
@@ -282,7 +287,8 @@ inline Bytes write_bmp(const BmpSpec& s) {
   put32(b, 30, s.compression);
   put32(b, 34, static_cast<std::uint32_t>(row_bytes * s.height));
   put32(b, 46, s.colours_used);
-  for (std::size_t i = 0; i < s.palette.size(); ++i) put32(b, 14 + s.header_size + 4 * i, s.palette[i]);
+  for (std::size_t i = 0; i < s.masks.size(); ++i) put32(b, 14 + 40 + 4 * i, s.masks[i]);
+  for (std::size_t i = 0; i < s.palette.size(); ++i) put32(b, 14 + s.header_size + masks_behind + 4 * i, s.palette[i]);
   for (int y = 0; y < s.height; ++y) {
     const std::size_t row = offset + row_bytes * (s.height - 1 - y);
     for (int x = 0; x < s.width; ++x) {
@@ -291,6 +297,7 @@ inline Bytes write_bmp(const BmpSpec& s) {
         case 1: b[row + x / 8] |= (p & 1) << (7 - x % 8); break;
         case 4: b[row + x / 2] |= (p & 15) << (x % 2 ? 0 : 4); break;
         case 8: b[row + x] = p & 0xFF; break;
+        case 16: put16(b, row + x * 2, static_cast<std::uint16_t>(p)); break;
         case 24:
           b[row + x * 3] = p & 0xFF;
           b[row + x * 3 + 1] = (p >> 8) & 0xFF;

@@ -198,15 +198,20 @@ TEST_F(PngReadTest, DamagedFilesFailCleanly) {
     EXPECT_EQ(image->width, 20) << c.what;
     EXPECT_EQ(image->owned_pixels, kept) << c.what;
   }
-  // Cut inside the pixel data, and a broken checksum: the load fails, and
-  // the size always matches the buffer installed.
-  Bytes cut(good.begin(), good.begin() + good.size() / 2);
-  Bytes crc = good;
+  // Cut inside the pixel data, and a broken checksum, of a picture of
+  // another size: the load fails and the layer keeps its old image whole.
+  const std::vector<u32> before(image->pixels, image->pixels + 20 * 20);
+  const Bytes other = fixtures::write_png(make_spec(31, 9, 8, PNG_COLOR_TYPE_RGB_ALPHA, false));
+  Bytes cut(other.begin(), other.begin() + other.size() / 2);
+  Bytes crc = other;
   crc[45] ^= 0xFF;  // inside the first IDAT chunk
   for (const Bytes* b : {&cut, &crc}) {
     reset_error_report_log();
     EXPECT_EQ(decode_png_into_layer(b->data(), b->size(), image, "bad.png"), 1);
     EXPECT_EQ(g_error_report_log.last_number, 100200u);
     EXPECT_EQ(image->width, 20);
+    EXPECT_EQ(image->height, 20);
+    EXPECT_EQ(image->has_alpha, 0);
+    EXPECT_EQ(std::vector<u32>(image->pixels, image->pixels + 20 * 20), before);
   }
 }

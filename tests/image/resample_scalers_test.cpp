@@ -435,6 +435,13 @@ TEST_F(ResampleTest, CanvasMarginsAddCropAndRefuseBadSizes) {
   EXPECT_EQ(g_error_report_log.last_number, 100010u);
   EXPECT_EQ(extend_layer_canvas(&src.node, &dst.node, 1, 0, 0, 0x7FFFFFF0, 0x7FFFFFF0), -1);
   EXPECT_EQ(dst.image.owned_pixels, kept);
+  // Margins at the ends of the 32-bit range that still leave a small canvas:
+  // the source lies wholly outside it and nothing is copied.
+  ASSERT_EQ(extend_layer_canvas(&src.node, &dst.node, 1, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX), 0);
+  EXPECT_EQ(dst.image.width, 2);
+  EXPECT_EQ(dst.image.height, 1);
+  EXPECT_EQ(dst.image.owned_pixels[0], g_transparent_fill_colour);
+  EXPECT_EQ(dst.image.owned_pixels[1], g_transparent_fill_colour);
 }
 
 }  // namespace

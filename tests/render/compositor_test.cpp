@@ -91,6 +91,28 @@ TEST_F(CompositorTest, CoverHidesTheLayersBelowAndOnlyDrawnLayersCover) {
   EXPECT_EQ(at(100, 100), 0u);
 }
 
+TEST_F(CompositorTest, HiddenNestedGroupMovesWithItsParent) {
+  // A window draws the leaves of a hidden group: moving its parent must
+  // clear their old place too.
+  for (bool pure : {false, true}) {
+    SCOPED_TRACE(pure ? "pure inner group" : "sized inner group");
+    const std::string p = pure ? "W0/p2" : "W0/p1";
+    group(p, 10, 10, pure ? 0 : 100, pure ? 0 : 80);
+    LayerImage* inner = group(p + "/g", 5, 5, pure ? 0 : 60, pure ? 0 : 50);
+    leaf(p + "/g/a", 3, 3, 30, 20, 4);
+    inner->visible = 0;
+    ASSERT_EQ(frame(), 0);
+    ASSERT_NE(at(20, 20), 0u);
+    ObjectNode* pn = group_node(p);
+    mark(pn);
+    static_cast<LayerImage*>(pn->payload)->x += 70;
+    mark(pn);
+    ASSERT_EQ(frame(), 0);
+    EXPECT_EQ(first_difference(shown(), reference()), "");
+    EXPECT_EQ(at(20, 20), 0u);
+  }
+}
+
 TEST_F(CompositorTest, WithoutCoverTheDirtyAreaIsZeroedFirst) {
   LayerImage* a = leaf("W0/a", 0, 0, 50, 50, 1);
   ASSERT_EQ(frame(), 0);

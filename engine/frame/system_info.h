@@ -1,0 +1,49 @@
+// The machine's description: the graphics-library version the scripts can
+// read, the processor, and the description lines of a debug start-up.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "engine/frame/types.h"
+
+constexpr u32 kResultInvalidArg = 0x80070057u;
+constexpr u32 kResultFail = 0x80004005u;
+
+// What other parts of the engine tell the description: whether a GPU device
+// can be opened (asked once, no device kept) and its renderer's name, and
+// the sound devices by name (input 0: output devices, 1: input devices).
+// Each may be null. Filled at start-up by their owners.
+struct SystemInfoSources {
+  int (*gpu_device_available)();
+  std::string (*gpu_renderer_name)();
+  std::vector<std::string> (*sound_device_names)(int input);
+};
+extern SystemInfoSources g_system_info_sources;
+
+// A program file's version as major.minor and build.private: 0, or
+// kResultInvalidArg for a null argument, kResultFail for a file without a
+// version block (every file here: no file carries one).
+u32 get_file_version(const char* path, u32 version[2]);
+// Four 16-bit parts as one comparable version, and its comparison (the high
+// 32 bits first): 1, 0 or -1.
+u64 make_version_u64(u32 a, u32 b, u32 c, u32 d);
+int compare_version(u64 a, u64 b);
+
+// The graphics version the engine stands on: 9.0 (letter ' ') when a GPU
+// device can be opened, else a failure code with major 0. 0 or the code.
+int probe_directx_version(u32* major, u32* minor, char* letter);
+
+struct CpuInfo {
+  std::string vendor;  // empty where the processor has no identification
+  std::string brand;
+  u32 family = 0, model = 0, stepping = 0;
+  u32 features_edx = 0, features_ecx = 0;
+  bool mmx = false, sse = false, sse2 = false;
+};
+CpuInfo cpu_identify();
+
+// The text of a sound-device capability format (0-6).
+const char* sound_format_name(int format);
+
+// The description lines of a debug start-up, in their order.
+std::vector<std::string> format_system_info();

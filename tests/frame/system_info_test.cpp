@@ -1,0 +1,102 @@
+// The version helpers, the graphics-version probe and the description of a
+// debug start-up.
+#include "engine/frame/system_info.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/frame/engine_state.h"
+#include "engine/frame/engine_steps.h"
+#include "tests/support/zpf_writer.h"
+
+namespace {
+
+TEST(SystemInfo, VersionHelpers) {
+  u32 v[2] = {7, 7};
+  EXPECT_EQ(get_file_version(nullptr, v), kResultInvalidArg);
+  EXPECT_EQ(get_file_version("k_lumbrane", nullptr), kResultInvalidArg);
+  EXPECT_EQ(get_file_version("k_lumbrane", v), kResultFail);
+  EXPECT_EQ(v[0], 0u);
+  EXPECT_EQ(make_version_u64(4, 9, 0, 904), 0x0004000900000388ull);
+  EXPECT_EQ(make_version_u64(0x12345, 0, 0, 0), 0x2345000000000000ull);  // 16 bits a part
+  struct Case {
+    u64 a, b;
+    int result;
+  } cases[] = {
+      {make_version_u64(4, 9, 0, 904), make_version_u64(4, 9, 0, 904), 0},
+      {make_version_u64(4, 9, 0, 904), make_version_u64(4, 8, 9, 9999), 1},
+      {make_version_u64(4, 8, 0, 1), make_version_u64(4, 9, 0, 0), -1},
+      {make_version_u64(5, 0, 0, 0), make_version_u64(4, 0xFFFF, 0xFFFF, 0xFFFF), 1},
+      {make_version_u64(4, 9, 1, 0), make_version_u64(4, 9, 0, 0xFFFF), 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(compare_version(c.a, c.b), c.result) << std::hex << c.a << " " << c.b;
+}
+
+TEST(SystemInfo, TheProbeAnswersForTheGpuDevice) {
+  const SystemInfoSources saved = g_system_info_sources;
+  u32 major = 1, minor = 1;
+  char letter = 'x';
+  g_system_info_sources.gpu_device_available = nullptr;
+  EXPECT_NE(probe_directx_version(&major, &minor, &letter), 0);
+  EXPECT_EQ(major, 0u);
+  probe_directx_version();
+  EXPECT_EQ(g_directx_major_version, 0u);
+  g_system_info_sources.gpu_device_available = [] { return 0; };
+  probe_directx_version();
+  EXPECT_EQ(g_directx_major_version, 0u);
+  g_system_info_sources.gpu_device_available = [] { return 1; };
+  EXPECT_EQ(probe_directx_version(&major, &minor, &letter), 0);
+  EXPECT_EQ(major, 9u);
+  EXPECT_EQ(minor, 0u);
+  EXPECT_EQ(letter, ' ');
+  probe_directx_version();
+  EXPECT_EQ(g_directx_major_version, 9u);
+  g_system_info_sources = saved;
+  g_directx_major_version = 0;
+}
+
+TEST(SystemInfo, TheDescriptionIsDroppedAndAnOldFileRemoved) {
+  DataScratchFolder folder;
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path);
+  std::ofstream(folder.path + "/info.txt") << "old";
+  const SystemInfoSources saved = g_system_info_sources;
+  g_system_info_sources.gpu_renderer_name = [] { return std::string("llvmpipe"); };
+  g_system_info_sources.sound_device_names = [](int input) {
+    return input ? std::vector<std::string>{} : std::vector<std::string>{"out0"};
+  };
+  const i32 metrics[4] = {g_desktop_metrics[0], g_desktop_metrics[1], g_desktop_metrics[2], g_desktop_metrics[3]};
+  g_desktop_metrics[0] = 1280, g_desktop_metrics[1] = 1024, g_desktop_metrics[2] = 24, g_desktop_metrics[3] = 60;
+  dump_system_info();
+  EXPECT_FALSE(std::filesystem::exists(folder.path + "/info.txt"));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path));
+  const std::vector<std::string> lines = format_system_info();
+  auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
+  EXPECT_TRUE(has("SCREEN = 1280 x 1024 x 24 bit (60Hz)"));
+  EXPECT_TRUE(has("[  0]1280x1024 24 bit (60 Hz)"));
+  EXPECT_TRUE(has("llvmpipe"));
+  EXPECT_TRUE(has("out0 Stereo"));
+  EXPECT_TRUE(has(geteuid() == 0 ? "ADMIN = 1" : "ADMIN = 0"));
+  EXPECT_EQ(lines.front().rfind("OS_VER = ", 0), 0u);
+#if defined(__x86_64__)
+  EXPECT_FALSE(cpu_identify().vendor.empty());
+  EXPECT_TRUE(cpu_identify().sse2);  // every x86-64 processor has it
+#endif
+  for (int i = 0; i < 4; ++i) g_desktop_metrics[i] = metrics[i];
+  g_system_info_sources = saved;
+  std::filesystem::current_path(cwd);
+}
+
+TEST(SystemInfo, SoundFormatNames) {
+  const char* expected[] = {"44.1kHz(16-bit)",   "44.1kHz(8-bit)",   "22.05kHz(16-bit)", "22.05kHz,(8-bit)",
+                            "11.025kHz(16-bit)", "11.025kHz(8-bit)", "Disable"};
+  for (int i = 0; i < 7; ++i) EXPECT_STREQ(sound_format_name(i), expected[i]);
+  EXPECT_STREQ(sound_format_name(99), "Disable");
+}
+
+}  // namespace

@@ -10,13 +10,14 @@
 #include "platform/named_locks.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/tray.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory,
+                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kGtkSaverPreview,
                        &kSdlJoysticks, &kGtkCursor, &kGtkMenus, &kGtkTray, &kFileRegistry};
 
 void platform_select_real() {
@@ -29,6 +30,7 @@ void platform_select_real() {
   g_platform.ui = &kGtkUi;
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
+  g_platform.saver_preview = &kGtkSaverPreview;
   g_platform.joysticks = &kSdlJoysticks;
   g_platform.cursor = &kGtkCursor;
   g_platform.menus = &kGtkMenus;
@@ -46,6 +48,7 @@ void platform_select_fakes() {
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
+  g_platform.saver_preview = &kFakeSaverPreview;
   g_platform.joysticks = &kFakeJoysticks;
   g_platform.cursor = &kFakeCursor;
   g_platform.menus = &kFakeMenus;

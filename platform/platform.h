@@ -14,6 +14,7 @@ struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
+struct PlatformSaverPreview;
 struct PlatformJoysticks;
 struct PlatformCursor;
 struct PlatformMenus;
@@ -33,6 +34,9 @@ struct Platform {
   const PlatformSignals* signals = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
+  // The screen saver's preview in another program's window
+  // (platform/saver_preview.h).
+  const PlatformSaverPreview* saver_preview = nullptr;
   // Joysticks (platform/joysticks.h).
   const PlatformJoysticks* joysticks = nullptr;
   // The mouse cursor (platform/cursor.h).

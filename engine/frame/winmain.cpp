@@ -48,13 +48,14 @@ int engine_main(int argc, char** argv) {
     release_instance_mutexes();
     return 0;
   }
+  // The saver's arguments are read from the argument table.
+  copy_arguments(argc, argv);
   if (g_screen_saver_mode && handle_screen_saver_arguments() != 0) {
     release_instance_mutexes();
     return 0;
   }
   // 8-10: start-up, the main loop, shut-down.
   g_platform.signals->watch_close_requests(on_close_signal);
-  copy_arguments(argc, argv);
   if (engine_startup() == 0) run_main_loop();
   shutdown_engine();
   g_platform.signals->stop_watching();

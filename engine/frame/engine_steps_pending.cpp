@@ -25,6 +25,4 @@ void close_flash_host() {}
 void unload_optional_plugins() {}
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
-void game_clock_pause() {}
-void game_clock_resume() {}
 int enter_full_screen() { return -1; }

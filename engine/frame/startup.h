@@ -1,7 +1,9 @@
 // Start-up and shut-down of the engine program.
 #pragma once
+#include <ctime>
 #include <string>
 
+#include "engine/frame/engine_state.h"
 #include "engine/frame/types.h"
 
 struct NamedLock;
@@ -56,12 +58,20 @@ int read_program_trailer(const char* sjis_path, u32 built_size, u64* archive_bas
 // The built size recorded in the program file (0 when never stamped).
 u32 program_built_size();
 
+// The local date and time of a moment (seconds since the epoch and the
+// millisecond within that second).
+StartTime local_time_at(std::time_t seconds, int millisecond);
+
 u8 get_os_code();
 void probe_system();
 void copy_arguments(int argc, char** argv);
 void init_timer();
 int disable_desktop_composition();
 void test_project_folder_writable();
+
+// Called as each numbered step of start-up ('s', 1-31) and of shut-down
+// ('d', 1-10) begins; null in the program. The tests record the order.
+extern void (*g_startup_step_trace)(char phase, int step);
 
 i8 engine_startup();
 void engine_global_init();

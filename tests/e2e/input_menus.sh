@@ -86,7 +86,7 @@ wait I:1
 endloop
 GAME
 } >"$work/menus.game"
-"$writer" "$work/menus.game" "$game" || fail "the game could not be written"
+"$writer" "$work/menus.game" "$game" game.zpf || fail "the game could not be written"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -85,7 +85,7 @@ wait I:1
 endloop
 GAME
 } >"$work/tray.game"
-"$writer" "$work/tray.game" "$game" || fail "the game could not be written"
+"$writer" "$work/tray.game" "$game" game.zpf || fail "the game could not be written"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -65,13 +65,13 @@ TEST_F(InputTest, CountersPhasesAndPressCounts) {
   fake_ui_set_key('A', 1);
   for (int i = 0; i < 3; ++i) {
     frame();
-    seen.push_back(g_input.counters['A']);
+    seen.push_back(g_input.counters[u32{'A'}]);
   }
   EXPECT_EQ(g_input.counters[0], 3);  // any key
   fake_ui_set_key('A', 0);
   for (int i = 0; i < 2; ++i) {
     frame();
-    seen.push_back(g_input.counters['A']);
+    seen.push_back(g_input.counters[u32{'A'}]);
   }
   EXPECT_EQ(seen, (std::vector<i64>{1, 2, 3, -1, -2}));
   EXPECT_EQ(g_input.counters[0], -2);
@@ -94,13 +94,13 @@ TEST_F(InputTest, WithoutFocusEverythingIsUpAndTheMouseIsNotRead) {
   fake_ui_set_key(ui::kVkLButton, 1);
   frame();
   frame();
-  ASSERT_EQ(g_input.counters['Z'], 2);
+  ASSERT_EQ(g_input.counters[u32{'Z'}], 2);
   ASSERT_EQ(g_input.counters[1], 2);
   g_windows[0]->focused = 0;
   fake_ui_set_cursor(w_, 50, 60);
   frame();
   EXPECT_EQ(g_input.focused_window, -1);
-  EXPECT_EQ(g_input.counters['Z'], -1);
+  EXPECT_EQ(g_input.counters[u32{'Z'}], -1);
   // A held button is released too, not frozen at a positive count.
   EXPECT_EQ(g_input.counters[1], -1);
   EXPECT_EQ(g_windows[0]->mouse_x, 10);
@@ -185,11 +185,11 @@ TEST_F(InputTest, SwitchesStopTheirKeys) {
   set_input_switches(&off, nullptr);
   frame();
   EXPECT_EQ(g_input.counters[2], 0);
-  EXPECT_EQ(g_input.counters['Q'], 1);
+  EXPECT_EQ(g_input.counters[u32{'Q'}], 1);
   set_input_switches(&on, &off);
   frame();
   EXPECT_EQ(g_input.counters[2], 1);
-  EXPECT_EQ(g_input.counters['Q'], 1);
+  EXPECT_EQ(g_input.counters[u32{'Q'}], 1);
   EXPECT_EQ(g_input_switches.joystick, 0);
 }
 

@@ -1,7 +1,9 @@
 #include "platform/platform.h"
 
+#include "platform/clipboard.h"
 #include "platform/clock.h"
 #include "platform/cursor.h"
+#include "platform/dialogs.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/instances.h"
@@ -13,11 +15,13 @@
 #include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
+#include "platform/text_convert.h"
 #include "platform/tray.h"
 #include "platform/ui.h"
 
 Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
                        &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kGtkSaverPreview,
+                       &kGtkClipboard, &kIcuTextConvert, &kGtkDialogs,
                        &kSdlJoysticks, &kGtkCursor, &kGtkMenus, &kGtkTray, &kFileRegistry};
 
 void platform_select_real() {
@@ -31,6 +35,9 @@ void platform_select_real() {
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.saver_preview = &kGtkSaverPreview;
+  g_platform.clipboard = &kGtkClipboard;
+  g_platform.text = &kIcuTextConvert;
+  g_platform.dialogs = &kGtkDialogs;
   g_platform.joysticks = &kSdlJoysticks;
   g_platform.cursor = &kGtkCursor;
   g_platform.menus = &kGtkMenus;
@@ -49,6 +56,9 @@ void platform_select_fakes() {
   g_platform.signals = &kPosixSignals;
   g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.saver_preview = &kFakeSaverPreview;
+  g_platform.clipboard = &kFakeClipboard;
+  g_platform.text = &kIcuTextConvert;
+  g_platform.dialogs = &kFakeDialogs;
   g_platform.joysticks = &kFakeJoysticks;
   g_platform.cursor = &kFakeCursor;
   g_platform.menus = &kFakeMenus;

@@ -15,6 +15,9 @@ struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
 struct PlatformSaverPreview;
+struct PlatformClipboard;
+struct PlatformTextConvert;
+struct PlatformDialogs;
 struct PlatformJoysticks;
 struct PlatformCursor;
 struct PlatformMenus;
@@ -37,6 +40,12 @@ struct Platform {
   // The screen saver's preview in another program's window
   // (platform/saver_preview.h).
   const PlatformSaverPreview* saver_preview = nullptr;
+  // The text clipboard (platform/clipboard.h).
+  const PlatformClipboard* clipboard = nullptr;
+  // Width and case conversion of Shift-JIS text (platform/text_convert.h).
+  const PlatformTextConvert* text = nullptr;
+  // Common dialogs and the text field over a window (platform/dialogs.h).
+  const PlatformDialogs* dialogs = nullptr;
   // Joysticks (platform/joysticks.h).
   const PlatformJoysticks* joysticks = nullptr;
   // The mouse cursor (platform/cursor.h).

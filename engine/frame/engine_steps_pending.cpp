@@ -3,7 +3,6 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-void set_all_error_switches() {}
 int create_direct_sound() { return 0; }
 void load_optional_plugins() {}
 int start_sound_system() { return 0; }

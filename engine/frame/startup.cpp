@@ -21,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
+#include "platform/clipboard.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -229,6 +230,7 @@ void clear_text_record() {
   TextRecord* t = g_text_record;
   if (!t || !t->pending_reset) return;
   t->pending_reset = 0;
+  t->complete = 0;
   std::memset(t->state, 0, sizeof t->state);
   std::memset(t->text_a, 0, sizeof t->text_a);
   std::memset(t->text_b, 0, sizeof t->text_b);
@@ -485,6 +487,8 @@ void shutdown_engine() {
   shutdown_step(10);
   unload_ztzid_library();
   unload_optional_plugins();
+  // A text the scripts put on the clipboard outlives the program.
+  g_platform.clipboard->store();
   withdraw_main_window();
   destroy_windows();
   std::free(g_screen_buffer.pixels);

@@ -35,6 +35,9 @@ struct TextRecord {
   u8 flag_b = 0, flag_c = 0, flag_d = 0;
   u8 flag_e = 1;
   u8 pending_reset = 1;
+  // The text is finished (the text-closing command); text_b holds one class
+  // byte per character of text_a ('1', '2', and 'E' at the end).
+  u8 complete = 0;
   char text_a[8192] = {};
   char text_b[8192] = {};
   u8 state[16] = {};

@@ -10,6 +10,5 @@ i64 sv_sound_on() { return 0; }
 void sv_memory_status(i64 out[3]) { out[0] = out[1] = out[2] = 0; }
 u64 sv_render_frame_counter() { return 0; }
 i64 sv_direct3d_configured() { return 0; }
-const char* sv_file_name_entry(i64 element) { return nullptr; }
 const char* sv_save_folder() { return ""; }
 const char* sv_text_record_field(u32 n) { return ""; }

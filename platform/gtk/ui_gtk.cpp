@@ -771,7 +771,11 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
     gtk_window_set_title(GTK_WINDOW(dlg), to_utf8(caption && *caption ? caption : "").c_str());
     if (type & ui::kMbSystemModal) gtk_window_set_keep_above(GTK_WINDOW(dlg), TRUE);
     std::uint32_t kind = type & 0xF;
-    auto add = [&](const char* label, int id) { gtk_dialog_add_button(GTK_DIALOG(dlg), label, id); };
+    std::vector<int> ids;
+    auto add = [&](const char* label, int id) {
+      gtk_dialog_add_button(GTK_DIALOG(dlg), label, id);
+      ids.push_back(id);
+    };
     switch (kind) {
       case ui::kMbOkCancel: add("OK", ui::kIdOk); add("キャンセル", ui::kIdCancel); break;
       case ui::kMbAbortRetryIgnore:
@@ -781,6 +785,8 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
       case ui::kMbRetryCancel: add("再試行(_R)", ui::kIdRetry); add("キャンセル", ui::kIdCancel); break;
       default: add("OK", ui::kIdOk); break;
     }
+    std::size_t def = (type & ui::kMbDefButton3) ? 2 : (type & ui::kMbDefButton2) ? 1 : 0;
+    if (def < ids.size()) gtk_dialog_set_default_response(GTK_DIALOG(dlg), ids[def]);
     st().open_dialogs.push_back(dlg);
     int r = gtk_dialog_run(GTK_DIALOG(dlg));
     forget_dialog(dlg);
@@ -961,6 +967,14 @@ const PlatformUi kGtkUi = {
     .present_image = gk_present_image,
 };
 
+// ---- for the other GTK services (gtk_shared.h) ----
+int gtk_shared_available() { return gtk_available(); }
+void gtk_shared_run(const std::function<void()>& fn) { run_on_gui_thread(fn); }
+std::string gtk_shared_utf8(const char* sjis) { return to_utf8(sjis); }
+GtkWindow* gtk_shared_parent(UiWindow owner) { return parent_of(owner); }
+void gtk_shared_dialog_opened(GtkWidget* dialog) { st().open_dialogs.push_back(dialog); }
+void gtk_shared_dialog_closed(GtkWidget* dialog) { forget_dialog(dialog); }
+GtkWidget* gtk_shared_client_area(UiWindow window) {
 // ---- for the other GTK services of the platform (menus, cursor, tray) ----
 GtkWidget* gtk_ui_toplevel(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -971,6 +985,11 @@ GtkWidget* gtk_ui_client_area(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   GtkWin* w = live(window);
   return w ? w->area : nullptr;
+}
+GtkWidget* gtk_shared_top(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->top : nullptr;
 }
 bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
 void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

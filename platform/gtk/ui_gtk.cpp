@@ -975,6 +975,16 @@ GtkWindow* gtk_shared_parent(UiWindow owner) { return parent_of(owner); }
 void gtk_shared_dialog_opened(GtkWidget* dialog) { st().open_dialogs.push_back(dialog); }
 void gtk_shared_dialog_closed(GtkWidget* dialog) { forget_dialog(dialog); }
 GtkWidget* gtk_shared_client_area(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->area : nullptr;
+}
+GtkWidget* gtk_shared_top(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->top : nullptr;
+}
+
 // ---- for the other GTK services of the platform (menus, cursor, tray) ----
 GtkWidget* gtk_ui_toplevel(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -985,11 +995,6 @@ GtkWidget* gtk_ui_client_area(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   GtkWin* w = live(window);
   return w ? w->area : nullptr;
-}
-GtkWidget* gtk_shared_top(UiWindow window) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  GtkWin* w = live(window);
-  return w ? w->top : nullptr;
 }
 bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
 void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

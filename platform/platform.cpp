@@ -3,6 +3,7 @@
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/clock.h"
+#include "platform/cursor.h"
 #include "platform/dialogs.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
@@ -10,13 +11,17 @@
 #include "platform/gpu.h"
 #include "platform/monitors.h"
 #include "platform/instances.h"
+#include "platform/joysticks.h"
+#include "platform/menus.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
 #include "platform/sound_convert.h"
 #include "platform/text_convert.h"
+#include "platform/tray.h"
 #include "platform/ui.h"
 
 namespace {
@@ -40,6 +45,11 @@ constexpr void select_real(Platform& p) {
   p.text = &kIcuTextConvert;
   p.dialogs = &kGtkDialogs;
   p.fonts = &kFreetypeFonts;
+  p.joysticks = &kSdlJoysticks;
+  p.cursor = &kGtkCursor;
+  p.menus = &kGtkMenus;
+  p.tray = &kGtkTray;
+  p.registry = &kFileRegistry;
 }
 
 constexpr Platform real_platform() {
@@ -75,4 +85,9 @@ void platform_select_fakes() {
   g_platform.text = &kIcuTextConvert;
   g_platform.dialogs = &kFakeDialogs;
   g_platform.fonts = &kFakeFonts;
+  g_platform.joysticks = &kFakeJoysticks;
+  g_platform.cursor = &kFakeCursor;
+  g_platform.menus = &kFakeMenus;
+  g_platform.tray = &kFakeTray;
+  g_platform.registry = &kFakeRegistry;
 }

@@ -23,6 +23,11 @@ struct PlatformClipboard;
 struct PlatformTextConvert;
 struct PlatformDialogs;
 struct PlatformFonts;
+struct PlatformJoysticks;
+struct PlatformCursor;
+struct PlatformMenus;
+struct PlatformTray;
+struct PlatformRegistry;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -56,6 +61,16 @@ struct Platform {
   const PlatformDialogs* dialogs = nullptr;
   // Font families and 1-bit glyphs (platform/fonts.h).
   const PlatformFonts* fonts = nullptr;
+  // Joysticks (platform/joysticks.h).
+  const PlatformJoysticks* joysticks = nullptr;
+  // The mouse cursor (platform/cursor.h).
+  const PlatformCursor* cursor = nullptr;
+  // Menu bars and popup menus (platform/menus.h).
+  const PlatformMenus* menus = nullptr;
+  // The notification-area icon (platform/tray.h).
+  const PlatformTray* tray = nullptr;
+  // The registry (platform/registry.h).
+  const PlatformRegistry* registry = nullptr;
 };
 
 // Starts out with the real backends of every service.

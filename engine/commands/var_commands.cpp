@@ -7,6 +7,7 @@
 
 #include "engine/frame/errors.h"
 #include "engine/frame/startup.h"
+#include "engine/frame/window.h"
 #include "engine/vm/command_args.h"
 #include "engine/commands/command_table.h"
 #include "engine/vm/control_flow.h"
@@ -249,7 +250,8 @@ u32 assign_system(u32 id, i64 element, u32 op, const CommandArgRecord* value) {
       return 0;
     case 145: case 146:
       if (!int_value(&x)) return kFailed;
-      (id == 145 ? g_sysvar_store.value_145 : g_sysvar_store.value_146) = static_cast<i32>(x);
+      if (id == 145) g_window_input.menu_command_id = static_cast<u32>(x);
+      else g_sysvar_store.value_146 = static_cast<i32>(x);
       return 0;
     default: break;
   }

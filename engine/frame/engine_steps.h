@@ -91,6 +91,12 @@ void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam);
 int window_pixel_opaque(int window, i32 x, i32 y);
 // Destroys menu set 0's menus and nulls their handles (main window closed).
 void destroy_main_menus();
+// Loads the menu definition name (a path in the menu tree; "" removes the
+// bar) as the window's menu bar. 0, or -1 after a reported error.
+int load_menu_bar(const char* name, int window);
+// Takes the notification-area icon away when it is shown (window 0
+// destroyed, shut-down).
+void remove_tray_icon();
 // The game clocks (paused while a box or the error dialog is open) and the
 // engine clocks (paused while the caption is dragged).
 void game_clock_pause();

@@ -273,7 +273,7 @@ int create_menu_strip_window() {
 
 std::int64_t menu_strip_wndproc(UiWindow window, u32 message, u64 wparam, i64 lparam) {
   if (message == ui::kWmCommand) {
-    g_window_input.menu_command_id = wparam & 0xFFFF;
+    g_window_input.menu_command_id = wparam & 0xFFFFFFFFu;  // the item's whole 32-bit id
     return 0;
   }
   if (message == ui::kWmSysCommand && (wparam & 0xFFF0) == ui::kScClose) return 0;
@@ -484,7 +484,7 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
       present_window_frame(r->index);
       return def();
     case ui::kWmCommand:
-      g_window_input.menu_command_id = wparam & 0xFFFF;
+      g_window_input.menu_command_id = wparam & 0xFFFFFFFFu;  // the item's whole 32-bit id
       return def();
     case ui::kWmSysCommand:
       if (confirm_quit(r, static_cast<u32>(wparam)) == 0) return 0;
@@ -496,6 +496,7 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
     case ui::kWmDestroy:
       g_window_slots[r->index] = -1;
       r->handle = kNoWindow;
+      if (r->index == 0) remove_tray_icon();
       if (r->index == 0 && g_menu_strip_window != kNoWindow) {
         UiWindow strip = g_menu_strip_window;
         g_menu_strip_window = kNoWindow;

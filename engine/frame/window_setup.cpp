@@ -188,7 +188,10 @@ int window_setup(const ParamSet& a) {
     if (LayerImage* img = image_of(layer_set)) img->is_window_root = 1;
   }
   // 22: the menu definition shown as the menu bar.
-  if (a.given(22)) r->menu_name = a.text(22);
+  if (a.given(22)) {
+    r->menu_name = a.text(22);
+    if (load_menu_bar(r->menu_name.c_str(), static_cast<int>(index)) != 0) return -1;
+  }
   // 23: the layer whose opaque pixels shape the main window.
   if (a.given(23)) r->shape_layer = a.text(23);
   // 24: the drag layer.

@@ -6,6 +6,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/input.h"
 #include "engine/frame/startup.h"
 #include "engine/frame/window.h"
 #include "engine/image/layer_image.h"
@@ -142,8 +143,10 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
       r->bitmap_header.width = cw;
       r->bitmap_header.height = -ch;
       blit(r->handle, scaled, cw, ch, 0, 0, cw, ch, g_present.offset_x, g_present.offset_y, cw, ch);
+      g_window0_mapping = WindowMapping{g_present.offset_x, g_present.offset_y, cw, ch};
     } else {
       blit(r->handle, image->pixels, iw, ih, 0, 0, iw, ih, g_present.offset_x, g_present.offset_y, cw, ch);
+      g_window0_mapping = WindowMapping{g_present.offset_x, g_present.offset_y, 0, 0};
     }
     return;
   }
@@ -154,6 +157,9 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
   // overflow below.
   auto place = [](i64 v) { return static_cast<i32>(v < -(1 << 20) ? -(1 << 20) : v > (1 << 20) ? (1 << 20) : v); };
   const i32 ix = place(image->x), iy = place(image->y);
+  // The input polling maps the cursor back through the size window 0 is
+  // shown at.
+  if (window == 0) g_window0_mapping = WindowMapping{0, 0, iw != cw ? cw : 0, ih != ch ? ch : 0};
   if (window == 0 && (iw != cw || ih != ch)) {
     const u32* scaled = scale_to(image, cw, ch, g_present.cpu_scaling == 1, g_present.alternate_scaler != 0);
     if (!scaled) return;

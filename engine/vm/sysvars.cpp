@@ -6,6 +6,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/window.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/object_tree.h"
@@ -132,7 +133,9 @@ i64 sysvar_int(u32 id, i64 element) {
       return sv_mouse_y(id == 138 ? 0 : id - 139);
     case 144:
       return element >= 0 && element <= 255 ? key_counter(0, element) : 0;
-    case 145: return g_sysvar_store.value_145;
+    // The menu command id: the item chosen last (the scripts set it to 0
+    // once they have read it).
+    case 145: return static_cast<i32>(static_cast<u32>(g_window_input.menu_command_id.load()));
     case 146: return g_sysvar_store.value_146;
     default: break;
   }

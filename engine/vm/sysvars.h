@@ -17,7 +17,7 @@ void expr_read_system_value(u32 id, char* buffer, i64 element);
 struct SysvarStore {
   i32 value_15;          // variable 15
   u8 switches_117[4];    // variables 117-120, read sign-extended
-  i32 value_145;         // variable 145
+  i32 value_145;         // unused: variable 145 is the menu command id of the windows
   i32 value_146;         // variable 146
   i64 counter_132;       // variable 132
   u32 ztt_value_124;     // variable 124, from the variable table header

@@ -290,7 +290,8 @@ gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer data) {
   std::int64_t lp = 1 | (static_cast<std::int64_t>(e->hardware_keycode & 0xFF) << 16);
   if (!down) lp |= static_cast<std::int64_t>(0xC0000000u);
   push_message(handle_of(data), msg, static_cast<std::uint64_t>(vk), lp);
-  return TRUE;
+  // F10 also goes on to GTK, which opens a menu bar the window shows.
+  return vk == ui::kVkF10 ? FALSE : TRUE;
 }
 
 gboolean on_button(GtkWidget*, GdkEventButton* e, gpointer data) {
@@ -994,4 +995,16 @@ void* gtk_ui_top_window(UiWindow window) {
   return w ? w->top : nullptr;
 }
 
+// ---- for the other GTK services of the platform (menus, cursor, tray) ----
+GtkWidget* gtk_ui_toplevel(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->top : nullptr;
+}
+GtkWidget* gtk_ui_client_area(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->area : nullptr;
+}
+bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
 void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

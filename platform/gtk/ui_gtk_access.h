@@ -1,5 +1,11 @@
-// What the GTK backends of other services share with the windowing backend.
+// What the windowing backend on GTK lends the other GTK services (monitors
+// and full screen, menus, cursor, notification-area icon): the widgets of a
+// window and its GUI thread.
 #pragma once
+#include <gtk/gtk.h>
+
+#include <cstdint>
+
 #include <functional>
 
 #include "platform/ui.h"
@@ -10,3 +16,11 @@ int gtk_ui_available();
 void* gtk_ui_top_window(UiWindow window);
 // Runs fn on the GUI thread and waits for it.
 void gtk_ui_run_on_gui_thread(const std::function<void()>& fn);
+// The window's toplevel and its client area (nullptr for a dead handle).
+GtkWidget* gtk_ui_toplevel(UiWindow window);
+GtkWidget* gtk_ui_client_area(UiWindow window);
+bool gtk_ui_on_gui_thread();
+
+// A GtkMenu (floating reference) built from a menu of the menu service, its
+// choices posting WM_COMMAND to window.
+GtkWidget* gtk_menus_build(std::uint32_t menu, UiWindow window);

@@ -143,7 +143,7 @@ TEST(VarCommands, SystemVariables) {
   EXPECT_EQ(g_sysvar_store.switches_117[0], 0xFF);
   EXPECT_EQ(sysvar_int(117, 0), -1);
   EXPECT_EQ(g_sysvar_store.counter_132, -3);
-  EXPECT_EQ(g_sysvar_store.value_145, 7);
+  EXPECT_EQ(sysvar_int(145, 0), 7);  // the menu command id
   EXPECT_EQ(var_get_int(1000, 0), 12);
 
   struct Case {

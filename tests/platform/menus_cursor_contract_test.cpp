@@ -1,0 +1,153 @@
+// The menus and the cursor: the same cases on the fakes and on GTK. The
+// GTK cases need a display (the platform_contract end-to-end script runs
+// them under Xvfb); without one they are skipped.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/cursor.h"
+#include "platform/menus.h"
+#include "platform/ui.h"
+
+namespace {
+
+std::int64_t quiet_proc(UiWindow, std::uint32_t, std::uint64_t, std::int64_t) { return 0; }
+
+struct Backends {
+  const char* name;
+  const PlatformUi* ui;
+  const PlatformMenus* menus;
+  const PlatformCursor* cursor;
+};
+
+class MenusCursorContract : public ::testing::TestWithParam<Backends> {
+ protected:
+  void SetUp() override {
+    b_ = GetParam();
+    if (b_.ui == &kGtkUi) {
+      const char* d = std::getenv("DISPLAY");
+      if (!d || !*d || !b_.ui->available()) GTEST_SKIP() << "no display";
+    } else {
+      fake_ui_reset();
+      fake_menus_reset();
+      fake_cursor_reset();
+    }
+    UiWindowDesc d;
+    d.class_name = "contract";
+    d.client_width = 200;
+    d.client_height = 100;
+    d.proc = quiet_proc;
+    window_ = b_.ui->create_window(&d);
+    ASSERT_NE(window_, kNoWindow);
+    b_.ui->show_window(window_, ui::kSwShow);
+    pump();
+  }
+  void TearDown() override {
+    if (window_ != kNoWindow) b_.ui->destroy_window(window_);
+    pump();
+  }
+  void pump() {
+    UiMessage m;
+    for (int i = 0; i < 50; ++i) {
+      b_.ui->process_desktop_events();
+      while (b_.ui->peek_message(&m, 1)) b_.ui->dispatch_message(&m);
+    }
+  }
+  Backends b_{};
+  UiWindow window_ = kNoWindow;
+};
+
+TEST_P(MenusCursorContract, MenusOwnTheirSubmenusAndDeadHandlesAreHarmless) {
+  const PlatformMenus* m = b_.menus;
+  UiMenu bar = m->create_menu(0);
+  UiMenu sub = m->create_menu(1);
+  UiMenu deeper = m->create_menu(1);
+  ASSERT_NE(bar, 0u);
+  ASSERT_NE(sub, 0u);
+  UiMenuItem item;
+  item.caption = "&File";
+  item.submenu = sub;
+  ASSERT_EQ(m->insert_item(bar, 0, &item), 0);
+  UiMenuItem open;
+  open.caption = "Open";
+  open.id = 70000;
+  open.checked = 1;
+  ASSERT_EQ(m->insert_item(sub, 0, &open), 0);
+  UiMenuItem sep;
+  sep.separator = 1;
+  ASSERT_EQ(m->insert_item(sub, 0, &sep), 0);  // before "Open"
+  item.caption = "More";
+  item.submenu = deeper;
+  ASSERT_EQ(m->insert_item(sub, 99, &item), 0);  // past the end: appended
+  EXPECT_EQ(m->submenu_of(bar, 0), sub);
+  EXPECT_EQ(m->submenu_of(sub, 2), deeper);
+  EXPECT_EQ(m->submenu_of(sub, 1), 0u);
+  EXPECT_EQ(m->submenu_of(sub, 3), 0u);
+  // A submenu has one parent; it can't be its own ancestor either.
+  item.submenu = sub;
+  EXPECT_EQ(m->insert_item(deeper, 0, &item), -1);
+  ASSERT_EQ(m->set_window_menu(window_, bar), 0);
+  pump();
+  int w = 0, h = 0;
+  ASSERT_EQ(b_.ui->get_client_size(window_, &w, &h), 0);
+  EXPECT_EQ(w, 200);
+  // Destroying the bar takes its submenus and the window's bar with it.
+  m->destroy_menu(bar);
+  pump();
+  EXPECT_EQ(m->is_menu(bar), 0);
+  EXPECT_EQ(m->is_menu(sub), 0);
+  EXPECT_EQ(m->is_menu(deeper), 0);
+  m->destroy_menu(bar);  // dead: nothing
+  EXPECT_EQ(m->insert_item(bar, 0, &open), -1);
+  UiMenu fresh = m->create_menu(0);
+  EXPECT_NE(fresh, bar);  // a handle is never given out again
+  EXPECT_EQ(m->set_window_menu(window_, fresh), 0);
+  EXPECT_EQ(m->set_window_menu(window_, 0), 0);
+  EXPECT_EQ(m->set_window_menu(kNoWindow, fresh), -1);
+  EXPECT_EQ(m->set_window_menu(window_, bar), -1);
+  m->destroy_menu(fresh);
+}
+
+TEST_P(MenusCursorContract, CursorCountShapesImagesAndWarps) {
+  const PlatformCursor* c = b_.cursor;
+  const int base = c->show_cursor(0);
+  EXPECT_EQ(c->show_cursor(1), base + 1);
+  c->show_cursor(1);
+  for (int shape : {0, 1, 4, 11, 13, 99, -1})
+    c->set_shape(window_, shape);
+  std::vector<std::uint32_t> px(32 * 32, 0x80FF0000u);
+  EXPECT_EQ(c->create_image_cursor(px.data(), 0, 32, 0, 0), 0u);
+  EXPECT_EQ(c->create_image_cursor(nullptr, 32, 32, 0, 0), 0u);
+  UiCursor cur = c->create_image_cursor(px.data(), 32, 32, 5, 6);
+  ASSERT_NE(cur, 0u);
+  c->set_image_cursor(window_, cur);
+  c->destroy_cursor(cur);
+  c->destroy_cursor(cur);  // dead: nothing
+  c->destroy_cursor(0);
+  EXPECT_EQ(c->warp(window_, 10, 20), 0);
+  EXPECT_EQ(c->warp(kNoWindow, 10, 20), -1);
+  pump();
+  if (b_.ui == &kGtkUi) {
+    int x = -1, y = -1;
+    for (int i = 0; i < 40 && (x != 10 || y != 20); ++i) {
+      pump();
+      ASSERT_EQ(b_.ui->get_cursor_pos(window_, &x, &y), 0);
+    }
+    EXPECT_EQ(x, 10);
+    EXPECT_EQ(y, 20);
+  } else {
+    UiWindow w = kNoWindow;
+    int x = 0, y = 0;
+    fake_cursor_last_warp(&w, &x, &y);
+    EXPECT_EQ(w, window_);
+    EXPECT_EQ(x, 10);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FakeAndGtk, MenusCursorContract,
+                         ::testing::Values(Backends{"Fake", &kFakeUi, &kFakeMenus, &kFakeCursor},
+                                           Backends{"Gtk", &kGtkUi, &kGtkMenus, &kGtkCursor}),
+                         [](const ::testing::TestParamInfo<Backends>& i) { return std::string(i.param.name); });
+
+}  // namespace

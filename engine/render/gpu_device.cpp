@@ -7,6 +7,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/settings.h"
+#include "engine/frame/system_info.h"
 #include "engine/frame/window.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/compositor.h"
@@ -201,3 +202,28 @@ int release_d3d_device() {
 void release_d3d() {
   if (g_renderer.device) release_d3d_device();
 }
+
+namespace {
+
+// The graphics-version probe's question: can a device be opened here? A
+// small device is opened by any attempt and closed again; one that is open
+// already answers at once.
+int gpu_device_can_open() {
+  const PlatformGpu* gpu = g_platform.gpu;
+  if (!gpu) return 0;
+  if (gpu->is_open()) return 1;
+  for (int attempt : {gpu::kAttemptHardware, gpu::kAttemptDefault, gpu::kAttemptSoftware}) {
+    if (gpu->open_device(attempt, 16, 16) == 0) {
+      gpu->close_device();
+      return 1;
+    }
+  }
+  return 0;
+}
+
+const bool kProbeRegistered = [] {
+  g_system_info_sources.gpu_device_available = gpu_device_can_open;
+  return true;
+}();
+
+}  // namespace

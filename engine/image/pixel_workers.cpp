@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -174,6 +175,53 @@ void run_zcg_job(PixelJob& job) {
   }
 }
 
+i64 now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The bands of the job being posted, in one word: the job's generation
+// (bits 16 up), its band count (bits 8-15) and the next band not yet taken
+// (bits 0-7). A taker claims a band by compare-and-swap, so a band runs
+// exactly once and a taker holding an old generation claims nothing of a
+// newer job.
+std::atomic<u64> g_claim{0};
+std::atomic<i32> g_bands_left{0};  // bands not yet finished
+std::atomic<i64> g_post_started_ns{0};
+std::atomic<i64> g_first_take_ns{-1};  // when a worker first took a band, from the post's start
+// Running estimates for the choice of running a job on the poster alone:
+// nanoseconds a thousand pixels of work take, and what a hand-over costs.
+std::atomic<i64> g_ns_per_kpx{0};
+std::atomic<i64> g_handover_ns{0};
+
+// Takes and runs open bands of the current job; returns how many it ran.
+int take_bands() {
+  int ran = 0;
+  u64 c = g_claim.load(std::memory_order_acquire);
+  for (;;) {
+    const u64 next = c & 0xFF, count = (c >> 8) & 0xFF;
+    if (next >= count) return ran;
+    if (!g_claim.compare_exchange_weak(c, c + 1, std::memory_order_acq_rel, std::memory_order_acquire)) continue;
+    run_pixel_job(&g_jobs[next]);
+    ++ran;
+    if (g_bands_left.fetch_sub(1, std::memory_order_acq_rel) == 1) g_bands_left.notify_all();
+    c = g_claim.load(std::memory_order_acquire);
+  }
+}
+
+// Waits until every band of the current job has finished.
+void wait_bands_done() {
+  for (int i = 0; i < 2000; ++i) {
+    if (g_bands_left.load(std::memory_order_acquire) == 0) return;
+    cpu_relax();
+  }
+  for (;;) {
+    const i32 left = g_bands_left.load(std::memory_order_acquire);
+    if (left == 0) return;
+    g_bands_left.wait(left, std::memory_order_acquire);
+  }
+}
+
 // Ends and joins every running worker (the posting lock is held).
 void stop_workers_locked() {
   g_stop = 1;
@@ -207,6 +255,7 @@ void run_pixel_job(PixelJob* job) {
 // The worker's slot comes from its record's index as it was when the thread
 // was made: a poster may be rewriting the record by the time the thread runs.
 int pixel_job_worker(PixelJob* job, int index) {
+  (void)job;
   WorkerSlot& w = g_workers[index];
   for (;;) {
     g_pixel_worker_waiting = 1;
@@ -218,7 +267,14 @@ int pixel_job_worker(PixelJob* job, int index) {
       w.done.set();
       return 0;
     }
-    run_pixel_job(job);
+    // Take bands of the current job until none is left. A wake-up that
+    // comes late finds the job taken by the poster (or already a later
+    // one): it takes what is open then, or nothing.
+    if (take_bands() > 0) {
+      const i64 waited = now_ns() - g_post_started_ns.load(std::memory_order_relaxed);
+      i64 expected = -1;
+      g_first_take_ns.compare_exchange_strong(expected, waited, std::memory_order_relaxed);
+    }
     w.done.set();
   }
 }
@@ -238,33 +294,90 @@ void pixel_band_rows(i32 h, int i, int count, i32* first, i32* end) {
   *end = static_cast<i32>(static_cast<i64>(h) * (i + 1) / count);
 }
 
-int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers]) {
-  std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
-  ++g_posting;
+namespace {
+
+// Runs the job on this thread alone, as one band per would-be worker so
+// that index-bound jobs (the ZCG halves) find every share.
+int run_here(PixelJobFill fill, void* ctx, int count, i32 statuses[kMaxPixelWorkers]) {
   int failed = 0;
-  if (statuses)
-    for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
-  if (g_running == 0) {
-    // No workers: the whole job as one band on this thread.
+  for (int i = 0; i < count; ++i) {
     PixelJob job{};
-    fill(&job, 0, 1, ctx);
-    job.index = 0;
+    fill(&job, i, count, ctx);
+    job.index = i;
     job.status = 0;
     run_pixel_job(&job);
-    if (statuses) statuses[0] = job.status;
-    failed = job.status != 0;
+    if (statuses) statuses[i] = job.status;
+    if (job.status != 0) failed = 1;
+  }
+  return failed;
+}
+
+// Whether a job of `work` pixels is worth handing over: the time it takes
+// here must clearly exceed what waking the workers has been costing.
+bool worth_sharing(i64 work) {
+  if (work <= 0) return true;  // no size given: always shared
+  const i64 ns_px = g_ns_per_kpx.load(std::memory_order_relaxed);
+  const i64 handover = g_handover_ns.load(std::memory_order_relaxed);
+  if (ns_px <= 0) return true;  // nothing measured yet
+  if (work * ns_px / 1000 >= 2 * handover) return true;
+  // Kept on this thread: the hand-over estimate fades, so that a machine
+  // that has become idle again is probed by a later job.
+  g_handover_ns.store(handover - handover / 16, std::memory_order_relaxed);
+  return false;
+}
+
+void note_time_per_pixel(i64 work, i64 ns) {
+  if (work < 4096 || ns <= 0) return;
+  const i64 sample = ns * 1000 / work;
+  const i64 old = g_ns_per_kpx.load(std::memory_order_relaxed);
+  g_ns_per_kpx.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers]) {
+  std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
+  ++g_posting;
+  if (statuses)
+    for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
+  int failed = 0;
+  const int count = g_running > 0 ? g_running : 1;
+  if (g_running == 0 || !worth_sharing(work)) {
+    const i64 t0 = now_ns();
+    failed = run_here(fill, ctx, count, statuses);
+    note_time_per_pixel(work, now_ns() - t0);
   } else {
-    const int count = g_running;
     for (int i = 0; i < count; ++i) {
       PixelJob& job = g_jobs[i];
       job = PixelJob{};
       fill(&job, i, count, ctx);
       job.index = i;
       job.status = 0;
-      g_workers[i].start.set();
-      g_workers[i].ack.wait();
     }
-    for (int i = 0; i < count; ++i) g_workers[i].done.wait();
+    const i64 t0 = now_ns();
+    g_post_started_ns.store(t0, std::memory_order_relaxed);
+    g_first_take_ns.store(-1, std::memory_order_relaxed);
+    g_bands_left.store(count, std::memory_order_relaxed);
+    // Publishing the new generation opens the bands (release: the records
+    // are written before any taker reads them).
+    const u64 gen = (g_claim.load(std::memory_order_relaxed) >> 16) + 1;
+    g_claim.store((gen << 16) | (static_cast<u64>(count) << 8), std::memory_order_release);
+    // Wake every worker; none is waited for. The poster takes bands itself,
+    // so a worker that is slow to run (a busy machine) costs at most the
+    // band it took, and a band nobody took is done here.
+    for (int i = 0; i < count; ++i) g_workers[i].start.set();
+    const int mine = take_bands();
+    const i64 t_mine = now_ns() - t0;
+    wait_bands_done();
+    const i64 elapsed = now_ns() - t0;
+    // What the hand-over cost this time: how long the first worker took to
+    // start, or the whole job when no worker came before it was done.
+    const i64 first = g_first_take_ns.load(std::memory_order_relaxed);
+    const i64 sample = first >= 0 && mine < count ? first : elapsed;
+    const i64 old = g_handover_ns.load(std::memory_order_relaxed);
+    g_handover_ns.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
+    // The bands done here tell the time per pixel (bands are about equal).
+    if (mine > 0) note_time_per_pixel(work * mine / count, t_mine);
     for (int i = 0; i < count; ++i) {
       if (statuses) statuses[i] = g_jobs[i].status;
       if (g_jobs[i].status != 0) failed = 1;
@@ -272,6 +385,10 @@ int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers])
   }
   --g_posting;
   return failed ? -1 : 0;
+}
+
+int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers]) {
+  return post_pixel_job_sized(fill, ctx, 0, statuses);
 }
 
 namespace {
@@ -302,8 +419,9 @@ void fill_blend(PixelJob* job, int worker, int count, void* ctx) {
 
 int post_blend_job(i32 code, LayerImage* dst, const LayerImage* src, const LayerImage* mask, const u32* mask_pixels,
                    i32 src_x, i32 src_y, i32 dst_x, i32 dst_y, i32 width, i32 height) {
+  if (width <= 0 || height <= 0) return 0;  // no rows: no kernel runs
   BlendPost p{code, dst, src, mask, mask_pixels, src_x, src_y, dst_x, dst_y, width, height};
-  return post_pixel_job(fill_blend, &p);
+  return post_pixel_job_sized(fill_blend, &p, i64{width} * (height > 0 ? height : 0));
 }
 
 int start_pixel_workers_count(int count) {

@@ -1,9 +1,13 @@
 // Pixel worker threads: one to four threads that each take a share of a
 // band job (blending a layer onto another, resampling bands, unpacking the
-// two halves of a ZCG image). The poster fills one PixelJob per worker,
-// wakes the workers one by one (start, then wait for the acknowledgement) and
-// then waits until every worker is done, so a job behaves like a synchronous
-// call that happens to use several cores.
+// two halves of a ZCG image). The poster fills one PixelJob per worker (one
+// band each), wakes the workers and takes bands itself; every band is taken
+// exactly once, by whichever thread comes first, and the poster returns when
+// all are done. A job therefore behaves like a synchronous call that uses
+// several cores when they are free, and never waits for a worker that has
+// not started: on a busy machine the poster simply does the bands itself.
+// Jobs too small to be worth a hand-over (by their size against the measured
+// cost of a hand-over) run on the poster alone.
 //
 // Posting is serialised by one lock: two threads (the frame thread and the
 // GUI thread's presentation) may post, and only one job runs at a time.
@@ -93,6 +97,10 @@ using PixelJobFill = void (*)(PixelJob* job, int worker, int count, void* ctx);
 // -1 when any worker's share failed; statuses (when given) receives each
 // worker's status (count entries, the rest 0).
 int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers] = nullptr);
+// The same for a job of about `work` pixels: one too small to repay waking
+// the workers runs on the calling thread (still as one record per worker).
+// A work of 0 or less always shares.
+int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers] = nullptr);
 
 // Rows of band i of count over h rows: [h * i / count, h * (i + 1) / count).
 void pixel_band_rows(i32 h, int i, int count, i32* first, i32* end);

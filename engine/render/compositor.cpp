@@ -302,31 +302,9 @@ void build_mask_weights(const LayerImage* image) {
 }
 
 namespace {
-// Below this many pixels a blend runs as one band on the calling thread:
-// waking the workers costs more than the work (a moving sprite's area).
-constexpr i64 kSmallBlendPixels = 128 * 128;
-
 int post_blend(i32 code, LayerImage* dst, const LayerImage* src, const LayerImage* mask, const ClipRecord& r) {
-  const u32* mask_pixels = mask ? mask->pixels : nullptr;
-  if (i64{r.width} * r.height >= kSmallBlendPixels || pixel_worker_count() <= 1)
-    return post_blend_job(code, dst, src, mask, mask_pixels, r.offset_x, r.offset_y, r.dst_x, r.dst_y, r.width,
-                          r.height);
-  PixelJobsLockGuard lock;
-  PixelJob job;
-  job.code = code;
-  job.band_first = 0;
-  job.band_end = r.height;
-  job.pixels_per_row = r.width;
-  job.src_x = r.offset_x;
-  job.src_y = r.offset_y;
-  job.dst_x = r.dst_x;
-  job.dst_y = r.dst_y;
-  job.dst_image = dst;
-  job.src_image = src;
-  job.mask_image = mask;
-  job.mask_pixels = mask_pixels;
-  run_pixel_job(&job);
-  return 0;
+  return post_blend_job(code, dst, src, mask, mask ? mask->pixels : nullptr, r.offset_x, r.offset_y, r.dst_x, r.dst_y,
+                        r.width, r.height);
 }
 }  // namespace
 

@@ -3,8 +3,9 @@
 
 #include <zlib.h>
 
-#include <cstring>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "engine/frame/ztzid.h"
 #include "engine/image/blend_kernels.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/span_kernels.h"
 
 std::atomic<u32> g_pixel_worker_waiting{0};
 
@@ -89,6 +91,21 @@ int layer_opacity(const LayerImage* image) {
 }
 int layer_mode(const LayerImage* image) { return image->blend_mode < kBlendModeCount ? image->blend_mode : 0; }
 
+// Blends rows [first, end) (relative to the blit) of one unmasked blend.
+void blend_rows(i32 code, u32* dst_base, i32 dst_w, const LayerImage* src, const u32* src_base, i32 src_x, i32 src_y,
+                i32 dst_x, i32 dst_y, i32 width, i32 first, i32 end) {
+  const int mode = layer_mode(src);
+  BlendRowKernel kernel = code == kPixelJobBlendPlain ? g_blend_kernels.plain[blend_kernel_index(mode, layer_opacity(src))]
+                                                      : g_blend_kernels.alpha[blend_kernel_index(mode, layer_opacity(src))];
+  for (i32 r = first; r < end; ++r) {
+    // The layer opacity is read again for every row. The run is blended by
+    // the columns of the layer's own row, so a partial redraw gives the
+    // bytes of a full one.
+    blend_row_columns(kernel, row_at(dst_base, dst_w, dst_x, dst_y + r), row_at(src_base, src->width, src_x, src_y + r),
+                      layer_opacity(src), src_x, width, src->width);
+  }
+}
+
 void run_blend_job(const PixelJob& job) {
   LayerImage* dst = job.dst_image;
   const LayerImage* src = job.src_image;
@@ -110,15 +127,30 @@ void run_blend_job(const PixelJob& job) {
     }
     return;
   }
-  BlendRowKernel kernel = job.code == kPixelJobBlendPlain ? g_blend_kernels.plain[blend_kernel_index(mode, layer_opacity(src))]
-                                                          : g_blend_kernels.alpha[blend_kernel_index(mode, layer_opacity(src))];
-  for (i32 r = job.band_first; r < job.band_end; ++r) {
-    // The layer opacity is read again for every row. The run is blended by
-    // the columns of the layer's own row, so a partial redraw gives the
-    // bytes of a full one.
-    blend_row_columns(kernel, row_at(dst_base, dst->width, job.dst_x, job.dst_y + r),
-                      row_at(src_base, src->width, job.src_x, job.src_y + r), layer_opacity(src), job.src_x,
-                      job.pixels_per_row, src->width);
+  blend_rows(job.code, dst_base, dst->width, src, src_base, job.src_x, job.src_y, job.dst_x, job.dst_y, job.pixels_per_row,
+             job.band_first, job.band_end);
+}
+
+// Job 110: every step over the band's destination rows, in order.
+void run_blend_ops_job(const PixelJob& job) {
+  LayerImage* dst = job.dst_image;
+  if (!dst || !job.ops || job.band_first >= job.band_end) return;
+  u32* dst_base = dst->owned_pixels ? dst->owned_pixels : dst->pixels;
+  if (!dst_base) return;
+  for (i32 i = 0; i < job.op_count; ++i) {
+    const BlendOp& op = job.ops[i];
+    if (op.width <= 0) continue;
+    // The step's rows that fall in this band, relative to the step.
+    const i32 first = std::max(job.band_first - op.dst_y, 0);
+    const i32 end = std::min(job.band_end - op.dst_y, op.height);
+    if (first >= end) continue;
+    if (op.code == 0) {
+      for (i32 r = first; r < end; ++r) g_span_kernels.zero(row_at(dst_base, dst->width, op.dst_x, op.dst_y + r), op.width * 4);
+      continue;
+    }
+    if (!op.src || !op.src_pixels) continue;
+    blend_rows(op.code, dst_base, dst->width, op.src, op.src_pixels, op.src_x, op.src_y, op.dst_x, op.dst_y, op.width,
+               first, end);
   }
 }
 
@@ -193,6 +225,7 @@ std::atomic<i64> g_first_take_ns{-1};  // when a worker first took a band, from 
 // nanoseconds a thousand pixels of work take, and what a hand-over costs.
 std::atomic<i64> g_ns_per_kpx{0};
 std::atomic<i64> g_handover_ns{0};
+std::atomic<bool> g_always_share{false};
 
 // Takes and runs open bands of the current job; returns how many it ran.
 int take_bands() {
@@ -240,6 +273,7 @@ void run_pixel_job(PixelJob* job) {
     case kPixelJobBlendMasked:
     case kPixelJobBlendAlpha:
     case kPixelJobBlendAlphaMasked: run_blend_job(*job); break;
+    case kPixelJobBlendOps: run_blend_ops_job(*job); break;
     case kPixelJobZcgRaw:
     case kPixelJobZcgZlib:
     case kPixelJobZcgBlock:
@@ -289,6 +323,8 @@ int pixel_workers_idle() { return g_posting.load() == 0 ? 1 : 0; }
 void pixel_jobs_lock() { g_post_mutex.lock(); }
 void pixel_jobs_unlock() { g_post_mutex.unlock(); }
 
+void pixel_jobs_always_share(bool on) { g_always_share.store(on); }
+
 void pixel_band_rows(i32 h, int i, int count, i32* first, i32* end) {
   *first = static_cast<i32>(static_cast<i64>(h) * i / count);
   *end = static_cast<i32>(static_cast<i64>(h) * (i + 1) / count);
@@ -315,7 +351,7 @@ int run_here(PixelJobFill fill, void* ctx, int count, i32 statuses[kMaxPixelWork
 // Whether a job of `work` pixels is worth handing over: the time it takes
 // here must clearly exceed what waking the workers has been costing.
 bool worth_sharing(i64 work) {
-  if (work <= 0) return true;  // no size given: always shared
+  if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
   const i64 ns_px = g_ns_per_kpx.load(std::memory_order_relaxed);
   const i64 handover = g_handover_ns.load(std::memory_order_relaxed);
   if (ns_px <= 0) return true;  // nothing measured yet
@@ -422,6 +458,34 @@ int post_blend_job(i32 code, LayerImage* dst, const LayerImage* src, const Layer
   if (width <= 0 || height <= 0) return 0;  // no rows: no kernel runs
   BlendPost p{code, dst, src, mask, mask_pixels, src_x, src_y, dst_x, dst_y, width, height};
   return post_pixel_job_sized(fill_blend, &p, i64{width} * (height > 0 ? height : 0));
+}
+
+namespace {
+struct OpsPost {
+  LayerImage* dst;
+  const BlendOp* ops;
+  int count;
+  i32 top, end;
+};
+void fill_ops(PixelJob* job, int worker, int count, void* ctx) {
+  const OpsPost& p = *static_cast<const OpsPost*>(ctx);
+  job->code = kPixelJobBlendOps;
+  pixel_band_rows(p.end - p.top, worker, count, &job->band_first, &job->band_end);
+  job->band_first += p.top;
+  job->band_end += p.top;
+  job->dst_image = p.dst;
+  job->ops = p.ops;
+  job->op_count = p.count;
+}
+}  // namespace
+
+int post_blend_ops(LayerImage* dst, const BlendOp* ops, int count, i32 top, i32 end) {
+  if (!dst || !ops || count <= 0 || end <= top) return 0;
+  i64 work = 0;
+  for (int i = 0; i < count; ++i) work += i64{ops[i].width > 0 ? ops[i].width : 0} * (ops[i].height > 0 ? ops[i].height : 0);
+  if (work <= 0) return 0;
+  OpsPost p{dst, ops, count, top, end};
+  return post_pixel_job_sized(fill_ops, &p, work);
 }
 
 int start_pixel_workers_count(int count) {

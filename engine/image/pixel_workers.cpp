@@ -39,34 +39,48 @@ class WorkerEvent {
  public:
   void init(bool initially_set) { state_.store(initially_set ? 1 : 0); }
   void set() {
-    state_.store(1, std::memory_order_release);
-    state_.notify_one();
+    // The wake-up (a system call, and on a busy machine often a switch to
+    // the woken thread) only when the waiter has gone to sleep.
+    state_.store(1, std::memory_order_seq_cst);
+    if (sleeping_.load(std::memory_order_seq_cst)) state_.notify_one();
   }
-  void reset() { state_.store(0, std::memory_order_relaxed); }
+  // Wakes the waiter only when it sleeps (a waiter that is awake or spinning
+  // is left alone).
+  void set_if_sleeping() {
+    if (sleeping_.load(std::memory_order_seq_cst)) set();
+  }
   void wait() {
     for (int i = 0; i < 500; ++i) {
       if (state_.load(std::memory_order_relaxed) == 1 && state_.exchange(0, std::memory_order_acquire) == 1) return;
       cpu_relax();
     }
+    sleeping_.store(1, std::memory_order_seq_cst);
     for (;;) {
-      if (state_.exchange(0, std::memory_order_acquire) == 1) return;
+      if (state_.exchange(0, std::memory_order_seq_cst) == 1) break;
       state_.wait(0, std::memory_order_relaxed);
     }
+    sleeping_.store(0, std::memory_order_relaxed);
   }
 
  private:
   std::atomic<u32> state_{0};
+  std::atomic<u32> sleeping_{0};
 };
 
+// Each worker sleeps on its start event. Nobody waits for a worker any more
+// (the poster waits for the bands, whoever runs them), so a worker has no
+// acknowledgement or done event of its own.
 struct WorkerSlot {
   WorkerEvent start;
-  WorkerEvent ack;
-  WorkerEvent done;
   std::thread thread;
 };
 
 WorkerSlot g_workers[kMaxPixelWorkers];
-PixelJob g_jobs[kMaxPixelWorkers];
+// Band records of the job being posted: one per worker, or more for jobs
+// whose bytes do not depend on the split (finer bands even out a busy
+// machine, where some threads run late).
+constexpr int kMaxPixelBands = 16;
+PixelJob g_jobs[kMaxPixelBands];
 int g_running = 0;  // workers started; changed only under g_post_mutex
 // Asks the workers to end. The engine's quit flag does not: a job posted
 // after a fatal error has set it must still run rather than leave the poster
@@ -219,8 +233,7 @@ i64 now_ns() {
 // newer job.
 std::atomic<u64> g_claim{0};
 std::atomic<i32> g_bands_left{0};  // bands not yet finished
-std::atomic<i64> g_post_started_ns{0};
-std::atomic<i64> g_first_take_ns{-1};  // when a worker first took a band, from the post's start
+std::atomic<int> g_started{0};  // workers running (read by the workers to wake the next)
 // Running estimates for the choice of running a job on the poster alone:
 // nanoseconds a thousand pixels of work take, and what a hand-over costs.
 std::atomic<i64> g_ns_per_kpx{0};
@@ -228,7 +241,9 @@ std::atomic<i64> g_handover_ns{0};
 std::atomic<bool> g_always_share{false};
 
 // Takes and runs open bands of the current job; returns how many it ran.
-int take_bands() {
+// The poster, after its first band, wakes every worker the chain of wake-ups
+// has not reached yet (one that is not given a core holds up the chain).
+int take_bands(bool poster) {
   int ran = 0;
   u64 c = g_claim.load(std::memory_order_acquire);
   for (;;) {
@@ -239,6 +254,10 @@ int take_bands() {
     ++ran;
     if (g_bands_left.fetch_sub(1, std::memory_order_acq_rel) == 1) g_bands_left.notify_all();
     c = g_claim.load(std::memory_order_acquire);
+    if (poster && ran == 1 && (c & 0xFF) < ((c >> 8) & 0xFF)) {
+      const int n = g_started.load(std::memory_order_relaxed);
+      for (int i = 1; i < n; ++i) g_workers[i].start.set_if_sleeping();
+    }
   }
 }
 
@@ -262,6 +281,7 @@ void stop_workers_locked() {
   for (int i = 0; i < g_running; ++i)
     if (g_workers[i].thread.joinable()) g_workers[i].thread.join();
   g_running = 0;
+  g_started.store(0);
   g_stop = 0;
 }
 
@@ -295,21 +315,17 @@ int pixel_job_worker(PixelJob* job, int index) {
     g_pixel_worker_waiting = 1;
     w.start.wait();
     g_pixel_worker_waiting = 0;
-    w.done.reset();
-    w.ack.set();
-    if (g_stop) {
-      w.done.set();
-      return 0;
-    }
+    if (g_stop) return 0;
+    // The poster wakes only the first worker (one wake-up on its side, which
+    // on a busy machine may hand its core to the woken thread); each worker
+    // wakes the next while bands are open.
+    const u64 c = g_claim.load(std::memory_order_acquire);
+    if ((c & 0xFF) < ((c >> 8) & 0xFF) && index + 1 < g_started.load(std::memory_order_relaxed))
+      g_workers[index + 1].start.set();
     // Take bands of the current job until none is left. A wake-up that
     // comes late finds the job taken by the poster (or already a later
     // one): it takes what is open then, or nothing.
-    if (take_bands() > 0) {
-      const i64 waited = now_ns() - g_post_started_ns.load(std::memory_order_relaxed);
-      i64 expected = -1;
-      g_first_take_ns.compare_exchange_strong(expected, waited, std::memory_order_relaxed);
-    }
-    w.done.set();
+    take_bands(false);
   }
 }
 
@@ -371,18 +387,25 @@ void note_time_per_pixel(i64 work, i64 ns) {
 
 }  // namespace
 
-int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers]) {
+namespace {
+
+// Posts a job of `bands` records (filled as band i of bands), or of one
+// record per worker when bands is 0. Bands beyond the worker count suit only
+// jobs whose result does not depend on the split; on the poster alone such a
+// job runs as one band.
+int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[kMaxPixelWorkers]) {
   std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
   ++g_posting;
   if (statuses)
     for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
   int failed = 0;
-  const int count = g_running > 0 ? g_running : 1;
+  const int workers = g_running > 0 ? g_running : 1;
   if (g_running == 0 || !worth_sharing(work)) {
     const i64 t0 = now_ns();
-    failed = run_here(fill, ctx, count, statuses);
+    failed = run_here(fill, ctx, bands > 0 ? 1 : workers, statuses);
     note_time_per_pixel(work, now_ns() - t0);
   } else {
+    const int count = bands > 0 ? std::min(bands, kMaxPixelBands) : workers;
     for (int i = 0; i < count; ++i) {
       PixelJob& job = g_jobs[i];
       job = PixelJob{};
@@ -391,36 +414,41 @@ int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kM
       job.status = 0;
     }
     const i64 t0 = now_ns();
-    g_post_started_ns.store(t0, std::memory_order_relaxed);
-    g_first_take_ns.store(-1, std::memory_order_relaxed);
     g_bands_left.store(count, std::memory_order_relaxed);
     // Publishing the new generation opens the bands (release: the records
     // are written before any taker reads them).
     const u64 gen = (g_claim.load(std::memory_order_relaxed) >> 16) + 1;
     g_claim.store((gen << 16) | (static_cast<u64>(count) << 8), std::memory_order_release);
-    // Wake every worker; none is waited for. The poster takes bands itself,
-    // so a worker that is slow to run (a busy machine) costs at most the
-    // band it took, and a band nobody took is done here.
-    for (int i = 0; i < count; ++i) g_workers[i].start.set();
-    const int mine = take_bands();
-    const i64 t_mine = now_ns() - t0;
+    // Wake the workers (the first wakes the next, and so on); none is
+    // waited for. The poster takes bands itself, so a worker that is slow to
+    // run (a busy machine) costs at most the band it took, and a band nobody
+    // took is done here.
+    g_workers[0].start.set();
+    const i64 t_woken = now_ns();
+    const int mine = take_bands(true);
+    const i64 t_mine = now_ns();
     wait_bands_done();
-    const i64 elapsed = now_ns() - t0;
-    // What the hand-over cost this time: how long the first worker took to
-    // start, or the whole job when no worker came before it was done.
-    const i64 first = g_first_take_ns.load(std::memory_order_relaxed);
-    const i64 sample = first >= 0 && mine < count ? first : elapsed;
+    const i64 t_end = now_ns();
+    // What the hand-over cost the poster this time: the wake-up, and the wait
+    // for bands that workers still ran after the poster had run out.
+    const i64 sample = (t_woken - t0) + (t_end - t_mine);
     const i64 old = g_handover_ns.load(std::memory_order_relaxed);
     g_handover_ns.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
     // The bands done here tell the time per pixel (bands are about equal).
-    if (mine > 0) note_time_per_pixel(work * mine / count, t_mine);
+    if (mine > 0) note_time_per_pixel(work * mine / count, t_mine - t_woken);
     for (int i = 0; i < count; ++i) {
-      if (statuses) statuses[i] = g_jobs[i].status;
+      if (statuses && i < kMaxPixelWorkers) statuses[i] = g_jobs[i].status;
       if (g_jobs[i].status != 0) failed = 1;
     }
   }
   --g_posting;
   return failed ? -1 : 0;
+}
+
+}  // namespace
+
+int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers]) {
+  return post_bands(fill, ctx, work, 0, statuses);
 }
 
 int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers]) {
@@ -485,7 +513,9 @@ int post_blend_ops(LayerImage* dst, const BlendOp* ops, int count, i32 top, i32 
   for (int i = 0; i < count; ++i) work += i64{ops[i].width > 0 ? ops[i].width : 0} * (ops[i].height > 0 ? ops[i].height : 0);
   if (work <= 0) return 0;
   OpsPost p{dst, ops, count, top, end};
-  return post_pixel_job_sized(fill_ops, &p, work);
+  // Three bands a worker: a band that starts late or is interrupted holds
+  // the poster up for less.
+  return post_bands(fill_ops, &p, work, 3 * pixel_worker_count(), nullptr);
 }
 
 int start_pixel_workers_count(int count) {
@@ -495,8 +525,6 @@ int start_pixel_workers_count(int count) {
   for (int i = 0; i < count; ++i) {
     WorkerSlot& w = g_workers[i];
     w.start.init(false);
-    w.ack.init(false);
-    w.done.init(true);  // set, so that a first wait returns at once
     g_jobs[i] = PixelJob{};
     g_jobs[i].index = i;
     try {
@@ -506,6 +534,7 @@ int start_pixel_workers_count(int count) {
       return -1;
     }
     g_running = i + 1;
+    g_started.store(i + 1);
   }
   return 0;
 }

@@ -1,6 +1,9 @@
 // Writes the demo game folder: the compiled engine files of demo.game and
 // the picture files of demo_scene.h.
-//   make_demo <demo.game> <game folder>
+//   make_demo <demo.game> <game folder> [<archive name>]
+// With an archive name the compiled engine files are also packed into that
+// archive in the folder, as a game ships them: the engine then counts its
+// scripts as compiled and needs no outside compiler.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,6 +12,7 @@
 
 #include "demo/demo_scene.h"
 #include "tests/support/game_writer.h"
+#include "tests/support/zpf_writer.h"
 
 namespace {
 
@@ -61,8 +65,8 @@ bool write_bmp(const std::string& path, int w, int h, const std::vector<std::uin
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make_demo <demo.game> <game folder>\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: make_demo <demo.game> <game folder> [<archive name>]\n");
     return 2;
   }
   std::ifstream in(argv[1]);
@@ -77,6 +81,14 @@ int main(int argc, char** argv) {
     if (!write_game_folder(argv[2], files)) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", argv[2]);
       return 1;
+    }
+    if (argc == 4) {
+      std::vector<ZpfItem> items;
+      for (const auto& [name, bytes] : files) items.push_back(zpf_item(name, std::string(bytes.begin(), bytes.end())));
+      if (!write_zpf_file(std::string(argv[2]) + "/" + argv[3], items)) {
+        std::fprintf(stderr, "make_demo: cannot write %s\n", argv[3]);
+        return 1;
+      }
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_demo: %s\n", e.what());

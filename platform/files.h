@@ -23,7 +23,8 @@ struct PlatformFiles {
   // creation); -1 when a folder on the way is missing or the name cannot be
   // converted. Every function here may be called from any thread.
   int (*resolve)(const char* sjis_path, std::string* real_path);
-  // fopen of the resolved path ("rb", "wb", "ab", "r+b"); nullptr on failure
+  // fopen of the resolved path ("rb", "wb", "wbx" (create a new file only),
+  // "ab", "r+b"); nullptr on failure
   // and for a folder. "w" and "a" create a missing last component. Files are
   // opened close-on-exec, so started programs do not inherit them.
   std::FILE* (*open)(const char* sjis_path, const char* mode);

@@ -14,6 +14,10 @@ struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
 struct PlatformSharedMemory;
+struct PlatformSaverPreview;
+struct PlatformClipboard;
+struct PlatformTextConvert;
+struct PlatformDialogs;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -28,6 +32,15 @@ struct Platform {
   const PlatformSignals* signals = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
+  // The screen saver's preview in another program's window
+  // (platform/saver_preview.h).
+  const PlatformSaverPreview* saver_preview = nullptr;
+  // The text clipboard (platform/clipboard.h).
+  const PlatformClipboard* clipboard = nullptr;
+  // Width and case conversion of Shift-JIS text (platform/text_convert.h).
+  const PlatformTextConvert* text = nullptr;
+  // Common dialogs and the text field over a window (platform/dialogs.h).
+  const PlatformDialogs* dialogs = nullptr;
 };
 
 // Starts out with the real backends of every service.

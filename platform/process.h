@@ -66,3 +66,7 @@ void fake_process_set_paths(const std::string& program_path, const std::string& 
                             const std::string& documents);
 // Clears the log, the scripted result and the scripted paths.
 void fake_process_reset();
+
+// 1 when the program runs with the administrator's rights (an effective
+// user id of 0), else 0. Any thread.
+int user_is_administrator();

@@ -122,6 +122,9 @@ constexpr std::uint32_t kMbIconHand = 0x10;  // also "error", "stop"
 constexpr std::uint32_t kMbIconQuestion = 0x20;
 constexpr std::uint32_t kMbIconExclamation = 0x30;  // also "warning"
 constexpr std::uint32_t kMbIconInformation = 0x40;  // also "asterisk"
+// Default button (bits 8-11): the first unless one of these.
+constexpr std::uint32_t kMbDefButton2 = 0x100;
+constexpr std::uint32_t kMbDefButton3 = 0x200;
 constexpr std::uint32_t kMbSystemModal = 0x1000;
 // Message box results.
 constexpr int kIdOk = 1;

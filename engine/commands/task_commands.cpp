@@ -104,14 +104,15 @@ u32 cmd_task_start() {
     if (context_enter_script(c, l->script_no) != 0) return kFailed;
     c->pc = l->instruction;
     // A restart begins afresh at the label, as a jump would: no open calls,
-    // the label's depths, no waits.
+    // the label's depths, no waits; a text reset still pending is carried
+    // out now (the text record is reset, as the task's next turn would).
     c->block_a_depth = l->block_a_depth;
     c->block_b_depth = l->block_b_depth;
     c->call_depth = 0;
     c->wait_frames = 0;
     c->wake_pending = 0;
     c->wake_time = 0;
-    c->text_reset_pending = 0;
+    apply_pending_text_reset(c);
     if (ensure_block_frames(c, l->block_a_depth) != 0 || ensure_loop_frames(c, l->block_b_depth) != 0) return kFailed;
     reset_task_slots(c);
   }

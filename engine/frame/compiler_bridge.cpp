@@ -104,8 +104,15 @@ void release_compiler_files() {
 }
 
 int run_script_compiler() {
-  // 1: no compiler: the library notices, as without the game's files.
+  // 1: no compiler. A game whose compiled files lie loose beside the program
+  // (no archive holds them) runs them, as from an archive; without those
+  // either, the library notices.
   if (!compiler_present()) {
+    if (g_platform.files->is_file("ztbin\\ztcfg.zbn")) {
+      g_compiled_scripts_present = 1;
+      g_paths.project_folder = g_paths.program_folder_true;
+      return 0;
+    }
     set_error_dialog_caption("License Information");
     report_error_code(100000, 1);
     return 1;

@@ -29,7 +29,8 @@ extern const char kCompilerProgram[];    // "system\DEDad\DEDad.exe"
 int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out);
 
 // The start-up step: 0 compiled (the project folder is now current and
-// g_paths.project_folder names it), 1 stop (no compiler, it did not start,
+// g_paths.project_folder names it; without a compiler, a game whose compiled
+// files lie loose in "ztbin" runs them from the program folder), 1 stop (no compiler, it did not start,
 // ended early, reported failure, or the run was asked to close while it
 // worked), -1 the exchange failed (shown in a box).
 int run_script_compiler();

@@ -70,6 +70,8 @@ extern u32 g_joystick_count;
 // Local time at start-up.
 struct StartTime {
   int year, month, day, hour, minute, second;
+  int day_of_week = 0;  // 0 Sunday .. 6 Saturday
+  int millisecond = 0;
 };
 extern StartTime g_start_time;
 

@@ -3,9 +3,7 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-int handle_screen_saver_arguments() { return 0; }
 void init_key_counter_callbacks() {}
-void set_all_error_switches() {}
 int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}
@@ -34,6 +32,4 @@ void unload_optional_plugins() {}
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }
 void destroy_main_menus() {}
-void game_clock_pause() {}
-void game_clock_resume() {}
 int enter_full_screen() { return -1; }

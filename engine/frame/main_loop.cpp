@@ -7,6 +7,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/window.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/sync.h"
@@ -17,9 +18,9 @@ std::atomic<u64> g_run_again_request{0};
 u8 g_frame_thread_mode = 0;
 std::atomic<u8> g_frame_step_suspended{0};
 u64 g_frame_script_time = 0;
+std::atomic<u8> g_redraw_flag{0};
 
 namespace {
-constexpr int kWindowCount = 4;
 constexpr i32 kDefaultFrameRate = 60;
 // A lateness of this many milliseconds or more is a stall: it is forgotten
 // instead of being caught up, and skips nothing.
@@ -83,13 +84,20 @@ i8 pace_frame() {
   i32 rate = p.frame_rate > 0 ? p.frame_rate : kDefaultFrameRate;
   u32 len16 = 65536000u / static_cast<u32>(rate);
   u32 now = g_platform.clock->now_ms();
-  u32 previous_end = p.pacing_clock;
   p.pacing_clock = now;
   u32 acc = (p.frame_fraction & 0xFFFFu) + len16;
   p.frame_fraction = acc;
   u32 ms = acc >> 16;
   u32 elapsed = now - p.frame_start;
   u8 skip = 0;
+  // E-mote motions advance by what the previous pacing measured; this
+  // frame's time waits for the next one. A time above 10 s (the first frame,
+  // a stall) counts as one frame of 16 ms.
+  if (p.emote_pending_ms != 0) {
+    advance_emote_times(p.emote_pending_ms);
+    p.emote_pending_ms = 0;
+  }
+  p.emote_pending_ms = elapsed > 10000u ? 16u : elapsed;
   frame_gate_open();
   if (elapsed >= ms) {
     u32 over = elapsed - ms;
@@ -105,8 +113,6 @@ i8 pace_frame() {
     p.pacing_clock = g_platform.clock->now_ms();
   }
   frame_gate_close();
-  // Animations advance by the frame's whole length, sleep included.
-  p.last_frame_length = p.pacing_clock - previous_end;
   if (p.pacing_clock / 1000u != p.second_stamp / 1000u) {
     p.paced_rate = p.paced_frames;
     p.drawn_rate = p.drawn_frames;
@@ -134,7 +140,10 @@ i8 run_frame() {
     if (g_quit_requested) return 1;
   } while (g_run_again_request != 0);
   detect_layer_changes();
-  if (!p.skip_this_draw && frame_draw_allowed()) {
+  // The draw and the repaint follow one answer: a movie that starts or ends
+  // in between must not leave a frame drawn but never shown.
+  const bool draw = !p.skip_this_draw && frame_draw_allowed() != 0;
+  if (draw) {
     for (int w = 0; w < kWindowCount; ++w)
       if (draw_window(w) != 0) return 1;
   }
@@ -143,11 +152,12 @@ i8 run_frame() {
     show_main_window_first_frame();
   }
   p.skip_next_draw = static_cast<u8>(pace_frame());
-  advance_emote_times(p.last_frame_length);
+  // emote_motion_active answers 0 while no E-mote object is loaded.
+  if (emote_motion_active() == 1) g_redraw_flag = 1;
   update_fullscreen_menu_strip();
   // The dirty areas are reset only for a frame that was drawn and shown;
   // otherwise the next drawn frame still repaints them.
-  if (!p.skip_this_draw && frame_draw_allowed()) {
+  if (draw) {
     for (int w = 0; w < kWindowCount; ++w)
       if (request_window_repaint(w) != 0) return 1;
     count_drawn_frame();
@@ -162,9 +172,10 @@ namespace {
 int pump_gate() { return 1; }
 
 // Dispatches the waiting messages; in frame-thread mode only through the
-// hand-off with the frame thread.
+// hand-off with the frame thread, while that thread runs (once it has ended
+// nobody opens the gate again).
 void pump_once() {
-  if (g_frame_thread_mode && g_frame_thread_state != kThreadNotStarted) {
+  if (g_frame_thread_mode && frame_thread_state() == kThreadRunning) {
     if (!frame_gate_enter_gui(1)) {
       // The frame runs: no window procedure may run now, but the desktop's
       // own events go on, so that a box the frame thread asked for appears.
@@ -196,14 +207,32 @@ void frame_thread_main() {
 }
 }  // namespace
 
+u8 frame_thread_state() {
+  EngineLockGuard lock;
+  return g_frame_thread_state;
+}
+
 int start_frame_thread() {
   if (!g_frame_thread_mode) return 0;
+  {
+    // Running from here on, so that the GUI thread hands off from its first
+    // pump (the thread itself sets it again once it runs).
+    EngineLockGuard lock;
+    g_frame_thread_state = kThreadRunning;
+  }
   g_frame_thread = std::thread(frame_thread_main);
   return 0;
 }
 
 void join_frame_thread() {
-  if (g_frame_thread.joinable()) g_frame_thread.join();
+  if (!g_frame_thread.joinable()) return;
+  // The frame may wait for a box on this thread: the desktop's events go on
+  // until the thread says it has ended.
+  while (frame_thread_state() != kFrameThreadEnded) {
+    g_platform.ui->process_desktop_events();
+    g_platform.clock->sleep_ms(1);
+  }
+  g_frame_thread.join();
 }
 
 void run_main_loop() {
@@ -213,10 +242,14 @@ void run_main_loop() {
     if (g_quit_requested) {
       // However quit was asked for (a fatal error, the sound thread, a
       // script), the main window is asked to close once, so that the quit
-      // message comes and the run ends.
+      // message comes and the run ends. A main window that is gone (or never
+      // came) can't send it: the run ends here.
       if (!close_posted) {
         close_posted = true;
         request_close();
+      } else if (!main_window_alive()) {
+        g_run_flag = 0;
+        break;
       }
       g_platform.clock->sleep_ms(1);
     } else {

@@ -21,7 +21,9 @@ struct FramePacing {
   u32 drawn_frames = 0;
   u32 paced_rate = 0;  // frames paced in the last completed second
   u32 drawn_rate = 0;  // frames drawn in the last completed second
-  u32 last_frame_length = 0;  // ms from the previous pacing's end to this one's
+  // The frame's elapsed time that E-mote motions advance by at the next
+  // pacing (0: nothing pending).
+  u32 emote_pending_ms = 0;
 };
 extern FramePacing g_pacing;
 
@@ -33,6 +35,8 @@ extern u8 g_frame_thread_mode;
 extern std::atomic<u8> g_frame_step_suspended;
 // Per-frame script time accumulator (cleared at the start of each frame).
 extern u64 g_frame_script_time;
+// Forces the GPU renderer to draw the next frame (an E-mote motion runs).
+extern std::atomic<u8> g_redraw_flag;
 
 // One frame; non-zero means the run must close.
 i8 run_frame();
@@ -47,8 +51,13 @@ void count_drawn_frame();
 void run_main_loop();
 // Frame-thread mode: starts the thread that runs the frames.
 int start_frame_thread();
-// Waits until the frame thread has ended (shut-down).
+// Waits until the frame thread has ended (shut-down). The GUI thread goes on
+// taking in the desktop's events meanwhile, so that a box the frame thread
+// asked for before it could see the end is shown (and can be answered or
+// cancelled) instead of waiting for ever.
 void join_frame_thread();
+// The frame thread's state byte, read under the engine lock.
+u8 frame_thread_state();
 
 // Hand-off between the frame thread and the GUI thread in frame-thread mode:
 // the GUI thread dispatches window messages only while the frame thread waits

@@ -1,5 +1,6 @@
 #include "engine/frame/startup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,19 +14,23 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/messages.h"
+#include "engine/frame/settings.h"
 #include "engine/frame/sjis_text.h"
 #include "engine/frame/ztzid.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
+#include "platform/clipboard.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/sync.h"
+#include "platform/ui.h"
 
 extern "C" volatile const unsigned char g_program_size_record[16];
 
 NamedLock* g_instance_locks[3] = {nullptr, nullptr, nullptr};
+void (*g_startup_step_trace)(char phase, int step) = nullptr;
 ScreenBuffer g_screen_buffer;
 TextRecord* g_text_record = nullptr;
 
@@ -59,6 +64,20 @@ void withdraw_main_window() {
 // Start-up stops when a step reported a fatal error: the error dialog has
 // been shown and the run must end instead of going on without a window.
 bool fatal_reported() { return g_quit_requested != 0; }
+
+void step(int n) {
+  if (g_startup_step_trace) g_startup_step_trace('s', n);
+}
+void shutdown_step(int n) {
+  if (g_startup_step_trace) g_startup_step_trace('d', n);
+}
+
+// Direct3D drawing off: the switches CPU drawing runs with.
+void fall_back_to_cpu_drawing() {
+  g_settings.use_direct3d = 0;
+  g_settings.renderer_level = 0;
+  g_settings.cpu_scaling_flag = 1;
+}
 }  // namespace
 
 u32 program_built_size() {
@@ -134,6 +153,15 @@ i8 check_appended_data() {
   return 1;
 }
 
+StartTime local_time_at(std::time_t seconds, int millisecond) {
+  std::tm lt{};
+  localtime_r(&seconds, &lt);
+  StartTime t{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+  t.day_of_week = lt.tm_wday;
+  t.millisecond = millisecond;
+  return t;
+}
+
 u8 get_os_code() {
   // The code follows the Windows build number; no build of this platform is
   // in the table, so it counts as newer than every known system.
@@ -178,22 +206,31 @@ int disable_desktop_composition() {
 
 void test_project_folder_writable() {
   g_project_folder_read_only = 0;
-  char name[64];
-  std::snprintf(name, sizeof name, "ini%08x.tmp", static_cast<unsigned>(std::rand()) ^ g_platform.clock->now_ms());
-  std::string path = g_paths.project_folder + name;
-  std::FILE* f = g_platform.files->open(path.c_str(), "wb");
-  if (!f) {
-    g_project_folder_read_only = 1;
+  // A name nobody uses, created exclusively: a file of the player's that
+  // happens to have the name is never truncated or deleted.
+  unsigned seed = static_cast<unsigned>(std::rand()) ^ g_platform.clock->now_ms();
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, "ini%04x.tmp", (seed + static_cast<unsigned>(attempt) * 0x9E37u) & 0xFFFFu);
+    std::string path = g_paths.project_folder + name;
+    errno = 0;
+    std::FILE* f = g_platform.files->open(path.c_str(), "wbx");
+    if (!f) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    if (std::fclose(f) != 0) g_project_folder_read_only = 1;
+    if (g_platform.files->remove_file(path.c_str()) != 0) g_project_folder_read_only = 1;
     return;
   }
-  if (std::fclose(f) != 0) g_project_folder_read_only = 1;
-  if (g_platform.files->remove_file(path.c_str()) != 0) g_project_folder_read_only = 1;
+  g_project_folder_read_only = 1;
 }
 
 void clear_text_record() {
   TextRecord* t = g_text_record;
   if (!t || !t->pending_reset) return;
   t->pending_reset = 0;
+  t->complete = 0;
   std::memset(t->state, 0, sizeof t->state);
   std::memset(t->text_a, 0, sizeof t->text_a);
   std::memset(t->text_b, 0, sizeof t->text_b);
@@ -239,25 +276,33 @@ int alloc_screen_buffer(i32 width, i32 height) {
 }
 
 i8 engine_startup() {
-  // 1-3: arguments, settings, span kernels and the system probe.
+  // 1 (the argument table) is kept by the program's entry before start-up.
+  step(1);
+  // 2-3: settings, span kernels and the system probe.
+  step(2);
   read_engine_settings();
   resolve_save_folder();
+  step(3);
   init_span_ops();
   probe_system();
   // 4: systems too old to run on.
+  step(4);
   if (g_os_code >= 1 && g_os_code <= 19) {
     show_error_box(sjis_message("エラー"), sjis_message("Windows95/NT3.5/NT4 では起動できません。"));
     return -1;
   }
   // 5: the archive-name swap table.
+  step(5);
   if (init_name_swap_table() != 0) return -1;
   // 6: "/ztcfg" starts the settings program.
+  step(6);
   if (g_args.count >= 1 && sjis_stricmp(g_args.args[1].c_str(), "/ztcfg") == 0) {
     std::string program = g_paths.program_folder_true + "Vornset.exe";
     g_platform.process->start_program(program.c_str(), {"/ztcfg"});
     return -1;
   }
   // 7: "/info" shows the notices of the libraries used.
+  step(7);
   if (g_args.count >= 1 && sjis_stricmp(g_args.args[1].c_str(), "/info") == 0) {
     set_error_dialog_caption("License Information");
     report_error_code(100000, 1);
@@ -265,10 +310,14 @@ i8 engine_startup() {
   }
   // 8: the block-compression library; 9: the archives; 10: without the
   // library the run can't go on.
+  step(8);
   int ztzid = load_ztzid_library();
+  step(9);
   if (build_archive_index() != 0) return -1;
+  step(10);
   if (ztzid != 0) return -1;
   // 11: one copy per folder, unless the archive rides in the program file.
+  step(11);
   if (!g_archive_in_program) {
     NamedLock* folder = nullptr;
     if (g_platform.locks->create(g_paths.folder_lock_name.c_str(), &folder) != 0) {
@@ -280,6 +329,7 @@ i8 engine_startup() {
     g_instance_locks[1] = nullptr;
   }
   // 12: the project folder, or the outside compiler.
+  step(12);
   if (g_compiled_scripts_present) {
     g_paths.project_folder = g_paths.program_folder_true;
   } else if (run_script_compiler() != 0) {
@@ -287,13 +337,21 @@ i8 engine_startup() {
   }
   if (g_paths.project_folder.empty()) g_paths.project_folder = g_paths.program_folder_true;
   // 13: one-time initialisation and the save-folder test.
+  step(13);
   engine_global_init();
   test_project_folder_writable();
   // 14-15: window records and the engine configuration.
+  step(14);
   if (create_window_records() != 0) return -1;
+  step(15);
   if (load_engine_config() != 0) return -1;
-  // 16: desktop composition.
-  // 17-18: the initial client size and the screen frame buffer.
+  // 16: desktop composition, when configured (systems from code 65 have it).
+  step(16);
+  if (g_settings.desktop_composition_off && g_os_code >= 65) disable_desktop_composition();
+  // 17-18: the initial client size and the screen frame buffer. In
+  // screen-saver mode window 0 is as large as the desktop (its record takes
+  // the desktop size when it is set up).
+  step(17);
   i32 logical_w = 0, logical_h = 0;
   get_logical_screen_size(&logical_w, &logical_h);
   if (g_screen_saver_mode) {
@@ -305,8 +363,10 @@ i8 engine_startup() {
     client_w = g_desktop_metrics[0] / 2;
     client_h = g_desktop_metrics[1] / 2;
   }
+  step(18);
   if (alloc_screen_buffer(client_w, client_h) != 0) return -1;
   // 19: the main window, announced to other copies once it exists.
+  step(19);
   setup_screen_record(0);
   if (create_main_window() != 0) {
     show_error_box(sjis_message("エラー"), sjis_message("ウィンドウが生成できませんでした。"));
@@ -314,46 +374,64 @@ i8 engine_startup() {
   }
   announce_main_window();
   // 20-21: timer, menu strip, the four object trees.
+  step(20);
   init_timer();
+  step(21);
   if (create_menu_strip_window() != 0) return -1;
   if (create_system_objects() != 0 || fatal_reported()) return -1;
   // 22: sound device (a required device that fails stops start-up).
+  step(22);
   if (create_direct_sound() != 0) return -1;
   // 23: joystick, pacing clock, start time.
+  step(23);
   g_joystick_count = 0;
   init_joystick();
   g_pacing.pacing_clock = 0;
   {
-    std::time_t t = std::time(nullptr);
-    std::tm lt{};
-    localtime_r(&t, &lt);
-    g_start_time = StartTime{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+    std::timespec now{};
+    std::timespec_get(&now, TIME_UTC);
+    g_start_time = local_time_at(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
   }
-  // 24-25: optional plug-ins, system information.
+  // 24-25: optional plug-ins; system information with Direct3D drawing on
+  // (a plug-in may have switched it on).
+  step(24);
   load_optional_plugins();
-  dump_system_info();
+  step(25);
+  if (g_settings.use_direct3d) dump_system_info();
   // 26: the compiled engine files.
+  step(26);
   if (load_engine_data() != 0) {
     request_close();
     return 1;
   }
   // 27: pixel workers and the sound system.
+  step(27);
   if (start_pixel_workers() != 0) return -1;
   if (start_sound_system() != 0) return -1;
   // 28-29: windowed mode; clocks and the save cache. These run before the
   // frame thread starts, so no script runs while they change.
+  step(28);
+  step(29);
   reset_engine_clocks();
   clear_save_data_cache();
-  // 30: the GPU device for screen-copy layers and GPU pastes.
-  int d3d = init_d3d();
-  if (d3d == -1) {
-    g_quit_requested = 1;
-    return -1;
+  // 30: with Direct3D drawing on, the GPU device for screen-copy layers and
+  // GPU pastes; a failure falls back to CPU drawing.
+  step(30);
+  if (g_settings.use_direct3d) {
+    int d3d = init_d3d();
+    if (d3d == 1 || d3d == -1) fall_back_to_cpu_drawing();
+    if (d3d == -1) {
+      g_quit_requested = 1;
+      return -1;
+    }
+    if (d3d == 1) show_error_box("", sjis_message("GPU描画が出来ませんでした。CPU描画に移行します。"));
   }
-  if (d3d == 1) show_error_box("", sjis_message("GPU描画が出来ませんでした。CPU描画に移行します。"));
-  // The frame thread starts last, when the engine stands.
-  start_frame_thread();
+  // 31: the frame thread starts last, when the engine stands. From here a
+  // fatal error of a frame ends the run through the main loop, so start-up
+  // has nothing more to look at.
   if (fatal_reported()) return -1;
+  step(31);
+  start_frame_thread();
   return 0;
 }
 
@@ -374,6 +452,7 @@ void shutdown_engine() {
   // Every thread ends once it sees quit-requested, so it is set before the
   // waits; shut-down can't wait for a thread that waits for it.
   g_quit_requested = 1;
+  shutdown_step(1);
   for (;;) {
     u8 state;
     {
@@ -381,22 +460,35 @@ void shutdown_engine() {
       state = g_sound_thread_state;
     }
     if (state != kThreadRunning) break;
+    // A box the sound thread asked for is shown meanwhile.
+    g_platform.ui->process_desktop_events();
     g_platform.clock->sleep_ms(1);
   }
+  shutdown_step(2);
   join_frame_thread();
+  shutdown_step(3);
   stop_pixel_workers();
+  shutdown_step(4);
   release_emote();
+  shutdown_step(5);
   release_d3d();
+  shutdown_step(6);
   stop_movies();
   release_direct_sound();
+  shutdown_step(7);
   destroy_menu_sets();
+  shutdown_step(8);
   leave_full_screen();
+  shutdown_step(9);
   restore_cursor();
   free_font_slots();
   free_memory_save_slots();
   close_flash_host();
+  shutdown_step(10);
   unload_ztzid_library();
   unload_optional_plugins();
+  // A text the scripts put on the clipboard outlives the program.
+  g_platform.clipboard->store();
   withdraw_main_window();
   destroy_windows();
   std::free(g_screen_buffer.pixels);

@@ -1,7 +1,9 @@
 // Start-up and shut-down of the engine program.
 #pragma once
+#include <ctime>
 #include <string>
 
+#include "engine/frame/engine_state.h"
 #include "engine/frame/types.h"
 
 struct NamedLock;
@@ -33,6 +35,9 @@ struct TextRecord {
   u8 flag_b = 0, flag_c = 0, flag_d = 0;
   u8 flag_e = 1;
   u8 pending_reset = 1;
+  // The text is finished (the text-closing command); text_b holds one class
+  // byte per character of text_a ('1', '2', and 'E' at the end).
+  u8 complete = 0;
   char text_a[8192] = {};
   char text_b[8192] = {};
   u8 state[16] = {};
@@ -56,12 +61,20 @@ int read_program_trailer(const char* sjis_path, u32 built_size, u64* archive_bas
 // The built size recorded in the program file (0 when never stamped).
 u32 program_built_size();
 
+// The local date and time of a moment (seconds since the epoch and the
+// millisecond within that second).
+StartTime local_time_at(std::time_t seconds, int millisecond);
+
 u8 get_os_code();
 void probe_system();
 void copy_arguments(int argc, char** argv);
 void init_timer();
 int disable_desktop_composition();
 void test_project_folder_writable();
+
+// Called as each numbered step of start-up ('s', 1-31) and of shut-down
+// ('d', 1-10) begins; null in the program. The tests record the order.
+extern void (*g_startup_step_trace)(char phase, int step);
 
 i8 engine_startup();
 void engine_global_init();

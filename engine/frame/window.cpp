@@ -53,6 +53,11 @@ UiWindow main_window_handle() {
   return r ? r->handle : kNoWindow;
 }
 
+bool main_window_alive() {
+  UiWindow h = main_window_handle();
+  return h != kNoWindow && ui_service()->is_window(h);
+}
+
 int set_window_message_hook(u32 message, WindowMessageHook hook) {
   for (int i = 0; i < g_message_hook_count; ++i) {
     if (g_message_hooks[i].message == message) {
@@ -70,6 +75,8 @@ void clear_window_message_hooks() { g_message_hook_count = 0; }
 bool on_gui_thread() { return !g_gui_thread_known || std::this_thread::get_id() == g_gui_thread; }
 
 int create_window_records() {
+  // A close asked for in an earlier run of this process is not this run's.
+  g_quit_without_window = 0;
   for (int i = 0; i < kWindowCount; ++i) {
     if (!g_windows[i]) g_windows[i] = new (std::nothrow) WindowRecord;
     if (!g_windows[i]) return -1;
@@ -108,6 +115,11 @@ int setup_screen_record(int window) {
   if (window < 0 || window >= kWindowCount || !g_windows[window]) return -1;
   WindowRecord* r = g_windows[window];
   if (window == 0) get_logical_screen_size(&r->logical_width, &r->logical_height);
+  // A screen saver covers the desktop.
+  if (window == 0 && g_screen_saver_mode && g_desktop_metrics[0] > 0 && g_desktop_metrics[1] > 0) {
+    r->logical_width = g_desktop_metrics[0];
+    r->logical_height = g_desktop_metrics[1];
+  }
   setup_screen_record_for(r, window == 0 ? g_window_config.main_title.c_str() : r->title.c_str());
   return 0;
 }
@@ -220,8 +232,27 @@ void apply_window_changes(int index, u32 changes) {
   if (changes & kWindowChangeSize) u->set_client_size(h, r->logical_width, r->logical_height);
   if (changes & kWindowChangePosition) u->move_window(h, r->position_x, r->position_y);
   if (changes & kWindowChangeZOrder) u->set_z_order(h, r->z_order == 3 ? 0 : r->z_order);
+  if (changes & kWindowChangeClientSize) u->set_client_size(h, r->shown_client_width, r->shown_client_height);
   if (changes & kWindowChangeShown) u->show_window(h, r->shown ? ui::kSwShow : ui::kSwHide);
+  if (changes & kWindowChangeShowFirst) {
+    u->show_window(h, ui::kSwShow);
+    r->shown = 1;
+  }
   if (changes & kWindowChangeForeground) u->set_foreground(h);
+  if (changes & kWindowChangeMinimise) {
+    i8 command = r->minimise_command;
+    r->minimise_command = -1;
+    if (command == 1) {
+      u->show_window(h, ui::kSwMinimize);
+    } else if (command == 2) {
+      u->show_window(h, ui::kSwMinimize);
+      u->show_window(h, ui::kSwHide);
+    } else if (command == 0) {
+      u->show_window(h, ui::kSwRestore);
+      r->maximised = 0;
+      present_window_frame(index);
+    }
+  }
 }
 
 int create_menu_strip_window() {
@@ -252,8 +283,9 @@ std::int64_t menu_strip_wndproc(UiWindow window, u32 message, u64 wparam, i64 lp
 void show_main_window_first_frame() {
   WindowRecord* r = g_windows[0];
   if (!r || r->handle == kNoWindow || r->show_at_first_frame != 1) return;
-  ui_service()->show_window(r->handle, ui::kSwShow);
-  r->shown = 1;
+  // From the frame thread the GUI thread shows it (the desktop ignores a
+  // show from any other thread).
+  request_window_changes(0, kWindowChangeShowFirst);
 }
 
 void destroy_windows() {

@@ -44,7 +44,9 @@ struct WindowRecord {
   u32 alpha = 256;
   u8 show_at_first_frame = 0;
   u8 class_registered = 0;
-  u8 close_state = kCloseAsk;
+  // Written by the scripts' thread, the signal watcher and the frame thread,
+  // read by the window procedure.
+  std::atomic<u8> close_state{kCloseAsk};
   u8 maximise_allowed = 0;
   u8 minimise_allowed = 1;
   std::string title;       // Shift-JIS
@@ -69,6 +71,9 @@ struct WindowRecord {
   u8 frame_added_for_maximise = 0;   // window 0 became sizable only to be maximised
   i32 restore_width = 0, restore_height = 0;  // client size before maximising
   u8 maximise_box = 1;
+  // What kWindowChangeClientSize and kWindowChangeMinimise carry out.
+  i32 shown_client_width = 0, shown_client_height = 0;
+  i8 minimise_command = -1;  // 1 minimise, 2 minimise and hide, 0 restore
 };
 
 // The window table (4 records, made by create_window_records) and the slot
@@ -126,6 +131,8 @@ constexpr u32 kSysMenuSizeReset = 30001;           // "ウィンドウサイズ�
 
 // The main window's handle, or kNoWindow.
 UiWindow main_window_handle();
+// True while the main window exists (made and not yet destroyed).
+bool main_window_alive();
 // True on the thread that made the main window (the GUI thread; before any
 // window exists, every thread counts as it).
 bool on_gui_thread();
@@ -140,6 +147,9 @@ constexpr u32 kWindowChangeZOrder = 1u << 4;
 constexpr u32 kWindowChangeStyle = 1u << 5;     // maximise box, resizable
 constexpr u32 kWindowChangeForeground = 1u << 6;
 constexpr u32 kWindowChangeTitle = 1u << 7;
+constexpr u32 kWindowChangeClientSize = 1u << 8;  // client size := shown client size
+constexpr u32 kWindowChangeMinimise = 1u << 9;    // the minimise command
+constexpr u32 kWindowChangeShowFirst = 1u << 10;  // window 0's show at its first frame
 constexpr u32 kMsgApplyWindowChanges = ui::kWmApp + 51;  // wparam index, lparam mask
 // Applies changes to window index now (GUI thread) or posts them.
 void request_window_changes(int index, u32 changes);

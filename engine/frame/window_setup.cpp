@@ -134,7 +134,9 @@ int window_setup(const ParamSet& a) {
     }
     if (w < 1) w = 1;
     if (h < 1) h = 1;
-    if (on_gui_thread()) u->set_client_size(r->handle, static_cast<int>(w), static_cast<int>(h));
+    r->shown_client_width = static_cast<i32>(w);
+    r->shown_client_height = static_cast<i32>(h);
+    changes |= kWindowChangeClientSize;
   }
   // 2: alpha, kept for presentation.
   if (a.given(2)) r->alpha = static_cast<u32>(clamp_i32(a.value(2), 0, 255));
@@ -213,17 +215,11 @@ int window_setup(const ParamSet& a) {
   request_window_changes(static_cast<int>(index), changes);
   changes = 0;
   // 14: minimise, minimise and hide, or restore.
-  if (a.given(14) && r->handle != kNoWindow && on_gui_thread()) {
+  if (a.given(14) && r->handle != kNoWindow) {
     i64 v = a.value(14);
-    if (v == 1) {
-      u->show_window(r->handle, ui::kSwMinimize);
-    } else if (v == 2) {
-      u->show_window(r->handle, ui::kSwMinimize);
-      u->show_window(r->handle, ui::kSwHide);
-    } else if (v == 0) {
-      u->show_window(r->handle, ui::kSwRestore);
-      r->maximised = 0;
-      present_window_frame(static_cast<int>(index));
+    if (v >= 0 && v <= 2) {
+      r->minimise_command = static_cast<i8>(v);
+      changes |= kWindowChangeMinimise;
     }
   }
   // 15: toggle maximised, as the caption button would.

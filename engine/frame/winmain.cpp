@@ -2,6 +2,8 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/errors.h"
+#include "engine/frame/messages.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/startup.h"
 #include "platform/files.h"
@@ -21,21 +23,39 @@ void on_close_signal() {
   set_main_window_close_state(2);
   post_main_window_close();
 }
+
+// Ends a run that never reached start-up.
+int leave(int code) {
+  g_platform.signals->stop_watching();
+  release_instance_mutexes();
+  return code;
+}
 }  // namespace
 
 int engine_main(int argc, char** argv) {
   platform_select_real();
+  // A signal from the first instant on ends the run in order (exit code 0),
+  // never by the default action.
+  g_platform.signals->watch_close_requests(on_close_signal);
   // 1: the start-up lock serialises starts.
   NamedLock* startup_lock = nullptr;
-  if (g_platform.locks->create("ze-tar1", &startup_lock) != 0) return 0;
+  if (g_platform.locks->create("ze-tar1", &startup_lock) != 0) return leave(0);
   g_instance_locks[0] = startup_lock;
   // 2-3: folders and names; one running copy per program file.
   setup_startup_paths();
+  if (g_paths.program_path_true.empty()) {
+    // Every name of the engine (locks, window class, the game's files) is
+    // made from the program's path: without a Shift-JIS form of it the game
+    // can't run, and says so.
+    show_error_box(sjis_message("エラー"),
+                   sjis_message("プログラムのフォルダ名を Shift-JIS で表せないため起動できません。\r\n"
+                                "フォルダ名を変えてから起動してください。"));
+    return leave(1);
+  }
   NamedLock* instance = nullptr;
   if (g_platform.locks->create(g_paths.instance_name.c_str(), &instance) != 0) {
     activate_running_instance(g_paths.instance_name.c_str());
-    release_instance_mutexes();
-    return 0;
+    return leave(0);
   }
   g_instance_locks[1] = instance;
   // 4: the start-up lock is no longer needed.
@@ -44,18 +64,13 @@ int engine_main(int argc, char** argv) {
   // 5: the program folder is the current folder.
   g_platform.files->set_current_folder(g_paths.program_folder_true.c_str());
   // 6-7: the appended archive and screen-saver mode.
-  if (check_appended_data() < 0) {
-    release_instance_mutexes();
-    return 0;
-  }
-  if (g_screen_saver_mode && handle_screen_saver_arguments() != 0) {
-    release_instance_mutexes();
-    return 0;
-  }
-  // 8-10: start-up, the main loop, shut-down.
-  g_platform.signals->watch_close_requests(on_close_signal);
+  if (check_appended_data() < 0) return leave(0);
+  // The saver's arguments are read from the argument table.
   copy_arguments(argc, argv);
-  if (engine_startup() == 0) run_main_loop();
+  if (g_screen_saver_mode && handle_screen_saver_arguments() != 0) return leave(0);
+  // 8-10: start-up, the main loop, shut-down (a close asked for before
+  // start-up skips it).
+  if (!g_quit_requested && engine_startup() == 0) run_main_loop();
   shutdown_engine();
   g_platform.signals->stop_watching();
   release_instance_mutexes();

@@ -167,17 +167,21 @@ int check_arg_range(u32 command, u32 param_id, u32 code, i64 value) {
                     min);
     return -1;
   }
+  // Codes 3-28 judge the low 32 bits only: compiled scripts write colours as
+  // -1 or 0xFFFFFFFF alike, and a value whose high word is set passes on its
+  // low word (the handler then sees the whole value).
+  const u32 low = static_cast<u32>(static_cast<u64>(value));
   if (code >= 3 && code <= 23) {
     const RangeBounds& r = kRanges[code];
-    return value >= r.min && value <= r.max ? 0 : fail_min_max(r.min, r.max);
+    return low - static_cast<u32>(r.min) <= static_cast<u32>(r.max - r.min) ? 0 : fail_min_max(r.min, r.max);
   }
   if (code == 24) {
-    if (value >= -1 && value <= 0xFFFFFF) return 0;
+    if (low + 1u <= 0x1000000u) return 0;
     report_error_at(kErrRangeColourOrNone, 1, cname, pname, value);
     return -1;
   }
   if (code == 25) {
-    if (value >= 0 && value <= 0xFFFFFF) return 0;
+    if (low <= 0xFFFFFFu) return 0;
     report_error_at(kErrRangeColour, 1, cname, pname, value);
     return -1;
   }
@@ -185,14 +189,16 @@ int check_arg_range(u32 command, u32 param_id, u32 code, i64 value) {
     i32 w = 0, h = 0;
     get_logical_screen_size(&w, &h);
     i64 max = static_cast<i64>(code == 26 ? w : h) - 1;
-    return value >= 0 && value <= max ? 0 : fail_min_max(0, max);
+    // A screen side of 0 leaves no valid position (max -1 refuses everything).
+    return max >= 0 && low <= static_cast<u64>(max) ? 0 : fail_min_max(0, max);
   }
   if (code == 28) {
-    if (value < 0) {
+    const i32 v = static_cast<i32>(low);
+    if (v < 0) {
       report_error_at(kErrRangeNegative, 1, cname, pname, value);
       return -1;
     }
-    if (value >= 4) {
+    if (v >= 4) {
       report_error_at(kErrRangeTooLarge, 1, cname, pname, value, 3);
       return -1;
     }
@@ -212,8 +218,13 @@ int decode_command_args(u32 command) {
     const CommandArgRecord& r = in.records[slot - 1];
     DecodedSlot& s = d.slots[slot];
     if (r.param_id >= info.param_count || r.arg_type < 1 || r.arg_type > 4) return damaged();
-    if (static_cast<u64>(r.code_offset) + r.code_length > in.expr_pool_size || (r.code_length && !in.expr_pool))
-      return damaged();
+    const CommandParam& p = info.params[r.param_id];
+    // Raw-code records are not evaluated here, and some hold an instruction
+    // index in their length field (loop heads): their code is checked by
+    // the handler that evaluates it.
+    const bool inside =
+        static_cast<u64>(r.code_offset) + r.code_length <= in.expr_pool_size && (!r.code_length || in.expr_pool);
+    if (!inside && p.kind != kParamRawCode) return damaged();
     s.param_id = r.param_id;
     s.arg_type = r.arg_type;
     s.assign_op = r.assign_op;
@@ -225,9 +236,8 @@ int decode_command_args(u32 command) {
     s.ref_element = 0;
     s.bare_ref = 0;
     d.slot_of_param[r.param_id] = static_cast<u8>(slot);
-    const CommandParam& p = info.params[r.param_id];
     static const u8 kNoCode[1] = {0};
-    const u8* code = r.code_length ? in.expr_pool + r.code_offset : kNoCode;
+    const u8* code = !inside ? nullptr : r.code_length ? in.expr_pool + r.code_offset : kNoCode;
     if (p.kind == kParamNumber) {
       s.value = g_arg_eval.number[r.arg_type](code, r.code_length);
       if (expr_last_failed()) return -1;

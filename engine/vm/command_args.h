@@ -79,7 +79,8 @@ struct DecodedSlot {
   u32 code_offset;
   i64 value;           // number parameters (0 for text and raw-code ones)
   char* text;          // kArgTextSize bytes, made the first time it is needed
-  const u8* raw_code;  // raw-code parameters: the code in the pool
+  const u8* raw_code;  // raw-code parameters: the code in the pool (null
+                       // when offset + length lies outside it)
   u32 ref_var;         // the variable the expression named last
   i64 ref_element;     // its element
   u8 bare_ref;         // the expression was a bare variable reference
@@ -94,8 +95,9 @@ extern DecodedArgs g_args_decoded;
 // Decodes the current instruction's records for command: evaluates each by
 // its parameter's kind and checks its range code. 0, or -1 after a reported
 // error (range, evaluator, damaged record); later records are not decoded.
-// Range codes 3-27 check the whole 64-bit value; code 28 judges negative on
-// 64 bits; text and raw-code parameters are not range-checked.
+// Codes 1-2 judge the signed 64-bit value, codes 3-28 its low 32 bits
+// (28 as a signed 32-bit number); text and raw-code parameters are not
+// range-checked.
 int decode_command_args(u32 command);
 // Checks value against range code c for (command, parameter) names; 0 or -1
 // after reporting.

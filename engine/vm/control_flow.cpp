@@ -113,13 +113,18 @@ int fill_values(CallValues& v, const CallCounts& n, u32 int_base, u32 float_base
     v.float_given[k] = arg_given(p);
     v.floats[k] = 0.0;
     if (!arg_given(p)) continue;
+    // A float value is always its code evaluated as a double, whatever the
+    // command list says of the parameter (a number parameter's decoded
+    // value is already truncated).
     const DecodedSlot& s = g_args_decoded.slots[arg_slot(p)];
-    if (s.raw_code) {
-      v.floats[k] = g_arg_eval.real_always_double[s.arg_type](s.raw_code, s.code_length);
-      if (expr_last_failed()) return -1;
-    } else {
-      v.floats[k] = static_cast<double>(s.value);
-    }
+    CommandArgRecord r{};
+    r.arg_type = static_cast<u8>(s.arg_type);
+    r.code_length = s.code_length;
+    r.code_offset = s.code_offset;
+    const u8* code = record_code(r);
+    if (!code) return static_cast<int>(fail_damaged());
+    v.floats[k] = g_arg_eval.real_always_double[s.arg_type](code, s.code_length);
+    if (expr_last_failed()) return -1;
   }
   for (u32 k = 1; k <= n.texts; ++k) {
     u32 p = text_base + k;
@@ -237,9 +242,11 @@ u32 cmd_block_continue() {
 
 // ---- counted loops ----
 
-// The loop head reads its two records directly: record 2 holds an
-// instruction index, not code, so the general decoder can't take it.
+// The loop head decodes its arguments (so the count's range code applies)
+// and then reads its two records directly: record 2 holds an instruction
+// index, not code.
 u32 cmd_loop_begin() {
+  if (decode_command_args(55) != 0) return kFailed;
   ScriptContext* c = ctx();
   u32 e = c->block_b_depth;
   if (e >= kMaxDepth) return stack_full(55);

@@ -189,8 +189,9 @@ int op_push_f64(const u8* p, u32 n) {
 
 // Text literal: delimiter byte, then the text up to the delimiter (or the
 // operand's end). Escapes \\ \n \t; a backslash before another byte is
-// dropped and the byte kept; a double-byte character is copied whole unless
-// its second byte would be the delimiter.
+// dropped and the byte kept; a double-byte character is copied whole, even
+// when its second byte equals the delimiter (a lead byte that is the last
+// byte of the operand is copied alone).
 int op_push_text(const u8* p, u32 n) {
   if (n < 1) return damaged();
   if (g_depth >= kExprStackSize) return damaged();
@@ -203,7 +204,7 @@ int op_push_text(const u8* p, u32 n) {
     u8 c = p[i];
     u8 pair[2];
     u32 take = 1;
-    if (is_sjis_lead(c) && i + 1 < n && p[i + 1] != delim) {
+    if (is_sjis_lead(c) && i + 1 < n) {
       pair[0] = c;
       pair[1] = p[i + 1];
       take = 2;
@@ -401,7 +402,8 @@ int op_to_number(const u8*, u32) {
   if (!e.kind) return 0;
   const char* t = g_slots[e.kind];
   u32 len = g_slot_len[e.kind];
-  if (len >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+  // Only a lower-case "0x" starts a hexadecimal number; "0X1F" is no number.
+  if (len >= 2 && t[0] == '0' && t[1] == 'x') {
     // Hexadecimal digits up to the first other byte, wrapping modulo 2^64.
     u64 v = 0;
     for (u32 k = 2; k < len; ++k) {

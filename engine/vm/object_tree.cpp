@@ -128,13 +128,26 @@ int build_object_path(char* out, const char* name, const char* base, int allow_b
     if (is_sjis_lead(static_cast<unsigned char>(*p)) && p[1]) ++p;
   }
 
+  // A plain name (no '.', ':' or '/') is only joined to the base: nothing in
+  // it is a segment rule, and blanks are kept ("bg 1" names a leaf).
+  if (!special) {
+    u32 nb = static_cast<u32>(std::strlen(base));
+    u32 nn = static_cast<u32>(std::strlen(name));
+    u32 total = nb + (nb ? 1 : 0) + nn;
+    if (total >= kObjectPathSize) {
+      report_error_code_at(kErrObjectPathTooLong, 1);
+      return -1;
+    }
+    std::memcpy(out, base, nb);
+    if (nb) out[nb++] = '/';
+    std::memcpy(out + nb, name, nn);
+    out[total] = 0;
+    return 0;
+  }
+
   // The work string: what gets copied segment by segment.
   const char* parts[3] = {"", "", ""};
-  if (!special) {
-    parts[0] = base;
-    parts[1] = *base ? "/" : "";
-    parts[2] = name;
-  } else if (name[0] == ':') {
+  if (name[0] == ':') {
     parts[2] = name[1] == '/' ? name + 2 : name + 1;
   } else {
     parts[0] = base;
@@ -347,6 +360,10 @@ ObjectNode* object_detach(ObjectNode* node) {
   if (!node) return nullptr;
   ObjectNode* parent = node->parent;
   if (!parent) return nullptr;
+  // A node detached before keeps its parent pointer but is no longer in the
+  // list: detaching it again changes nothing (the child count stays right).
+  bool linked = node->prev ? node->prev->next == node : parent->first_child == node;
+  if (!linked) return parent;
   object_index_remove(parent, node);
   layer_unlink(parent, node);
   node->prev = nullptr;

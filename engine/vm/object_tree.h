@@ -82,9 +82,11 @@ u32 object_name_hash(const char* name, u32 length);
 
 // Full path of name relative to base into out (kObjectPathSize bytes).
 // Returns 1 when it names a group (a trailing '/', removed), 0 for a leaf,
-// -1 after reporting 100242 (a blank, unless allow_blank) or 100244 (the path
-// does not fit). ".." removes the segment before it and never steps before
-// the start; "." is dropped; a name beginning with ':' starts at the root.
+// -1 after reporting 100242 (a blank in a segment, unless allow_blank) or
+// 100244 (the path does not fit). A plain name (none of '.', ':', '/') is
+// joined to base as it stands, blanks included. Otherwise ".." removes the
+// segment before it and never steps before the start; "." is dropped; a name
+// beginning with ':' starts at the root.
 int build_object_path(char* out, const char* name, const char* base, int allow_blank);
 
 // Walks path from root; every segment but the last names a group child. The
@@ -114,7 +116,8 @@ int object_index_remove(ObjectNode* parent, ObjectNode* child);
 void layer_insert_child(ObjectNode* parent, ObjectNode* child, i64 order_key);
 void layer_unlink(ObjectNode* parent, ObjectNode* child);
 // Removes node from its parent's index and list (roots included) and clears
-// its sibling links; returns the parent. Its children and payload stay.
+// its sibling links; returns the parent. Its children, payload and parent
+// pointer stay; a node no longer in its parent's list is left alone.
 ObjectNode* object_detach(ObjectNode* node);
 // The n-th child (1-based) in list order; the first for n < 2; null past the end.
 ObjectNode* object_list_nth(ObjectNode* node, i64 n);

@@ -59,6 +59,9 @@ struct ScriptContext {
   u8 text_reset_pending;
   u32 state_word;
   u8 enable_a, enable_b;  // 1 at creation
+  // The text tag: the first two words of the argument record of the
+  // text-closing command that ended the task's last text.
+  u32 text_tag[2];
   u32 wait_frames;  // frames still to wait (the wait commands set it)
   // A timed wait: set through set_task_timed_wait; wake_pending tells that
   // one is running, so that every clock value (0 included) can end one.

@@ -572,8 +572,14 @@ const ScriptRecord* load_script_file(u32 n) {
   std::free(data);
   if (!s) return nullptr;
   preresolve_labels(s);
+  // The record is kept only once its variables exist: a failure here is
+  // reported again at the next entry instead of leaving the script running
+  // without them.
+  if (load_script_vars(static_cast<int>(n)) != 0) {
+    free_script_record(s);
+    return nullptr;
+  }
   e.cache[n] = s;
-  if (load_script_vars(static_cast<int>(n)) != 0) return nullptr;
   return s;
 }
 

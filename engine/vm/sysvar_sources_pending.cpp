@@ -15,6 +15,5 @@ i64 sv_mouse_y(u32 window) { return 0; }
 i64 sv_key_counter(u32 set, u32 index) { return 0; }
 void sv_set_key_counter(u32 set, u32 index, i64 value) {}
 int sv_key_down(u32 index) { return 0; }
-const char* sv_file_name_entry(i64 element) { return nullptr; }
 const char* sv_save_folder() { return ""; }
 const char* sv_text_record_field(u32 n) { return ""; }

@@ -68,7 +68,7 @@ i64 sysvar_int(u32 id, i64 element) {
         return f[element];
       }
       const StartTime& s = g_start_time;
-      const i32 start[8] = {s.year, s.month, s.day, 0, s.hour, s.minute, s.second, 0};
+      const i32 start[8] = {s.year, s.month, s.day, s.day_of_week, s.hour, s.minute, s.second, s.millisecond};
       return start[element - 8];
     }
     case 1:

@@ -157,7 +157,17 @@ int restore_task_state(const char* text, u32 length, ScriptContext* c) {
       return -1;
     }
   }
-  if (ensure_block_frames(c, a) != 0 || ensure_call_frames(c, calls) != 0 || ensure_loop_frames(c, b) != 0)
+  // The depths saved inside the frames become depths again (a loop end
+  // restores its block depth, a break or a return theirs): frames exist up
+  // to the deepest of them, so no later command meets a missing frame.
+  u32 need_a = a, need_b = b;
+  for (const BlockFrame& f : blocks) need_b = f.saved_block_b_depth > need_b ? f.saved_block_b_depth : need_b;
+  for (const LoopFrame& f : loops) need_a = f.saved_block_a_depth > need_a ? f.saved_block_a_depth : need_a;
+  for (const CallFrame& f : frames) {
+    need_a = f.saved_block_a_depth > need_a ? f.saved_block_a_depth : need_a;
+    need_b = f.saved_block_b_depth > need_b ? f.saved_block_b_depth : need_b;
+  }
+  if (ensure_block_frames(c, need_a) != 0 || ensure_call_frames(c, calls) != 0 || ensure_loop_frames(c, need_b) != 0)
     return -1;
   for (u32 i = 0; i < a; ++i) *c->block_a_frames[i] = blocks[i];
   for (u32 i = 0; i < calls; ++i) {

@@ -34,4 +34,6 @@ std::string encode_task_state(const ScriptContext* ctx);
 // bytes): the number of bytes read; 0 after reporting 900000 (no signature)
 // or 102130 (a script that is not in the list); -1 after reporting a
 // damaged text or no memory. On failure ctx keeps its stacks as they were.
+// Frames are made (zeroed) up to every depth the text holds, the depths
+// saved inside the frames included.
 int restore_task_state(const char* text, u32 length, ScriptContext* ctx);

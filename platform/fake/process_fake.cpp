@@ -28,13 +28,12 @@ std::string scripted_or(const std::string& scripted, std::string (*real)()) {
   return real();
 }
 
-}  // namespace
-
-struct ChildProcess {
+// The fake's child handle (the real backend's ChildProcess is another
+// record: a fake child only ever passes through these functions).
+struct FakeChild {
   int exit_code = 0;
 };
-
-namespace {
+FakeChild* fake_child(ChildProcess* c) { return reinterpret_cast<FakeChild*>(c); }
 
 int fake_start_child(const char* program, const std::vector<std::string>& args, const char*, ChildProcess** out) {
   *out = nullptr;
@@ -45,12 +44,12 @@ int fake_start_child(const char* program, const std::vector<std::string>& args, 
     result = g_result;
   }
   if (result != 0) return result;
-  *out = new ChildProcess;
+  *out = reinterpret_cast<ChildProcess*>(new FakeChild);
   return 0;
 }
-int fake_child_exit_code(ChildProcess* c) { return c ? c->exit_code : 0; }
+int fake_child_exit_code(ChildProcess* c) { return c ? fake_child(c)->exit_code : 0; }
 void fake_kill_child(ChildProcess*) {}
-void fake_close_child(ChildProcess* c) { delete c; }
+void fake_close_child(ChildProcess* c) { delete fake_child(c); }
 
 std::string fake_program_path() { return scripted_or(g_program_path, kPosixProcess.program_path); }
 std::string fake_app_data_folder() { return scripted_or(g_app_data, kPosixProcess.app_data_folder); }

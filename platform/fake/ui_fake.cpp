@@ -19,6 +19,7 @@ struct FakeWindow {
   std::thread::id thread;
   bool alive = true;
   bool destroying = false;
+  bool paint_pending = false;  // a WM_PAINT waits in the queue
   int cursor_x = 0, cursor_y = 0;
   bool cursor_known = false;
   // What the client area shows (kept at the client size).
@@ -49,6 +50,8 @@ struct FakeState : UiSharedState {
   UiWindow focus = kNoWindow;
   std::string associated_program;
   int cancels = 0;
+  std::thread::id gui_thread;
+  bool gui_thread_known = false;
 };
 
 FakeState& st() {
@@ -62,11 +65,28 @@ FakeWindow* live(UiWindow w) {
   return &it->second;
 }
 
+// As on the GTK backend, a window is changed only by the thread that made it
+// (the GUI thread); from any other thread these calls do nothing.
+FakeWindow* live_here(UiWindow w) {
+  FakeWindow* r = live(w);
+  return r && r->thread == std::this_thread::get_id() ? r : nullptr;
+}
+
+// The GUI thread is the first thread that makes a window; windows are made
+// on it only.
+bool may_create_here() {
+  if (!st().gui_thread_known) {
+    st().gui_thread = std::this_thread::get_id();
+    st().gui_thread_known = true;
+  }
+  return st().gui_thread == std::this_thread::get_id();
+}
+
 int fake_available() { return st().available; }
 
 UiWindow fake_create_window(const UiWindowDesc* d) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (!st().available || !d || !d->proc) return kNoWindow;
+  if (!st().available || !d || !d->proc || !may_create_here()) return kNoWindow;
   UiWindow h = st().next_handle++;
   FakeWindow w;
   w.info.class_name = d->class_name ? d->class_name : "";
@@ -93,6 +113,7 @@ std::int64_t fake_send(UiWindow window, std::uint32_t msg, std::uint64_t wp, std
     FakeWindow* w = live(window);
     if (!w) return 0;
     proc = w->proc;
+    if (msg == ui::kWmPaint) w->paint_pending = false;
     st().delivered.push_back({window, msg, wp, lp});
   }
   return proc(window, msg, wp, lp);
@@ -101,7 +122,7 @@ std::int64_t fake_send(UiWindow window, std::uint32_t msg, std::uint64_t wp, std
 void fake_destroy_window(UiWindow window) {
   {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
-    FakeWindow* w = live(window);
+    FakeWindow* w = live_here(window);
     if (!w || w->destroying) return;
     w->destroying = true;
   }
@@ -130,14 +151,14 @@ UiWindow fake_find_window(const char* class_name) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   for (UiWindow h : st().order) {
     FakeWindow* w = live(h);
-    if (w && class_name && w->info.class_name == class_name) return h;
+    if (w && !w->destroying && class_name && w->info.class_name == class_name) return h;
   }
   return kNoWindow;
 }
 
 int fake_show_window(UiWindow window, int cmd) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  FakeWindow* w = live(window);
+  FakeWindow* w = live_here(window);
   if (!w) return 0;
   int was = w->info.visible;
   switch (cmd) {
@@ -173,7 +194,7 @@ int fake_is_maximized(UiWindow window) {
 }
 void fake_set_title(UiWindow window, const char* title) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) w->info.title = title ? title : "";
+  if (FakeWindow* w = live_here(window)) w->info.title = title ? title : "";
 }
 std::uint32_t fake_get_style(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -182,7 +203,7 @@ std::uint32_t fake_get_style(UiWindow window) {
 }
 void fake_set_style(UiWindow window, std::uint32_t style, std::uint32_t ex_style) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) {
+  if (FakeWindow* w = live_here(window)) {
     w->info.style = style;
     w->info.ex_style = ex_style;
   }
@@ -208,21 +229,21 @@ int fake_get_window_rect(UiWindow window, int* x, int* y, int* width, int* heigh
 void fake_get_frame_margins(UiWindow, int* l, int* t, int* r, int* b) { *l = *t = *r = *b = 0; }
 void fake_move_window(UiWindow window, int x, int y) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) {
+  if (FakeWindow* w = live_here(window)) {
     w->info.x = x;
     w->info.y = y;
   }
 }
 void fake_set_client_size(UiWindow window, int width, int height) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) {
+  if (FakeWindow* w = live_here(window)) {
     w->info.client_width = width;
     w->info.client_height = height;
   }
 }
 void fake_set_foreground(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (live(window)) st().focus = window;
+  if (live_here(window)) st().focus = window;
 }
 UiWindow fake_focus_window() {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -230,11 +251,19 @@ UiWindow fake_focus_window() {
 }
 void fake_set_z_order(UiWindow window, int mode) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) w->info.z_order = mode;
+  if (FakeWindow* w = live_here(window)) w->info.z_order = mode;
 }
 void fake_invalidate(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) w->info.paint_requests++;
+  FakeWindow* w = live(window);
+  if (!w) return;
+  w->info.paint_requests++;
+  // As on GTK, a paint asked for from another thread is one WM_PAINT in the
+  // window's queue until the procedure has had it.
+  if (w->thread != std::this_thread::get_id() && !w->paint_pending) {
+    w->paint_pending = true;
+    ui_queue_message(st(), w->thread, {window, ui::kWmPaint, 0, 0});
+  }
 }
 int fake_present_image(UiWindow window, const std::uint32_t* pixels, int image_w, int image_h, int src_x, int src_y,
                        int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h) {
@@ -249,12 +278,12 @@ int fake_present_image(UiWindow window, const std::uint32_t* pixels, int image_w
 }
 void fake_accept_files(UiWindow window, int accept) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  if (FakeWindow* w = live(window)) w->info.accepts_files = accept;
+  if (FakeWindow* w = live_here(window)) w->info.accepts_files = accept;
 }
 
 int fake_get_cursor_pos(UiWindow window, int* x, int* y) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
-  FakeWindow* w = live(window);
+  FakeWindow* w = live_here(window);
   if (!w || !w->cursor_known) return -1;
   *x = w->cursor_x;
   *y = w->cursor_y;
@@ -412,6 +441,7 @@ void fake_ui_reset() {
   s.focus = kNoWindow;
   s.associated_program.clear();
   s.cancels = 0;
+  s.gui_thread_known = false;
 }
 int fake_ui_cancel_count() {
   std::lock_guard<std::recursive_mutex> g(st().mutex);

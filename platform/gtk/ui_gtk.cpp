@@ -83,9 +83,12 @@ std::string to_utf8(const char* sjis) {
   return out;
 }
 
+// A window is live from its creation until its WM_DESTROY has been
+// answered: as on Windows, the procedure handling WM_DESTROY still finds its
+// record, and the calls it makes on the window still act on it.
 GtkWin* live(UiWindow w) {
   auto it = st().windows.find(w);
-  if (it == st().windows.end() || it->second.destroying) return nullptr;
+  if (it == st().windows.end()) return nullptr;
   return &it->second;
 }
 
@@ -97,6 +100,19 @@ void push_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int
     ui_queue_message(st(), w->thread, {window, msg, wp, lp});
   }
   if (st().available) g_main_context_wakeup(nullptr);
+}
+
+// Queues fn to run on the GUI thread at its next iteration of the main
+// context. Never runs fn on the calling thread: g_main_context_invoke would,
+// whenever the GUI thread happens not to be iterating, and GTK may only be
+// used from the GUI thread.
+void queue_on_gui_thread(GSourceFunc fn, gpointer data) {
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, fn, data, nullptr);
+  g_source_attach(source, nullptr);
+  g_source_unref(source);
+  g_main_context_wakeup(nullptr);
 }
 
 // Runs fn on the GUI thread and waits for it (at once when already there).
@@ -112,8 +128,7 @@ void run_on_gui_thread(const std::function<void()>& fn) {
     bool done = false;
   } call;
   call.fn = &fn;
-  g_main_context_invoke(
-      nullptr,
+  queue_on_gui_thread(
       [](gpointer p) -> gboolean {
         auto* c = static_cast<Call*>(p);
         (*c->fn)();
@@ -421,21 +436,23 @@ std::int64_t gk_send(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::
   UiWndProc proc;
   {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
-    auto it = st().windows.find(window);
-    // WM_DESTROY reaches a window that is being destroyed.
-    if (it == st().windows.end() || (it->second.destroying && msg != ui::kWmDestroy)) return 0;
-    proc = it->second.proc;
-    if (msg == ui::kWmPaint) it->second.paint_pending = false;
+    GtkWin* w = live(window);
+    if (!w) return 0;
+    proc = w->proc;
+    if (msg == ui::kWmPaint) w->paint_pending = false;
   }
   return proc(window, msg, wp, lp);
 }
 
 void gk_destroy_window(UiWindow window) {
+  if (!on_gui_thread()) return;
   GtkWidget* top;
   {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
     GtkWin* w = live(window);
-    if (!w) return;
+    // A window already being destroyed (destroy_window from inside its own
+    // WM_DESTROY) hears WM_DESTROY once.
+    if (!w || w->destroying) return;
     w->destroying = true;
     top = w->top;
   }
@@ -707,8 +724,7 @@ void forget_dialog(GtkWidget* dlg) {
 
 void gk_cancel_modal_dialogs() {
   if (!st().available) return;
-  g_main_context_invoke(
-      nullptr,
+  queue_on_gui_thread(
       [](gpointer) -> gboolean {
         std::vector<GtkWidget*> open = st().open_dialogs;
         for (GtkWidget* d : open) gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_DELETE_EVENT);
@@ -754,7 +770,11 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
     gtk_window_set_title(GTK_WINDOW(dlg), to_utf8(caption && *caption ? caption : "").c_str());
     if (type & ui::kMbSystemModal) gtk_window_set_keep_above(GTK_WINDOW(dlg), TRUE);
     std::uint32_t kind = type & 0xF;
-    auto add = [&](const char* label, int id) { gtk_dialog_add_button(GTK_DIALOG(dlg), label, id); };
+    std::vector<int> ids;
+    auto add = [&](const char* label, int id) {
+      gtk_dialog_add_button(GTK_DIALOG(dlg), label, id);
+      ids.push_back(id);
+    };
     switch (kind) {
       case ui::kMbOkCancel: add("OK", ui::kIdOk); add("キャンセル", ui::kIdCancel); break;
       case ui::kMbAbortRetryIgnore:
@@ -764,6 +784,8 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
       case ui::kMbRetryCancel: add("再試行(_R)", ui::kIdRetry); add("キャンセル", ui::kIdCancel); break;
       default: add("OK", ui::kIdOk); break;
     }
+    std::size_t def = (type & ui::kMbDefButton3) ? 2 : (type & ui::kMbDefButton2) ? 1 : 0;
+    if (def < ids.size()) gtk_dialog_set_default_response(GTK_DIALOG(dlg), ids[def]);
     st().open_dialogs.push_back(dlg);
     int r = gtk_dialog_run(GTK_DIALOG(dlg));
     forget_dialog(dlg);
@@ -943,3 +965,21 @@ const PlatformUi kGtkUi = {
     .find_associated_program = gk_find_associated_program,
     .present_image = gk_present_image,
 };
+
+// ---- for the other GTK services (gtk_shared.h) ----
+int gtk_shared_available() { return gtk_available(); }
+void gtk_shared_run(const std::function<void()>& fn) { run_on_gui_thread(fn); }
+std::string gtk_shared_utf8(const char* sjis) { return to_utf8(sjis); }
+GtkWindow* gtk_shared_parent(UiWindow owner) { return parent_of(owner); }
+void gtk_shared_dialog_opened(GtkWidget* dialog) { st().open_dialogs.push_back(dialog); }
+void gtk_shared_dialog_closed(GtkWidget* dialog) { forget_dialog(dialog); }
+GtkWidget* gtk_shared_client_area(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->area : nullptr;
+}
+GtkWidget* gtk_shared_top(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w ? w->top : nullptr;
+}

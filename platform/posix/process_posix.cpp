@@ -44,10 +44,13 @@ bool ends_with_exe(const std::string& s) {
 }
 
 // A UTF-8 file system path as a Shift-JIS path with '\' separators (0x2F is
-// never a trail byte, so every '/' byte is a separator). Empty on failure.
+// never a trail byte, so every '/' byte is a separator). Empty on failure,
+// and for a path with a '\' in a name (it would read as a separator).
 std::string to_sjis_path(const std::string& utf8) {
   std::string sjis;
-  if (utf8.empty() || utf8_to_sjis(utf8.c_str(), &sjis) != 0) return std::string();
+  // A '\' inside a name would read as a separator: such a path has no form.
+  if (utf8.empty() || utf8.find('\\') != std::string::npos || utf8_to_sjis(utf8.c_str(), &sjis) != 0)
+    return std::string();
   for (char& c : sjis)
     if (c == '/') c = '\\';
   while (sjis.size() > 1 && sjis.back() == '\\') sjis.pop_back();

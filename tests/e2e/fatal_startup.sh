@@ -61,4 +61,25 @@ wait $engine
 rc=$?
 engine=
 [ $rc -eq 0 ] || fail "the engine exited with $rc after SIGTERM"
+# A game folder whose name has no Shift-JIS form (letters outside it, bytes
+# that are not UTF-8, a '\' inside a name): a box says why the game can't
+# run, and the run ends with a non-zero status, never silently.
+for name in "spiel-für" $'bad-\xff' 'back\\slash'; do
+  odd="$work/$name"
+  mkdir -p "$odd"
+  cp "$out/k_lumbrane" "$out/libZTZid.so" "$odd/"
+  (cd "$odd" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+  engine=$!
+  box=$(find_window "エラー") || fail "no box for the folder \"$name\""
+  for _ in 1 2 3; do
+    xdotool windowfocus --sync "$box" 2>/dev/null
+    xdotool key --clearmodifiers Return
+    wait_for_end $engine && break
+  done
+  kill -0 $engine 2>/dev/null && fail "the engine did not end after the box for \"$name\""
+  wait $engine
+  rc=$?
+  engine=
+  [ $rc -ne 0 ] || fail "the folder \"$name\" ended with status 0"
+done
 echo "fatal start-up: ok"

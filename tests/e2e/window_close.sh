@@ -22,7 +22,7 @@ loop L:-1
 wait I:1
 endloop
 GAME
-"$writer" "$work/close.game" "$game" || fail "the game could not be written"
+"$writer" "$work/close.game" "$game" game.zpf || fail "the game could not be written"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

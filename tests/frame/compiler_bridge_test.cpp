@@ -147,6 +147,16 @@ TEST_F(CompilerBridgeTest, AMissingCompilerShowsTheLibraryNotices) {
   EXPECT_EQ(g_error_report_log.last_fatal, 1);
 }
 
+TEST_F(CompilerBridgeTest, WithoutACompilerLooseCompiledFilesRun) {
+  make_folder("ztbin");
+  write_text("ztbin/ztcfg.zbn", "config");
+  EXPECT_EQ(run("normal"), 0);
+  EXPECT_EQ(g_error_report_log.last_number, 0u);
+  EXPECT_EQ(g_compiled_scripts_present, 1);
+  EXPECT_EQ(g_paths.project_folder, g_paths.program_folder_true);
+  EXPECT_EQ(g_compiler_files.count, 0u);
+}
+
 TEST_F(CompilerBridgeTest, ACompilerThatNeverEndsIsStoppedWhenTheRunCloses) {
   install_compiler();
   std::thread closer([] {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "engine/frame/engine_state.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/startup.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -138,4 +140,34 @@ TEST(Startup, InfoReportsTheNoticesAndStops) {
   EXPECT_EQ(g_error_report_log.last_number, 100000u);
   EXPECT_EQ(g_error_report_log.last_fatal, 1);
   g_quit_requested = 0;
+}
+
+TEST(Startup, FolderTestNeverTouchesAPlayersFile) {
+  // The test file's first name is worked out as start-up does; a file of
+  // that name is kept as it was, and the test uses another name.
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kl_writable_test_" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  fake_clock_set(123456);
+  std::srand(99);
+  unsigned first = (static_cast<unsigned>(std::rand()) ^ 123456u) & 0xFFFFu;
+  char name[32];
+  std::snprintf(name, sizeof name, "ini%04x.tmp", first);
+  std::ofstream(dir / name) << "the player's notes";
+  std::string sjis = dir.string() + "/";
+  for (char& c : sjis)
+    if (c == '/') c = '\\';
+  std::string saved = g_paths.project_folder;
+  g_paths.project_folder = sjis;
+  std::srand(99);
+  test_project_folder_writable();
+  EXPECT_EQ(g_project_folder_read_only, 0);
+  std::ifstream in(dir / name);
+  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "the player's notes");
+  // Nothing else is left behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 1);
+  g_paths.project_folder = saved;
+  std::filesystem::remove_all(dir);
 }

@@ -374,3 +374,51 @@ TEST_F(WindowTest, OtherPartsAnswerTheirOwnMessages) {
 }
 
 }  // namespace
+
+TEST_F(WindowTest, ChangesAskedForOffTheGuiThreadArePostedToIt) {
+  // The frame thread's first frame and its window settings: nothing happens
+  // on that thread (the desktop would ignore it), all of it on the GUI
+  // thread's next pump.
+  UiWindow h = make_main();
+  WindowRecord* r = g_windows[0];
+  const i32 lw = r->logical_width, lh = r->logical_height;
+  ASSERT_GT(lw, 0);
+  ParamSet a;
+  a.set(9, lw / 2);  // the shown client width; the height follows
+  a.set(14, 1);      // minimise
+  int result = -1;
+  std::thread frames([&] {
+    show_main_window_first_frame();
+    result = window_setup(a);
+  });
+  frames.join();
+  EXPECT_EQ(result, 0);
+  FakeUiWindowInfo info;
+  ASSERT_EQ(fake_ui_window_info(h, &info), 0);
+  EXPECT_EQ(info.visible, 0);
+  EXPECT_EQ(info.iconic, 0);
+  EXPECT_EQ(info.client_width, lw);
+
+  pump();
+  ASSERT_EQ(fake_ui_window_info(h, &info), 0);
+  EXPECT_EQ(info.visible, 1);
+  EXPECT_EQ(r->shown, 1);
+  EXPECT_EQ(info.iconic, 1);
+  EXPECT_EQ(info.client_width, lw / 2);
+  EXPECT_EQ(info.client_height, static_cast<i32>(static_cast<i64>(lw / 2) * lh / lw));
+}
+
+TEST_F(WindowTest, TheProcedureHearsWmDestroyHoweverTheWindowCloses) {
+  // A quit that starts inside the engine closes the main window through its
+  // procedure; the quit message follows from WM_DESTROY, and the record
+  // forgets the handle.
+  UiWindow h = make_main();
+  g_windows[0]->close_state = kCloseClosing;
+  post(h, ui::kWmSysCommand, ui::kScClose);
+  EXPECT_EQ(pump(), 1);
+  EXPECT_EQ(main_window_handle(), kNoWindow);
+  EXPECT_FALSE(main_window_alive());
+  int destroys = 0;
+  for (const FakeUiDelivered& d : fake_ui_delivered()) destroys += d.window == h && d.message == ui::kWmDestroy;
+  EXPECT_EQ(destroys, 1);
+}

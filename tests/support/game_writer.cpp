@@ -373,7 +373,7 @@ const std::string& standard_commands() {
     t += "command 50 dim target:raw:0 value:num:0\n";
     t += "command 52 labelexists name:text:0 result:num:0\n";
     t += "command 53 set\n";
-    t += "command 55 loop\n";
+    t += "command 55 loop count:num:0 end:raw:0\n";
     t += "command 56 break n:num:0\n";
     t += "command 57 continue n:num:0\n";
     t += "command 58 endloop\n";

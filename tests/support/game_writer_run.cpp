@@ -55,6 +55,11 @@ GameRun::~GameRun() {
 
 int GameRun::load(const GameFiles& files) {
   if (!write_game_folder(folder, files)) throw std::runtime_error("game folder not written");
+  g_memory_groups = MemoryFileGroups();
+  return start();
+}
+
+int GameRun::start() {
   clear_engine();
   reset_error_report_log();
   g_quit_requested = 0;
@@ -63,7 +68,6 @@ int GameRun::load(const GameFiles& files) {
   g_archive_in_program = 0;
   g_compiled_scripts_present = 1;
   g_data_access_config = DataAccessConfig();
-  g_memory_groups = MemoryFileGroups();
   g_compiler_files = CompilerFileList();
   std::string sjis = folder;
   for (char& c : sjis)

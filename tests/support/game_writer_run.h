@@ -16,6 +16,9 @@ struct GameRun {
   // or -2 when the configuration or the task tree failed.
   int load(const GameFiles& files);
   int load_text(const std::string& game_text) { return load(build_game(game_text)); }
+  // Loads again from what the data sources hold now (the folder, and the
+  // memory groups as the caller left them), writing nothing.
+  int start();
   // One frame's script part: the frame counter advances, then passes run
   // while a script asks to run again. The number of passes.
   int frame();

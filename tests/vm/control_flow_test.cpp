@@ -13,6 +13,7 @@
 #include "engine/vm/script_context.h"
 #include "engine/vm/script_files.h"
 #include "engine/vm/vars.h"
+#include "engine/vm/vm_errors.h"
 #include "tests/support/game_writer_run.h"
 
 namespace {
@@ -281,6 +282,40 @@ TEST(ControlFlow, CallValuesAndCounts) {
   EXPECT_DOUBLE_EQ(var_get_float(1001, 0), 5.0);
   EXPECT_STREQ(var_get_string(1002, 0), "abcd");
   EXPECT_EQ(var_get_int(1003, 0), 0);  // the label-only call declares no integer
+}
+
+TEST(ControlFlow, FloatValuesAreDoublesWhateverTheParameterKind) {
+  // A command list that marks the float values of call and return as
+  // numbers: the values still come from their code evaluated as doubles.
+  const std::string numbers = [] {
+    std::string call = "command 43 call label:text:0", ret = "command 79 return";
+    for (int i = 1; i <= 16; ++i) call += " i" + std::to_string(i) + ":num:0";
+    for (int i = 1; i <= 16; ++i) call += " f" + std::to_string(i) + ":num:0";
+    for (int i = 1; i <= 16; ++i) call += " t" + std::to_string(i) + ":text:0";
+    for (int i = 1; i <= 16; ++i) ret += " i" + std::to_string(i) + ":num:0";
+    for (int i = 1; i <= 16; ++i) ret += " f" + std::to_string(i) + ":num:0";
+    for (int i = 1; i <= 16; ++i) ret += " t" + std::to_string(i) + ":text:0";
+    return call + "\n" + ret + "\n";
+  }();
+  WaitGame g;
+  u32 err = g.go(numbers + "var 1000 float = 0\nvar 1001 float = 0\n",
+                 "call sub | f: F:2.75\n"
+                 "setf V:1001 ) = V:61 B:1 )\n" +
+                     std::string(kIdle) +
+                     "label sub\n"
+                     "setf V:1000 ) = V:54 B:1 )\n"
+                     "return | f: F:0.5\n");
+  EXPECT_EQ(err, 0u) << g_error_report_log.last_message;
+  EXPECT_DOUBLE_EQ(var_get_float(1000, 0), 2.75);
+  EXPECT_DOUBLE_EQ(var_get_float(1001, 0), 0.5);
+}
+
+TEST(ControlFlow, LoopCountTakesItsRangeCode) {
+  WaitGame g;
+  u32 err = g.go("command 55 loop count:num:12 end:raw:0\nvar 1000 int = 0\n",
+                 "loop W:300\n  set V:1000 ) += B:1\nendloop\n" + std::string(kIdle));
+  EXPECT_EQ(err, kErrRangeMinMax);
+  EXPECT_EQ(var_get_int(1000, 0), 0);
 }
 
 TEST(ControlFlow, PackedCallWordCountsAreCappedAtSixteen) {

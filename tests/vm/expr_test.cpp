@@ -102,6 +102,7 @@ TEST_F(ExprTest, ConcatenationThatWouldReachTheLimitKeepsTheLeftText) {
 
 TEST_F(ExprTest, TextToNumber) {
   EXPECT_EQ(eval_int("\"0x1F\" i"), 31);
+  EXPECT_EQ(error_of("\"0X1F\" i"), kErrNotANumber);  // only a lower-case x is hexadecimal
   EXPECT_EQ(eval_int("\"0xFFFFFFFFFFFFFFFF\" i"), -1);
   EXPECT_EQ(eval_int("\"-3.5\" i"), -3);
   EXPECT_EQ(eval_int("\"123\" i B:1 +"), 124);
@@ -155,17 +156,26 @@ TEST_F(ExprTest, StackStringSlotsAndLiteralLimits) {
   EXPECT_EQ(error_of("\"" + std::string(4096, 'z') + "\""), kErrCompiledDataDamaged);
 }
 
-TEST_F(ExprTest, LiteralEndsAtItsOperand) {
-  // 'M' with a lone lead byte just before the delimiter keeps the delimiter,
-  // and a literal without its closing delimiter ends with its operand.
-  std::vector<u8> code = {'M', 3, 0, '"', 0x83, '"', 'M', 3, 0, '"', 0x83, '"', '=', 0, 0};
+TEST_F(ExprTest, LiteralCopiesDoubleByteCharactersWhole) {
   char out[kExprTextSize];
-  EXPECT_EQ(expr_eval_string(out, code.data(), 6), 1u);
-  EXPECT_EQ(static_cast<u8>(out[0]), 0x83);
-  EXPECT_EQ(expr_eval_int(code.data(), static_cast<u32>(code.size())), 1);  // both literals are the one byte
-  std::vector<u8> open = {'M', 3, 0, '"', 'a', 'b'};
-  EXPECT_EQ(expr_eval_string(out, open.data(), static_cast<u32>(open.size())), 2u);
-  EXPECT_STREQ(out, "ab");
+  struct Case {
+    std::vector<u8> code;
+    std::string text;
+  } cases[] = {
+      // A trail byte equal to the delimiter belongs to its character.
+      {{'M', 5, 0, 0x7C, 0x83, 0x7C, 'x', 0x7C}, "\x83\x7Cx"},
+      {{'M', 4, 0, '"', 0x95, '"', '"'}, "\x95\""},
+      // A lead byte that ends the operand is copied alone; a literal without
+      // its closing delimiter ends with its operand.
+      {{'M', 2, 0, '"', 0x83}, "\x83"},
+      {{'M', 3, 0, '"', 'a', 'b'}, "ab"},
+  };
+  for (const Case& c : cases) {
+    reset_error_report_log();
+    u32 n = expr_eval_string(out, c.code.data(), static_cast<u32>(c.code.size()));
+    EXPECT_EQ(std::string(out, n), c.text);
+    EXPECT_EQ(g_error_report_log.report_count, 0u);
+  }
 }
 
 TEST_F(ExprTest, VariableValues) {

@@ -59,15 +59,19 @@ TEST(ObjectPath, BuildsFullPaths) {
   }
 }
 
-TEST(ObjectPath, BlanksAreRefusedOnEveryPath) {
-  for (const char* name : {"a b", "x/a b", ":a b"}) {
+TEST(ObjectPath, BlanksAreRefusedInSegmentsOnly) {
+  // A plain name is joined as it stands, blank and all.
+  int r;
+  EXPECT_EQ(path_of("bg 1", "W0", &r), "W0/bg 1");
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(path_of("a b", "", &r), "a b");
+  EXPECT_EQ(r, 0);
+  for (const char* name : {"x/a b", ":a b", "a b/", "./a b"}) {
     reset_error_report_log();
-    int r;
     path_of(name, "W0", &r);
     EXPECT_EQ(r, -1) << name;
     EXPECT_EQ(g_error_report_log.last_number, kErrObjectNameBlank) << name;
   }
-  int r;
   EXPECT_EQ(path_of("x/a b", "W0", &r, 1), "W0/x/a b");
   EXPECT_EQ(r, 0);
   // A double-byte character whose second byte is 0x20 is not a blank... but
@@ -177,6 +181,12 @@ TEST_F(ObjectTreeTest, DetachRemovesIndexEntryEvenFromARoot) {
   EXPECT_EQ(root->first_child, b);
   EXPECT_EQ(resolve_object_path(root, "a", 0), nullptr);
   EXPECT_EQ(resolve_object_path(root, "b", 0), b);
+  // A second detach of the same node leaves the parent as it is.
+  EXPECT_EQ(object_detach(a), root);
+  EXPECT_EQ(root->index_count, 1);
+  EXPECT_EQ(root->child_count, 1u);
+  EXPECT_EQ(root->first_child, b);
+  EXPECT_EQ(root->last_child, b);
   object_subtree_free(a);
   // A node of the same name can be created again and found.
   ObjectNode* a2 = make("a", 0);

@@ -6,6 +6,8 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/startup.h"
+#include "engine/vm/control_flow.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"
@@ -165,6 +167,31 @@ TEST(TaskCommands, RestartBeginsAfreshAtTheLabel) {
   EXPECT_EQ(var_get_int(1000, 0), 1) << g_error_report_log.last_message;
 }
 
+TEST(TaskCommands, RestartCarriesOutAPendingTextReset) {
+  GameRun run;
+  ASSERT_EQ(run.load_text("script 0 main.txt\nlabel SYSTEM_START\n"
+                          "start t lt\n"
+                          "wait B:1\n"
+                          "start t lt\n" +
+                          std::string(kIdle) + "label lt\n" + kIdle),
+            0);
+  run.frame();
+  ScriptContext* t = task("t");
+  ASSERT_NE(t, nullptr);
+  static TextRecord record;
+  TextRecord* saved = g_text_record;
+  g_text_record = &record;
+  // The task ended a text and has had no turn since (it is disabled).
+  t->enable_a = 0;
+  t->text_reset_pending = 1;
+  std::strcpy(record.text_a, "left over");
+  run.frames(2);
+  g_text_record = saved;
+  EXPECT_EQ(g_error_report_log.report_count, 0u) << g_error_report_log.last_message;
+  EXPECT_EQ(t->text_reset_pending, 0);
+  EXPECT_STREQ(record.text_a, "");
+}
+
 TEST(TaskCommands, TaskStateRoundTrip) {
   GameRun run;
   ASSERT_EQ(run.load_text("script 0 main.txt\nlabel SYSTEM_START\nnop\nscript 1 other.txt\nlabel o\nnop\n"), 0);
@@ -230,6 +257,47 @@ TEST(TaskCommands, TaskStateRoundTrip) {
     EXPECT_EQ(fresh->block_b_depth, 0) << k.name;
   }
   g_quit_requested = 0;
+}
+
+TEST(TaskCommands, RestoredInnerDepthsHaveTheirFrames) {
+  GameRun run;
+  ASSERT_EQ(run.load_text("script 0 main.txt\nlabel SYSTEM_START\nnop\n"), 0);
+  // Each depth saved inside a frame, in turn 40 while the stacks hold one
+  // frame each; the handlers that take that depth back then find its frame.
+  for (int field = 0; field < 4; ++field) {
+    ScriptContext* src = task_context(g_system_objects[kTreeTask]);
+    ASSERT_EQ(ensure_block_frames(src, 1), 0);
+    ASSERT_EQ(ensure_loop_frames(src, 1), 0);
+    ASSERT_EQ(ensure_call_frames(src, 1), 0);
+    src->block_a_depth = 1;
+    *src->block_a_frames[0] = BlockFrame{static_cast<u8>(field == 0 ? 40 : 1), 0, 0};
+    src->block_b_depth = 1;
+    *src->block_b_frames[0] = LoopFrame{static_cast<u8>(field == 1 ? 40 : 1), 0, 0, 1, 2};
+    src->call_depth = 1;
+    src->call_frames[0]->saved_block_a_depth = static_cast<u8>(field == 2 ? 40 : 0);
+    src->call_frames[0]->saved_block_b_depth = static_cast<u8>(field == 3 ? 40 : 0);
+    src->call_frames[0]->return_script = 0;
+    std::string text = encode_task_state(src);
+    std::string name = "t" + std::to_string(field);
+    ObjectNode* node = get_named_object(g_object_roots[kTreeTask], name.c_str(), 0, 1);
+    ASSERT_EQ(make_script_context(node), 0);
+    ScriptContext* dst = task_context(node);
+    ASSERT_GT(restore_task_state(text.data(), static_cast<u32>(text.size()), dst), 0);
+    for (u32 i = 0; i <= 40; ++i) {
+      const void* frame = field == 1 || field == 2 ? static_cast<const void*>(dst->block_a_frames[i])
+                                                   : static_cast<const void*>(dst->block_b_frames[i]);
+      ASSERT_NE(frame, nullptr) << field << " " << i;
+    }
+    if (field == 1) {
+      // The loop end goes back to block depth 40; the block end closes it.
+      g_scheduler.current_context = dst;
+      EXPECT_EQ(cmd_loop_end(), 0u);
+      EXPECT_EQ(dst->block_a_depth, 40);
+      EXPECT_EQ(cmd_block_end(), 0u);
+      EXPECT_EQ(dst->block_a_depth, 39);
+      g_scheduler.current_context = nullptr;
+    }
+  }
 }
 
 TEST(TaskCommands, AFailedRestoreFailsTheCommand) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/frame/startup.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/script_random.h"
 #include "engine/vm/sysvars.h"
@@ -132,9 +133,12 @@ TEST_F(VarsTest, SystemVariables) {
   g_sysvar_store.switches_117[1] = 0xFF;
   EXPECT_EQ(sysvar_int(118, 0), -1);
   g_sysvar_store.switches_117[1] = 0;
-  g_start_time = StartTime{2026, 12, 10, 9, 30, 15};
-  EXPECT_EQ(sysvar_int(0, 8), 2026);
-  EXPECT_EQ(sysvar_int(0, 12), 9);
+  g_start_time = local_time_at(12 * 3600, 789);  // 1 January 1970 at noon UTC, a Thursday
+  EXPECT_EQ(sysvar_int(0, 8), 1970);
+  EXPECT_EQ(sysvar_int(0, 9), 1);
+  EXPECT_EQ(sysvar_int(0, 10), 1);
+  EXPECT_EQ(sysvar_int(0, 11), 4);
+  EXPECT_EQ(sysvar_int(0, 15), 789);
   EXPECT_EQ(sysvar_int(0, 16), 0);
   EXPECT_EQ(sysvar_int(0, -1), 0);
   // Elements that select table entries are bounded, whatever the script gives.

@@ -331,6 +331,21 @@ TEST(ZbnFiles, UnreadableScriptIsReportedAndTriedAgain) {
   EXPECT_NE(load_script_file(1), nullptr);
 }
 
+TEST(ZbnFiles, AScriptWhoseVariablesFailIsTriedAgain) {
+  GameRun run;
+  ASSERT_EQ(run.load_text("var@1 1300 int = 0\n"
+                          "script 0 main.txt\nlabel SYSTEM_START\nnop\n"
+                          "script 1 other.txt\nlabel there\nnop\n"),
+            0);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    reset_error_report_log();
+    EXPECT_EQ(load_script_file(1), nullptr) << attempt;
+    EXPECT_EQ(g_error_report_log.last_number, kErrVarIdOutside) << attempt;
+    EXPECT_EQ(g_engine_data.cache[1], nullptr) << attempt;
+  }
+  g_quit_requested = 0;
+}
+
 TEST(ZbnFiles, CodeOutsideThePoolIsReportedWhereItIsRead) {
   GameFiles files = build_game(
       "var 1000 int = 0\nscript 0 main.txt\nlabel SYSTEM_START\nset V:1000 ) = B:1\nif B:1\nendif\nnop\n");

@@ -8,18 +8,25 @@ xvfb_pid=
 # counted as a leak of the engine.
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan_desktop.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-# Starts Xvfb on a free display number and exports DISPLAY.
+# Starts Xvfb on a free display number and exports DISPLAY. Xvfb picks the
+# number itself (-displayfd: it takes the number's lock atomically and writes
+# the number once it accepts clients), so scripts run at the same time never
+# share a display.
 start_display() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed"
-  local n
-  for n in $(seq 90 160); do
-    { [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; } && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  local attempt _ n
+  for attempt in 1 2 3; do
+    : >"$work/xvfb.display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/xvfb.display" >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
-    sleep 0.5
-    if kill -0 "$xvfb_pid" 2>/dev/null; then
+    for _ in $(seq 1 100); do
+      n=$(head -1 "$work/xvfb.display" 2>/dev/null)
+      [ -n "$n" ] && break
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -n "$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
       export DISPLAY=":$n"
-      local _
       for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
     fi
     kill "$xvfb_pid" 2>/dev/null

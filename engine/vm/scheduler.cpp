@@ -245,11 +245,6 @@ void engine_clock_resume() {
   c.pause_start = 0;
 }
 
-// The game clocks stand still while a box or the error dialog waits for the
-// player: the same pause as the engine clocks'.
-void game_clock_pause() { engine_clock_pause(); }
-void game_clock_resume() { engine_clock_resume(); }
-
 void reset_engine_clocks() {
   EngineLockGuard lock;
   u32 now = g_platform.clock->now_ms();

@@ -485,7 +485,10 @@ int post_blend_job(i32 code, LayerImage* dst, const LayerImage* src, const Layer
                    i32 src_x, i32 src_y, i32 dst_x, i32 dst_y, i32 width, i32 height) {
   if (width <= 0 || height <= 0) return 0;  // no rows: no kernel runs
   BlendPost p{code, dst, src, mask, mask_pixels, src_x, src_y, dst_x, dst_y, width, height};
-  return post_pixel_job_sized(fill_blend, &p, i64{width} * (height > 0 ? height : 0));
+  // The bytes of a blend do not depend on its split into bands: three bands a
+  // worker, so that a band that starts late or is interrupted holds the
+  // poster up for less.
+  return post_bands(fill_blend, &p, i64{width} * height, 3 * pixel_worker_count(), nullptr);
 }
 
 namespace {

@@ -1,7 +1,7 @@
 // The end-to-end check of the demo's picture: grabs a window's client area
 // from the X display and compares it with the reference compositor's
 // picture of the demo's last frame (the layers of demo_scene.h at their
-// resting places).
+// resting places, with the script's drawing steps run on them).
 //   demo_check <X window id> [max channel difference]
 // A window shown at another size is compared with the picture scaled to it
 // by the engine's bilinear presentation scaler. Exit 0 when every pixel
@@ -13,14 +13,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "demo/demo_scene.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/startup.h"
+#include "engine/image/font_slots.h"
+#include "engine/image/layer_draw.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/resample.h"
 #include "engine/image/span_kernels.h"
 #include "engine/vm/object_tree.h"
+#include "platform/files.h"
 #include "tests/support/reference_compositor.h"
 
 namespace {
@@ -41,6 +46,35 @@ std::vector<u32> expected_frame() {
     std::memcpy(im->owned_pixels, px.data(), px.size() * 4);
     im->x = p.x;
     im->y = p.y;
+  }
+  // The script's drawing steps, run by the same layer functions.
+  if (!g_text_record) g_text_record = new TextRecord();
+  build_font_list();
+  std::string face;
+  utf8_to_sjis(demo::kTextFace, &face);
+  set_slot_font_by_name(face.c_str());
+  set_slot_style(kStyleWidth, demo::kTextSize);
+  set_slot_style(kStyleHeight, demo::kTextSize);
+  set_slot_style(kStyleColour, demo::kTextColour);
+  set_slot_style(kStyleSecondColour, demo::kTextSecondColour);
+  static ParamSet params;
+  for (const demo::DrawStep& d : demo::kDrawSteps) {
+    params.clear();
+    params.set_text(0, d.layer);
+    params.set(static_cast<u32>(d.op), 0);
+    params.set(9, d.value);
+    if (d.x0 >= 0) {
+      params.set(12, d.x0);
+      params.set(13, d.y0);
+      params.set(14, d.x1);
+      params.set(15, d.y1);
+    }
+    std::string text;
+    if (d.text) {
+      utf8_to_sjis(d.text, &text);
+      params.set_text(11, text.c_str());
+    }
+    if (layer_draw(params) != 0) return out;
   }
   reference_compose(g_system_objects[kTreeLayer], demo::kScreenW, demo::kScreenH, &out);
   destroy_system_objects();

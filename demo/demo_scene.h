@@ -22,8 +22,40 @@ constexpr Picture kPictures[] = {
     {"bg.bmp", "W0/bg", kScreenW, kScreenH, 0, 0},
     {"card.bmp", "W0/card", 240, 180, 120, 160},
     {"ball.bmp", "W0/ball", 96, 96, 40 + 100 * 4, 380},
+    {"box.bmp", "W0/box", 640, 110, 80, 480},
 };
-constexpr int kPictureCount = 3;
+constexpr int kPictureCount = 4;
+
+// The text style the script sets (command 26) before it draws its text:
+// face, glyph width and height, colour and second colour.
+constexpr const char* kTextFace = "IPAゴシック";  // UTF-8; Shift-JIS in the game
+constexpr int kTextSize = 28;
+constexpr int kTextColour = 0xFFF4D0;
+constexpr int kTextSecondColour = 0x301828;
+
+// The layer drawing steps (command 2) of the script, in order, after the
+// pictures are loaded; the script waits one frame after each. op is the
+// operation parameter, value parameter 9; x0 < 0 leaves the rectangle
+// whole; text (UTF-8) is parameter 11.
+struct DrawStep {
+  const char* layer;
+  int op;
+  long long value;
+  int x0, y0, x1, y1;
+  const char* text;
+};
+constexpr DrawStep kDrawSteps[] = {
+    {"bg", 50, 2, -1, 0, 0, 0, nullptr},         // the background softened
+    {"card", 33, 0, -1, 0, 0, 0, nullptr},       // the card turns sepia...
+    {"card", 46, 2, 0, 0, 239, 179, nullptr},    // ...under a growing mosaic
+    {"card", 46, 3, 0, 0, 239, 179, nullptr},
+    {"card", 46, 4, 0, 0, 239, 179, nullptr},
+    {"card", 46, 6, 0, 0, 239, 179, nullptr},
+    {"box", 60, 0x98203048, -1, 0, 0, 0, nullptr},  // a translucent text box
+    {"box", 64, 2, 20, 14, 639, 109, "ようこそ、k_lumbrane へ。"},   // outlined
+    {"box", 64, 13, 20, 62, 639, 109, "影のついた二行目です。"},    // with a shadow
+};
+constexpr int kDrawStepCount = sizeof kDrawSteps / sizeof kDrawSteps[0];
 
 // Opaque pixels (0xFFRRGGBB) of picture i, rows top first.
 inline std::vector<std::uint32_t> picture_pixels(int i) {
@@ -42,6 +74,10 @@ inline std::vector<std::uint32_t> picture_pixels(int i) {
         r = border ? 250 : static_cast<std::uint32_t>(200 + (y / 12 % 2) * 40);
         g = border ? 230 : 180;
         b = border ? 90 : static_cast<std::uint32_t>(60 + x % 30);
+      } else if (i == 3) {  // the text box: opaque until the fill makes it translucent
+        r = 10;
+        g = 10;
+        b = 10;
       } else {  // a ball on a dark square
         const int dx = x - p.width / 2, dy = y - p.height / 2;
         const bool in = dx * dx + dy * dy <= (p.width / 2 - 2) * (p.width / 2 - 2);

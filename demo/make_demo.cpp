@@ -11,6 +11,7 @@
 #include <string>
 
 #include "demo/demo_scene.h"
+#include "platform/files.h"
 #include "tests/support/game_writer.h"
 #include "tests/support/zpf_writer.h"
 
@@ -24,6 +25,35 @@ std::string layer_command() {
     line += " p" + std::to_string(i) + (text ? ":text:0" : ":num:0");
   }
   return line + "\n";
+}
+
+// Commands 2 (layer drawing) and 26 (text style) with their parameters.
+std::string draw_commands() {
+  std::string line = "command 2 draw";
+  for (int i = 0; i <= 70; ++i) line += " p" + std::to_string(i) + (i <= 3 || i == 11 ? ":text:0" : ":num:0");
+  line += "\ncommand 26 style";
+  for (int i = 0; i <= 11; ++i) line += " p" + std::to_string(i) + (i == 2 ? ":text:0" : ":num:0");
+  return line + "\n";
+}
+
+// The text style, then each drawing step of demo_scene.h followed by a wait
+// of one frame.
+std::string draw_steps() {
+  std::string s = "instr 26\narg 2 text : \"" + std::string(demo::kTextFace) + "\"\n";
+  s += "arg 9 int : I:" + std::to_string(demo::kTextSize) + "\narg 10 int : I:" + std::to_string(demo::kTextSize) + "\n";
+  s += "arg 4 int : I:" + std::to_string(demo::kTextColour) + "\narg 5 int : I:" + std::to_string(demo::kTextSecondColour) +
+       "\n";
+  for (const demo::DrawStep& d : demo::kDrawSteps) {
+    s += "instr 2\narg 0 text : \"" + std::string(d.layer) + "\"\n";
+    s += "arg " + std::to_string(d.op) + " int : I:0\narg 9 int : L:" + std::to_string(d.value) + "\n";
+    if (d.x0 >= 0) {
+      const int c[4] = {d.x0, d.y0, d.x1, d.y1};
+      for (int i = 0; i < 4; ++i) s += "arg " + std::to_string(12 + i) + " int : I:" + std::to_string(c[i]) + "\n";
+    }
+    if (d.text) s += "arg 11 text : \"" + std::string(d.text) + "\"\n";
+    s += "wait I:1\n";
+  }
+  return s;
 }
 
 void put32(std::string& b, std::uint32_t v) {
@@ -77,7 +107,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    const GameFiles files = build_game(layer_command() + text.str());
+    std::string game = text.str();
+    const std::size_t at = game.find("@draw_steps");
+    if (at != std::string::npos) game.replace(at, 11, draw_steps());
+    // The game's texts are Shift-JIS, as the engine reads them.
+    std::string sjis;
+    if (utf8_to_sjis((layer_command() + draw_commands() + game).c_str(), &sjis) != 0)
+      throw std::runtime_error("the demo's text has no Shift-JIS form");
+    const GameFiles files = build_game(sjis);
     if (!write_game_folder(argv[2], files)) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", argv[2]);
       return 1;

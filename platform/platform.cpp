@@ -1,38 +1,56 @@
 #include "platform/platform.h"
 
+#include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "platform/fonts.h"
 #include "platform/instances.h"
 #include "platform/named_locks.h"
 #include "platform/process.h"
 #include "platform/saver_preview.h"
 #include "platform/shared_memory.h"
 #include "platform/signals.h"
+#include "platform/sound_convert.h"
 #include "platform/text_convert.h"
 #include "platform/ui.h"
 
-Platform g_platform = {&kPosixClock, &kPosixFiles, &kPosixNamedLocks, &kPosixInstanceQuery, &kPosixProcess,
-                       &kPosixDynLib, &kGtkUi, &kPosixSignals, &kPosixSharedMemory, &kGtkSaverPreview,
-                       &kGtkClipboard, &kIcuTextConvert, &kGtkDialogs};
+namespace {
 
-void platform_select_real() {
-  g_platform.clock = &kPosixClock;
-  g_platform.files = &kPosixFiles;
-  g_platform.locks = &kPosixNamedLocks;
-  g_platform.instances = &kPosixInstanceQuery;
-  g_platform.process = &kPosixProcess;
-  g_platform.dynlib = &kPosixDynLib;
-  g_platform.ui = &kGtkUi;
-  g_platform.signals = &kPosixSignals;
-  g_platform.shared_memory = &kPosixSharedMemory;
-  g_platform.saver_preview = &kGtkSaverPreview;
-  g_platform.clipboard = &kGtkClipboard;
-  g_platform.text = &kIcuTextConvert;
-  g_platform.dialogs = &kGtkDialogs;
+constexpr void select_real(Platform& p) {
+  p.clock = &kPosixClock;
+  p.files = &kPosixFiles;
+  p.locks = &kPosixNamedLocks;
+  p.instances = &kPosixInstanceQuery;
+  p.process = &kPosixProcess;
+  p.dynlib = &kPosixDynLib;
+  p.ui = &kGtkUi;
+  p.signals = &kPosixSignals;
+  p.audio = &kSdlAudio;
+  p.sound_convert = &kSndfileConvert;
+  p.shared_memory = &kPosixSharedMemory;
+  p.saver_preview = &kGtkSaverPreview;
+  p.clipboard = &kGtkClipboard;
+  p.text = &kIcuTextConvert;
+  p.dialogs = &kGtkDialogs;
+  p.fonts = &kFreetypeFonts;
 }
+
+constexpr Platform real_platform() {
+  Platform p;
+  select_real(p);
+  return p;
+}
+
+}  // namespace
+
+// Starts out with the real backends of every service (set before any code
+// runs: no other file's start-up can see it empty).
+constinit Platform g_platform = real_platform();
+
+void platform_select_real() { select_real(g_platform); }
 
 void platform_select_fakes() {
   g_platform.clock = &kFakeClock;
@@ -43,9 +61,12 @@ void platform_select_fakes() {
   g_platform.dynlib = &kFakeDynLib;
   g_platform.ui = &kFakeUi;
   g_platform.signals = &kPosixSignals;
+  g_platform.audio = &kFakeAudio;
+  g_platform.sound_convert = &kSndfileConvert;
   g_platform.shared_memory = &kPosixSharedMemory;
   g_platform.saver_preview = &kFakeSaverPreview;
   g_platform.clipboard = &kFakeClipboard;
   g_platform.text = &kIcuTextConvert;
   g_platform.dialogs = &kFakeDialogs;
+  g_platform.fonts = &kFakeFonts;
 }

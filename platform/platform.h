@@ -13,11 +13,14 @@ struct PlatformProcess;
 struct PlatformDynLib;
 struct PlatformUi;
 struct PlatformSignals;
+struct PlatformAudio;
+struct PlatformSoundConvert;
 struct PlatformSharedMemory;
 struct PlatformSaverPreview;
 struct PlatformClipboard;
 struct PlatformTextConvert;
 struct PlatformDialogs;
+struct PlatformFonts;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -30,6 +33,10 @@ struct Platform {
   const PlatformUi* ui = nullptr;
   // SIGINT and SIGTERM as close requests (platform/signals.h).
   const PlatformSignals* signals = nullptr;
+  // The audio device (platform/audio.h).
+  const PlatformAudio* audio = nullptr;
+  // Conversion of compressed WAVE data to PCM (platform/sound_convert.h).
+  const PlatformSoundConvert* sound_convert = nullptr;
   // Named shared memory (platform/shared_memory.h).
   const PlatformSharedMemory* shared_memory = nullptr;
   // The screen saver's preview in another program's window
@@ -41,6 +48,8 @@ struct Platform {
   const PlatformTextConvert* text = nullptr;
   // Common dialogs and the text field over a window (platform/dialogs.h).
   const PlatformDialogs* dialogs = nullptr;
+  // Font families and 1-bit glyphs (platform/fonts.h).
+  const PlatformFonts* fonts = nullptr;
 };
 
 // Starts out with the real backends of every service.

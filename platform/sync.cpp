@@ -3,6 +3,10 @@
 // (a few per frame and job) is far too small for one lock to matter.
 #include "platform/sync.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -76,4 +80,11 @@ int event_wait_several(PlatformEvent* const* events, int count, bool wait_all, s
     events[found]->set = false;
   }
   return found;
+}
+
+void thread_lower_priority() {
+  // Linux keeps the nice value per thread; the thread's id names it.
+  const id_t tid = static_cast<id_t>(syscall(SYS_gettid));
+  const int now = getpriority(PRIO_PROCESS, tid);
+  setpriority(PRIO_PROCESS, tid, now + 2 > 19 ? 19 : now + 2);
 }

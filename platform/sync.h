@@ -32,3 +32,7 @@ int event_wait(PlatformEvent* event, std::uint32_t timeout_ms);
 // are signalled together, consuming every auto-reset one). Returns -1 on
 // time-out or a bad argument.
 int event_wait_several(PlatformEvent* const* events, int count, bool wait_all, std::uint32_t timeout_ms);
+
+// Lowers the calling thread's scheduling priority a step below the others
+// (the sound thread: it must never take time from the frame).
+void thread_lower_priority();

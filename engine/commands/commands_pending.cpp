@@ -3,14 +3,11 @@
 // handler's line here and defines it in its own file.
 #include "engine/commands/command_table.h"
 
-u32 cmd_layer_draw() { return command_not_built(2); }
 u32 cmd_motion_object_set() { return command_not_built(12); }
 u32 cmd_layer_save_image() { return command_not_built(20); }
 u32 cmd_flash_open() { return command_not_built(22); }
 u32 cmd_flash_close() { return command_not_built(23); }
 u32 cmd_flash_poll() { return command_not_built(24); }
-u32 cmd_text_style_set() { return command_not_built(26); }
-u32 cmd_text_measure() { return command_not_built(27); }
 u32 cmd_input_config() { return command_not_built(49); }
 u32 cmd_savedata_load() { return command_not_built(54); }
 u32 cmd_math_compute() { return command_not_built(60); }

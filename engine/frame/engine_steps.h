@@ -40,6 +40,7 @@ int create_direct_sound();           // 0 opened, -1 failed
 int init_joystick();                 // 1 when a joystick is present
 void load_optional_plugins();        // E-mote, touch, WebP
 void dump_system_info();
+int build_font_list();               // installed families, slot defaults
 int load_engine_data();              // compiled engine files, "SYSTEM_START"
 int start_pixel_workers();
 int start_sound_system();

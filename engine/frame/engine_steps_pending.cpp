@@ -4,10 +4,8 @@
 #include "engine/frame/engine_state.h"
 
 void init_key_counter_callbacks() {}
-int create_direct_sound() { return 0; }
 int init_joystick() { return 0; }
 void load_optional_plugins() {}
-int start_sound_system() { return 0; }
 void clear_save_data_cache() {}
 int init_d3d() { return 0; }
 void theora_movie_step() {}
@@ -21,11 +19,9 @@ void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
 void release_d3d() {}
 void stop_movies() {}
-void release_direct_sound() {}
 void destroy_menu_sets() {}
 void leave_full_screen() {}
 void restore_cursor() {}
-void free_font_slots() {}
 void free_memory_save_slots() {}
 void close_flash_host() {}
 void unload_optional_plugins() {}

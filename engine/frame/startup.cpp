@@ -398,6 +398,8 @@ i8 engine_startup() {
   load_optional_plugins();
   step(25);
   if (g_settings.use_direct3d) dump_system_info();
+  // The font families and the font slots' defaults, before any script runs.
+  build_font_list();
   // 26: the compiled engine files.
   step(26);
   if (load_engine_data() != 0) {

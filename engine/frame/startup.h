@@ -30,6 +30,7 @@ struct TextRecord {
   i32 line_pitch_a = 20;
   i32 line_pitch_b = 20;
   u32 colour = 0xFFFFFF;
+  u32 second_colour = 0xFFFFFF;
   i32 limit = -1;
   u8 flag_a = 1;
   u8 flag_b = 0, flag_c = 0, flag_d = 0;

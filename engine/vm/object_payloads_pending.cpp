@@ -3,4 +3,3 @@
 // deletes its line here and defines the function in its own file.
 #include "engine/vm/object_tree.h"
 
-int attach_root_sound(ObjectNode* s0) { return 0; }

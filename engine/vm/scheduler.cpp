@@ -1,6 +1,7 @@
 // The task scheduler, the command step with the engine pause, the script
 // clocks and the error position of the current task.
 #include "engine/vm/scheduler.h"
+#include "engine/vm/engine_pause.h"
 
 #include <string>
 #include <vector>
@@ -264,3 +265,6 @@ i64 sv_script_clock(u32 n) {
 }
 
 u64 sv_scheduler_frame_counter() { return g_scheduler.frame_counter; }
+
+int engine_pause_flag() { return g_engine_clocks.paused; }
+int engine_runs_in_background() { return g_scheduler.run_while_inactive; }

@@ -6,7 +6,6 @@
 void sv_local_time(i32 fields[8]) {
   for (int i = 0; i < 8; ++i) fields[i] = 0;
 }
-i64 sv_sound_on() { return 0; }
 void sv_memory_status(i64 out[3]) { out[0] = out[1] = out[2] = 0; }
 u64 sv_render_frame_counter() { return 0; }
 i64 sv_direct3d_configured() { return 0; }

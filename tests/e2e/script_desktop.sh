@@ -47,7 +47,7 @@ save() {
   printf 'sett v:1010 = "%s"\ninstr 116\narg 0 int : B:26\narg 1 int : v:1003\narg 22 int : v:1010\n' "$work/"
   save save.txt 1003
   printf 'loop L:-1\nwait I:1\nendloop\n'
-} | iconv -f UTF-8 -t CP932 >"$work/desktop.game"
+} >"$work/desktop.game"
 # The dialog's parameters 2-8 and 10-21 are numbers: fix their names.
 sed -i 's/ q\([0-9]\):num:0/ p\1x:num:0/g; s/ r\([0-9]*\):num:0/ p\1y:num:0/g' "$work/desktop.game"
 "$writer" "$work/desktop.game" "$game" || fail "the game could not be written"

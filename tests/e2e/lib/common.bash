@@ -10,4 +10,7 @@ fail() {
   exit 1
 }
 source "$src/tests/e2e/lib/x_display.bash"
+# Games with sound on play into a file through SDL's disk driver: test
+# machines have no sound card. A script that checks the output sets its own.
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw"
 trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT

@@ -8,7 +8,9 @@
 // pixman / full redraw on four workers (aim: 3 or more). Also the CPU side
 // of presenting the frame: the whole 1280 x 720 image copied 1:1 into a
 // window's client area, and scaled to 1920 x 1080 with the bilinear
-// presentation scaler (the windowing fake stands in for the desktop).
+// presentation scaler (the windowing fake stands in for the desktop). The
+// busy_ cases repeat the two frames while spinning threads keep every core
+// busy, and print the four-worker time against the one-thread time.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_support.h"
@@ -137,6 +139,18 @@ void full_redraw(benchmark::State& state) {
 BENCHMARK(partial_frame)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(full_redraw)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same two frames while every core is kept busy by spinning threads.
+void busy_partial_frame(benchmark::State& state) {
+  BusyMachine busy;
+  partial_frame(state);
+}
+void busy_full_redraw(benchmark::State& state) {
+  BusyMachine busy;
+  full_redraw(state);
+}
+BENCHMARK(busy_partial_frame)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(busy_full_redraw)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 std::int64_t quiet_proc(UiWindow, std::uint32_t, std::uint64_t, std::int64_t) { return 0; }
 
 void present_whole(benchmark::State& state) {
@@ -222,6 +236,12 @@ int main(int argc, char** argv) {
   if (px > 0 && full4 > 0)
     std::printf("pixman one core %.3f ms: pixman / full redraw on four workers %.2f (aim 3), on one thread %.2f\n",
                 px * 1e3, px / full4, full0 > 0 ? px / full0 : 0.0);
+  for (const char* b : {"busy_full_redraw", "busy_partial_frame"}) {
+    const double one = t(std::string(b) + "/0"), four = t(std::string(b) + "/4");
+    if (one > 0 && four > 0)
+      std::printf("busy machine, %s: one thread %.3f ms, four workers %.3f ms, four / one %.2f (aim 1.2 at most)\n",
+                  b + 5, one * 1e3, four * 1e3, four / one);
+  }
   const double p1 = t("present_whole/1280/720"), p2 = t("present_whole/1920/1080");
   if (p1 > 0 && p2 > 0) std::printf("presentation: 1:1 %.3f ms, scaled to 1920 x 1080 %.3f ms\n", p1 * 1e3, p2 * 1e3);
   benchmark::Shutdown();

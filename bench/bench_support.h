@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
+#include <atomic>
 
 // A well-mixed 32-bit value of x, for test pixels.
 inline std::uint32_t bench_noise(std::uint32_t x) {
@@ -27,4 +29,30 @@ class RateReporter : public benchmark::ConsoleReporter {
     }
     ConsoleReporter::ReportRuns(runs);
   }
+};
+
+// The "busy machine": while one lives, every hardware thread has a thread of
+// its own spinning at normal priority, as a player's machine busy with other
+// programs would have. Benchmarks run under it show what the pixel workers
+// cost when the cores they would use are taken.
+class BusyMachine {
+ public:
+  BusyMachine() {
+    const unsigned n = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 4;
+    for (unsigned i = 0; i < n; ++i)
+      spinners_.emplace_back([this] {
+        volatile std::uint64_t x = 0;
+        while (!stop_.load(std::memory_order_relaxed)) x = x + 1;
+      });
+  }
+  ~BusyMachine() {
+    stop_ = true;
+    for (auto& t : spinners_) t.join();
+  }
+  BusyMachine(const BusyMachine&) = delete;
+  BusyMachine& operator=(const BusyMachine&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> spinners_;
 };

@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -13,6 +15,7 @@
 #include "engine/frame/ztzid.h"
 #include "engine/image/blend_kernels.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/span_kernels.h"
 
 std::atomic<u32> g_pixel_worker_waiting{0};
 
@@ -36,34 +39,48 @@ class WorkerEvent {
  public:
   void init(bool initially_set) { state_.store(initially_set ? 1 : 0); }
   void set() {
-    state_.store(1, std::memory_order_release);
-    state_.notify_one();
+    // The wake-up (a system call, and on a busy machine often a switch to
+    // the woken thread) only when the waiter has gone to sleep.
+    state_.store(1, std::memory_order_seq_cst);
+    if (sleeping_.load(std::memory_order_seq_cst)) state_.notify_one();
   }
-  void reset() { state_.store(0, std::memory_order_relaxed); }
+  // Wakes the waiter only when it sleeps (a waiter that is awake or spinning
+  // is left alone).
+  void set_if_sleeping() {
+    if (sleeping_.load(std::memory_order_seq_cst)) set();
+  }
   void wait() {
     for (int i = 0; i < 500; ++i) {
       if (state_.load(std::memory_order_relaxed) == 1 && state_.exchange(0, std::memory_order_acquire) == 1) return;
       cpu_relax();
     }
+    sleeping_.store(1, std::memory_order_seq_cst);
     for (;;) {
-      if (state_.exchange(0, std::memory_order_acquire) == 1) return;
+      if (state_.exchange(0, std::memory_order_seq_cst) == 1) break;
       state_.wait(0, std::memory_order_relaxed);
     }
+    sleeping_.store(0, std::memory_order_relaxed);
   }
 
  private:
   std::atomic<u32> state_{0};
+  std::atomic<u32> sleeping_{0};
 };
 
+// Each worker sleeps on its start event. Nobody waits for a worker any more
+// (the poster waits for the bands, whoever runs them), so a worker has no
+// acknowledgement or done event of its own.
 struct WorkerSlot {
   WorkerEvent start;
-  WorkerEvent ack;
-  WorkerEvent done;
   std::thread thread;
 };
 
 WorkerSlot g_workers[kMaxPixelWorkers];
-PixelJob g_jobs[kMaxPixelWorkers];
+// Band records of the job being posted: one per worker, or more for jobs
+// whose bytes do not depend on the split (finer bands even out a busy
+// machine, where some threads run late).
+constexpr int kMaxPixelBands = 16;
+PixelJob g_jobs[kMaxPixelBands];
 int g_running = 0;  // workers started; changed only under g_post_mutex
 // Asks the workers to end. The engine's quit flag does not: a job posted
 // after a fatal error has set it must still run rather than leave the poster
@@ -88,6 +105,21 @@ int layer_opacity(const LayerImage* image) {
 }
 int layer_mode(const LayerImage* image) { return image->blend_mode < kBlendModeCount ? image->blend_mode : 0; }
 
+// Blends rows [first, end) (relative to the blit) of one unmasked blend.
+void blend_rows(i32 code, u32* dst_base, i32 dst_w, const LayerImage* src, const u32* src_base, i32 src_x, i32 src_y,
+                i32 dst_x, i32 dst_y, i32 width, i32 first, i32 end) {
+  const int mode = layer_mode(src);
+  BlendRowKernel kernel = code == kPixelJobBlendPlain ? g_blend_kernels.plain[blend_kernel_index(mode, layer_opacity(src))]
+                                                      : g_blend_kernels.alpha[blend_kernel_index(mode, layer_opacity(src))];
+  for (i32 r = first; r < end; ++r) {
+    // The layer opacity is read again for every row. The run is blended by
+    // the columns of the layer's own row, so a partial redraw gives the
+    // bytes of a full one.
+    blend_row_columns(kernel, row_at(dst_base, dst_w, dst_x, dst_y + r), row_at(src_base, src->width, src_x, src_y + r),
+                      layer_opacity(src), src_x, width, src->width);
+  }
+}
+
 void run_blend_job(const PixelJob& job) {
   LayerImage* dst = job.dst_image;
   const LayerImage* src = job.src_image;
@@ -109,15 +141,30 @@ void run_blend_job(const PixelJob& job) {
     }
     return;
   }
-  BlendRowKernel kernel = job.code == kPixelJobBlendPlain ? g_blend_kernels.plain[blend_kernel_index(mode, layer_opacity(src))]
-                                                          : g_blend_kernels.alpha[blend_kernel_index(mode, layer_opacity(src))];
-  for (i32 r = job.band_first; r < job.band_end; ++r) {
-    // The layer opacity is read again for every row. The run is blended by
-    // the columns of the layer's own row, so a partial redraw gives the
-    // bytes of a full one.
-    blend_row_columns(kernel, row_at(dst_base, dst->width, job.dst_x, job.dst_y + r),
-                      row_at(src_base, src->width, job.src_x, job.src_y + r), layer_opacity(src), job.src_x,
-                      job.pixels_per_row, src->width);
+  blend_rows(job.code, dst_base, dst->width, src, src_base, job.src_x, job.src_y, job.dst_x, job.dst_y, job.pixels_per_row,
+             job.band_first, job.band_end);
+}
+
+// Job 110: every step over the band's destination rows, in order.
+void run_blend_ops_job(const PixelJob& job) {
+  LayerImage* dst = job.dst_image;
+  if (!dst || !job.ops || job.band_first >= job.band_end) return;
+  u32* dst_base = dst->owned_pixels ? dst->owned_pixels : dst->pixels;
+  if (!dst_base) return;
+  for (i32 i = 0; i < job.op_count; ++i) {
+    const BlendOp& op = job.ops[i];
+    if (op.width <= 0) continue;
+    // The step's rows that fall in this band, relative to the step.
+    const i32 first = std::max(job.band_first - op.dst_y, 0);
+    const i32 end = std::min(job.band_end - op.dst_y, op.height);
+    if (first >= end) continue;
+    if (op.code == 0) {
+      for (i32 r = first; r < end; ++r) g_span_kernels.zero(row_at(dst_base, dst->width, op.dst_x, op.dst_y + r), op.width * 4);
+      continue;
+    }
+    if (!op.src || !op.src_pixels) continue;
+    blend_rows(op.code, dst_base, dst->width, op.src, op.src_pixels, op.src_x, op.src_y, op.dst_x, op.dst_y, op.width,
+               first, end);
   }
 }
 
@@ -174,6 +221,59 @@ void run_zcg_job(PixelJob& job) {
   }
 }
 
+i64 now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The bands of the job being posted, in one word: the job's generation
+// (bits 16 up), its band count (bits 8-15) and the next band not yet taken
+// (bits 0-7). A taker claims a band by compare-and-swap, so a band runs
+// exactly once and a taker holding an old generation claims nothing of a
+// newer job.
+std::atomic<u64> g_claim{0};
+std::atomic<i32> g_bands_left{0};  // bands not yet finished
+std::atomic<int> g_started{0};  // workers running (read by the workers to wake the next)
+// Running estimates for the choice of running a job on the poster alone:
+// nanoseconds a thousand pixels of work take, and what a hand-over costs.
+std::atomic<i64> g_ns_per_kpx{0};
+std::atomic<i64> g_handover_ns{0};
+std::atomic<bool> g_always_share{false};
+
+// Takes and runs open bands of the current job; returns how many it ran.
+// The poster, after its first band, wakes every worker the chain of wake-ups
+// has not reached yet (one that is not given a core holds up the chain).
+int take_bands(bool poster) {
+  int ran = 0;
+  u64 c = g_claim.load(std::memory_order_acquire);
+  for (;;) {
+    const u64 next = c & 0xFF, count = (c >> 8) & 0xFF;
+    if (next >= count) return ran;
+    if (!g_claim.compare_exchange_weak(c, c + 1, std::memory_order_acq_rel, std::memory_order_acquire)) continue;
+    run_pixel_job(&g_jobs[next]);
+    ++ran;
+    if (g_bands_left.fetch_sub(1, std::memory_order_acq_rel) == 1) g_bands_left.notify_all();
+    c = g_claim.load(std::memory_order_acquire);
+    if (poster && ran == 1 && (c & 0xFF) < ((c >> 8) & 0xFF)) {
+      const int n = g_started.load(std::memory_order_relaxed);
+      for (int i = 1; i < n; ++i) g_workers[i].start.set_if_sleeping();
+    }
+  }
+}
+
+// Waits until every band of the current job has finished.
+void wait_bands_done() {
+  for (int i = 0; i < 2000; ++i) {
+    if (g_bands_left.load(std::memory_order_acquire) == 0) return;
+    cpu_relax();
+  }
+  for (;;) {
+    const i32 left = g_bands_left.load(std::memory_order_acquire);
+    if (left == 0) return;
+    g_bands_left.wait(left, std::memory_order_acquire);
+  }
+}
+
 // Ends and joins every running worker (the posting lock is held).
 void stop_workers_locked() {
   g_stop = 1;
@@ -181,6 +281,7 @@ void stop_workers_locked() {
   for (int i = 0; i < g_running; ++i)
     if (g_workers[i].thread.joinable()) g_workers[i].thread.join();
   g_running = 0;
+  g_started.store(0);
   g_stop = 0;
 }
 
@@ -192,6 +293,7 @@ void run_pixel_job(PixelJob* job) {
     case kPixelJobBlendMasked:
     case kPixelJobBlendAlpha:
     case kPixelJobBlendAlphaMasked: run_blend_job(*job); break;
+    case kPixelJobBlendOps: run_blend_ops_job(*job); break;
     case kPixelJobZcgRaw:
     case kPixelJobZcgZlib:
     case kPixelJobZcgBlock:
@@ -207,19 +309,23 @@ void run_pixel_job(PixelJob* job) {
 // The worker's slot comes from its record's index as it was when the thread
 // was made: a poster may be rewriting the record by the time the thread runs.
 int pixel_job_worker(PixelJob* job, int index) {
+  (void)job;
   WorkerSlot& w = g_workers[index];
   for (;;) {
     g_pixel_worker_waiting = 1;
     w.start.wait();
     g_pixel_worker_waiting = 0;
-    w.done.reset();
-    w.ack.set();
-    if (g_stop) {
-      w.done.set();
-      return 0;
-    }
-    run_pixel_job(job);
-    w.done.set();
+    if (g_stop) return 0;
+    // The poster wakes only the first worker (one wake-up on its side, which
+    // on a busy machine may hand its core to the woken thread); each worker
+    // wakes the next while bands are open.
+    const u64 c = g_claim.load(std::memory_order_acquire);
+    if ((c & 0xFF) < ((c >> 8) & 0xFF) && index + 1 < g_started.load(std::memory_order_relaxed))
+      g_workers[index + 1].start.set();
+    // Take bands of the current job until none is left. A wake-up that
+    // comes late finds the job taken by the poster (or already a later
+    // one): it takes what is open then, or nothing.
+    take_bands(false);
   }
 }
 
@@ -233,45 +339,120 @@ int pixel_workers_idle() { return g_posting.load() == 0 ? 1 : 0; }
 void pixel_jobs_lock() { g_post_mutex.lock(); }
 void pixel_jobs_unlock() { g_post_mutex.unlock(); }
 
+void pixel_jobs_always_share(bool on) { g_always_share.store(on); }
+
 void pixel_band_rows(i32 h, int i, int count, i32* first, i32* end) {
   *first = static_cast<i32>(static_cast<i64>(h) * i / count);
   *end = static_cast<i32>(static_cast<i64>(h) * (i + 1) / count);
 }
 
-int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers]) {
-  std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
-  ++g_posting;
+namespace {
+
+// Runs the job on this thread alone, as one band per would-be worker so
+// that index-bound jobs (the ZCG halves) find every share.
+int run_here(PixelJobFill fill, void* ctx, int count, i32 statuses[kMaxPixelWorkers]) {
   int failed = 0;
-  if (statuses)
-    for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
-  if (g_running == 0) {
-    // No workers: the whole job as one band on this thread.
+  for (int i = 0; i < count; ++i) {
     PixelJob job{};
-    fill(&job, 0, 1, ctx);
-    job.index = 0;
+    fill(&job, i, count, ctx);
+    job.index = i;
     job.status = 0;
     run_pixel_job(&job);
-    if (statuses) statuses[0] = job.status;
-    failed = job.status != 0;
+    if (statuses) statuses[i] = job.status;
+    if (job.status != 0) failed = 1;
+  }
+  return failed;
+}
+
+// Whether a job of `work` pixels is worth handing over: the time it takes
+// here must clearly exceed what waking the workers has been costing.
+bool worth_sharing(i64 work) {
+  if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
+  const i64 ns_px = g_ns_per_kpx.load(std::memory_order_relaxed);
+  const i64 handover = g_handover_ns.load(std::memory_order_relaxed);
+  if (ns_px <= 0) return true;  // nothing measured yet
+  if (work * ns_px / 1000 >= 2 * handover) return true;
+  // Kept on this thread: the hand-over estimate fades, so that a machine
+  // that has become idle again is probed by a later job.
+  g_handover_ns.store(handover - handover / 16, std::memory_order_relaxed);
+  return false;
+}
+
+void note_time_per_pixel(i64 work, i64 ns) {
+  if (work < 4096 || ns <= 0) return;
+  const i64 sample = ns * 1000 / work;
+  const i64 old = g_ns_per_kpx.load(std::memory_order_relaxed);
+  g_ns_per_kpx.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+namespace {
+
+// Posts a job of `bands` records (filled as band i of bands), or of one
+// record per worker when bands is 0. Bands beyond the worker count suit only
+// jobs whose result does not depend on the split; on the poster alone such a
+// job runs as one band.
+int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[kMaxPixelWorkers]) {
+  std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
+  ++g_posting;
+  if (statuses)
+    for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
+  int failed = 0;
+  const int workers = g_running > 0 ? g_running : 1;
+  if (g_running == 0 || !worth_sharing(work)) {
+    const i64 t0 = now_ns();
+    failed = run_here(fill, ctx, bands > 0 ? 1 : workers, statuses);
+    note_time_per_pixel(work, now_ns() - t0);
   } else {
-    const int count = g_running;
+    const int count = bands > 0 ? std::min(bands, kMaxPixelBands) : workers;
     for (int i = 0; i < count; ++i) {
       PixelJob& job = g_jobs[i];
       job = PixelJob{};
       fill(&job, i, count, ctx);
       job.index = i;
       job.status = 0;
-      g_workers[i].start.set();
-      g_workers[i].ack.wait();
     }
-    for (int i = 0; i < count; ++i) g_workers[i].done.wait();
+    const i64 t0 = now_ns();
+    g_bands_left.store(count, std::memory_order_relaxed);
+    // Publishing the new generation opens the bands (release: the records
+    // are written before any taker reads them).
+    const u64 gen = (g_claim.load(std::memory_order_relaxed) >> 16) + 1;
+    g_claim.store((gen << 16) | (static_cast<u64>(count) << 8), std::memory_order_release);
+    // Wake the workers (the first wakes the next, and so on); none is
+    // waited for. The poster takes bands itself, so a worker that is slow to
+    // run (a busy machine) costs at most the band it took, and a band nobody
+    // took is done here.
+    g_workers[0].start.set();
+    const i64 t_woken = now_ns();
+    const int mine = take_bands(true);
+    const i64 t_mine = now_ns();
+    wait_bands_done();
+    const i64 t_end = now_ns();
+    // What the hand-over cost the poster this time: the wake-up, and the wait
+    // for bands that workers still ran after the poster had run out.
+    const i64 sample = (t_woken - t0) + (t_end - t_mine);
+    const i64 old = g_handover_ns.load(std::memory_order_relaxed);
+    g_handover_ns.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
+    // The bands done here tell the time per pixel (bands are about equal).
+    if (mine > 0) note_time_per_pixel(work * mine / count, t_mine - t_woken);
     for (int i = 0; i < count; ++i) {
-      if (statuses) statuses[i] = g_jobs[i].status;
+      if (statuses && i < kMaxPixelWorkers) statuses[i] = g_jobs[i].status;
       if (g_jobs[i].status != 0) failed = 1;
     }
   }
   --g_posting;
   return failed ? -1 : 0;
+}
+
+}  // namespace
+
+int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers]) {
+  return post_bands(fill, ctx, work, 0, statuses);
+}
+
+int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers]) {
+  return post_pixel_job_sized(fill, ctx, 0, statuses);
 }
 
 namespace {
@@ -302,8 +483,42 @@ void fill_blend(PixelJob* job, int worker, int count, void* ctx) {
 
 int post_blend_job(i32 code, LayerImage* dst, const LayerImage* src, const LayerImage* mask, const u32* mask_pixels,
                    i32 src_x, i32 src_y, i32 dst_x, i32 dst_y, i32 width, i32 height) {
+  if (width <= 0 || height <= 0) return 0;  // no rows: no kernel runs
   BlendPost p{code, dst, src, mask, mask_pixels, src_x, src_y, dst_x, dst_y, width, height};
-  return post_pixel_job(fill_blend, &p);
+  // The bytes of a blend do not depend on its split into bands: three bands a
+  // worker, so that a band that starts late or is interrupted holds the
+  // poster up for less.
+  return post_bands(fill_blend, &p, i64{width} * height, 3 * pixel_worker_count(), nullptr);
+}
+
+namespace {
+struct OpsPost {
+  LayerImage* dst;
+  const BlendOp* ops;
+  int count;
+  i32 top, end;
+};
+void fill_ops(PixelJob* job, int worker, int count, void* ctx) {
+  const OpsPost& p = *static_cast<const OpsPost*>(ctx);
+  job->code = kPixelJobBlendOps;
+  pixel_band_rows(p.end - p.top, worker, count, &job->band_first, &job->band_end);
+  job->band_first += p.top;
+  job->band_end += p.top;
+  job->dst_image = p.dst;
+  job->ops = p.ops;
+  job->op_count = p.count;
+}
+}  // namespace
+
+int post_blend_ops(LayerImage* dst, const BlendOp* ops, int count, i32 top, i32 end) {
+  if (!dst || !ops || count <= 0 || end <= top) return 0;
+  i64 work = 0;
+  for (int i = 0; i < count; ++i) work += i64{ops[i].width > 0 ? ops[i].width : 0} * (ops[i].height > 0 ? ops[i].height : 0);
+  if (work <= 0) return 0;
+  OpsPost p{dst, ops, count, top, end};
+  // Three bands a worker: a band that starts late or is interrupted holds
+  // the poster up for less.
+  return post_bands(fill_ops, &p, work, 3 * pixel_worker_count(), nullptr);
 }
 
 int start_pixel_workers_count(int count) {
@@ -313,8 +528,6 @@ int start_pixel_workers_count(int count) {
   for (int i = 0; i < count; ++i) {
     WorkerSlot& w = g_workers[i];
     w.start.init(false);
-    w.ack.init(false);
-    w.done.init(true);  // set, so that a first wait returns at once
     g_jobs[i] = PixelJob{};
     g_jobs[i].index = i;
     try {
@@ -324,6 +537,7 @@ int start_pixel_workers_count(int count) {
       return -1;
     }
     g_running = i + 1;
+    g_started.store(i + 1);
   }
   return 0;
 }

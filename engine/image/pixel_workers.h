@@ -1,9 +1,13 @@
 // Pixel worker threads: one to four threads that each take a share of a
 // band job (blending a layer onto another, resampling bands, unpacking the
-// two halves of a ZCG image). The poster fills one PixelJob per worker,
-// wakes the workers one by one (start, then wait for the acknowledgement) and
-// then waits until every worker is done, so a job behaves like a synchronous
-// call that happens to use several cores.
+// two halves of a ZCG image). The poster fills one PixelJob per worker (one
+// band each), wakes the workers and takes bands itself; every band is taken
+// exactly once, by whichever thread comes first, and the poster returns when
+// all are done. A job therefore behaves like a synchronous call that uses
+// several cores when they are free, and never waits for a worker that has
+// not started: on a busy machine the poster simply does the bands itself.
+// Jobs too small to be worth a hand-over (by their size against the measured
+// cost of a hand-over) run on the poster alone.
 //
 // Posting is serialised by one lock: two threads (the frame thread and the
 // GUI thread's presentation) may post, and only one job runs at a time.
@@ -15,6 +19,17 @@
 
 struct LayerImage;
 
+// One step of a composed area (post_blend_ops): code 0 zeroes the
+// destination rectangle; codes 101 and 103 blend as jobs 101 and 103, from
+// src_pixels (the pixels the layer is drawn with, possibly a toned copy)
+// with src's width, opacity and blend mode.
+struct BlendOp {
+  i32 code = 0;
+  const LayerImage* src = nullptr;
+  const u32* src_pixels = nullptr;
+  i32 src_x = 0, src_y = 0, dst_x = 0, dst_y = 0, width = 0, height = 0;
+};
+
 enum PixelJobCode : i32 {
   kPixelJobNone = 0,
   kPixelJobNearest = 11,          // nearest-neighbour band
@@ -25,6 +40,7 @@ enum PixelJobCode : i32 {
   kPixelJobBlendMasked = 102,     // opaque source through a mask
   kPixelJobBlendAlpha = 103,      // per-pixel alpha source
   kPixelJobBlendAlphaMasked = 104,
+  kPixelJobBlendOps = 110,        // a list of blends over a band of destination rows
   kPixelJobZcgRaw = 1000,         // ZCG parts: raw copy
   kPixelJobZcgZlib = 1001,        // zlib
   kPixelJobZcgBlock = 1002,       // block compression
@@ -60,6 +76,9 @@ struct PixelJob {
   const LayerImage* src_image = nullptr;
   const LayerImage* mask_image = nullptr;
   const u32* mask_pixels = nullptr;
+  // Job 110: the steps, run in order over destination rows [band_first, band_end).
+  const BlendOp* ops = nullptr;
+  i32 op_count = 0;
 
   // ZCG jobs 1000-1003: worker 0 unpacks part 1, worker 1 part 2.
   u32 part1_size = 0, part1_packed = 0, part2_size = 0, part2_packed = 0;
@@ -93,6 +112,13 @@ using PixelJobFill = void (*)(PixelJob* job, int worker, int count, void* ctx);
 // -1 when any worker's share failed; statuses (when given) receives each
 // worker's status (count entries, the rest 0).
 int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers] = nullptr);
+// The same for a job of about `work` pixels: one too small to repay waking
+// the workers runs on the calling thread (still as one record per worker).
+// A work of 0 or less always shares.
+int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers] = nullptr);
+
+// Tests: with on set, every job is handed to the workers whatever its size.
+void pixel_jobs_always_share(bool on);
 
 // Rows of band i of count over h rows: [h * i / count, h * (i + 1) / count).
 void pixel_band_rows(i32 h, int i, int count, i32* first, i32* end);
@@ -116,6 +142,12 @@ struct PixelJobsLockGuard {
 // size). Returns 0.
 int post_blend_job(i32 code, LayerImage* dst, const LayerImage* src, const LayerImage* mask, const u32* mask_pixels,
                    i32 src_x, i32 src_y, i32 dst_x, i32 dst_y, i32 width, i32 height);
+
+// Runs `count` steps over dst in order, with one hand-over for all of them:
+// each worker takes a band of the destination rows [top, end) and runs every
+// step on its rows, so a band's rows stay in its cache from the first layer
+// to the last. The bytes equal those of the steps posted one by one.
+int post_blend_ops(LayerImage* dst, const BlendOp* ops, int count, i32 top, i32 end);
 
 // The worker procedure (runs one worker's loop until stopped). Returns 0.
 int pixel_job_worker(PixelJob* job, int index);

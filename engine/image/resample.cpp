@@ -75,7 +75,7 @@ void post_bands(const PixelJob& base, i32 first, i32 end, i32 dst_h) {
   clear_rows(base.dst_pixels, base.dst_width, end > first ? end : first, dst_h);
   if (end <= first) return;
   BandPost p{base, first, end};
-  post_pixel_job(fill_band, &p);
+  post_pixel_job_sized(fill_band, &p, i64{end - first} * base.dst_width);
 }
 
 // Builds the bilinear column tables: byte offsets from column x0 / 100 and

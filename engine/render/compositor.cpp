@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
@@ -89,9 +90,22 @@ LayerImage* find_mask(const LayerImage* c, int* failed) {
   return image_of(resolve_object_path(g_object_roots[kTreeLayer], path, 0));
 }
 
+// The steps of a window's composed area, handed to the workers at once (one
+// hand-over per area instead of one per layer). A masked blend is posted on
+// its own, after the steps before it: the mask weights are one shared table.
+struct AreaSteps {
+  LayerImage* dst = nullptr;
+  i32 top = 0, end = 0;  // destination rows of the area
+  std::vector<BlendOp> ops;
+  void flush() {
+    if (!ops.empty()) post_blend_ops(dst, ops.data(), static_cast<int>(ops.size()), top, end);
+    ops.clear();
+  }
+};
+
 // Blends one layer onto dst over the placement r (already clipped, width and
-// height at least 1).
-int blend_layer(LayerImage* dst, ObjectNode* node, LayerImage* c, const ClipRecord& r) {
+// height at least 1); with steps, an unmasked blend becomes one of them.
+int blend_layer(LayerImage* dst, ObjectNode* node, LayerImage* c, const ClipRecord& r, AreaSteps* steps) {
   const LayerImage* mask = nullptr;
   if (has_mask_name(c) && c->mask_fade <= 255) {
     int failed = 0;
@@ -109,6 +123,21 @@ int blend_layer(LayerImage* dst, ObjectNode* node, LayerImage* c, const ClipReco
   if (!c->pixels) return 0;
   const u32* src = toned_pixels(c);
   if (!src) return -1;
+  if (steps && !mask) {
+    BlendOp op;
+    op.code = c->has_alpha ? kPixelJobBlendAlpha : kPixelJobBlendPlain;
+    op.src = c;
+    op.src_pixels = src;
+    op.src_x = r.offset_x;
+    op.src_y = r.offset_y;
+    op.dst_x = r.dst_x;
+    op.dst_y = r.dst_y;
+    op.width = r.width;
+    op.height = r.height;
+    steps->ops.push_back(op);
+    return 0;
+  }
+  if (steps) steps->flush();
   // The blend reads the layer's pixels: the toned copy stands in for them
   // only while this blend runs, so every other reader keeps the own pixels.
   u32* own = c->pixels;
@@ -127,7 +156,8 @@ int blend_layer(LayerImage* dst, ObjectNode* node, LayerImage* c, const ClipReco
 
 // Blends layer ci (node c), placed at (x, y) in dst, over the part of area
 // that it covers; nothing when it misses the area.
-int blend_clipped(LayerImage* dst, ObjectNode* c, LayerImage* ci, i64 x, i64 y, const DirtyRect& area) {
+int blend_clipped(LayerImage* dst, ObjectNode* c, LayerImage* ci, i64 x, i64 y, const DirtyRect& area,
+                  AreaSteps* steps = nullptr) {
   ClipRecord r;
   r.src_x = x;
   r.src_y = y;
@@ -139,7 +169,7 @@ int blend_clipped(LayerImage* dst, ObjectNode* c, LayerImage* ci, i64 x, i64 y, 
   r.area_h = to_i32(area.bottom - area.top + 1);
   clip_blit_rects(&r);
   if (r.width < 1 || r.height < 1) return 0;
-  return blend_layer(dst, c, ci, r);
+  return blend_layer(dst, c, ci, r, steps);
 }
 
 
@@ -148,7 +178,7 @@ int blend_clipped(LayerImage* dst, ObjectNode* c, LayerImage* ci, i64 x, i64 y, 
 // Draws the children of group (placed at ox, oy in the root image) into the
 // root image `target`, limited to `area` (root coordinates, never empty).
 int compose_window_children(ObjectNode* group, LayerImage* target, i64 ox, i64 oy, const DirtyRect& area,
-                            int depth) {
+                            int depth, AreaSteps* steps) {
   // Cover scan: the top-most child drawn opaque over the whole area hides
   // every child below it.
   ObjectNode* start = group->first_child;
@@ -163,7 +193,15 @@ int compose_window_children(ObjectNode* group, LayerImage* target, i64 ox, i64 o
       break;
     }
   }
-  if (!covered && depth == 0) zero_area(target, area);
+  if (!covered && depth == 0) {
+    // The area lies inside the target (compose_window clipped it).
+    BlendOp zero;
+    zero.dst_x = static_cast<i32>(area.left);
+    zero.dst_y = static_cast<i32>(area.top);
+    zero.width = static_cast<i32>(area.right - area.left + 1);
+    zero.height = static_cast<i32>(area.bottom - area.top + 1);
+    steps->ops.push_back(zero);
+  }
   n = 0;
   for (ObjectNode* c = start; c && n < group->child_count; c = c->next, ++n) {
     LayerImage* ci = image_of(c);
@@ -174,11 +212,11 @@ int compose_window_children(ObjectNode* group, LayerImage* target, i64 ox, i64 o
       if (ci->width > 0 && ci->height > 0)
         sub = intersect(area, {cx, cy, add_sat(cx, ci->width - 1), add_sat(cy, ci->height - 1)});
       if (sub.left > sub.right || sub.top > sub.bottom) continue;
-      if (compose_window_children(c, target, cx, cy, sub, depth + 1) != 0) return -1;
+      if (compose_window_children(c, target, cx, cy, sub, depth + 1, steps) != 0) return -1;
       continue;
     }
     if (!drawable(ci)) continue;
-    if (blend_clipped(target, c, ci, cx, cy, area) != 0) return -1;
+    if (blend_clipped(target, c, ci, cx, cy, area, steps) != 0) return -1;
   }
   return 0;
 }
@@ -192,7 +230,15 @@ int compose_window(ObjectNode* root, LayerImage* target, i64 clip_left, i64 clip
   merge_into_present_rect(target);
   const DirtyRect area = target->dirty;
   if (area.left > area.right || area.top > area.bottom) return 0;
-  return compose_window_children(root, target, 0, 0, area, 0);
+  AreaSteps steps;
+  steps.dst = target;
+  steps.top = static_cast<i32>(area.top);
+  steps.end = static_cast<i32>(area.bottom + 1);
+  const int result = compose_window_children(root, target, 0, 0, area, 0, &steps);
+  // Steps before a failure are still drawn, as they were when every layer
+  // was posted by itself.
+  steps.flush();
+  return result;
 }
 
 // ---- flattening (a tree into its own image) ----
@@ -304,31 +350,9 @@ void build_mask_weights(const LayerImage* image) {
 }
 
 namespace {
-// Below this many pixels a blend runs as one band on the calling thread:
-// waking the workers costs more than the work (a moving sprite's area).
-constexpr i64 kSmallBlendPixels = 128 * 128;
-
 int post_blend(i32 code, LayerImage* dst, const LayerImage* src, const LayerImage* mask, const ClipRecord& r) {
-  const u32* mask_pixels = mask ? mask->pixels : nullptr;
-  if (i64{r.width} * r.height >= kSmallBlendPixels || pixel_worker_count() <= 1)
-    return post_blend_job(code, dst, src, mask, mask_pixels, r.offset_x, r.offset_y, r.dst_x, r.dst_y, r.width,
-                          r.height);
-  PixelJobsLockGuard lock;
-  PixelJob job;
-  job.code = code;
-  job.band_first = 0;
-  job.band_end = r.height;
-  job.pixels_per_row = r.width;
-  job.src_x = r.offset_x;
-  job.src_y = r.offset_y;
-  job.dst_x = r.dst_x;
-  job.dst_y = r.dst_y;
-  job.dst_image = dst;
-  job.src_image = src;
-  job.mask_image = mask;
-  job.mask_pixels = mask_pixels;
-  run_pixel_job(&job);
-  return 0;
+  return post_blend_job(code, dst, src, mask, mask ? mask->pixels : nullptr, r.offset_x, r.offset_y, r.dst_x, r.dst_y,
+                        r.width, r.height);
 }
 }  // namespace
 

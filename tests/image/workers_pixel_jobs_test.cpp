@@ -37,7 +37,10 @@ class PixelWorkersTest : public ::testing::Test {
     init_span_ops();
     init_blend_tables();
   }
-  void TearDown() override { stop_pixel_workers(); }
+  void TearDown() override {
+    stop_pixel_workers();
+    pixel_jobs_always_share(false);
+  }
 };
 
 TEST_F(PixelWorkersTest, BandsSplitRowsByIntegerDivision) {
@@ -63,6 +66,7 @@ TEST_F(PixelWorkersTest, BlendJobsAreIdenticalOnOneToFourWorkers) {
   const i32 kW = 53, kH = 37;
   TestLayer src(kW, kH, 1), mask(kW, kH, 2);
   std::vector<std::vector<u32>> reference;
+  pixel_jobs_always_share(true);
   for (int workers = 0; workers <= 4; ++workers) {
     if (workers == 0)
       stop_pixel_workers();
@@ -84,6 +88,63 @@ TEST_F(PixelWorkersTest, BlendJobsAreIdenticalOnOneToFourWorkers) {
           }
           ++run;
         }
+      }
+    }
+  }
+}
+
+// A list of steps posted at once (each worker runs all of them over its band
+// of rows) gives the bytes of the steps posted one by one, on the calling
+// thread and on one to four workers, shared or kept by size.
+TEST_F(PixelWorkersTest, BlendStepsEqualTheirJobsPostedOneByOne) {
+  const i32 kW = 61, kH = 47;
+  TestLayer a(40, 30, 21), b(kW, kH, 22), c(7, 45, 23);
+  a.image.blend_mode = kBlendScreen;
+  a.image.alpha = 180;
+  b.image.blend_mode = kBlendNormal;
+  c.image.blend_mode = kBlendOverlay;
+  c.image.alpha = 256;
+  struct Step {
+    i32 code;
+    TestLayer* src;
+    i32 sx, sy, dx, dy, w, h;
+  };
+  // Steps that start above, inside and below band borders, and a zeroing.
+  const Step steps[] = {{0, nullptr, 0, 0, 3, 2, 50, 40},   {103, &b, 0, 0, 0, 0, kW, kH}, {101, &a, 5, 3, 10, 9, 30, 25},
+                        {103, &c, 0, 1, 50, 0, 7, 44},      {0, nullptr, 0, 0, 20, 20, 5, 3}, {101, &c, 2, 10, 1, 30, 5, 17},
+                        {103, &a, 0, 0, 21, 0, 40, 1}};
+  TestLayer want(kW + 3, kH + 2, 24);
+  for (const Step& st : steps) {
+    if (st.code == 0) {
+      for (i32 r = 0; r < st.h; ++r)
+        std::memset(&want.store[static_cast<size_t>((st.dy + r) * want.image.width + st.dx)], 0, st.w * 4u);
+    } else {
+      post_blend_job(st.code, &want.image, &st.src->image, nullptr, nullptr, st.sx, st.sy, st.dx, st.dy, st.w, st.h);
+    }
+  }
+  std::vector<BlendOp> ops;
+  for (const Step& st : steps) {
+    BlendOp op;
+    op.code = st.code;
+    op.src = st.src ? &st.src->image : nullptr;
+    op.src_pixels = st.src ? st.src->store.data() : nullptr;
+    op.src_x = st.sx;
+    op.src_y = st.sy;
+    op.dst_x = st.dx;
+    op.dst_y = st.dy;
+    op.width = st.w;
+    op.height = st.h;
+    ops.push_back(op);
+  }
+  for (int workers = 0; workers <= 4; ++workers) {
+    if (workers == 0) stop_pixel_workers();
+    else ASSERT_EQ(start_pixel_workers_count(workers), 0);
+    for (bool share : {true, false}) {
+      pixel_jobs_always_share(share);
+      for (int round = 0; round < 20; ++round) {
+        TestLayer got(kW + 3, kH + 2, 24);
+        ASSERT_EQ(post_blend_ops(&got.image, ops.data(), static_cast<int>(ops.size()), 0, kH), 0);
+        ASSERT_EQ(got.store, want.store) << "workers " << workers << " round " << round;
       }
     }
   }

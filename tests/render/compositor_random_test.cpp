@@ -14,6 +14,7 @@
 #include "engine/commands/command_table.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/vars.h"
+#include "engine/image/pixel_workers.h"
 #include "tests/render/render_fixture.h"
 #include "tests/support/script_asm.h"
 
@@ -89,6 +90,8 @@ class RandomCompositorTest : public RenderTest, public ::testing::WithParamInter
     }
   }
   void TearDown() override {
+    stop_pixel_workers();
+    pixel_jobs_always_share(false);
     g_memory_groups = MemoryFileGroups();
     var_table_free();
     free_command_list();
@@ -165,6 +168,13 @@ void RandomCompositorTest::build_tree() {
 
 TEST_P(RandomCompositorTest, ChangesMatchTheFullRedraw) {
   const u32 seed = GetParam();
+  // The seeds run on the calling thread alone and on one to four workers,
+  // every blend handed over however small.
+  const int workers = static_cast<int>(seed % 5);
+  if (workers > 0) {
+    ASSERT_EQ(start_pixel_workers_count(workers), 0);
+  }
+  pixel_jobs_always_share(true);
   build_tree();
   ASSERT_FALSE(HasFatalFailure());
   static_cast<LayerImage*>(leaf_node("W0/k")->payload)->content_kind = 1;

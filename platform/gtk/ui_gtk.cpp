@@ -975,25 +975,13 @@ std::string gtk_shared_utf8(const char* sjis) { return to_utf8(sjis); }
 GtkWindow* gtk_shared_parent(UiWindow owner) { return parent_of(owner); }
 void gtk_shared_dialog_opened(GtkWidget* dialog) { st().open_dialogs.push_back(dialog); }
 void gtk_shared_dialog_closed(GtkWidget* dialog) { forget_dialog(dialog); }
-GtkWidget* gtk_shared_client_area(UiWindow window) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  GtkWin* w = live(window);
-  return w ? w->area : nullptr;
-}
-GtkWidget* gtk_shared_top(UiWindow window) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  GtkWin* w = live(window);
-  return w ? w->top : nullptr;
-}
+GtkWidget* gtk_shared_client_area(UiWindow window) { return gtk_ui_client_area(window); }
+GtkWidget* gtk_shared_top(UiWindow window) { return gtk_ui_toplevel(window); }
 
 // ---- shared with the other GTK backends (monitors and full screen) ----
 int gtk_ui_available() { return gtk_available(); }
 
-void* gtk_ui_top_window(UiWindow window) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  GtkWin* w = live(window);
-  return w ? w->top : nullptr;
-}
+void* gtk_ui_top_window(UiWindow window) { return gtk_ui_toplevel(window); }
 
 // ---- for the other GTK services of the platform (menus, cursor, tray) ----
 GtkWidget* gtk_ui_toplevel(UiWindow window) {

@@ -70,3 +70,6 @@ void fake_process_reset();
 // 1 when the program runs with the administrator's rights (an effective
 // user id of 0), else 0. Any thread.
 int user_is_administrator();
+// The machine's memory in megabytes: all of it, and what is free now (free
+// and buffer memory). 0, or -1 when it can't be read (both 0). Any thread.
+int system_memory_megabytes(unsigned* total, unsigned* available);

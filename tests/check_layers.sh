@@ -4,8 +4,8 @@
 #    layer or the VM's decoding and scheduling,
 #  - the VM includes the command layer,
 #  - code outside engine/commands and engine/vm decodes script arguments,
-#  - engine code includes a desktop, audio or GPU library header (those are
-#    the platform layer's).
+#  - engine code includes a desktop, audio or GPU library header, or an
+#    operating-system header (those are the platform layer's).
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root"
@@ -24,6 +24,6 @@ report "the VM includes the command layer" "$(grep -rn '#include "engine/command
 report "script arguments decoded outside the command layer and the VM" \
   "$(grep -rnE '\b(decode_command_args|decode_call_args|decoded_params)\(|g_args_decoded' $subsystems || true)"
 report "engine code includes a platform library's header" \
-  "$(grep -rnE '#include <(gtk/|gdk/|glib|SDL|EGL/|GL/|GLES|ft2build|fontconfig/|gst/)' engine || true)"
+  "$(grep -rnE '#include <(gtk/|gdk/|glib|SDL|EGL/|GL/|GLES|epoxy/|ft2build|fontconfig/|gst/|X11/|sndfile|unicode/|unistd\.h|sys/|fcntl\.h|dlfcn\.h|spawn\.h|iconv\.h|dirent\.h|pwd\.h)' engine || true)"
 if [ $status -eq 0 ]; then echo "layers kept"; fi
 exit $status

@@ -1,8 +1,5 @@
 #include "engine/frame/system_info.h"
 
-#include <sys/sysinfo.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +11,7 @@
 #include "engine/frame/engine_steps.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 
 SystemInfoSources g_system_info_sources = {nullptr, nullptr, nullptr};
 
@@ -118,18 +116,13 @@ std::vector<std::string> format_system_info() {
   out.push_back(line("CPU_CORENUM = %d", static_cast<int>(g_cpu_count)));
   out.push_back(line("CPU_COREUSE = %d", static_cast<int>(g_worker_count)));
   out.push_back(line("DirectX_VER = %d", static_cast<int>(g_directx_major_version)));
-  struct sysinfo si {};
   unsigned total = 0, avail = 0;
-  if (sysinfo(&si) == 0) {
-    const unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
-    total = static_cast<unsigned>(si.totalram * unit / (1024 * 1024));
-    avail = static_cast<unsigned>((si.freeram + si.bufferram) * unit / (1024 * 1024));
-  }
+  system_memory_megabytes(&total, &avail);
   out.push_back(line("MEM_TOTAL = %u MB", total));
   out.push_back(line("MEM_AVAIL = %u MB", avail));
   const i32* m = g_desktop_metrics;
   out.push_back(line("SCREEN = %d x %d x %d bit (%dHz)", m[0], m[1], m[2], m[3]));
-  out.push_back(line("ADMIN = %d", geteuid() == 0 ? 1 : 0));
+  out.push_back(line("ADMIN = %d", user_is_administrator()));
   out.push_back("VIDEO");
   if (g_system_info_sources.gpu_renderer_name) out.push_back(g_system_info_sources.gpu_renderer_name());
   for (int input = 0; input < 2; ++input) {

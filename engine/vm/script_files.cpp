@@ -264,6 +264,26 @@ int parse_var_defs(const u8* data, std::size_t size, const char* name) {
 
 int load_var_defs() { return load_with("ztbin\\ztv.zbn", parse_var_defs); }
 
+int apply_var_definition(VarRecord* v, const VarDefinition& d) {
+  v->var_class = d.var_class;
+  v->dim_count = d.dim_count;
+  for (u32 k = 0; k < 9; ++k) v->dims[k] = k < d.dim_count ? d.dims[k] : 0;
+  int r;
+  if (d.type == kVarInt) {
+    r = var_alloc_int(d.var_id, d.int_value);
+  } else if (d.type == kVarFloat) {
+    r = var_alloc_double(d.var_id, d.float_value);
+  } else {
+    char text[kExprTextSize];
+    static const u8 kNoCode[1] = {0};
+    u32 n = expr_eval_string(text, d.text_code.empty() ? kNoCode : d.text_code.data(),
+                             static_cast<u32>(d.text_code.size()));
+    if (expr_last_failed()) return -1;
+    r = var_alloc_string(d.var_id, text, n);
+  }
+  return r != 0 ? -1 : 0;
+}
+
 int load_script_vars(int s) {
   for (const VarDefinition& d : g_engine_data.var_defs) {
     bool applies = s < 0 ? (d.scope == 1 || d.scope == 3) : (d.scope == 2 && d.script_no == s);
@@ -273,23 +293,7 @@ int load_script_vars(int s) {
       report_error_at(kErrVarIdOutside, 1, static_cast<u32>(d.var_id));
       return -1;
     }
-    v->var_class = d.var_class;
-    v->dim_count = d.dim_count;
-    for (u32 k = 0; k < 9; ++k) v->dims[k] = k < d.dim_count ? d.dims[k] : 0;
-    int r;
-    if (d.type == 1) {
-      r = var_alloc_int(d.var_id, d.int_value);
-    } else if (d.type == 2) {
-      r = var_alloc_double(d.var_id, d.float_value);
-    } else {
-      char text[kExprTextSize];
-      static const u8 kNoCode[1] = {0};
-      u32 n = expr_eval_string(text, d.text_code.empty() ? kNoCode : d.text_code.data(),
-                               static_cast<u32>(d.text_code.size()));
-      if (expr_last_failed()) return -1;
-      r = var_alloc_string(d.var_id, text, n);
-    }
-    if (r != 0) return -1;
+    if (apply_var_definition(v, d) != 0) return -1;
   }
   return 0;
 }

@@ -127,6 +127,10 @@ int load_var_defs();
 int load_labels();
 // Creates the variables of script file s (-1: the global ones). 0 or -1.
 int load_script_vars(int s);
+// Gives variable v (the record of d.var_id) the class, dimensions and
+// initial value of its definition: 0, or -1 after a reported error.
+struct VarRecord;
+int apply_var_definition(VarRecord* v, const VarDefinition& d);
 // The record of script file n, loading it the first time: null after
 // reporting (a number outside the list, a file that can't be read or is
 // damaged); a failed load is not cached, so a later entry tries again.

@@ -88,23 +88,7 @@ int reinit_global_variables(u32 int_mask, u32 float_mask, u32 text_mask) {
       report_error_at(kErrVarDefinitionOutside, 1, static_cast<u32>(d.var_id));
       return -1;
     }
-    v->var_class = d.var_class;
-    v->dim_count = d.dim_count;
-    for (u32 k = 0; k < 9; ++k) v->dims[k] = k < d.dim_count ? d.dims[k] : 0;
-    int r;
-    if (d.type == kVarInt) {
-      r = var_alloc_int(d.var_id, d.int_value);
-    } else if (d.type == kVarFloat) {
-      r = var_alloc_double(d.var_id, d.float_value);
-    } else {
-      char text[kExprTextSize];
-      static const u8 kNoCode[1] = {0};
-      u32 n = expr_eval_string(text, d.text_code.empty() ? kNoCode : d.text_code.data(),
-                               static_cast<u32>(d.text_code.size()));
-      if (expr_last_failed()) return -1;
-      r = var_alloc_string(d.var_id, text, n);
-    }
-    if (r != 0) return -1;
+    if (apply_var_definition(v, d) != 0) return -1;
   }
   return 0;
 }

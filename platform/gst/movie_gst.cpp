@@ -54,12 +54,13 @@ void gst_close() {
 GstElement* make_audio_sink() {
   const char* wav = std::getenv("KL_MOVIE_AUDIO_WAV");
   if (wav && *wav) {
-    GstElement* bin = gst_parse_bin_from_description("audioconvert ! wavenc ! filesink name=kl_wav_out", TRUE,
+    GstElement* bin = gst_parse_bin_from_description("audioconvert ! audio/x-raw,format=S16LE ! wavenc ! filesink name=kl_wav_out", TRUE,
                                                      nullptr);
     if (bin) {
       GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "kl_wav_out");
       if (sink) {
-        g_object_set(sink, "location", wav, nullptr);
+        // Paced by the clock, as a sound device is.
+        g_object_set(sink, "location", wav, "sync", TRUE, nullptr);
         gst_object_unref(sink);
       }
       return bin;

@@ -3,7 +3,8 @@
 // picture of the demo's last frame (the layers of demo_scene.h at their
 // resting places, with the script's drawing steps run on them).
 //   demo_check <X window id> [max channel difference] [menu bar height]
-// The client area is the window less the rows of its menu bar at the top.
+// The client area is the window less the rows of its menu bar at the top
+// (by default the rows above a client area of the logical size).
 // A window shown at another size is compared with the picture scaled to it
 // by the engine's bilinear presentation scaler. Exit 0 when every pixel
 // matches within the allowed difference, 1 with the first difference
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
   }
   const Window window = static_cast<Window>(std::strtoul(argv[1], nullptr, 0));
   const int allowed = argc > 2 ? std::atoi(argv[2]) : 0;
-  const int top = argc > 3 ? std::atoi(argv[3]) : 0;
+  int top = argc > 3 ? std::atoi(argv[3]) : 0;
   Display* display = XOpenDisplay(nullptr);
   if (!display) {
     std::fprintf(stderr, "demo_check: no display\n");
@@ -140,6 +141,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "demo_check: no reference picture\n");
     return 2;
   }
+  // Without the bar's height, a window of the logical width that is taller
+  // than the logical height is the client area below a menu bar.
+  if (argc <= 3 && attr.width == demo::kScreenW && attr.height > demo::kScreenH) top = attr.height - demo::kScreenH;
   const int w = attr.width, h = attr.height - top;
   if (top < 0 || h < 1) {
     std::fprintf(stderr, "demo_check: no client area below a menu bar of %d rows\n", top);

@@ -33,9 +33,11 @@ std::string command_line(int id, const char* name, int count, std::initializer_l
 }
 
 // The commands the demo uses beyond the standard list, with their
-// parameters.
-std::string demo_commands() {
-  return command_line(1, "layer", 58, {0, 43, 46, 47, 48, 51}) +  // layer
+// parameters; a game text that lists one of them itself keeps its own line.
+std::string demo_commands(const std::string& game) {
+  std::string lines;
+  std::istringstream all(
+      command_line(1, "layer", 58, {0, 43, 46, 47, 48, 51}) +  // layer
          command_line(2, "draw", 71, {0, 1, 2, 3, 11}) +           // layer drawing
          command_line(5, "clipset", 2, {1}) +                      // clipboard
          command_line(10, "dialog", 22, {0, 1, 9}) +               // message box, text input
@@ -47,7 +49,13 @@ std::string demo_commands() {
          command_line(69, "cursor", 11, {10}) +                    // mouse cursor
          command_line(100, "tray", 4, {1, 2, 3}) +                 // notification-area icon
          command_line(105, "window", 26, {21, 22, 23, 24}) +       // window set-up
-         command_line(112, "append", 1, {});                       // text record
+         command_line(107, "windowquery", 18, {}) +                // window query
+         command_line(112, "append", 1, {}));                      // text record
+  for (std::string line; std::getline(all, line);) {
+    const std::string head = line.substr(0, line.find(' ', 8) + 1);  // "command <id> "
+    if (game.compare(0, head.size(), head) != 0 && game.find("\n" + head) == std::string::npos) lines += line + "\n";
+  }
+  return lines;
 }
 
 // The text style, then each drawing step of demo_scene.h followed by a wait
@@ -126,7 +134,7 @@ int main(int argc, char** argv) {
     if (at != std::string::npos) game.replace(at, 11, draw_steps());
     // The game's texts are Shift-JIS, as the engine reads them.
     std::string sjis;
-    if (utf8_to_sjis((demo_commands() + game).c_str(), &sjis) != 0)
+    if (utf8_to_sjis((demo_commands(game) + game).c_str(), &sjis) != 0)
       throw std::runtime_error("the demo's text has no Shift-JIS form");
     const GameFiles files = build_game(sjis);
     if (!write_game_folder(argv[2], files)) {

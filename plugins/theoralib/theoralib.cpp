@@ -148,45 +148,60 @@ void release_movie(Movie* m) {
   m->loaded = false;
 }
 
-inline std::uint8_t clamp8(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+inline std::uint32_t clamp8(int v) { return static_cast<std::uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// Video-range BT.601 in 8.8 fixed point.
-struct YuvTables {
-  int y[256], rv[256], gu[256], gv[256], bu[256];
-  YuvTables() {
-    for (int i = 0; i < 256; ++i) {
-      y[i] = 298 * (i - 16) + 128;
-      rv[i] = 409 * (i - 128);
-      gu[i] = -100 * (i - 128);
-      gv[i] = -208 * (i - 128);
-      bu[i] = 516 * (i - 128);
-    }
-  }
+// Video-range BT.601 in 8.8 fixed point. The chroma terms of a chroma row
+// are spread over the picture's width once (and kept for the second row of
+// 4:2:0), so the pixel loop runs over contiguous arrays.
+struct ChromaRow {
+  std::vector<int> r, g, b;
+  int source_row = -1;
 };
-const YuvTables kYuv;
+
+void spread_chroma(ChromaRow* c, const unsigned char* ur, const unsigned char* vr, int px, int width, int xdec) {
+  c->r.resize(static_cast<size_t>(width));
+  c->g.resize(static_cast<size_t>(width));
+  c->b.resize(static_cast<size_t>(width));
+  for (int x = 0; x < width; ++x) {
+    const int cx = (px + x) >> xdec;
+    const int u = ur[cx] - 128, v = vr[cx] - 128;
+    c->r[static_cast<size_t>(x)] = 409 * v;
+    c->g[static_cast<size_t>(x)] = -100 * u - 208 * v;
+    c->b[static_cast<size_t>(x)] = 516 * u;
+  }
+}
+
+void convert_row(std::uint32_t* out, const unsigned char* yr, const ChromaRow& c, int width) {
+  const int* cr = c.r.data();
+  const int* cg = c.g.data();
+  const int* cb = c.b.data();
+  for (int x = 0; x < width; ++x) {
+    const int y = 298 * (yr[x] - 16) + 128;
+    const std::uint32_t b = clamp8((y + cb[x]) >> 8);
+    const std::uint32_t g = clamp8((y + cg[x]) >> 8);
+    const std::uint32_t r = clamp8((y + cr[x]) >> 8);
+    out[x] = b | g << 8 | r << 16 | 0xFF000000u;
+  }
+}
 
 void write_picture(Movie* m, th_ycbcr_buffer yuv) {
   const int xdec = m->info.pixel_fmt == TH_PF_444 ? 0 : 1;
   const int ydec = m->info.pixel_fmt == TH_PF_420 ? 1 : 0;
   const int px = static_cast<int>(m->info.pic_x), py = static_cast<int>(m->info.pic_y);
+  thread_local ChromaRow chroma;
+  chroma.source_row = -1;
   for (int y = 0; y < m->height; ++y) {
     const int target = m->top_first ? y : m->height - 1 - y;
-    auto* out = static_cast<std::uint8_t*>(m->row(m, target));
+    auto* out = static_cast<std::uint32_t*>(m->row(m, target));
     if (!out) continue;
     const int fy = py + y;
-    const unsigned char* yr = yuv[0].data + static_cast<std::ptrdiff_t>(fy) * yuv[0].stride;
-    const unsigned char* ur = yuv[1].data + static_cast<std::ptrdiff_t>(fy >> ydec) * yuv[1].stride;
-    const unsigned char* vr = yuv[2].data + static_cast<std::ptrdiff_t>(fy >> ydec) * yuv[2].stride;
-    for (int x = 0; x < m->width; ++x) {
-      const int fx = px + x;
-      const int yy = kYuv.y[yr[fx]];
-      const int u = ur[fx >> xdec], v = vr[fx >> xdec];
-      out[0] = clamp8((yy + kYuv.bu[u]) >> 8);
-      out[1] = clamp8((yy + kYuv.gu[u] + kYuv.gv[v]) >> 8);
-      out[2] = clamp8((yy + kYuv.rv[v]) >> 8);
-      out[3] = 255;
-      out += 4;
+    const int cy = fy >> ydec;
+    if (cy != chroma.source_row) {
+      spread_chroma(&chroma, yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride,
+                    yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride, px, m->width, xdec);
+      chroma.source_row = cy;
     }
+    convert_row(out, yuv[0].data + static_cast<std::ptrdiff_t>(fy) * yuv[0].stride + px, chroma, m->width);
   }
 }
 

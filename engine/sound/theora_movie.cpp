@@ -69,11 +69,13 @@ struct TheoraGlobals {
 };
 TheoraGlobals g_t;
 
+// 1 when the export is there.
 template <class F>
-bool bind(F* slot, const char* name) {
+int bind(F* slot, const char* name) {
   *slot = reinterpret_cast<F>(g_platform.dynlib->symbol(g_t.library, name));
-  return *slot != nullptr;
+  return *slot != nullptr ? 1 : 0;
 }
+constexpr int kExportCount = 24;
 
 void unload_library() {
   if (g_t.library) g_platform.dynlib->unload(g_t.library);
@@ -89,18 +91,18 @@ int bind_api() {
   bool ok = g_t.library != nullptr;
   TheoraLibApi& a = g_t.api;
   if (ok) {
-    ok = bind(&a.m_create, "theoralib_m_create") & bind(&a.m_free, "theoralib_m_free") &
-         bind(&a.m_init, "theoralib_m_init") & bind(&a.m_load, "theoralib_m_load") &
-         bind(&a.m_exists, "theoralib_m_exists") & bind(&a.m_decodeframe, "theoralib_m_decodeframe") &
-         bind(&a.m_setvrevers, "theoralib_m_setvrevers") & bind(&a.m_setdecodemode, "theoralib_m_setdecodemode") &
-         bind(&a.m_nowframe, "theoralib_m_nowframe") & bind(&a.m_totalframe, "theoralib_m_totalframe") &
-         bind(&a.m_totaltime, "theoralib_m_totaltime") & bind(&a.m_info, "theoralib_m_info") &
-         bind(&a.m_comment, "theoralib_m_comment") & bind(&a.w_create, "theoralib_w_create") &
-         bind(&a.w_free, "theoralib_w_free") & bind(&a.w_init, "theoralib_w_init") &
-         bind(&a.w_load, "theoralib_w_load") & bind(&a.w_exists, "theoralib_w_exists") &
-         bind(&a.w_decodesample, "theoralib_w_decodesample") & bind(&a.w_nowsample, "theoralib_w_nowsample") &
-         bind(&a.w_totalsample, "theoralib_w_totalsample") & bind(&a.w_totaltime, "theoralib_w_totaltime") &
-         bind(&a.w_info, "theoralib_w_info") & bind(&a.w_comment, "theoralib_w_comment");
+    ok = (bind(&a.m_create, "theoralib_m_create") + bind(&a.m_free, "theoralib_m_free") +
+         bind(&a.m_init, "theoralib_m_init") + bind(&a.m_load, "theoralib_m_load") +
+         bind(&a.m_exists, "theoralib_m_exists") + bind(&a.m_decodeframe, "theoralib_m_decodeframe") +
+         bind(&a.m_setvrevers, "theoralib_m_setvrevers") + bind(&a.m_setdecodemode, "theoralib_m_setdecodemode") +
+         bind(&a.m_nowframe, "theoralib_m_nowframe") + bind(&a.m_totalframe, "theoralib_m_totalframe") +
+         bind(&a.m_totaltime, "theoralib_m_totaltime") + bind(&a.m_info, "theoralib_m_info") +
+         bind(&a.m_comment, "theoralib_m_comment") + bind(&a.w_create, "theoralib_w_create") +
+         bind(&a.w_free, "theoralib_w_free") + bind(&a.w_init, "theoralib_w_init") +
+         bind(&a.w_load, "theoralib_w_load") + bind(&a.w_exists, "theoralib_w_exists") +
+         bind(&a.w_decodesample, "theoralib_w_decodesample") + bind(&a.w_nowsample, "theoralib_w_nowsample") +
+         bind(&a.w_totalsample, "theoralib_w_totalsample") + bind(&a.w_totaltime, "theoralib_w_totaltime") +
+         bind(&a.w_info, "theoralib_w_info") + bind(&a.w_comment, "theoralib_w_comment")) == kExportCount;
   }
   if (!ok) {
     unload_library();

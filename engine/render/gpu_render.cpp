@@ -190,6 +190,8 @@ void install_gpu_hooks() {
   g_layer_command_hooks.create_textures = hook_create_textures;
   g_layer_command_hooks.set_capture_layer = set_screen_copy_layer;
   g_layer_command_hooks.render_frame_now = hook_render_now;
+  g_layer_command_hooks.gpu_paste_setup = gpu_paste_sprite_setup;
+  g_layer_command_hooks.gpu_paste_render = gpu_render_and_read_back;
   g_layer_release_hooks.release_textures = release_textures_of_freed;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
+#include "engine/frame/param_set.h"
 #include "engine/frame/settings.h"
+#include "engine/image/layer_draw.h"
 #include "engine/render/gpu_device.h"
 #include "engine/render/gpu_render.h"
 #include "engine/render/layer_textures.h"
@@ -182,6 +184,35 @@ TEST_F(GpuPicture, PasteDrawsTheSourceIntoAWindowSizedDestination) {
   EXPECT_EQ(gpu_render_and_read_back(leaf_node("W0/other"), leaf_node("W0/src")), 0);
   EXPECT_EQ(other->width, 8);
   EXPECT_EQ(std::vector<u32>(other->pixels, other->pixels + 64), before);
+}
+
+// The layer drawing request's paste: 69 cuts layer 2 into textures, 70
+// reads its drawing back into the target; off once GPU drawing is off.
+TEST_F(GpuPicture, LayerDrawingRequestPastesThroughTheDevice) {
+  LayerImage* src = leaf("W0/src", 0, 0, 24, 16, 21);
+  src->x_centi = 300;
+  src->y_centi = 700;
+  LayerImage* dst = leaf("W0/dst", 0, 0, 8, 8, 22);
+  ParamSet p;
+  auto request = [&](u32 id) {
+    p.clear();
+    p.set_text(0, "dst");
+    p.set_text(1, "src");
+    p.set(id, 0);
+    return layer_draw(p);
+  };
+  ASSERT_EQ(request(69), 0);
+  ASSERT_NE(src->textures[0], nullptr);
+  ASSERT_EQ(request(70), 0);
+  ASSERT_EQ(dst->width, kW);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 24; ++x)
+      ASSERT_EQ(dst->pixels[(7 + y) * kW + 3 + x], src->pixels[y * 24 + x]) << x << "," << y;
+  g_settings.use_direct3d = 0;
+  LayerImage* other = leaf("W0/other", 0, 0, 8, 8, 23);
+  p.set_text(0, "other");
+  ASSERT_EQ(layer_draw(p), 0);
+  EXPECT_EQ(other->width, 8);
 }
 
 TEST_F(GpuPicture, DoubledLayersPointSampleInBlocks) {

@@ -73,6 +73,10 @@ struct GpuQuad {
   const std::uint8_t* formula_table = nullptr;  // 65536 bytes, [s << 8 | d]
   // Pass1: the mask weight of each mask byte (256 entries, 0..256).
   const std::int32_t* mask_weights = nullptr;
+  // With clip_on 1 the quad touches only the target pixels (x, y) with
+  // clip_left <= x < clip_right and clip_top <= y < clip_bottom.
+  std::uint8_t clip_on = 0;
+  int clip_left = 0, clip_top = 0, clip_right = 0, clip_bottom = 0;
 };
 
 struct GpuCaps {

@@ -13,6 +13,8 @@
 #include "engine/image/dirty_rect.h"
 #include "engine/image/font_slots.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/layer_load.h"
+#include "engine/image/layer_transform.h"
 #include "engine/image/pixel_effects.h"
 #include "engine/image/resample.h"
 #include "engine/vm/assign_ops.h"
@@ -29,7 +31,6 @@ constexpr u32 kErrScatterRect = 101284;
 constexpr u32 kErrCopyLayer = 101296;
 constexpr u32 kErrSwapLayer = 101297;
 constexpr u32 kErrTransferLayer = 101298;
-constexpr u32 kErrNotBuilt = 900060;
 
 LayerImage* image_of(ObjectNode* node) {
   if (!node || !node->payload || node->payload_kind != kPayloadLayerImage) return nullptr;
@@ -61,11 +62,6 @@ i64 through_op(const ParamSet& p, u32 id) { return p.given(id) ? apply_assign_op
 
 int range_error(const ParamSet& p, u32 param, i64 value, i64 lo, i64 hi) {
   report_error_at(kErrRange, 1, p.request_name, p.param_name(param), value, lo, hi);
-  return -1;
-}
-
-int not_built(const ParamSet& p, u32 param) {
-  report_error_at(kErrNotBuilt, 1, p.request_name, p.param_name(param));
   return -1;
 }
 
@@ -433,7 +429,11 @@ int layer_draw(const ParamSet& p) {
       report_error_at(kErrRotateRect, 1, p.request_name, p.param_name(id));
       return -1;
     }
-    return not_built(p, id);
+    // Into layer 2 when given; there the turned image lands over what the
+    // layer holds (mode 12), in place the uncovered corners take the fill byte.
+    const i64 angle = through_op(p, 9);
+    if (id == 30) return rotate_layer_alt(target, layer2, angle, layer2 ? 1 : 0);
+    return rotate_layer(target, layer2, angle, layer2 ? 1 : 0, layer2 ? kRotateNearest : kRotateFillOutside);
   }
   for (const EffectOp& op : kEffectOps)
     if (p.given(op.param)) return run_effect(p, op, target, layer2, r);
@@ -447,12 +447,26 @@ int layer_draw(const ParamSet& p) {
       return -1;
     }
     if (id == 37) return 0;
-    return not_built(p, id);
+    // Layer 2 (and 3 for the cross-fade) placed at the rectangle's corner in
+    // the target, at most the rectangle's size; clipped to every layer.
+    TransferRect tr;
+    tr.dst_x = r.x0;
+    tr.dst_y = r.y0;
+    tr.width = r.x1 - r.x0 + 1;
+    tr.height = r.y1 - r.y0 + 1;
+    switch (id) {
+      case 34: return copy_layer_pixels(layer2, target, tr);
+      case 35: return copy_layer_pixels_weighted(layer2, target, tr);
+      case 36: return crossfade_layers(layer2, layers[2], target, tr, through_op(p, 9));
+      case 38: return mask_layer_difference(layer2, target, tr);
+      default: return mask_layer_equal(layer2, target, tr);
+    }
   }
   if (p.given(40)) {
     const i64 v = through_op(p, 9);
     if (v < 0 || v > 15) return range_error(p, 40, v, 0, 15);
-    return not_built(p, 40);
+    // The box of the pixels that are not wholly transparent.
+    return trim_layer(target, layer2, layer2 ? 1 : 0, static_cast<int>(v), 0);
   }
   if (p.given(41)) {
     return extend_layer_canvas(target, layer2, layer2 ? 1 : 0, to_i32(r.x0), to_i32(r.x1), to_i32(r.y0),
@@ -480,7 +494,18 @@ int layer_draw(const ParamSet& p) {
     }
     return 0;
   }
-  for (u32 id : {69u, 70u})
-    if (p.given(id)) return not_built(p, id);
+  // The GPU paste: 69 cuts layer 2 (or the target itself) into textures,
+  // 70 draws it and reads the picture back into the target. Without a
+  // device nothing changes; device failures report nothing.
+  const LayerCommandHooks& gpu = g_layer_command_hooks;
+  ObjectNode* paste_source = layer2 ? layer2 : target;
+  if (p.given(69)) {
+    if (gpu.d3d_drawing && gpu.d3d_drawing() && gpu.gpu_paste_setup) gpu.gpu_paste_setup(target, paste_source);
+    return 0;
+  }
+  if (p.given(70)) {
+    if (gpu.d3d_drawing && gpu.d3d_drawing() && gpu.gpu_paste_render) return gpu.gpu_paste_render(target, paste_source);
+    return 0;
+  }
   return 0;
 }

@@ -18,6 +18,16 @@
 //   then the first present of the operation parameters, in the order of
 //   layer_draw (24-28, 29, 30, 31, 32, 33, 42-53, 54-56, 62, 57, 58-60, 61,
 //   63, 64, 34-41, 65, 66, 67, 68, 69, 70).
+// Rotations (29 nearest, 30 bilinear) turn the target by parameter 9's
+// degrees about its centre, in place (uncovered corners take the fill byte)
+// or into layer 2 (over what that layer holds when its size matches).
+// Transfers (34 copy, 35 copy weighted by both alphas, 36 cross-fade of
+// layers 2 and 3 by parameter 9, 38 difference mask, 39 equality mask) put
+// layer 2 at (x0, y0) of the target, at most the rectangle's size; 37 only
+// checks its layer. 40 trims the target (or into layer 2) to its pixels that
+// are not wholly clear, parameter 9 the sides. The GPU paste: 69 cuts layer 2
+// (the target without one) into textures, 70 draws it and reads the picture
+// back into the target; without GPU drawing both leave everything as it is.
 // Resizes: 24 nearest (mode 10), 25 sharpened bilinear (21), 26 bicubic
 // (31), 27 supersampled bilinear (41), 28 windowed sinc (51). 41 adds the
 // margins left = p12, top = p13, right = p14, bottom = p15 (negative cuts).

@@ -19,7 +19,7 @@
 #include "engine/vm/assign_ops.h"
 #include "engine/vm/object_tree.h"
 
-LayerCommandHooks g_layer_command_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr};
+LayerCommandHooks g_layer_command_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 namespace {
 

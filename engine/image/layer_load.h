@@ -23,6 +23,11 @@ struct LayerCommandHooks {
   // Composes the group's children into its own pixels over its whole area:
   // 0, or -1 after a reported error.
   int (*compose_group)(ObjectNode* node);
+  // The GPU paste of the layer drawing request: the source cut into
+  // textures (0, -1 when the device cannot take it), then drawn and read
+  // back into the destination (0, -1 after a reported size or memory error).
+  int (*gpu_paste_setup)(ObjectNode* destination, ObjectNode* source);
+  int (*gpu_paste_render)(ObjectNode* destination, ObjectNode* source);
 };
 extern LayerCommandHooks g_layer_command_hooks;
 

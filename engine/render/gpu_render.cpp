@@ -25,6 +25,15 @@ u8 g_redraw_requested = 0;
 
 namespace {
 
+// The area the layers being drawn may touch, in target pixels (right and
+// bottom exclusive): a sized group keeps its children inside its own area,
+// as the compositor does. Off outside such groups.
+struct DrawClip {
+  bool on = false;
+  i64 left = 0, top = 0, right = 0, bottom = 0;
+};
+DrawClip g_clip;
+
 ObjectNode* g_copy_node = nullptr;
 LayerImage* g_copy_image = nullptr;
 // Rebuilds one frame tries before it gives the frame up.
@@ -190,6 +199,8 @@ void install_gpu_hooks() {
   g_layer_command_hooks.create_textures = hook_create_textures;
   g_layer_command_hooks.set_capture_layer = set_screen_copy_layer;
   g_layer_command_hooks.render_frame_now = hook_render_now;
+  g_layer_command_hooks.gpu_paste_setup = gpu_paste_sprite_setup;
+  g_layer_command_hooks.gpu_paste_render = gpu_render_and_read_back;
   g_layer_release_hooks.release_textures = release_textures_of_freed;
 }
 
@@ -233,13 +244,17 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
   u8 stage1 = 0;
   blend_states_for(blend_mode, enabled ? layer->alpha : 0, layer->has_alpha, &base, &stage1);
   enum { kPlain, kMask, kSecond } kind = kPlain;
-  if (mask && layer->mask_softness > 0) kind = kMask;
+  // A mask weighs the layer while its fade is below full, whatever its
+  // softness (without softness every mask byte gets one flat weight).
+  if (mask && layer->mask_fade <= 255) kind = kMask;
   else if (second) kind = kSecond;
   if (kind == kMask) {
     build_mask_weights(layer);
     base.pass = kPassMask;
     base.alpha_val = static_cast<float>(layer->alpha) / 256.0f;
-    base.fade_val = static_cast<float>(layer->mask_fade) * (256.0f / layer->mask_softness + 128.0f) / 256.0f / 256.0f;
+    base.fade_val = layer->mask_softness > 0 ? static_cast<float>(layer->mask_fade) *
+                                                   (256.0f / layer->mask_softness + 128.0f) / 256.0f / 256.0f
+                                             : 0.0f;
     base.fade_val2 = static_cast<float>(layer->mask_softness);
     base.mask_weights = g_mask_weights;
   } else if (kind == kSecond) {
@@ -290,6 +305,13 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
         x0 = x1;
         continue;
       }
+      if (g_clip.on) {
+        q.clip_on = 1;
+        q.clip_left = static_cast<int>(g_clip.left);
+        q.clip_top = static_cast<int>(g_clip.top);
+        q.clip_right = static_cast<int>(g_clip.right);
+        q.clip_bottom = static_cast<int>(g_clip.bottom);
+      }
       if (dev()->draw_quad(&q) != 0) return -1;
       x0 = x1;
     }
@@ -307,7 +329,10 @@ int draw_children_d3d(ObjectNode* node, double ox, double oy);
 int draw_layer_tree_d3d(ObjectNode* node, double ox, double oy) {
   LayerImage* img = image_of(node);
   if (!img || !img->pixels) return 0;
-  return draw_children_d3d(node, ox, oy);
+  g_clip = DrawClip{};
+  const int rc = draw_children_d3d(node, ox, oy);
+  g_clip = DrawClip{};
+  return rc;
 }
 
 namespace {
@@ -323,8 +348,28 @@ int draw_children_d3d(ObjectNode* node, double ox, double oy) {
     // places them.
     const double cx = ox + static_cast<double>(ci->x_centi) / 100.0;
     const double cy = oy + static_cast<double>(ci->y_centi) / 100.0;
-    if (c->is_group && ci->visible && ci->alpha != 0 && draw_children_d3d(c, cx, cy) != 0) return -1;
+    if (c->is_group && ci->visible && ci->alpha != 0) {
+      // A group with a size of its own shows its children only inside it.
+      const DrawClip outer = g_clip;
+      if (ci->width > 0 && ci->height > 0) {
+        const i64 gl = std::llround(cx), gt = std::llround(cy);
+        DrawClip inner{true, gl, gt, gl + ci->width, gt + ci->height};
+        if (outer.on) {
+          inner.left = std::max(inner.left, outer.left);
+          inner.top = std::max(inner.top, outer.top);
+          inner.right = std::min(inner.right, outer.right);
+          inner.bottom = std::min(inner.bottom, outer.bottom);
+        }
+        g_clip = inner;
+      }
+      const bool shows = !g_clip.on || (g_clip.left < g_clip.right && g_clip.top < g_clip.bottom);
+      const int rc = shows ? draw_children_d3d(c, cx, cy) : 0;
+      g_clip = outer;
+      if (rc != 0) return -1;
+    }
     if (ci->content_kind == 0 || !ci->visible || ci->alpha == 0) continue;
+    // A mask faded out hides the layer, as the compositor skips it.
+    if (has_name(ci->mask_name) && ci->mask_fade == 0) continue;
     if (!ci->pixels) return 0;
     LayerImage* mask = nullptr;
     LayerImage* second = nullptr;

@@ -305,6 +305,8 @@ void prepare_screen_buffers(WindowRecord* r) {
 void limit_window_tracking(WindowRecord* r, i32 frame_w, i32 frame_h, i32 out_min[2], i32 out_max[2]) {
   if (!r || r->index != 0 || !is_screen_mode_free() || frame_w < 0 || frame_h < 0) return;
   if (g_screen_modes.client_width <= 0 && g_screen_buffer.width <= 0) return;
+  // Without the monitor's size there is no largest size to give.
+  if (g_screen_modes.monitor_width <= 0 || g_screen_modes.monitor_height <= 0) return;
   const double ratio = logical_ratio(r);
   const i32 q = (r->logical_width < r->logical_height ? r->logical_width : r->logical_height) / 4;
   out_min[0] = static_cast<i32>(q * ratio) + frame_w;
@@ -314,8 +316,11 @@ void limit_window_tracking(WindowRecord* r, i32 frame_w, i32 frame_h, i32 out_mi
   out_max[0] = static_cast<i32>(max_h * ratio) + frame_w;
   out_max[1] = max_h + frame_h;
   resize_screen_buffer(out_max[0] - frame_w, out_max[1] - frame_h);
+  // The limits only: a desktop's aspect hint would bind the engine's own
+  // size changes too (and would count the menu bar); the aspect comes back
+  // after each sizing through prepare_screen_buffers.
   mon()->set_size_hints(r->handle, out_min[0] - frame_w, out_min[1] - frame_h, out_max[0] - frame_w,
-                        out_max[1] - frame_h, ratio);
+                        out_max[1] - frame_h, 0.0);
 }
 
 void constrain_sizing_rect(const WindowRecord* r, int edge, WindowRect* rect) {
@@ -366,5 +371,18 @@ void leave_full_screen() {
 
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {
   if (window != 0 || !g_windows[0]) return;
-  if (message == ui::kWmMove || message == ui::kWmWindowPosChanged) track_window_monitor(g_windows[0]);
+  WindowRecord* r = g_windows[0];
+  if (message == ui::kWmMove || message == ui::kWmWindowPosChanged) track_window_monitor(r);
+  if (message == ui::kWmSize && wparam != ui::kSizeMinimized) {
+    // Sized from outside (the user or the window manager): the size limits
+    // follow the window's monitor, then the client takes the logical aspect
+    // again and the frame buffer the client's size.
+    if (g_screen_modes.monitor_width <= 0 || g_screen_modes.monitor_height <= 0) {
+      enumerate_monitors();
+      take_monitor_size(find_window_monitor(r->handle, nullptr));
+    }
+    i32 lowest[2] = {0, 0}, highest[2] = {0, 0};
+    limit_window_tracking(r, 0, 0, lowest, highest);
+    prepare_screen_buffers(r);
+  }
 }

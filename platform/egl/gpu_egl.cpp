@@ -10,6 +10,7 @@
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -648,7 +649,14 @@ int egl_draw(const GpuQuad* q) {
   glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 16, nullptr);
   glEnableVertexAttribArray(1);
   glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 16, reinterpret_cast<const void*>(8));
+  // Target rows are stored top row first, so the scissor box needs no flip.
+  if (q->clip_on) {
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(q->clip_left, q->clip_top, std::max(0, q->clip_right - q->clip_left),
+              std::max(0, q->clip_bottom - q->clip_top));
+  }
   glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  glDisable(GL_SCISSOR_TEST);
   return glGetError() == GL_NO_ERROR ? 0 : -1;
 }
 

@@ -397,7 +397,9 @@ void apply_style(GtkWin* w) {
   GtkWindow* win = GTK_WINDOW(w->top);
   bool popup = (w->style & ui::kWsPopup) != 0;
   gtk_window_set_decorated(win, popup ? FALSE : TRUE);
-  bool resizable = (w->style & ui::kWsThickFrame) != 0;
+  // A popup has no frame to drag, but stays resizable: a fixed-size GTK
+  // window is held at its size by the window manager, full screen included.
+  bool resizable = popup || (w->style & ui::kWsThickFrame) != 0;
   gtk_window_set_resizable(win, resizable ? TRUE : FALSE);
   gtk_window_set_keep_above(win, (w->ex_style & ui::kWsExTopmost) ? TRUE : FALSE);
   gtk_window_set_skip_taskbar_hint(win, (w->ex_style & ui::kWsExToolWindow) ? TRUE : FALSE);

@@ -33,11 +33,24 @@ bar=$((height - 600))
 [ "$bar" -gt 0 ] || fail "the demo window has no menu bar (height $height)"
 "$out/demo_check" "$main" 0 "$bar" >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the window does not show the last frame"; }
 
-# Another client size: the whole picture scaled to it.
-xdotool windowsize --sync "$main" 1000 750 2>/dev/null || xdotool windowsize "$main" 1000 750
+# Another client size: the whole picture scaled to it. A client of the
+# logical aspect (1000 x 750 below the bar) is kept as it is.
+xdotool windowsize --sync "$main" 1000 $((750 + bar)) 2>/dev/null || xdotool windowsize "$main" 1000 $((750 + bar))
 sleep 1
 geometry=$(xdotool getwindowgeometry "$main")
-echo "$geometry" | grep -q "Geometry: 1000x750" || fail "the window was not resized: $geometry"
+echo "$geometry" | grep -q "Geometry: 1000x$((750 + bar))" || fail "the window was not resized: $geometry"
+
+# A client of another aspect gets the logical aspect back, as the engine
+# corrects a size set from outside: 1000 x 600 becomes 800 x 600.
+xdotool windowsize --sync "$main" 1000 $((600 + bar)) 2>/dev/null || xdotool windowsize "$main" 1000 $((600 + bar))
+corrected=
+for _ in $(seq 1 50); do
+  xdotool getwindowgeometry "$main" | grep -q "Geometry: 800x$((600 + bar))" && { corrected=1; break; }
+  sleep 0.1
+done
+[ -n "$corrected" ] || fail "the client did not get the logical aspect back: $(xdotool getwindowgeometry "$main")"
+xdotool windowsize --sync "$main" 1000 $((750 + bar)) 2>/dev/null || xdotool windowsize "$main" 1000 $((750 + bar))
+sleep 1
 "$out/demo_check" "$main" 2 "$bar" >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the scaled window differs from the scaled picture"; }
 
 # The close button, then "Yes" in the close confirmation.

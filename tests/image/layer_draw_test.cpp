@@ -15,6 +15,7 @@
 #include "engine/frame/startup.h"
 #include "engine/image/font_slots.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/layer_load.h"
 #include "engine/vm/object_tree.h"
 
 namespace {
@@ -25,6 +26,7 @@ class LayerDrawTest : public ::testing::Test {
     reset_error_report_log();
     g_quit_requested = 0;
     init_span_ops();  // resizes and margins copy rows with the span kernels
+    init_blend_tables();  // the copies' over kernels read the product tables
     ASSERT_EQ(create_system_objects(), 0);
     delete g_text_record;
     g_text_record = new TextRecord();
@@ -94,13 +96,15 @@ TEST_F(LayerDrawTest, NamesAndTheFirstOperationOnly) {
   EXPECT_EQ(g_error_report_log.last_number, 101284u);
   EXPECT_EQ(run({{29, 0}}), -1);
   EXPECT_EQ(g_error_report_log.last_number, 101282u);
-  // The device operations are not built: 900060; the copies need layer 2.
-  for (u32 id : {29u, 30u, 69u, 70u, 35u, 40u}) {
-    EXPECT_EQ(run({{id, 0}, {12, 0}, {13, 0}, {14, 1}, {15, 1}}, "a", "b7"), -1) << id;
-    EXPECT_EQ(g_error_report_log.last_number, 900060u) << id;
+  // The transfers need layer 2, the cross-fade layer 3 too; trim's sides.
+  for (u32 id : {34u, 35u, 36u, 37u, 38u, 39u}) {
+    EXPECT_EQ(run({{id, 0}}), -1) << id;
+    EXPECT_EQ(g_error_report_log.last_number, 101298u) << id;
   }
-  EXPECT_EQ(run({{34, 0}}), -1);
+  EXPECT_EQ(run({{36, 0}}, "a", "b7"), -1);
   EXPECT_EQ(g_error_report_log.last_number, 101298u);
+  EXPECT_EQ(run({{40, 0}, {9, 16}}), -1);
+  EXPECT_EQ(g_error_report_log.last_number, 101000u);
   EXPECT_EQ(run({{65, 0}}), -1);
   EXPECT_EQ(g_error_report_log.last_number, 101296u);
   EXPECT_EQ(run({{67, 0}}), -1);
@@ -221,6 +225,124 @@ TEST_F(LayerDrawTest, TextStamps) {
   std::memset(li->owned_pixels, 0, 40 * 20 * 4);
   ASSERT_EQ(run({{63, 0}, {12, 2}, {13, 2}}, "t", nullptr, "A"), 0);
   EXPECT_NE(li->owned_pixels[3 * 40 + 3], li->owned_pixels[8 * 40 + 3]);
+}
+
+// The rotations, transfers and trimming reached through the request: which
+// layer is read, which is written, where the rectangle puts the transfer.
+TEST_F(LayerDrawTest, RotationsTransfersAndTrimReachTheirLayers) {
+  const int w = 6, h = 4;
+  auto original = [](int x, int y) { return 0x80000000u | static_cast<u32>(x) << 8 | static_cast<u32>(y); };
+  const std::initializer_list<std::pair<u32, i64>> rect = {{12, 0}, {13, 0}, {14, 1}, {15, 1}};
+  // A half turn in place and into layer 2 (both forms mirror both axes).
+  for (u32 id : {29u, 30u}) {
+    SCOPED_TRACE(id);
+    const std::string an = "r" + std::to_string(id), dn = "d" + std::to_string(id);
+    ObjectNode* a = make(an.c_str(), w, h);
+    ObjectNode* d = make(dn.c_str(), 2, 2);
+    auto turn = [&](bool into_d) {
+      p.clear();
+      p.set_text(0, an.c_str());
+      if (into_d) p.set_text(1, dn.c_str());
+      for (const auto& v : rect) p.set(v.first, v.second);
+      p.set(id, 0);
+      p.set(9, 540);  // 180 once reduced
+      return layer_draw(p);
+    };
+    ASSERT_EQ(turn(true), 0);
+    ASSERT_EQ(img(d)->width, w);
+    EXPECT_EQ(img(d)->owned_pixels[0], original(w - 1, h - 1));
+    EXPECT_EQ(img(a)->owned_pixels[0], original(0, 0)) << "the source stays";
+    ASSERT_EQ(turn(false), 0);
+    EXPECT_EQ(img(a)->owned_pixels[(h - 1) * w + 1], original(w - 2, 0));
+  }
+
+  // Layer 2 lands at the rectangle's corner, cut to the rectangle: the
+  // difference mask takes the source's pixels where they differ.
+  ObjectNode* a = make("a", w, h);
+  make("b", 4, 4);
+  ASSERT_EQ(run({{38, 0}, {12, 2}, {13, 1}, {14, 3}, {15, 9}}, "a", "b"), 0);
+  EXPECT_EQ(img(a)->owned_pixels[1 * w + 2], original(0, 0));
+  EXPECT_EQ(img(a)->owned_pixels[3 * w + 3], original(1, 2));
+  EXPECT_EQ(img(a)->owned_pixels[1 * w + 4], original(4, 1)) << "right of the rectangle";
+  EXPECT_EQ(img(a)->owned_pixels[0], original(0, 0));
+  // Equal mask of the layer with itself keeps everything.
+  ASSERT_EQ(run({{39, 0}}, "a", "a"), 0);
+  EXPECT_EQ(img(a)->owned_pixels[1 * w + 2], original(0, 0));
+  // A full-weight cross-fade of b and c gives c; amount 0 keeps 1/256 of c.
+  ObjectNode* c = make("c", 4, 4);
+  for (int i = 0; i < 16; ++i) img(c)->owned_pixels[i] = 0xFFFFFFFFu;
+  p.clear();
+  p.set_text(0, "a");
+  p.set_text(1, "b");
+  p.set_text(2, "c");
+  p.set(36, 0);
+  p.set(9, 255);
+  ASSERT_EQ(layer_draw(p), 0);
+  EXPECT_EQ(img(a)->owned_pixels[0], 0xFFFFFFFFu);
+  EXPECT_EQ(img(a)->owned_pixels[3 * w + 3], 0xFFFFFFFFu);
+  EXPECT_EQ(img(a)->owned_pixels[5], original(5, 0)) << "beyond the sources";
+  // Copy: layer 2's pixels over the target from the corner.
+  for (int i = 0; i < 16; ++i) img(c)->owned_pixels[i] = 0xFF102030u;
+  img(c)->alpha = 256;
+  ASSERT_EQ(run({{34, 0}, {12, 1}, {13, 2}, {14, 5}, {15, 3}}, "a", "c"), 0);
+  EXPECT_EQ(img(a)->owned_pixels[2 * w + 1], 0xFF102030u);
+  EXPECT_EQ(img(a)->owned_pixels[2 * w + 5], original(5, 2)) << "past the source's width";
+  EXPECT_EQ(img(a)->has_alpha, 1);
+  // 37 checks its layer and does nothing else.
+  const std::vector<u32> before(img(a)->owned_pixels, img(a)->owned_pixels + w * h);
+  ASSERT_EQ(run({{37, 0}}, "a", "c"), 0);
+  EXPECT_EQ(std::vector<u32>(img(a)->owned_pixels, img(a)->owned_pixels + w * h), before);
+
+  // Trim to the pixels that are not wholly clear, on the sides asked for.
+  ObjectNode* t = make("t", 8, 6);
+  for (int i = 0; i < 48; ++i) img(t)->owned_pixels[i] = 0x00FFFFFFu;
+  img(t)->owned_pixels[2 * 8 + 3] = 0xFF000001u;
+  img(t)->owned_pixels[4 * 8 + 5] = 0x01000002u;
+  ObjectNode* u = make("u", 1, 1);
+  ASSERT_EQ(run({{40, 0}, {9, 15}}, "t", "u"), 0);
+  ASSERT_EQ(img(u)->width, 3);
+  ASSERT_EQ(img(u)->height, 3);
+  EXPECT_EQ(img(u)->owned_pixels[0], 0xFF000001u);
+  EXPECT_EQ(img(u)->owned_pixels[8], 0x01000002u);
+  EXPECT_EQ(img(t)->width, 8) << "the source stays";
+  ASSERT_EQ(run({{40, 0}, {9, 8 | 2}}, "t"), 0);  // top and left only
+  EXPECT_EQ(img(t)->width, 5);
+  EXPECT_EQ(img(t)->height, 4);
+  EXPECT_EQ(img(t)->owned_pixels[0], 0xFF000001u);
+}
+
+// The GPU paste goes through the render's hooks, only while GPU drawing is
+// on; without it the target keeps its pixels.
+TEST_F(LayerDrawTest, GpuPasteGoesThroughTheHooksOnlyWhileGpuDrawingIsOn) {
+  ObjectNode* a = make("a", 4, 4);
+  make("s", 2, 2);
+  static std::vector<std::pair<ObjectNode*, ObjectNode*>> calls;
+  static int drawing = 0;
+  calls.clear();
+  const LayerCommandHooks saved = g_layer_command_hooks;
+  g_layer_command_hooks.d3d_drawing = [] { return drawing; };
+  g_layer_command_hooks.gpu_paste_setup = [](ObjectNode* d, ObjectNode* s) {
+    calls.emplace_back(d, s);
+    return -1;  // a device failure reports nothing
+  };
+  g_layer_command_hooks.gpu_paste_render = [](ObjectNode* d, ObjectNode* s) {
+    calls.emplace_back(s, d);
+    return -1;
+  };
+  drawing = 0;
+  EXPECT_EQ(run({{69, 0}}, "a", "s"), 0);
+  EXPECT_EQ(run({{70, 0}}, "a", "s"), 0);
+  EXPECT_TRUE(calls.empty());
+  drawing = 1;
+  EXPECT_EQ(run({{69, 0}}, "a", "s"), 0);
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+  EXPECT_EQ(run({{70, 0}}, "a"), -1);
+  g_layer_command_hooks = saved;
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].first, a);
+  EXPECT_EQ(calls[0].second, find("s"));
+  EXPECT_EQ(calls[1].first, a) << "without layer 2 the target pastes itself";
+  EXPECT_EQ(calls[1].second, a);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
+#include "engine/frame/param_set.h"
 #include "engine/frame/settings.h"
+#include "engine/image/layer_draw.h"
 #include "engine/render/gpu_device.h"
 #include "engine/render/gpu_render.h"
 #include "engine/render/layer_textures.h"
@@ -148,6 +150,59 @@ TEST_F(GpuPicture, GroupsOffsetTheirChildrenAndWideLayersTile) {
   EXPECT_LE(max_difference(gpu_picture(), cpu, &where), 2) << where;
 }
 
+TEST_F(GpuPicture, SizedGroupsKeepTheirChildrenInside) {
+  LayerImage* bg = leaf("W0/bg", 0, 0, kW, kH, 1);
+  group("W0/g", 30, 20, 50, 40);
+  LayerImage* inner = leaf("W0/g/in", -10, 10, 80, 60, 4);
+  group("W0/g/h", 20, -5, 100, 20);  // reaches past its parent on the right
+  LayerImage* deep = leaf("W0/g/h/d", 0, 0, 60, 30, 6, true);
+  group("W0/p", 100, 60, 0, 0);  // no size: no clip
+  LayerImage* free_child = leaf("W0/p/f", -20, -10, 70, 70, 8);
+  const std::vector<u32> cpu = cpu_picture();
+  for (const char* name : {"W0/g", "W0/g/h", "W0/p"}) {
+    LayerImage* gi = static_cast<LayerImage*>(group_node(name)->payload);
+    gi->x_centi = gi->x * 100;
+    gi->y_centi = gi->y * 100;
+  }
+  to_gpu({bg, inner, deep, free_child});
+  std::string where;
+  EXPECT_LE(max_difference(gpu_picture(), cpu, &where), 2) << where;
+}
+
+// A masked layer: the mask's blue byte weighs the layer by the compositor's
+// mask weights, hard and soft edges and a flat weight without softness.
+TEST_F(GpuPicture, MaskedLayersFollowTheCompositorsWeights) {
+  struct Case {
+    int fade, softness, alpha;
+    bool per_pixel;
+  } cases[] = {{128, 64, 256, false}, {200, 256, 256, false}, {90, 0, 256, false},
+               {128, 32, 128, false}, {160, 64, 256, true},   {0, 64, 256, false}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("fade " + std::to_string(c.fade) + " softness " + std::to_string(c.softness) + " alpha " +
+                 std::to_string(c.alpha) + (c.per_pixel ? " per-pixel alpha" : ""));
+    const std::string tag = std::to_string(n++);
+    LayerImage* bg = leaf("W0/bg" + tag, 0, 0, kW, kH, 31 + n);
+    LayerImage* top = leaf("W0/top" + tag, 23, 14, 100, 80, 41 + n, c.per_pixel);
+    LayerImage* mask = leaf("W0/mask" + tag, 0, 0, 100, 80, 51 + n);
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 100; ++x) mask->owned_pixels[y * 100 + x] = 0xFF000000u | static_cast<u32>((x * 255 / 99 + y) & 0xFF);
+    mask->visible = 0;
+    set_layer_name_buffer(top->mask_name, ("W0/mask" + tag).c_str());
+    top->mask_fade = static_cast<i16>(c.fade);
+    top->mask_softness = static_cast<i16>(c.softness);
+    top->alpha = static_cast<i16>(c.alpha);
+    DirtyRect whole = {0, 0, kW - 1, kH - 1};
+    merge_dirty_rect(w0, &whole);
+    const std::vector<u32> cpu = cpu_picture();
+    to_gpu({bg, top, mask});
+    std::string where;
+    EXPECT_LE(max_difference(gpu_picture(), cpu, &where), 2) << where;
+    bg->visible = top->visible = 0;
+    bg->content_kind = top->content_kind = mask->content_kind = 0;
+  }
+}
+
 TEST_F(GpuPicture, HalfTurnAboutTheCentreMirrorsExactly) {
   LayerImage* a = leaf("W0/a", 30, 20, 64, 48, 7);
   to_gpu({a});
@@ -182,6 +237,35 @@ TEST_F(GpuPicture, PasteDrawsTheSourceIntoAWindowSizedDestination) {
   EXPECT_EQ(gpu_render_and_read_back(leaf_node("W0/other"), leaf_node("W0/src")), 0);
   EXPECT_EQ(other->width, 8);
   EXPECT_EQ(std::vector<u32>(other->pixels, other->pixels + 64), before);
+}
+
+// The layer drawing request's paste: 69 cuts layer 2 into textures, 70
+// reads its drawing back into the target; off once GPU drawing is off.
+TEST_F(GpuPicture, LayerDrawingRequestPastesThroughTheDevice) {
+  LayerImage* src = leaf("W0/src", 0, 0, 24, 16, 21);
+  src->x_centi = 300;
+  src->y_centi = 700;
+  LayerImage* dst = leaf("W0/dst", 0, 0, 8, 8, 22);
+  ParamSet p;
+  auto request = [&](u32 id) {
+    p.clear();
+    p.set_text(0, "dst");
+    p.set_text(1, "src");
+    p.set(id, 0);
+    return layer_draw(p);
+  };
+  ASSERT_EQ(request(69), 0);
+  ASSERT_NE(src->textures[0], nullptr);
+  ASSERT_EQ(request(70), 0);
+  ASSERT_EQ(dst->width, kW);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 24; ++x)
+      ASSERT_EQ(dst->pixels[(7 + y) * kW + 3 + x], src->pixels[y * 24 + x]) << x << "," << y;
+  g_settings.use_direct3d = 0;
+  LayerImage* other = leaf("W0/other", 0, 0, 8, 8, 23);
+  p.set_text(0, "other");
+  ASSERT_EQ(layer_draw(p), 0);
+  EXPECT_EQ(other->width, 8);
 }
 
 TEST_F(GpuPicture, DoubledLayersPointSampleInBlocks) {

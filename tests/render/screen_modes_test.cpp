@@ -119,6 +119,56 @@ TEST_F(ScreenModes, SizingKeepsTheAspectWithHalfEvenRounding) {
   EXPECT_EQ(wide.bottom, 300);
 }
 
+// A size set from outside reaches the sizing handlers through the window's
+// size message: the limits follow the monitor, the client the logical aspect
+// and the frame buffer the client. Minimised and full-screen sizes change
+// nothing.
+TEST_F(ScreenModes, SizedFromOutsideTakesTheAspectAndTheLimits) {
+  fake_monitors_set({{0, 0, 1280, 1024}});
+  place_window_centre(600, 500);
+  auto sized = [&](int w, int h, u64 kind = ui::kSizeRestored) {
+    g_platform.ui->set_client_size(r->handle, w, h);
+    window_geometry_message(0, ui::kWmSize, kind, ui::make_lparam(w, h));
+    int cw = 0, ch = 0;
+    g_platform.ui->get_client_size(r->handle, &cw, &ch);
+    return std::pair<int, int>(cw, ch);
+  };
+  struct Case {
+    int w, h, cw, ch;
+  } cases[] = {
+      {1000, 900, 1000, 750},  // too tall: height from the width, 750.5 to even
+      {1000, 600, 800, 600},   // too wide: width from the height
+      {1600, 1200, 1280, 960}, // capped at the monitor first
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+    EXPECT_EQ(sized(c.w, c.h), std::make_pair(c.cw, c.ch));
+    EXPECT_EQ(g_screen_modes.client_width, c.cw);
+    EXPECT_EQ(g_screen_modes.screen_height, c.ch);
+    EXPECT_EQ(g_screen_buffer.width, c.cw);
+    EXPECT_EQ(g_screen_buffer.height, c.ch);
+  }
+  const FakeMonitorCall* hints = nullptr;
+  for (const auto& call : fake_monitor_calls())
+    if (std::string(call.what) == "hints") hints = &call;
+  ASSERT_NE(hints, nullptr);
+  // Smallest: a quarter of the shorter logical side; largest: the monitor.
+  EXPECT_EQ(hints->a, 200);
+  EXPECT_EQ(hints->b, 150);
+  EXPECT_EQ(hints->c, 1280);
+  EXPECT_EQ(hints->d, 960);
+  EXPECT_EQ(hints->aspect, 0.0) << "the aspect is restored after sizing, not bound on the window";
+  EXPECT_EQ(sized(300, 700, ui::kSizeMinimized), std::make_pair(300, 700));
+  EXPECT_EQ(g_screen_buffer.width, 1280);
+  // In full screen the window keeps what the switch gave it.
+  ASSERT_EQ(enter_full_screen(), 0);
+  const i32 full_w = g_screen_modes.client_width, buffer_w = g_screen_buffer.width;
+  sized(640, 480);
+  EXPECT_EQ(g_screen_modes.client_width, full_w);
+  EXPECT_EQ(g_screen_buffer.width, buffer_w);
+  leave_full_screen();
+}
+
 TEST_F(ScreenModes, FullScreenRestylesOnlyAndComesBack) {
   fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
   place_window_centre(2500, 500);

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Full screen on the real desktop under a window manager (a bare X server
+# ignores full-screen requests): the window command's screen mode fills the
+# 1280 x 1024 screen, and going back gives the window its client size again.
+#   start-up, after 20 frames -> full screen (window command 105, mode 1)
+#   Left held for 5 frames    -> back to the window (mode 0)
+set -u
+out=$1
+src=$2
+bin=$3
+source "$src/tests/e2e/lib/common.bash"
+
+command -v openbox >/dev/null || fail "openbox is not installed"
+writer="$bin/demo/make_demo"
+[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
+game="$work/game"
+mkdir -p "$game"
+{
+  line="command 105 window"
+  for i in $(seq 0 25); do
+    case $i in 21|22|23|24) line="$line p$i:text:0" ;; *) line="$line p$i:num:0" ;; esac
+  done
+  echo "$line"
+  cat <<'GAME'
+config width=640 height=360 title=k_lumbrane
+var 144 int 256 = 0
+script 0 main.txt
+label SYSTEM_START
+wait I:20
+instr 105
+arg 0 int : B:0
+arg 13 int : B:1
+loop L:-1
+if V:144 B:37 ) I:5 =
+instr 105
+arg 0 int : B:0
+arg 13 int : B:0
+endif
+wait I:1
+endloop
+GAME
+} >"$work/full.game"
+"$writer" "$work/full.game" "$game" game.zpf || fail "the game could not be written"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+start_display
+openbox >"$work/openbox.log" 2>&1 &
+wm=$!
+trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; kill $wm 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+for _ in $(seq 1 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break; sleep 0.1; done
+
+(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+
+# Waits up to 10 s for the window's geometry to become $1.
+wait_geometry() {
+  local _
+  for _ in $(seq 1 100); do
+    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1\$" && return 0
+    kill -0 $engine 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+wait_geometry 1280x1024 || fail "full screen did not fill the screen: $(xdotool getwindowgeometry "$main")"
+xprop -id "$main" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN || fail "the window is not in the full-screen state"
+
+xdotool windowfocus --sync "$main" 2>/dev/null
+xdotool keydown Left
+wait_geometry 640x360 || { xdotool keyup Left; fail "going back did not restore the client size: $(xdotool getwindowgeometry "$main")"; }
+xdotool keyup Left
+xprop -id "$main" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN && fail "the window is still in the full-screen state"
+
+kill $engine
+wait $engine 2>/dev/null
+engine=
+echo "full screen: ok"

@@ -39,6 +39,8 @@ struct PlatformRegistry {
   // Deletes a key with its values and every key below it. 0, or -1 when it
   // does not exist (a root itself can't be deleted).
   int (*delete_key)(int root, const char* sjis_key);
+  // 1 when the key exists (with or without values), else 0. Reads only.
+  int (*key_exists)(int root, const char* sjis_key);
 };
 
 // A GKeyFile store: "$XDG_CONFIG_HOME/k_lumbrane/registry.ini" (or

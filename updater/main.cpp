@@ -1,3 +1,9 @@
-// The updater. Its install-folder search and copying come with their own work;
-// for now the program only starts and ends cleanly.
-int main() { return 0; }
+// The updater program: window-less, it talks to the user only through
+// message boxes. It runs with the user's rights.
+#include "platform/platform.h"
+#include "updater/updater.h"
+
+int main() {
+  platform_select_real();
+  return updater_main();
+}

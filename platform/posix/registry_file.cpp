@@ -249,6 +249,27 @@ int store_delete_key(const Store& s, int root, const char* sjis_key) {
   return result;
 }
 
+// A key exists as a group of its own or as the parent of one.
+int store_key_exists(const Store& s, int root, const char* sjis_key) {
+  std::string group;
+  if (!group_name(root, sjis_key, &group)) return 0;
+  if (group == registry_root_name(root)) return 1;
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  GKeyFile* kf = load(s);
+  std::string want = casefold(group);
+  std::string below = want + "\\";
+  gsize n = 0;
+  gchar** groups = g_key_file_get_groups(kf, &n);
+  int found = 0;
+  for (gsize i = 0; i < n && !found; ++i) {
+    std::string f = casefold(groups[i]);
+    if (f == want || f.compare(0, below.size(), below) == 0) found = 1;
+  }
+  g_strfreev(groups);
+  g_key_file_free(kf);
+  return found;
+}
+
 int file_read(int root, const char* key, const char* name, std::uint32_t* type, std::string* data) {
   return store_read(g_file_store, root, key, name, type, data);
 }
@@ -259,6 +280,7 @@ int file_delete_value(int root, const char* key, const char* name) {
   return store_delete_value(g_file_store, root, key, name);
 }
 int file_delete_key(int root, const char* key) { return store_delete_key(g_file_store, root, key); }
+int file_key_exists(int root, const char* key) { return store_key_exists(g_file_store, root, key); }
 
 void ensure_fake_path() {
   if (!g_fake_store.path.empty()) return;
@@ -286,11 +308,18 @@ int fake_delete_key(int root, const char* key) {
   ensure_fake_path();
   return store_delete_key(g_fake_store, root, key);
 }
+int fake_key_exists(int root, const char* key) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  ensure_fake_path();
+  return store_key_exists(g_fake_store, root, key);
+}
 
 }  // namespace
 
-const PlatformRegistry kFileRegistry = {file_read, file_write, file_delete_value, file_delete_key};
-const PlatformRegistry kFakeRegistry = {fake_read, fake_write, fake_delete_value, fake_delete_key};
+const PlatformRegistry kFileRegistry = {file_read, file_write, file_delete_value, file_delete_key,
+                                       file_key_exists};
+const PlatformRegistry kFakeRegistry = {fake_read, fake_write, fake_delete_value, fake_delete_key,
+                                       fake_key_exists};
 
 void file_registry_set_path(const std::string& path) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);

@@ -81,6 +81,30 @@ TEST_P(RegistryContract, DeletesValuesAndWholeKeys) {
   EXPECT_EQ(r_->delete_key(kRegCurrentUser, ""), -1);  // not a root
 }
 
+TEST_P(RegistryContract, KeysExistWithTheirParentsAndWithoutValues) {
+  ASSERT_EQ(r_->write_value(kRegCurrentUser, "Software\\Maker\\Game\\Sub", "v", kRegSz, "x"), 0);
+  ASSERT_EQ(r_->write_value(kRegCurrentUser, "Software\\Maker\\Other", "v", kRegSz, "x"), 0);
+  ASSERT_EQ(r_->delete_value(kRegCurrentUser, "Software\\Maker\\Other", "v"), 0);
+  struct Case {
+    int root;
+    const char* key;
+    int exists;
+  } cases[] = {
+      {kRegCurrentUser, "Software\\Maker\\Game\\Sub", 1},
+      {kRegCurrentUser, "SOFTWARE\\maker\\game", 1},  // a parent, without values of its own
+      {kRegCurrentUser, "Software", 1},
+      {kRegCurrentUser, "Software\\Maker\\Other", 1},  // its last value deleted
+      {kRegCurrentUser, "", 1},                        // the root itself
+      {kRegCurrentUser, "Software\\Make", 0},          // only the start of a name
+      {kRegCurrentUser, "Software\\Maker\\Game\\Sub\\More", 0},
+      {kRegLocalMachine, "Software\\Maker", 0},
+      {99, "Software", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(r_->key_exists(c.root, c.key), c.exists) << c.root << " " << c.key;
+  ASSERT_EQ(r_->delete_key(kRegCurrentUser, "Software\\Maker"), 0);
+  EXPECT_EQ(r_->key_exists(kRegCurrentUser, "Software\\Maker"), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(FakeAndFile, RegistryContract, ::testing::Values(false, true));
 
 TEST(RegistryFile, StoreReadsAsAKeyFile) {

@@ -1,0 +1,43 @@
+// The updater: finds the game's install folder in the registry, makes sure
+// the game is installed and not running and the package is whole, asks
+// twice, and puts the package's four files into the install folder so that
+// a crash at any instant leaves every file whole, old or new.
+#pragma once
+#include <string>
+
+// The program: one copy at a time (a second one ends at once), one update.
+// The exit code, 0 on every path.
+int updater_main();
+
+// The update, step by step; every failure shows its box. 0 when every file
+// was replaced, else -1.
+int run_update();
+
+// The engine's names for the folder it runs from, made from the install
+// folder (Shift-JIS, '\' between names, with or without a trailing '\'):
+// the lock and window class of the program file, and the lock of the folder.
+struct EngineNames {
+  std::string instance;  // "<folder>\k_lumbrane" lower-cased, ':' for '\'
+  std::string folder;    // "<folder>\" lower-cased, ':' for '\'
+};
+EngineNames engine_names_for(const std::string& sjis_install_folder);
+
+// 1 when an engine runs from the install folder at any point of its run
+// (starting, past its start-up, or holding its instance for the whole run).
+int is_engine_running(const std::string& sjis_install_folder);
+
+// The install folder's four targets and their staged copies. The staged name
+// is the target's with kStagedSuffix after it: never an archive, check list
+// or program name the engine or the checker reads.
+constexpr int kUpdateFileCount = 4;
+extern const char* const kPackageFiles[kUpdateFileCount];  // relative to the package
+extern const char* const kTargetFiles[kUpdateFileCount];   // relative to the install folder
+extern const char* const kStagedSuffix;
+
+// Removes staged copies a killed run left in the install folder.
+void remove_staged_leftovers(const std::string& sjis_dir);
+
+// Step 9: stages every file, then renames the staged ones over their targets
+// in order. A file that can't be staged (or whose target is read-only) keeps
+// its old target; the others are still done. 0 when all four were replaced.
+int install_update_files(const std::string& sjis_dir);

@@ -119,6 +119,12 @@ int sound_post(ObjectNode* node, u8 opcode, i32 value, const char* text);
 // thread is not running or quit is requested. 1 done, 0 given up.
 int sound_wait(int entry);
 
+// 1 while the sound thread runs (or was started and has not run its first
+// cycle yet) and quit is not requested: a wait for it can end.
+int sound_thread_answers();
+// 1 when a request not yet carried out names node (engine lock taken).
+int sound_queue_names(const ObjectNode* node);
+
 // ---- set-up and the thread ----
 // Makes the record of a node (100010 fatal on no memory); null for a null node.
 SoundBuffer* attach_audio_record(ObjectNode* node);

@@ -17,6 +17,7 @@
 #include "engine/frame/messages.h"
 #include "engine/frame/window.h"
 #include "engine/sound/sound.h"
+#include "engine/sound/sound_objects.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/engine_pause.h"
 #include "engine/vm/script_files.h"
@@ -263,6 +264,22 @@ int sound_wait(int entry) {
   }
 }
 
+int sound_thread_answers() {
+  if (g_quit_requested) return 0;
+  EngineLockGuard lock;
+  const u8 state = g_sound_thread_state;
+  return state == kSoundThreadEnded || (state != kThreadRunning && !g_sound_thread_started) ? 0 : 1;
+}
+
+int sound_queue_names(const ObjectNode* node) {
+  EngineLockGuard lock;
+  const SoundQueue& q = g_sound_queue;
+  if (!q.node) return 0;
+  for (u32 e = q.head; e != q.tail; e = (e + 1) % kSoundQueueSize)
+    if (q.node[e] == node) return 1;
+  return 0;
+}
+
 int sound_drain_queue() {
   SoundQueue& q = g_sound_queue;
   while (q.head != q.tail) {
@@ -430,6 +447,8 @@ void release_direct_sound() {
     if (g_sound_thread.joinable()) g_sound_thread.join();
     g_sound_thread_started = false;
   }
+  // No request will run any more: deleted objects still named by one go now.
+  sound_free_deleted_objects(1);
   if (g_sound_device_open) {
     g_platform.audio->close_device();
     g_sound_device_open = 0;

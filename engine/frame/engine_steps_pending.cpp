@@ -12,6 +12,7 @@ int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
 void stop_movies() {}
+void pause_active_movie() {}
 void free_memory_save_slots() {}
 void close_flash_host() {}
 void unload_optional_plugins() {}

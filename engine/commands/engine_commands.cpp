@@ -8,8 +8,11 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_switches.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
+#include "engine/frame/settings.h"
 #include "engine/frame/window.h"
+#include "engine/render/screen_modes.h"
 #include "engine/vm/command_args.h"
 #include "engine/commands/command_table.h"
 #include "engine/vm/object_tree.h"
@@ -42,8 +45,12 @@ u32 message_box() {
   i64 icon = arg_value(19);
   if (icon >= 1 && icon <= 4) type |= kIcons[icon];
   std::string title = arg_text(0), text = arg_text(1);
-  // The engine is modal while the box is open; the game clocks stand still.
+  // The engine is modal while the box is open; the game clocks stand still
+  // and a playing movie pauses. The player must see the cursor to answer.
+  request_cursor_visible();
+  apply_cursor_request();
   g_engine_switches.modal_box_open = 1;
+  pause_active_movie();
   game_clock_pause();
   int answer = g_platform.ui->message_box(main_window_handle(), text.c_str(), title.c_str(), type);
   game_clock_resume();
@@ -68,6 +75,8 @@ u32 cmd_dialog_show() {
     i64 limit = arg_value(17);
     d.limit_bytes = limit > 0 && limit < 4095 ? static_cast<int>(limit) : 0;
     std::string answer;
+    request_cursor_visible();
+    apply_cursor_request();
     game_clock_pause();
     int r = g_platform.dialogs->text_input(main_window_handle(), &d, &answer);
     game_clock_resume();
@@ -134,6 +143,9 @@ u32 cmd_engine_config_set() {
     } else {
       request_window_changes(0, kWindowChangeSize);
     }
+    // The GPU's back buffer is made at the logical size: the device is
+    // rebuilt for the new one at the next GPU frame.
+    if (g_settings.use_direct3d) g_device_reset_pending = 1;
   }
   // Clock switches: only a change acts, so switching a running clock on
   // again does not add the whole uptime.

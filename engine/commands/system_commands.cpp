@@ -13,6 +13,7 @@
 #include "engine/frame/engine_switches.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
+#include "engine/frame/settings.h"
 #include "engine/frame/sjis_text.h"
 #include "engine/frame/text_split.h"
 #include "engine/frame/window.h"
@@ -21,11 +22,14 @@
 #include "engine/vm/scheduler.h"
 #include "engine/vm/var_writers.h"
 #include "engine/vm/script_files.h"
+#include "engine/render/gpu_device.h"
+#include "engine/render/gpu_render.h"
 #include "engine/vm/vars.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 
 // Each of the three texts is a 1024-byte buffer.
@@ -207,8 +211,15 @@ u32 cmd_system() {
     case 27: g_engine_switches.draw_during_movie = 1; return 0;
     case 28: g_engine_switches.draw_during_movie = 0; return 0;
     case 32: g_platform.files->set_current_folder(as_path(t1).c_str()); return 0;
-    // The registry store is not part of this engine yet.
-    case 33: case 36: case 37: return command_not_built(116);
+    // Registry deletes report nothing when the key or the value is missing.
+    case 33: {
+      std::string key = as_path(t1);
+      g_platform.registry->delete_value(kRegCurrentUser, key.c_str(), t2.c_str());
+      g_platform.registry->delete_key(kRegCurrentUser, key.c_str());
+      return 0;
+    }
+    case 36: g_platform.registry->delete_value(kRegLocalMachine, as_path(t1).c_str(), t2.c_str()); return 0;
+    case 37: g_platform.registry->delete_key(kRegLocalMachine, as_path(t1).c_str()); return 0;
     case 34: {
       i64 free_bytes = g_platform.files->free_space(as_path(t1).c_str());
       return done(store_number(result, free_bytes < 0 ? 0 : free_bytes));
@@ -220,8 +231,17 @@ u32 cmd_system() {
       g_system.log_bytes += written;
       return 0;
     }
-    case 80: g_engine_switches.direct3d_in_use = 1; return 0;
-    case 81: g_engine_switches.direct3d_in_use = 0; return 0;
+    // GPU drawing: the tree mode, and Direct3D drawing itself. Drawing comes
+    // back on only while a device is open: after the fall-back to the CPU
+    // there is nothing to draw on.
+    case 80:
+      g_gpu_tree_mode = 1;
+      if (gpu_device_ready()) g_settings.use_direct3d = 1;
+      return 0;
+    case 81:
+      g_gpu_tree_mode = 0;
+      g_settings.use_direct3d = 0;
+      return 0;
     case 100: case 110:
       if (g_windows[0]) {
         g_windows[0]->shown = n == 110 ? 1 : 0;

@@ -106,6 +106,8 @@ void game_clock_pause();
 void game_clock_resume();
 void engine_clock_pause();
 void engine_clock_resume();
+// A script's message box opens: a movie playing in a control is paused.
+void pause_active_movie();
 // Window 0 into full screen (the screen-mode part); 0, or -1 when it stayed
 // windowed. leave_full_screen (below) goes back.
 int enter_full_screen();

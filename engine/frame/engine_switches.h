@@ -14,6 +14,5 @@ struct EngineSwitches {
   u8 query_byte = 0;          // read back by the system command (20021)
   u8 modal_box_open = 0;      // a script's message box is open
   u8 draw_during_movie = 0;   // keep drawing the windows every frame while a movie shows
-  u8 direct3d_in_use = 0;     // the scripts' Direct3D-drawing switch
 };
 extern EngineSwitches g_engine_switches;

@@ -9,6 +9,8 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/vm/object_tree.h"
 #include "engine/frame/engine_switches.h"
+#include "engine/frame/input.h"
+#include "engine/frame/settings.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/window.h"
 #include "engine/vm/scheduler.h"
@@ -16,6 +18,8 @@
 #include "engine/vm/task_state.h"
 #include "engine/vm/vars.h"
 #include "platform/clock.h"
+#include "platform/cursor.h"
+#include "platform/platform.h"
 #include "platform/dialogs.h"
 #include "platform/ui.h"
 #include "tests/commands/commands_fixture.h"
@@ -82,6 +86,30 @@ TEST(DialogCommand, TextInputDialog) {
   GameRun run2;
   EXPECT_EQ(run_once(run2, kHeader, "instr 10\narg 16 int : B:1\narg 10 int : v:1001\nset v:1000 = B:5\n"), 0u);
   EXPECT_EQ(var_get_int(1000, 0), -1);
+}
+
+TEST(DialogCommand, BothDialogsShowAnAutoHiddenCursor) {
+  const char* dialogs[] = {"arg 14 int : B:1\narg 11 int : v:1000\n",
+                           "arg 16 int : B:1\narg 10 int : v:1001\narg 11 int : v:1000\n"};
+  for (const char* args : dialogs) {
+    fake_ui_reset();
+    fake_dialogs_reset();
+    fake_cursor_reset();
+    GameRun run;
+    // The auto-hide has taken the cursor away.
+    g_cursor = CursorState{};
+    g_cursor.hidden = 1;
+    g_cursor.mode = 2;
+    g_platform.cursor->show_cursor(0);
+    ASSERT_LT(fake_cursor_display_count(), 0);
+    EXPECT_EQ(run_once(run, kHeader, std::string("instr 10\n") + args), 0u) << args;
+    EXPECT_EQ(fake_cursor_display_count(), 0) << args;
+    EXPECT_EQ(g_cursor.hidden, 0) << args;
+    EXPECT_EQ(g_cursor.forced_visible, 1) << args;
+    EXPECT_EQ(g_cursor.request, kCursorRequestNone) << args;
+  }
+  g_cursor = CursorState{};
+  fake_cursor_reset();
 }
 
 TEST(EngineCommands, QuitSwitchesAndFrameRate) {

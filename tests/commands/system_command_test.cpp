@@ -8,6 +8,9 @@
 
 #include "engine/commands/command_results.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/settings.h"
+#include "engine/render/gpu_device.h"
+#include "engine/render/gpu_render.h"
 #include "engine/frame/window.h"
 #include "platform/platform.h"
 #include "engine/frame/text_split.h"
@@ -18,6 +21,7 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 #include "tests/commands/commands_fixture.h"
 
@@ -61,7 +65,6 @@ TEST(SystemCommand, NumbersBoxesAndUnknownNumbers) {
       {3, "v:1000", -1, 0},  // no meaning: nothing happens
       {38, "v:1000", user_is_administrator(), 0},
       {20021, "v:1000", 0, 0},
-      {33, "v:1000", -1, 900060},  // the registry store is not built yet
   };
   for (const Case& c : cases) {
     GameRun run;
@@ -229,4 +232,72 @@ TEST(SystemCommand, EditFieldAndGameClockPause) {
   game_clock_resume();  // not paused: nothing
   EXPECT_EQ(g_engine_clocks.offset[0], 5700u);
   g_windows[0]->handle = kNoWindow;
+}
+
+TEST(SystemCommand, RegistryDeletes) {
+  const PlatformRegistry* reg = g_platform.registry;
+  ASSERT_NE(reg, nullptr);
+  auto fill = [&] {
+    fake_registry_reset();
+    for (int root : {kRegCurrentUser, kRegLocalMachine}) {
+      reg->write_value(root, "Software\\Game", "Path", kRegSz, "C:\\game");
+      reg->write_value(root, "Software\\Game", "Other", kRegSz, "kept?");
+      reg->write_value(root, "Software\\Game\\Sub", "", kRegSz, "below");
+    }
+  };
+  auto has = [&](int root, const char* key, const char* name) {
+    std::uint32_t type = 0;
+    std::string data;
+    return reg->read_value(root, key, name, &type, &data) == 0;
+  };
+  struct Case {
+    i64 n;
+    const char* key;
+    const char* value;
+    bool cu_path, cu_other, lm_path, lm_other, lm_sub;
+  } cases[] = {
+      // The current user's value goes, then its key with everything in it.
+      {33, "Software/Game", "path", false, false, true, true, true},
+      {36, "Software/Game", "PATH", true, true, false, true, true},
+      {37, "software/game", "", true, true, false, false, false},
+      // Missing keys and values change nothing and report nothing.
+      {36, "Software/None", "Path", true, true, true, true, true},
+      {37, "Software/None", "", true, true, true, true, true},
+  };
+  for (const Case& c : cases) {
+    fill();
+    GameRun run;
+    EXPECT_EQ(run_once(run, kHeader, texts(c.key, c.value) + sys(c.n)), 0u) << c.n << " " << c.key;
+    EXPECT_EQ(has(kRegCurrentUser, "Software\\Game", "Path"), c.cu_path) << c.n << " " << c.key;
+    EXPECT_EQ(has(kRegCurrentUser, "Software\\Game", "Other"), c.cu_other) << c.n << " " << c.key;
+    EXPECT_EQ(has(kRegLocalMachine, "Software\\Game", "Path"), c.lm_path) << c.n << " " << c.key;
+    EXPECT_EQ(has(kRegLocalMachine, "Software\\Game", "Other"), c.lm_other) << c.n << " " << c.key;
+    EXPECT_EQ(has(kRegLocalMachine, "Software\\Game\\Sub", ""), c.lm_sub) << c.n << " " << c.key;
+  }
+  fake_registry_reset();
+}
+
+TEST(SystemCommand, GpuDrawingSwitches) {
+  GameRun run;
+  EXPECT_EQ(run_once(run, kHeader, sys(81)), 0u);
+  EXPECT_EQ(g_gpu_tree_mode, 0);
+  EXPECT_EQ(g_settings.use_direct3d, 0);
+  // Without an open device drawing stays off; only the tree mode is kept.
+  release_d3d_device();
+  ASSERT_EQ(gpu_device_ready(), 0);
+  EXPECT_EQ(run_once(run, kHeader, sys(80)), 0u);
+  EXPECT_EQ(g_gpu_tree_mode, 1);
+  EXPECT_EQ(g_settings.use_direct3d, 0);
+  // With a device open it comes back on.
+  g_settings.use_direct3d = 1;
+  ASSERT_EQ(init_d3d(), 0);
+  EXPECT_EQ(run_once(run, kHeader, sys(81) + sys(80)), 0u);
+  EXPECT_EQ(g_gpu_tree_mode, 1);
+  EXPECT_EQ(g_settings.use_direct3d, 1);
+  EXPECT_EQ(run_once(run, kHeader, sys(81)), 0u);
+  EXPECT_EQ(g_gpu_tree_mode, 0);
+  EXPECT_EQ(g_settings.use_direct3d, 0);
+  release_d3d_device();
+  reset_renderer_state();
+  g_settings.use_direct3d = 1;
 }

@@ -9,7 +9,6 @@ void update_fullscreen_menu_strip() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
-void pause_active_movie() {}
 void free_memory_save_slots() {}
 void unload_optional_plugins() {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

@@ -29,6 +29,12 @@ void stop_movies() {
   g_theora_movie.target_path.clear();
 }
 
+// A script's message box pauses a playing window movie: the player holds its
+// picture and stays open, as after command 71.
+void pause_active_movie() {
+  if (g_platform.movie && g_platform.movie->is_open() && g_window_movie.playing) g_platform.movie->stop();
+}
+
 void rescale_child_areas() {
   window_movie_rescale();
   flash_rescale();

@@ -237,6 +237,16 @@ TEST_F(MovieCommandsTest, GraphPlayerPlaysInItsRectangleAndEndsByNotice) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
+TEST_F(MovieCommandsTest, AMessageBoxPausesThePlayingMovieOnly) {
+  pause_active_movie();  // nothing open: nothing to pause
+  EXPECT_EQ(fake_movie_state().stops, 0);
+  fake_movie_set_duration(2000);
+  ASSERT_EQ(play(play_args("clip.webm", 1)), 0u) << g_error_report_log.last_message;
+  pause_active_movie();
+  EXPECT_EQ(fake_movie_state().stops, 1);
+  EXPECT_EQ(fake_movie_state().open, 1);  // paused, still open
+}
+
 TEST_F(MovieCommandsTest, PlaybackErrorEndsTheMovieAsAnAbort) {
   fake_movie_fail_after(300);
   ASSERT_EQ(play(play_args("clip.webm", 1)), 0u);

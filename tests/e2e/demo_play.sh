@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo played on a display: the menu bar's 表示 > ボール hides the ball
+# The demo played on a display: its tune sounds; the menu bar's 表示 > ボール hides the ball
 # and shows it again (the window then differs from the last frame, then
 # shows it again); N asks a name in the text-input dialog and C puts the
 # text box's greeting of it on the clipboard.
@@ -13,7 +13,7 @@ command -v xclip >/dev/null || fail "xclip is not installed"
 game="$work/game"
 mkdir -p "$game"
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$bin/demo/game/tune.ogg" "$bin/demo/game/effect.wav" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
@@ -42,6 +42,14 @@ wait_check() {
   return 1
 }
 wait_check 0 || fail "the demo does not show its last frame"
+# The tune has faded in: the sound written by SDL's disk driver is no
+# longer silence.
+python3 - "$work/sound.raw" <<'PY' || fail "the demo's sound is silence"
+import array, sys
+data = array.array("h")
+data.frombytes(open(sys.argv[1], "rb").read()[-88200 * 2:])
+sys.exit(0 if max(abs(v) for v in data) > 500 else 1)
+PY
 
 # 表示 (the bar's first menu) > ボール (its first item), from the keyboard.
 choose_ball() {

@@ -51,6 +51,9 @@ constexpr DrawStep kDrawSteps[] = {
     {"card", 46, 3, 0, 0, 239, 179, nullptr},
     {"card", 46, 4, 0, 0, 239, 179, nullptr},
     {"card", 46, 6, 0, 0, 239, 179, nullptr},
+    {"card", 29, 4, 0, 0, 239, 179, nullptr},    // ...and turns a little at a time
+    {"card", 29, 4, 0, 0, 239, 179, nullptr},
+    {"card", 29, 4, 0, 0, 239, 179, nullptr},
     {"box", 60, 0x98203048, -1, 0, 0, 0, nullptr},  // a translucent text box
     {"box", 64, 2, 20, 14, 639, 109, "ようこそ、k_lumbrane へ。"},   // outlined
     {"box", 64, 13, 20, 62, 639, 109, "影のついた二行目です。"},    // with a shadow

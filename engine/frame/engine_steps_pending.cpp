@@ -3,7 +3,6 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-void load_optional_plugins() {}
 void clear_save_data_cache() {}
 void theora_movie_step() {}
 int frame_draw_allowed() { return 1; }
@@ -14,5 +13,4 @@ void release_emote() {}
 void stop_movies() {}
 void free_memory_save_slots() {}
 void close_flash_host() {}
-void unload_optional_plugins() {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

@@ -2,7 +2,9 @@
 // from the X display and compares it with the reference compositor's
 // picture of the demo's last frame (the layers of demo_scene.h at their
 // resting places, with the script's drawing steps run on them).
-//   demo_check <X window id> [max channel difference]
+//   demo_check <X window id> [max channel difference] [menu bar height]
+// The client area is the window less the rows of its menu bar at the top
+// (by default the rows above a client area of the logical size).
 // A window shown at another size is compared with the picture scaled to it
 // by the engine's bilinear presentation scaler. Exit 0 when every pixel
 // matches within the allowed difference, 1 with the first difference
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
   }
   const Window window = static_cast<Window>(std::strtoul(argv[1], nullptr, 0));
   const int allowed = argc > 2 ? std::atoi(argv[2]) : 0;
+  int top = argc > 3 ? std::atoi(argv[3]) : 0;
   Display* display = XOpenDisplay(nullptr);
   if (!display) {
     std::fprintf(stderr, "demo_check: no display\n");
@@ -138,13 +141,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "demo_check: no reference picture\n");
     return 2;
   }
-  const int w = attr.width, h = attr.height;
+  // Without the bar's height, a window of the logical width that is taller
+  // than the logical height is the client area below a menu bar.
+  if (argc <= 3 && attr.width == demo::kScreenW && attr.height > demo::kScreenH) top = attr.height - demo::kScreenH;
+  const int w = attr.width, h = attr.height - top;
+  if (top < 0 || h < 1) {
+    std::fprintf(stderr, "demo_check: no client area below a menu bar of %d rows\n", top);
+    return 2;
+  }
   const std::vector<u32> want = scaled(frame, w, h);
   std::printf("window %dx%d, logical %dx%d\n", w, h, demo::kScreenW, demo::kScreenH);
   int worst = 0, bad = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const u32 got = static_cast<u32>(XGetPixel(shot, x, y)) & 0xFFFFFFu;
+      const u32 got = static_cast<u32>(XGetPixel(shot, x, y + top)) & 0xFFFFFFu;
       const u32 ref = want[static_cast<size_t>(y) * w + x] & 0xFFFFFFu;
       const int d = channel_difference(got, ref);
       if (d > worst) worst = d;

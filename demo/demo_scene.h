@@ -91,4 +91,20 @@ inline std::vector<std::uint32_t> picture_pixels(int i) {
   return px;
 }
 
+// The notification-area icon: a 16 x 16 ball on a dark square, on a layer
+// that is never shown in the window.
+constexpr const char* kTrayIconFile = "tray.bmp";
+constexpr int kTrayIconSize = 16;
+inline std::vector<std::uint32_t> tray_icon_pixels() {
+  std::vector<std::uint32_t> px(static_cast<std::size_t>(kTrayIconSize) * kTrayIconSize);
+  for (int y = 0; y < kTrayIconSize; ++y) {
+    for (int x = 0; x < kTrayIconSize; ++x) {
+      const int dx = 2 * x - 15, dy = 2 * y - 15;
+      const bool in = dx * dx + dy * dy <= 14 * 14;
+      px[static_cast<std::size_t>(y) * kTrayIconSize + x] = in ? 0xFFE05028u : 0xFF141414u;
+    }
+  }
+  return px;
+}
+
 }  // namespace demo

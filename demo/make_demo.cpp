@@ -6,6 +6,7 @@
 // scripts as compiled and needs no outside compiler.
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -17,23 +18,44 @@
 
 namespace {
 
-// The layer command with its 58 parameters (texts: names and file names).
-std::string layer_command() {
-  std::string line = "command 1 layer";
-  for (int i = 0; i <= 57; ++i) {
-    const bool text = i == 0 || i == 43 || i == 46 || i == 47 || i == 48 || i == 51;
-    line += " p" + std::to_string(i) + (text ? ":text:0" : ":num:0");
+// A command-list line: parameters 0 .. count-1, numbers unless listed as
+// texts or as raw expression code.
+std::string command_line(int id, const char* name, int count, std::initializer_list<int> texts,
+                         std::initializer_list<int> raws = {}) {
+  std::string line = "command " + std::to_string(id) + " " + name;
+  for (int i = 0; i < count; ++i) {
+    const char* kind = "num";
+    for (int t : texts) if (t == i) kind = "text";
+    for (int r : raws) if (r == i) kind = "raw";
+    line += " p" + std::to_string(i) + ":" + kind + ":0";
   }
   return line + "\n";
 }
 
-// Commands 2 (layer drawing) and 26 (text style) with their parameters.
-std::string draw_commands() {
-  std::string line = "command 2 draw";
-  for (int i = 0; i <= 70; ++i) line += " p" + std::to_string(i) + (i <= 3 || i == 11 ? ":text:0" : ":num:0");
-  line += "\ncommand 26 style";
-  for (int i = 0; i <= 11; ++i) line += " p" + std::to_string(i) + (i == 2 ? ":text:0" : ":num:0");
-  return line + "\n";
+// The commands the demo uses beyond the standard list, with their
+// parameters; a game text that lists one of them itself keeps its own line.
+std::string demo_commands(const std::string& game) {
+  std::string lines;
+  std::istringstream all(
+      command_line(1, "layer", 58, {0, 43, 46, 47, 48, 51}) +  // layer
+         command_line(2, "draw", 71, {0, 1, 2, 3, 11}) +           // layer drawing
+         command_line(5, "clipset", 2, {1}) +                      // clipboard
+         command_line(10, "dialog", 22, {0, 1, 9}) +               // message box, text input
+         command_line(26, "style", 12, {2}) +                      // text style
+         command_line(28, "rate", 2, {}) +                         // frame rate
+         command_line(60, "math", 23, {3}, {1, 2}) +               // math
+         command_line(62, "menuset", 7, {0, 1}) +                  // menu items
+         command_line(63, "popup", 2, {0}) +                       // popup menu
+         command_line(69, "cursor", 11, {10}) +                    // mouse cursor
+         command_line(100, "tray", 4, {1, 2, 3}) +                 // notification-area icon
+         command_line(105, "window", 26, {21, 22, 23, 24}) +       // window set-up
+         command_line(107, "windowquery", 18, {}) +                // window query
+         command_line(112, "append", 1, {}));                      // text record
+  for (std::string line; std::getline(all, line);) {
+    const std::string head = line.substr(0, line.find(' ', 8) + 1);  // "command <id> "
+    if (game.compare(0, head.size(), head) != 0 && game.find("\n" + head) == std::string::npos) lines += line + "\n";
+  }
+  return lines;
 }
 
 // The text style, then each drawing step of demo_scene.h followed by a wait
@@ -112,7 +134,7 @@ int main(int argc, char** argv) {
     if (at != std::string::npos) game.replace(at, 11, draw_steps());
     // The game's texts are Shift-JIS, as the engine reads them.
     std::string sjis;
-    if (utf8_to_sjis((layer_command() + draw_commands() + game).c_str(), &sjis) != 0)
+    if (utf8_to_sjis((demo_commands(game) + game).c_str(), &sjis) != 0)
       throw std::runtime_error("the demo's text has no Shift-JIS form");
     const GameFiles files = build_game(sjis);
     if (!write_game_folder(argv[2], files)) {
@@ -137,6 +159,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", p.file);
       return 1;
     }
+  }
+  if (!write_bmp(std::string(argv[2]) + "/" + demo::kTrayIconFile, demo::kTrayIconSize, demo::kTrayIconSize,
+                 demo::tray_icon_pixels())) {
+    std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kTrayIconFile);
+    return 1;
   }
   return 0;
 }

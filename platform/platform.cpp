@@ -10,6 +10,7 @@
 #include "platform/fonts.h"
 #include "platform/gpu.h"
 #include "platform/monitors.h"
+#include "platform/movie.h"
 #include "platform/instances.h"
 #include "platform/joysticks.h"
 #include "platform/menus.h"
@@ -50,6 +51,7 @@ constexpr void select_real(Platform& p) {
   p.menus = &kGtkMenus;
   p.tray = &kGtkTray;
   p.registry = &kFileRegistry;
+  p.movie = &kGstMovie;
 }
 
 constexpr Platform real_platform() {
@@ -90,4 +92,5 @@ void platform_select_fakes() {
   g_platform.menus = &kFakeMenus;
   g_platform.tray = &kFakeTray;
   g_platform.registry = &kFakeRegistry;
+  g_platform.movie = &kFakeMovie;
 }

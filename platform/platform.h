@@ -28,6 +28,7 @@ struct PlatformCursor;
 struct PlatformMenus;
 struct PlatformTray;
 struct PlatformRegistry;
+struct PlatformMovie;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -71,6 +72,8 @@ struct Platform {
   const PlatformTray* tray = nullptr;
   // The registry (platform/registry.h).
   const PlatformRegistry* registry = nullptr;
+  // Window movies (platform/movie.h).
+  const PlatformMovie* movie = nullptr;
 };
 
 // Starts out with the real backends of every service.

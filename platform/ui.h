@@ -348,6 +348,19 @@ struct PlatformUi {
   // call). 0, or -1 for a dead handle.
   int (*present_image)(UiWindow window, const std::uint32_t* pixels, int image_width, int image_height, int src_x,
                        int src_y, int src_w, int src_h, int dst_x, int dst_y, int dst_w, int dst_h);
+
+  // ---- child areas (GUI thread) ----
+  // An area laid over the window's client area at the client rectangle
+  // (x, y, width, height), for a player that draws into it (window movies,
+  // hosted controls); title names it (Shift-JIS). A handle (not 0), or 0 for
+  // a dead window or a size below 1.
+  std::uint32_t (*create_child_area)(UiWindow parent, const char* sjis_title, int x, int y, int width, int height);
+  // Moves and sizes a child area; 0, or -1 for a dead handle or a size
+  // below 1.
+  int (*place_child_area)(std::uint32_t child, int x, int y, int width, int height);
+  // Removes a child area and what was put into it; 0 and dead handles are
+  // ignored.
+  void (*destroy_child_area)(std::uint32_t child);
 };
 
 extern const PlatformUi kGtkUi;
@@ -401,6 +414,17 @@ struct FakeUiWindowInfo {
   int paint_requests;
 };
 const std::vector<FakeUiBox>& fake_ui_boxes();
+// A child area as made and last placed.
+struct FakeUiChildArea {
+  UiWindow parent;
+  std::string title;
+  int x, y, width, height;
+  int alive;
+};
+// 0 and the area's state, or -1 for a handle never made.
+int fake_ui_child_area(std::uint32_t child, FakeUiChildArea* out);
+// Child areas not yet destroyed.
+int fake_ui_live_child_areas();
 const std::vector<FakeUiErrorDialog>& fake_ui_error_dialogs();
 // 0 and the window's state, or -1 for a handle never made or destroyed.
 int fake_ui_window_info(UiWindow window, FakeUiWindowInfo* out);

@@ -5,16 +5,7 @@
 
 u32 cmd_motion_object_set() { return command_not_built(12); }
 u32 cmd_layer_save_image() { return command_not_built(20); }
-u32 cmd_flash_open() { return command_not_built(22); }
-u32 cmd_flash_close() { return command_not_built(23); }
-u32 cmd_flash_poll() { return command_not_built(24); }
 u32 cmd_savedata_load() { return command_not_built(54); }
-u32 cmd_movie_play() { return command_not_built(70); }
-u32 cmd_movie_stop() { return command_not_built(71); }
-u32 cmd_movie_query() { return command_not_built(72); }
-u32 cmd_theora_play() { return command_not_built(73); }
-u32 cmd_theora_stop() { return command_not_built(74); }
-u32 cmd_theora_query() { return command_not_built(75); }
 u32 cmd_savedata_write() { return command_not_built(86); }
 u32 cmd_savedata_cache_clear() { return command_not_built(87); }
 u32 cmd_sound_control() { return command_not_built(89); }

@@ -86,6 +86,9 @@ void present_window_frame(int window);  // WM_PAINT and activation: show the fra
 // Size and position messages (WM_MOVE, WM_SIZE, WM_SIZING, WM_GETMINMAXINFO,
 // WM_WINDOWPOSCHANGED) for the screen-mode handlers.
 void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam);
+// Places the child areas over window 0 (window movie, Flash) again after
+// its client size changed.
+void rescale_child_areas();
 // 1 when the window's root image has a non-transparent pixel (low 24 bits
 // not 0) at client position x, y (the opaque-press switch).
 int window_pixel_opaque(int window, i32 x, i32 y);

@@ -4,13 +4,9 @@
 #include "engine/frame/engine_state.h"
 
 void clear_save_data_cache() {}
-void theora_movie_step() {}
-int frame_draw_allowed() { return 1; }
 void update_fullscreen_menu_strip() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
-void stop_movies() {}
 void free_memory_save_slots() {}
-void close_flash_host() {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

@@ -285,6 +285,7 @@ void prepare_screen_buffers(WindowRecord* r) {
     s.screen_width = s.client_width = aw;
     s.screen_height = s.client_height = ah;
     resize_screen_buffer(aw, ah);
+    rescale_child_areas();
     return;
   }
   if (s.pending_centre) {
@@ -298,6 +299,7 @@ void prepare_screen_buffers(WindowRecord* r) {
     const i32 h = r->index == 0 ? s.screen_height : r->logical_height;
     if (w > 0 && h > 0) ui_svc()->set_client_size(r->handle, w, h);
   }
+  if (r->index == 0) rescale_child_areas();
 }
 
 void limit_window_tracking(WindowRecord* r, i32 frame_w, i32 frame_h, i32 out_min[2], i32 out_max[2]) {

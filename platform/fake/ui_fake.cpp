@@ -52,6 +52,8 @@ struct FakeState : UiSharedState {
   int cancels = 0;
   std::thread::id gui_thread;
   bool gui_thread_known = false;
+  std::map<std::uint32_t, FakeUiChildArea> children;
+  std::uint32_t next_child = 1;
 };
 
 FakeState& st() {
@@ -276,6 +278,28 @@ int fake_present_image(UiWindow window, const std::uint32_t* pixels, int image_w
   w->presents++;
   return 0;
 }
+std::uint32_t fake_create_child_area(UiWindow parent, const char* title, int x, int y, int width, int height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  if (!live(parent) || width < 1 || height < 1) return 0;
+  std::uint32_t h = st().next_child++;
+  st().children[h] = FakeUiChildArea{parent, title ? title : "", x, y, width, height, 1};
+  return h;
+}
+int fake_place_child_area(std::uint32_t child, int x, int y, int width, int height) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().children.find(child);
+  if (it == st().children.end() || !it->second.alive || width < 1 || height < 1) return -1;
+  it->second.x = x;
+  it->second.y = y;
+  it->second.width = width;
+  it->second.height = height;
+  return 0;
+}
+void fake_destroy_child_area(std::uint32_t child) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().children.find(child);
+  if (it != st().children.end()) it->second.alive = 0;
+}
 void fake_accept_files(UiWindow window, int accept) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   if (FakeWindow* w = live_here(window)) w->info.accepts_files = accept;
@@ -416,7 +440,24 @@ const PlatformUi kFakeUi = {
     .get_work_area = fake_get_work_area,
     .find_associated_program = fake_find_associated_program,
     .present_image = fake_present_image,
+    .create_child_area = fake_create_child_area,
+    .place_child_area = fake_place_child_area,
+    .destroy_child_area = fake_destroy_child_area,
 };
+
+int fake_ui_child_area(std::uint32_t child, FakeUiChildArea* out) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().children.find(child);
+  if (it == st().children.end()) return -1;
+  *out = it->second;
+  return 0;
+}
+int fake_ui_live_child_areas() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  int n = 0;
+  for (const auto& [h, c] : st().children) n += c.alive;
+  return n;
+}
 
 void fake_ui_reset() {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -442,6 +483,7 @@ void fake_ui_reset() {
   s.associated_program.clear();
   s.cancels = 0;
   s.gui_thread_known = false;
+  s.children.clear();
 }
 int fake_ui_cancel_count() {
   std::lock_guard<std::recursive_mutex> g(st().mutex);

@@ -140,11 +140,15 @@ void rebuild_bar(UiWindow window) {
     b.bar = nullptr;
   }
   if (!b.box && b.menu) {
-    g_object_ref(area);
-    gtk_container_remove(GTK_CONTAINER(top), area);
+    // What fills the window (the overlay around the client area) goes below
+    // the bar.
+    GtkWidget* content = gtk_bin_get_child(GTK_BIN(top));
+    if (!content) return;
+    g_object_ref(content);
+    gtk_container_remove(GTK_CONTAINER(top), content);
     b.box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_box_pack_end(GTK_BOX(b.box), area, TRUE, TRUE, 0);
-    g_object_unref(area);
+    gtk_box_pack_end(GTK_BOX(b.box), content, TRUE, TRUE, 0);
+    g_object_unref(content);
     gtk_container_add(GTK_CONTAINER(top), b.box);
     gtk_widget_show(b.box);
   }

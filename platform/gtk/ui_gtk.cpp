@@ -27,6 +27,8 @@ namespace {
 
 struct GtkWin {
   GtkWidget* top = nullptr;
+  // The client area lies in an overlay, over which child areas are placed.
+  GtkWidget* overlay = nullptr;
   GtkWidget* area = nullptr;
   UiWndProc proc = nullptr;
   void* user_data = nullptr;
@@ -57,6 +59,13 @@ struct GtkState : UiSharedState {
   std::map<UiWindow, GtkWin> windows;
   UiWindow next_handle = 1;
   std::vector<GtkWidget*> open_dialogs;  // GUI thread only
+  // Child areas over client areas (GUI thread only).
+  struct Child {
+    UiWindow parent = kNoWindow;
+    GtkWidget* box = nullptr;
+  };
+  std::map<std::uint32_t, Child> children;
+  std::uint32_t next_child = 1;
 };
 
 GtkState& st() {
@@ -359,6 +368,31 @@ void on_drag_received(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData*
   push_message(handle_of(data), ui::kWmDropFiles, ui_add_drop(st(), paths), 0);
 }
 
+// A child area sits exactly at the client rectangle it was given.
+gboolean on_child_position(GtkOverlay*, GtkWidget* child, GdkRectangle* out, gpointer) {
+  const int* r = static_cast<const int*>(g_object_get_data(G_OBJECT(child), "kl-child-rect"));
+  if (!r) return FALSE;
+  out->x = r[0];
+  out->y = r[1];
+  out->width = r[2];
+  out->height = r[3];
+  return TRUE;
+}
+
+void set_child_rect(GtkWidget* box, int x, int y, int width, int height) {
+  int* r = static_cast<int*>(g_object_get_data(G_OBJECT(box), "kl-child-rect"));
+  if (!r) {
+    r = static_cast<int*>(g_malloc(4 * sizeof(int)));
+    g_object_set_data_full(G_OBJECT(box), "kl-child-rect", r, g_free);
+  }
+  r[0] = x;
+  r[1] = y;
+  r[2] = width;
+  r[3] = height;
+  gtk_widget_set_size_request(box, width, height);
+  if (GtkWidget* parent = gtk_widget_get_parent(box)) gtk_widget_queue_resize(parent);
+}
+
 void apply_style(GtkWin* w) {
   GtkWindow* win = GTK_WINDOW(w->top);
   bool popup = (w->style & ui::kWsPopup) != 0;
@@ -401,8 +435,12 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
   GtkWin* w = live(h);
   gpointer data = GUINT_TO_POINTER(h);
   w->top = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  w->overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(w->top), w->overlay);
   w->area = gtk_drawing_area_new();
-  gtk_container_add(GTK_CONTAINER(w->top), w->area);
+  gtk_container_add(GTK_CONTAINER(w->overlay), w->area);
+  g_signal_connect(w->overlay, "get-child-position", G_CALLBACK(on_child_position), nullptr);
+  gtk_widget_show(w->overlay);
   gtk_window_set_title(GTK_WINDOW(w->top), to_utf8(d->title).c_str());
   gtk_widget_set_can_focus(w->area, TRUE);
   gtk_widget_add_events(w->area, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
@@ -920,6 +958,65 @@ int gk_find_associated_program(const char* sjis_file, std::string* sjis_program)
   return result;
 }
 
+// ---- child areas ----
+std::uint32_t gk_create_child_area(UiWindow parent, const char* title, int x, int y, int width, int height) {
+  if (width < 1 || height < 1 || !gtk_available()) return 0;
+  std::uint32_t handle = 0;
+  run_on_gui_thread([&] {
+    GtkWidget* overlay;
+    {
+      std::lock_guard<std::recursive_mutex> g(st().mutex);
+      GtkWin* w = live(parent);
+      if (!w || !w->overlay) return;
+      overlay = w->overlay;
+    }
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_name(box, to_utf8(title).c_str());
+    set_child_rect(box, x, y, width, height);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), box);
+    gtk_widget_show(box);
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    handle = st().next_child++;
+    st().children[handle] = GtkState::Child{parent, box};
+  });
+  return handle;
+}
+
+int gk_place_child_area(std::uint32_t child, int x, int y, int width, int height) {
+  if (width < 1 || height < 1) return -1;
+  int result = -1;
+  run_on_gui_thread([&] {
+    GtkWidget* box;
+    {
+      std::lock_guard<std::recursive_mutex> g(st().mutex);
+      auto it = st().children.find(child);
+      if (it == st().children.end() || !live(it->second.parent)) return;
+      box = it->second.box;
+    }
+    set_child_rect(box, x, y, width, height);
+    result = 0;
+  });
+  return result;
+}
+
+void gk_destroy_child_area(std::uint32_t child) {
+  if (child == 0) return;
+  run_on_gui_thread([&] {
+    GtkWidget* box = nullptr;
+    bool parent_alive = false;
+    {
+      std::lock_guard<std::recursive_mutex> g(st().mutex);
+      auto it = st().children.find(child);
+      if (it == st().children.end()) return;
+      box = it->second.box;
+      parent_alive = live(it->second.parent) != nullptr;
+      st().children.erase(it);
+    }
+    // A destroyed window took its child areas with it.
+    if (parent_alive) gtk_widget_destroy(box);
+  });
+}
+
 }  // namespace
 
 const PlatformUi kGtkUi = {
@@ -966,6 +1063,9 @@ const PlatformUi kGtkUi = {
     .get_work_area = gk_get_work_area,
     .find_associated_program = gk_find_associated_program,
     .present_image = gk_present_image,
+    .create_child_area = gk_create_child_area,
+    .place_child_area = gk_place_child_area,
+    .destroy_child_area = gk_destroy_child_area,
 };
 
 // ---- for the other GTK services (gtk_shared.h) ----
@@ -982,6 +1082,13 @@ GtkWidget* gtk_shared_top(UiWindow window) { return gtk_ui_toplevel(window); }
 int gtk_ui_available() { return gtk_available(); }
 
 void* gtk_ui_top_window(UiWindow window) { return gtk_ui_toplevel(window); }
+
+GtkWidget* gtk_ui_child_area_box(std::uint32_t child) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  auto it = st().children.find(child);
+  if (it == st().children.end() || !live(it->second.parent)) return nullptr;
+  return it->second.box;
+}
 
 // ---- for the other GTK services of the platform (menus, cursor, tray) ----
 GtkWidget* gtk_ui_toplevel(UiWindow window) {

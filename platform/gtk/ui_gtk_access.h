@@ -20,6 +20,9 @@ void gtk_ui_run_on_gui_thread(const std::function<void()>& fn);
 GtkWidget* gtk_ui_toplevel(UiWindow window);
 GtkWidget* gtk_ui_client_area(UiWindow window);
 bool gtk_ui_on_gui_thread();
+// The container widget of a live child area (a vertical GtkBox whose child
+// fills it), or null. GUI thread.
+GtkWidget* gtk_ui_child_area_box(std::uint32_t child);
 
 // A GtkMenu (floating reference) built from a menu of the menu service, its
 // choices posting WM_COMMAND to window.

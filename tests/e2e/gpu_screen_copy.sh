@@ -16,7 +16,7 @@ mkdir -p "$game"
 # The demo game with parameter 25 (textures now) on each layer once its
 # drawing steps are done, and the screen-copy layer (parameter 26) above them.
 awk '
-  /^loop I:100$/ && !done {
+  /^# The drawing steps are done.$/ && !done {
     n = split("bg card ball box", names, " ")
     for (i = 1; i <= n; ++i) { print "instr 1"; print "arg 0 text : \"" names[i] "\""; print "arg 25 int : I:1" }
     print "instr 1"; print "arg 0 text : \"copy\""; print "arg 6 int : I:9"

@@ -1,0 +1,440 @@
+// The stand-in for "TheoraLib.dll" on libtheora's decoder, libogg and
+// libvorbis's header reader. The movie is read whole through the caller's
+// callbacks at load; its Theora packets are kept and decoded forward on
+// demand. Pictures are converted from Y'CbCr (BT.601, video range) to
+// B, G, R, A.
+#include <ogg/ogg.h>
+#include <theora/theoradec.h>
+#include <vorbis/codec.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugins/theoralib/theoralib_api.h"
+
+#define KL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr int kMaxSide = 8192;
+
+struct Packet {
+  std::vector<unsigned char> bytes;
+  ogg_int64_t granule = -1;
+};
+
+// The logical streams of an Ogg file, their packets in order.
+struct OggStreams {
+  std::map<int, std::vector<Packet>> packets;
+  std::vector<int> order;  // serial numbers as first seen
+};
+
+bool read_all(const void* base, TheoraReadFn read, TheoraSizeFn size, std::vector<unsigned char>* out) {
+  if (!read || !size) return false;
+  const int total = size();
+  if (total <= 0) return false;
+  out->resize(static_cast<size_t>(total));
+  int at = 0;
+  while (at < total) {
+    const int n = read(base, out->data() + at, at, total - at);
+    if (n <= 0 || n > total - at) break;
+    at += n;
+  }
+  out->resize(static_cast<size_t>(at));
+  return at > 0;
+}
+
+OggStreams demux(const std::vector<unsigned char>& data) {
+  OggStreams s;
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::map<int, ogg_stream_state> states;
+  char* buf = ogg_sync_buffer(&sync, static_cast<long>(data.size()));
+  if (buf) {
+    std::memcpy(buf, data.data(), data.size());
+    ogg_sync_wrote(&sync, static_cast<long>(data.size()));
+  }
+  ogg_page page;
+  while (ogg_sync_pageout(&sync, &page) == 1) {
+    const int serial = ogg_page_serialno(&page);
+    auto it = states.find(serial);
+    if (it == states.end()) {
+      it = states.emplace(serial, ogg_stream_state{}).first;
+      ogg_stream_init(&it->second, serial);
+      s.order.push_back(serial);
+    }
+    ogg_stream_pagein(&it->second, &page);
+    ogg_packet p;
+    while (ogg_stream_packetout(&it->second, &p) == 1)
+      s.packets[serial].push_back(Packet{std::vector<unsigned char>(p.packet, p.packet + p.bytes), p.granulepos});
+  }
+  for (auto& [serial, st] : states) ogg_stream_clear(&st);
+  ogg_sync_clear(&sync);
+  return s;
+}
+
+ogg_packet as_packet(Packet& p, ogg_int64_t number, bool first) {
+  ogg_packet o{};
+  o.packet = p.bytes.data();
+  o.bytes = static_cast<long>(p.bytes.size());
+  o.b_o_s = first ? 1 : 0;
+  o.granulepos = p.granule;
+  o.packetno = number;
+  return o;
+}
+
+struct Movie {
+  th_info info{};
+  th_comment comment{};
+  th_setup_info* setup = nullptr;
+  th_dec_ctx* dec = nullptr;
+  std::vector<Packet> packets;  // the data packets after the headers
+  std::vector<std::string> comments;
+  const void* base = nullptr;
+  unsigned char* frame_buffer = nullptr;
+  TheoraRowFn row = nullptr;
+  int top_first = 0;
+  int width = 0, height = 0;
+  int next_packet = 0;   // the packet the decoder takes next
+  int now_frame = -1;    // the frame last written
+  int decoded_frame = -1;  // the frame the decoder holds
+  bool loaded = false;
+};
+
+struct Sound {
+  long rate = 0;
+  int channels = 0;
+  ogg_int64_t total = 0;
+  const void* base = nullptr;
+  std::vector<std::string> comments;
+  bool loaded = false;
+};
+
+// Movies by their data, so the sound of the same data knows the time of the
+// picture last decoded.
+std::mutex g_mutex;
+std::map<const void*, Movie*> g_movies_by_data;
+
+void drop_decoder(Movie* m) {
+  if (m->dec) th_decode_free(m->dec);
+  m->dec = nullptr;
+  m->next_packet = 0;
+  m->decoded_frame = -1;
+}
+
+bool start_decoder(Movie* m) {
+  drop_decoder(m);
+  m->dec = th_decode_alloc(&m->info, m->setup);
+  return m->dec != nullptr;
+}
+
+void release_movie(Movie* m) {
+  drop_decoder(m);
+  if (m->setup) th_setup_free(m->setup);
+  m->setup = nullptr;
+  th_info_clear(&m->info);
+  th_comment_clear(&m->comment);
+  {
+    std::lock_guard<std::mutex> g(g_mutex);
+    auto it = g_movies_by_data.find(m->base);
+    if (it != g_movies_by_data.end() && it->second == m) g_movies_by_data.erase(it);
+  }
+  m->packets.clear();
+  m->comments.clear();
+  m->loaded = false;
+}
+
+inline std::uint32_t clamp8(int v) { return static_cast<std::uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// Video-range BT.601 in 8.8 fixed point. The chroma terms of a chroma row
+// are spread over the picture's width once (and kept for the second row of
+// 4:2:0), so the pixel loop runs over contiguous arrays.
+struct ChromaRow {
+  std::vector<int> r, g, b;
+  int source_row = -1;
+};
+
+void spread_chroma(ChromaRow* c, const unsigned char* ur, const unsigned char* vr, int px, int width, int xdec) {
+  c->r.resize(static_cast<size_t>(width));
+  c->g.resize(static_cast<size_t>(width));
+  c->b.resize(static_cast<size_t>(width));
+  for (int x = 0; x < width; ++x) {
+    const int cx = (px + x) >> xdec;
+    const int u = ur[cx] - 128, v = vr[cx] - 128;
+    c->r[static_cast<size_t>(x)] = 409 * v;
+    c->g[static_cast<size_t>(x)] = -100 * u - 208 * v;
+    c->b[static_cast<size_t>(x)] = 516 * u;
+  }
+}
+
+void convert_row(std::uint32_t* out, const unsigned char* yr, const ChromaRow& c, int width) {
+  const int* cr = c.r.data();
+  const int* cg = c.g.data();
+  const int* cb = c.b.data();
+  for (int x = 0; x < width; ++x) {
+    const int y = 298 * (yr[x] - 16) + 128;
+    const std::uint32_t b = clamp8((y + cb[x]) >> 8);
+    const std::uint32_t g = clamp8((y + cg[x]) >> 8);
+    const std::uint32_t r = clamp8((y + cr[x]) >> 8);
+    out[x] = b | g << 8 | r << 16 | 0xFF000000u;
+  }
+}
+
+void write_picture(Movie* m, th_ycbcr_buffer yuv) {
+  const int xdec = m->info.pixel_fmt == TH_PF_444 ? 0 : 1;
+  const int ydec = m->info.pixel_fmt == TH_PF_420 ? 1 : 0;
+  const int px = static_cast<int>(m->info.pic_x), py = static_cast<int>(m->info.pic_y);
+  thread_local ChromaRow chroma;
+  chroma.source_row = -1;
+  for (int y = 0; y < m->height; ++y) {
+    const int target = m->top_first ? y : m->height - 1 - y;
+    auto* out = static_cast<std::uint32_t*>(m->row(m, target));
+    if (!out) continue;
+    const int fy = py + y;
+    const int cy = fy >> ydec;
+    if (cy != chroma.source_row) {
+      spread_chroma(&chroma, yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride,
+                    yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride, px, m->width, xdec);
+      chroma.source_row = cy;
+    }
+    convert_row(out, yuv[0].data + static_cast<std::ptrdiff_t>(fy) * yuv[0].stride + px, chroma, m->width);
+  }
+}
+
+}  // namespace
+
+KL_EXPORT void* theoralib_m_create() {
+  auto* m = new Movie();
+  th_info_init(&m->info);
+  th_comment_init(&m->comment);
+  return m;
+}
+
+KL_EXPORT void theoralib_m_free(void* movie) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m) return;
+  release_movie(m);
+  delete m;
+}
+
+KL_EXPORT int theoralib_m_init(void* movie) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m) return -1;
+  release_movie(m);
+  th_info_init(&m->info);
+  th_comment_init(&m->comment);
+  m->now_frame = -1;
+  return 0;
+}
+
+KL_EXPORT int theoralib_m_load(void* movie, const void* base, TheoraReadFn read, TheoraSizeFn size,
+                               void* frame_buffer, TheoraRowFn row, TheoraResizeFn resize, int) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m || !row) return -1;
+  theoralib_m_init(m);
+  std::vector<unsigned char> data;
+  if (!read_all(base, read, size, &data)) return -1;
+  OggStreams streams = demux(data);
+  for (int serial : streams.order) {
+    std::vector<Packet>& ps = streams.packets[serial];
+    th_info info;
+    th_comment comment;
+    th_info_init(&info);
+    th_comment_init(&comment);
+    th_setup_info* setup = nullptr;
+    size_t i = 0;
+    int r = 1;
+    for (; i < ps.size(); ++i) {
+      ogg_packet p = as_packet(ps[i], static_cast<ogg_int64_t>(i), i == 0);
+      r = th_decode_headerin(&info, &comment, &setup, &p);
+      if (r <= 0) break;
+    }
+    if (r == 0 && setup && info.pic_width >= 1 && info.pic_height >= 1 && info.pic_width <= kMaxSide &&
+        info.pic_height <= kMaxSide && info.pic_x + info.pic_width <= info.frame_width &&
+        info.pic_y + info.pic_height <= info.frame_height) {
+      m->info = info;
+      m->comment = comment;
+      m->setup = setup;
+      m->packets.assign(ps.begin() + static_cast<std::ptrdiff_t>(i), ps.end());
+      for (int c = 0; c < comment.comments; ++c)
+        m->comments.emplace_back(comment.user_comments[c], static_cast<size_t>(comment.comment_lengths[c]));
+      break;
+    }
+    if (setup) th_setup_free(setup);
+    th_info_clear(&info);
+    th_comment_clear(&comment);
+  }
+  if (!m->setup) return -1;
+  m->width = static_cast<int>(m->info.pic_width);
+  m->height = static_cast<int>(m->info.pic_height);
+  m->base = base;
+  m->row = row;
+  m->frame_buffer = static_cast<unsigned char*>(frame_buffer);
+  if (resize && resize(m, m->width, m->height) < 0) {
+    release_movie(m);
+    return -1;
+  }
+  if (!start_decoder(m)) {
+    release_movie(m);
+    return -1;
+  }
+  m->loaded = true;
+  std::lock_guard<std::mutex> g(g_mutex);
+  g_movies_by_data[base] = m;
+  return 0;
+}
+
+KL_EXPORT int theoralib_m_exists(void* movie) {
+  auto* m = static_cast<Movie*>(movie);
+  return m && m->loaded ? 1 : 0;
+}
+
+KL_EXPORT int theoralib_m_decodeframe(void* movie, int index) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m || !m->loaded) return -1;
+  if (index < 0 || index >= static_cast<int>(m->packets.size())) return 0;
+  if (index < m->decoded_frame || !m->dec) {
+    if (!start_decoder(m)) return -1;
+  }
+  while (m->decoded_frame < index) {
+    const int n = m->next_packet;
+    ogg_packet p = as_packet(m->packets[static_cast<size_t>(n)], 3 + n, false);
+    ogg_int64_t granule = 0;
+    th_decode_packetin(m->dec, &p, &granule);
+    m->next_packet++;
+    m->decoded_frame++;
+  }
+  th_ycbcr_buffer yuv;
+  if (th_decode_ycbcr_out(m->dec, yuv) != 0) return -1;
+  write_picture(m, yuv);
+  m->now_frame = index;
+  return 1;
+}
+
+KL_EXPORT void theoralib_m_setvrevers(void* movie, int top_first) {
+  if (auto* m = static_cast<Movie*>(movie)) m->top_first = top_first ? 1 : 0;
+}
+KL_EXPORT void theoralib_m_setdecodemode(void*, int) {}
+KL_EXPORT int theoralib_m_nowframe(void* movie) {
+  auto* m = static_cast<Movie*>(movie);
+  return m ? m->now_frame : -1;
+}
+KL_EXPORT int theoralib_m_totalframe(void* movie) {
+  auto* m = static_cast<Movie*>(movie);
+  return m && m->loaded ? static_cast<int>(m->packets.size()) : 0;
+}
+KL_EXPORT int theoralib_m_totaltime(void* movie) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m || !m->loaded || m->info.fps_numerator == 0) return 0;
+  return static_cast<int>(static_cast<std::int64_t>(m->packets.size()) * 1000 * m->info.fps_denominator /
+                          m->info.fps_numerator);
+}
+KL_EXPORT int theoralib_m_info(void* movie, int what) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m || !m->loaded) return -1;
+  switch (what) {
+    case 0: return m->width;
+    case 1: return m->height;
+    case 2: return static_cast<int>(m->info.fps_numerator);
+    case 3: return static_cast<int>(m->info.fps_denominator);
+    case 4: return static_cast<int>(m->info.pixel_fmt);
+    default: return -1;
+  }
+}
+KL_EXPORT const char* theoralib_m_comment(void* movie, int index) {
+  auto* m = static_cast<Movie*>(movie);
+  if (!m || index < 0 || index >= static_cast<int>(m->comments.size())) return "";
+  return m->comments[static_cast<size_t>(index)].c_str();
+}
+
+KL_EXPORT void* theoralib_w_create() { return new Sound(); }
+KL_EXPORT void theoralib_w_free(void* sound) { delete static_cast<Sound*>(sound); }
+KL_EXPORT int theoralib_w_init(void* sound) {
+  auto* s = static_cast<Sound*>(sound);
+  if (!s) return -1;
+  *s = Sound{};
+  return 0;
+}
+
+KL_EXPORT int theoralib_w_load(void* sound, const void* base, TheoraReadFn read, TheoraSizeFn size) {
+  auto* s = static_cast<Sound*>(sound);
+  if (!s) return -1;
+  *s = Sound{};
+  std::vector<unsigned char> data;
+  if (!read_all(base, read, size, &data)) return -1;
+  OggStreams streams = demux(data);
+  for (int serial : streams.order) {
+    std::vector<Packet>& ps = streams.packets[serial];
+    if (ps.size() < 3) continue;
+    vorbis_info vi;
+    vorbis_comment vc;
+    vorbis_info_init(&vi);
+    vorbis_comment_init(&vc);
+    bool ok = true;
+    for (size_t i = 0; i < 3 && ok; ++i) {
+      ogg_packet p = as_packet(ps[i], static_cast<ogg_int64_t>(i), i == 0);
+      ok = vorbis_synthesis_headerin(&vi, &vc, &p) == 0;
+    }
+    if (ok && vi.rate > 0) {
+      s->rate = vi.rate;
+      s->channels = vi.channels;
+      for (size_t i = ps.size(); i-- > 3;) {
+        if (ps[i].granule >= 0) {
+          s->total = ps[i].granule;
+          break;
+        }
+      }
+      for (int c = 0; c < vc.comments; ++c)
+        s->comments.emplace_back(vc.user_comments[c], static_cast<size_t>(vc.comment_lengths[c]));
+      s->base = base;
+      s->loaded = true;
+    }
+    vorbis_comment_clear(&vc);
+    vorbis_info_clear(&vi);
+    if (s->loaded) return 0;
+  }
+  return -1;
+}
+
+KL_EXPORT int theoralib_w_exists(void* sound) {
+  auto* s = static_cast<Sound*>(sound);
+  return s && s->loaded ? 1 : 0;
+}
+KL_EXPORT int theoralib_w_decodesample(void*, short*, int) { return 0; }
+KL_EXPORT int theoralib_w_nowsample(void* sound) {
+  auto* s = static_cast<Sound*>(sound);
+  if (!s || !s->loaded) return 0;
+  std::lock_guard<std::mutex> g(g_mutex);
+  auto it = g_movies_by_data.find(s->base);
+  if (it == g_movies_by_data.end()) return 0;
+  const Movie* m = it->second;
+  if (m->now_frame < 0 || m->info.fps_numerator == 0) return 0;
+  const std::int64_t pos = static_cast<std::int64_t>(m->now_frame) * s->rate * m->info.fps_denominator /
+                           m->info.fps_numerator;
+  return static_cast<int>(pos > s->total ? s->total : pos);
+}
+KL_EXPORT int theoralib_w_totalsample(void* sound) {
+  auto* s = static_cast<Sound*>(sound);
+  return s && s->loaded ? static_cast<int>(s->total) : 0;
+}
+KL_EXPORT int theoralib_w_totaltime(void* sound) {
+  auto* s = static_cast<Sound*>(sound);
+  if (!s || !s->loaded || s->rate <= 0) return 0;
+  return static_cast<int>(s->total * 1000 / s->rate);
+}
+KL_EXPORT int theoralib_w_info(void* sound, int what) {
+  auto* s = static_cast<Sound*>(sound);
+  if (!s || !s->loaded) return -1;
+  if (what == 0) return static_cast<int>(s->rate);
+  if (what == 1) return s->channels;
+  return -1;
+}
+KL_EXPORT const char* theoralib_w_comment(void* sound, int index) {
+  auto* s = static_cast<Sound*>(sound);
+  if (!s || index < 0 || index >= static_cast<int>(s->comments.size())) return "";
+  return s->comments[static_cast<size_t>(index)].c_str();
+}

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The demo played on a display: the menu bar's 表示 > ボール hides the ball
+# and shows it again (the window then differs from the last frame, then
+# shows it again); N asks a name in the text-input dialog and C puts the
+# text box's greeting of it on the clipboard.
+set -u
+out=$1
+src=$2
+bin=$3
+source "$src/tests/e2e/lib/common.bash"
+command -v xclip >/dev/null || fail "xclip is not installed"
+
+game="$work/game"
+mkdir -p "$game"
+"$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+export GSETTINGS_BACKEND=memory
+start_display
+
+(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the demo window did not appear"; }
+sleep 3
+kill -0 $engine 2>/dev/null || { cat "$work/engine.log"; fail "the demo ended by itself"; }
+height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
+bar=$((height - 600))
+xdotool windowfocus --sync "$main" 2>/dev/null
+
+# Waits up to 5 s for demo_check to answer $1 (0 the last frame, 1 another).
+wait_check() {
+  local _ rc
+  for _ in $(seq 1 25); do
+    "$out/demo_check" "$main" 0 "$bar" >"$work/check.log" 2>&1
+    rc=$?
+    [ $rc -eq "$1" ] && return 0
+    sleep 0.2
+  done
+  cat "$work/check.log"
+  return 1
+}
+wait_check 0 || fail "the demo does not show its last frame"
+
+# 表示 (the bar's first menu) > ボール (its first item), from the keyboard.
+choose_ball() {
+  xdotool key F10
+  sleep 1
+  xdotool key Down
+  sleep 0.5
+  xdotool key Return
+}
+choose_ball
+wait_check 1 || fail "hiding the ball did not change the window"
+grep -q "first difference at (4[4-9][0-9], 3[89][0-9])" "$work/check.log" ||
+  { cat "$work/check.log"; fail "the first change is not where the ball was"; }
+choose_ball
+wait_check 0 || fail "showing the ball again did not bring back the last frame"
+
+# A key pressed for a tenth of a second: the engine reads the keyboard's
+# state once a frame, as a player's press lasts.
+press() {
+  xdotool keydown "$1"
+  sleep 0.1
+  xdotool keyup "$1"
+}
+# N: the name dialog; C: the greeting onto the clipboard.
+press n
+dlg=$(find_window "お名前") || { cat "$work/engine.log"; fail "the name dialog did not appear"; }
+xdotool windowfocus --sync "$dlg" 2>/dev/null
+xdotool type --delay 20 "Taro"
+xdotool key Return
+sleep 1
+xdotool windowfocus --sync "$main" 2>/dev/null
+press c
+clip=""
+for _ in $(seq 1 50); do
+  clip=$(xclip -selection clipboard -o 2>/dev/null)
+  [ "$clip" = "ようこそ、Taroさん。" ] && break
+  sleep 0.1
+done
+[ "$clip" = "ようこそ、Taroさん。" ] || fail "the clipboard holds '$clip'"
+# The text box now greets the name: the window is no longer the last frame.
+wait_check 1 || fail "the greeting did not change the text box"
+
+kill $engine 2>/dev/null
+wait $engine 2>/dev/null
+engine=
+echo "demo play: ok"

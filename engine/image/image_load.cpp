@@ -10,6 +10,8 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/media_locator.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/webp_plugin.h"
+#include "engine/image/zcg_decode.h"
 
 ImageDecoder g_image_decoders[kImageDecoderSlots] = {
     nullptr,   // 0 not an image
@@ -20,9 +22,9 @@ ImageDecoder g_image_decoders[kImageDecoderSlots] = {
     nullptr,   // 5 WAVE
     nullptr,   // 6 Ogg
     probe_psd, // 7
-    nullptr,   // 8 ZCG
+    load_zcg,  // 8
     nullptr,   // 9 E-mote
-    nullptr,   // 10 WebP
+    load_webp, // 10
 };
 
 namespace {

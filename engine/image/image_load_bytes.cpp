@@ -10,6 +10,8 @@
 #include "engine/image/jpeg_read.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/png_read.h"
+#include "engine/image/webp_plugin.h"
+#include "engine/image/zcg_decode.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
@@ -43,6 +45,10 @@ int decode_image_bytes(int media_type, const u8* data, std::size_t size, LayerIm
       if (decode_gif_into_layer(data, size, image, name) == 0) return 0;
       report_error_fmt(100215, 1, text_or_empty(name));
       return -1;
+    case 8:
+      return decode_zcg_into_layer(data, size, image, name) == 0 ? 0 : -1;
+    case 10:
+      return decode_webp_into_layer(data, size, image, name) == 0 ? 0 : -1;
     default:
       report_error_fmt(100030, 1, current_command_name(), text_or_empty(name));
       return -1;

@@ -207,14 +207,14 @@ void run_zcg_job(PixelJob& job) {
         job.status = -1;
         return;
       }
-      job.webp_info(src, static_cast<u32>(packed), &w, &h);
       // The part's own header decides how much the decoder writes: it must
       // be exactly the part's share of the buffer.
-      if (w <= 0 || h <= 0 || static_cast<u64>(w) * static_cast<u64>(h) * 4u != unpacked) {
+      if (job.webp_info(src, static_cast<u32>(packed), &w, &h) == 0 || w <= 0 || h <= 0 ||
+          static_cast<u64>(w) * static_cast<u64>(h) * 4u != unpacked) {
         job.status = -1;
         return;
       }
-      job.webp_decode(src, dst, static_cast<u32>(packed), w, h);
+      if (job.webp_decode(src, dst, static_cast<u32>(packed), w, h, static_cast<u32>(unpacked)) == 0) job.status = -1;
       return;
     }
     default: return;

@@ -47,9 +47,10 @@ enum PixelJobCode : i32 {
   kPixelJobZcgWebp = 1003,        // WebP plug-in
 };
 
-// The WebP plug-in's entries as the ZCG jobs call them.
+// The WebP plug-in's entries as the ZCG jobs call them: the size (1 ok), and
+// a decode into dest of capacity bytes (1 ok, 0 failed or too large).
 using WebpInfoFn = int (*)(const u8* data, u32 size, i32* width, i32* height);
-using WebpDecodeFn = int (*)(const u8* data, u8* dest, u32 size, i32 width, i32 height);
+using WebpDecodeFn = int (*)(const u8* data, u8* dest, u32 size, i32 width, i32 height, u32 capacity);
 
 // The job record of one worker (typed, since it carries pointers).
 struct PixelJob {

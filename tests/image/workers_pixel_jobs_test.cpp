@@ -295,7 +295,7 @@ int fake_info(const u8* data, u32, i32* w, i32* h) {
   *h = data[1];
   return 1;
 }
-int fake_decode(const u8* data, u8* dest, u32, i32 w, i32 h) {
+int fake_decode(const u8* data, u8* dest, u32, i32 w, i32 h, u32) {
   ++g_decode_calls;
   std::memset(dest, data[2], static_cast<size_t>(w) * h * 4);
   return 1;

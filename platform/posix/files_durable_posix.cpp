@@ -11,22 +11,10 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/fd_write.h"
 #include "platform/files_durable.h"
 
 namespace {
-
-int write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
 
 int copy_by_reading(int in, int out, off_t offset) {
   if (lseek(in, offset, SEEK_SET) < 0 || lseek(out, offset, SEEK_SET) < 0) return -1;
@@ -38,7 +26,7 @@ int copy_by_reading(int in, int out, off_t offset) {
       return -1;
     }
     if (n == 0) return 0;
-    if (write_all(out, buffer.data(), static_cast<std::size_t>(n)) != 0) return -1;
+    if (fd_write_all(out, buffer.data(), static_cast<std::size_t>(n)) != 0) return -1;
   }
 }
 

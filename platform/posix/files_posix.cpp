@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/fd_write.h"
 
 namespace {
 
@@ -335,19 +336,6 @@ int posix_replace_file(const char* from_sjis, const char* to_sjis) {
   return rename(from.path().c_str(), to.path().c_str()) == 0 ? 0 : -1;
 }
 
-int write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
 int posix_copy_file(const char* from_sjis, const char* to_sjis) {
   Resolved from = resolve_path(from_sjis);
   if (from.rc != 0 || !S_ISREG(from.st.st_mode)) return -1;
@@ -372,7 +360,7 @@ int posix_copy_file(const char* from_sjis, const char* to_sjis) {
     } else if (n == 0) {
       break;
     } else {
-      rc = write_all(out, buffer.data(), static_cast<std::size_t>(n));
+      rc = fd_write_all(out, buffer.data(), static_cast<std::size_t>(n));
     }
   }
   close(in);

@@ -8,6 +8,8 @@ bash scripts/install-deps.sh
 bash scripts/build.sh build
 game=build/demo-game
 mkdir -p "$game"
-cp build/out/k_lumbrane build/out/libZTZid.so "$game"/
+# The engine and the libraries it loads at run time: block compression,
+# the WebP plug-in and the Theora movie library.
+cp build/out/k_lumbrane build/out/libZTZid.so build/out/libZADazO.so build/out/libTheoraLib.so "$game"/
 [ -d build/demo/game ] && cp -r build/demo/game/. "$game"/
 cd "$game" && exec ./k_lumbrane "$@"

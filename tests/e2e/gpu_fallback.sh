@@ -26,13 +26,15 @@ engine=$!
 
 # Each box is answered with Return; the window of the game shows after them.
 boxes=0
+seen=
 main=
 for _ in $(seq 1 150); do
   kill -0 $engine 2>/dev/null || fail "the engine ended during start-up"
   main=$(xdotool search --onlyvisible --name "^k_lumbrane\$" 2>/dev/null | head -1)
   box=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^${main:-none}\$" | head -1)
   if [ -n "$box" ]; then
-    boxes=$((boxes + 1))
+    # A box still closing after its answer is not counted twice.
+    case " $seen " in *" $box "*) ;; *) boxes=$((boxes + 1)); seen="$seen $box" ;; esac
     xdotool windowfocus --sync "$box" 2>/dev/null
     sleep 0.2
     xdotool key --clearmodifiers Return

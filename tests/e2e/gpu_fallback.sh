@@ -30,8 +30,17 @@ seen=
 main=
 for _ in $(seq 1 150); do
   kill -0 $engine 2>/dev/null || fail "the engine ended during start-up"
-  main=$(xdotool search --onlyvisible --name "^k_lumbrane\$" 2>/dev/null | head -1)
-  box=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^${main:-none}\$" | head -1)
+  # Boxes are the engine's dialog windows; the game's window is the one
+  # titled "k_lumbrane" that is not a dialog.
+  main=
+  box=
+  for w in $(xdotool search --onlyvisible --pid $engine 2>/dev/null); do
+    if xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q DIALOG; then
+      [ -z "$box" ] && box=$w
+    elif [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "k_lumbrane" ]; then
+      main=$w
+    fi
+  done
   if [ -n "$box" ]; then
     # A box still closing after its answer is not counted twice.
     case " $seen " in *" $box "*) ;; *) boxes=$((boxes + 1)); seen="$seen $box" ;; esac

@@ -38,10 +38,9 @@ int memory_group_add(int group, const char* name, int report) {
   if (item.source_kind == kSourceMemoryGroup && item.group == static_cast<u32>(group) &&
       item.group_index < g.entries.size()) {
     // Already held: the entry itself moves to the end, name and bytes
-    // with it.
+    // with it; the group's total does not change.
     MemoryFileEntry entry = std::move(g.entries[item.group_index]);
-    memory_group_remove(group, static_cast<int>(item.group_index));
-    g.total_bytes += static_cast<i32>(entry.data.size());
+    g.entries.erase(g.entries.begin() + item.group_index);
     g.entries.push_back(std::move(entry));
     return 0;
   }

@@ -391,3 +391,47 @@ TEST_F(WebpWriterTest, OtherProgramsReadTheWrittenFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// WebP files made by cwebp from an ImageMagick picture with an alpha
+// gradient decode through the plug-in to exactly what dwebp gives.
+TEST_F(WebpWriterTest, CwebpFilesDecodeAsDwebpDecodesThem) {
+  for (const char* tool : {"convert", "cwebp", "dwebp"})
+    if (!have(tool)) GTEST_SKIP() << tool << " is not installed";
+  ASSERT_EQ(run("convert -size 67x45 gradient:'#ff2000-#0030ff' '(' -size 67x45 gradient:white-black -rotate 90 "
+                "-resize '67x45!' ')' -alpha off -compose CopyOpacity -composite PNG32:" + at("grad.png")),
+            0);
+  struct Case {
+    const char* name;
+    const char* options;
+  };
+  const Case cases[] = {{"lossy", "-q 75"}, {"lossless", "-lossless"}, {"lossy_alpha", "-q 60 -alpha_q 50"}};
+  for (const Case& c : cases) {
+    const std::string webp = at(std::string(c.name) + ".webp"), pam = at(std::string(c.name) + ".pam");
+    ASSERT_EQ(run(std::string("cwebp ") + c.options + " " + at("grad.png") + " -o " + webp), 0) << c.name;
+    ASSERT_EQ(run("dwebp " + webp + " -pam -o " + pam), 0) << c.name;
+    const Bytes file = read_file(webp);
+    LayerImage* img = new_layer_image();
+    layers_.push_back(img);
+    ASSERT_EQ(decode_webp_into_layer(file.data(), file.size(), img, c.name), 0) << c.name;
+    ASSERT_EQ(img->width, 67);
+    ASSERT_EQ(img->height, 45);
+    const Bytes ref = read_file(pam);
+    const std::string head(ref.begin(), ref.end());
+    const std::size_t start = head.find("ENDHDR\n") + 7;
+    ASSERT_EQ(ref.size() - start, static_cast<std::size_t>(67 * 45 * 4)) << c.name;
+    int alpha_levels = 0, last_alpha = -1, differing = 0;
+    for (i32 i = 0; i < 67 * 45; ++i) {
+      const u8* q = ref.data() + start + i * 4;
+      const u32 want = q[2] | q[1] << 8 | q[0] << 16 | static_cast<u32>(q[3]) << 24;
+      differing += img->pixels[i] != want;
+      if (q[3] != last_alpha) ++alpha_levels;
+      last_alpha = q[3];
+    }
+    EXPECT_EQ(differing, 0) << c.name;
+    EXPECT_GT(alpha_levels, 10) << c.name << ": the gradient's alpha is kept";
+  }
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include "demo/demo_scene.h"
 #include "platform/files.h"
 #include "tests/support/game_writer.h"
+#include "tests/support/zcg_writer.h"
 #include "tests/support/zpf_writer.h"
 
 namespace {
@@ -41,6 +42,7 @@ std::string demo_commands(const std::string& game) {
          command_line(2, "draw", 71, {0, 1, 2, 3, 11}) +           // layer drawing
          command_line(5, "clipset", 2, {1}) +                      // clipboard
          command_line(10, "dialog", 22, {0, 1, 9}) +               // message box, text input
+         command_line(20, "save", 18, {0, 1, 2, 8, 10}) +          // layer saving
          command_line(26, "style", 12, {2}) +                      // text style
          command_line(28, "rate", 2, {}) +                         // frame rate
          command_line(60, "math", 23, {3}, {1, 2}) +               // math
@@ -142,9 +144,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", argv[2]);
       return 1;
     }
+    // The background also as a zlib ZCG: in the archive when there is one,
+    // else beside the pictures.
+    const demo::Picture& bg = demo::kPictures[0];
+    const std::vector<u8> zcg = fixtures::write_zcg(demo::picture_pixels(0), bg.width, bg.height, kZcgZlib);
+    if (argc != 4 && !write_bytes_file(std::string(argv[2]) + "/" + demo::kBackgroundZcg, zcg)) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kBackgroundZcg);
+      return 1;
+    }
     if (argc == 4) {
       std::vector<ZpfItem> items;
       for (const auto& [name, bytes] : files) items.push_back(zpf_item(name, std::string(bytes.begin(), bytes.end())));
+      items.push_back(zpf_item(demo::kBackgroundZcg, std::string(zcg.begin(), zcg.end()), 0, 8));
       if (!write_zpf_file(std::string(argv[2]) + "/" + argv[3], items)) {
         std::fprintf(stderr, "make_demo: cannot write %s\n", argv[3]);
         return 1;

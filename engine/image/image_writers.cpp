@@ -178,11 +178,9 @@ int save_png(LayerImage* image, const char* path, int level) {
     show_error_box("", "[SavePNG] File Create Error.\r\n\r\n%s", path ? path : "");
     return -1;
   }
+  // A library error (a failed write included) is a failure without a box.
   const int written = write_png_rows(f, image, level);
-  if (!close_file(f) || written != 0) {
-    show_error_box("", "[SavePNG] File Create Error.\r\n\r\n%s", path);
-    return -1;
-  }
+  if (!close_file(f) || written != 0) return -1;
   return g_quit_requested.load() ? 1 : 0;
 }
 

@@ -23,7 +23,8 @@ int save_bmp(const LayerImage* image, const char* path);
 // 8-bit RGBA PNG with every filter, zlib level 0-9 (clamped) and a gAMA of
 // 1/2.2. A layer without alpha gets alpha 255 in every pixel of its own
 // buffer first. 0 written, 1 written while quit-requested is set, -1 after
-// "[SavePNG] File Create Error.\r\n\r\n%s" (or a library or write error).
+// "[SavePNG] File Create Error.\r\n\r\n%s", or without a box after a
+// library or write error.
 int save_png(LayerImage* image, const char* path, int level);
 // Baseline RGB JPEG at quality 1-100 (clamped). 0; -1 after "File Create
 // Error." (the file could not be created); -2 on a library or write error.

@@ -152,6 +152,7 @@ std::vector<u32> expected_frame(const std::string& webp_path) {
   add_layer("W0/bg", background(), kW, kH, 0, 0, 1, true);
   add_layer("W0/card", card_px, cw, ch, kCardX, kCardY, 2, true);
   add_layer("W0/mem", memory_picture(), kMemW, kMemH, kMemX, kMemY, 3, false);
+  // A frame-set frame's layer goes here (order 4) once the game loads one.
   reference_compose(g_system_objects[kTreeLayer], kW, kH, &out);
   destroy_system_objects();
   return out;

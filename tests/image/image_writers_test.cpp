@@ -236,6 +236,20 @@ TEST_F(ImageWritersTest, AFileThatCannotBeCreatedShowsTheWritersBox) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
+// A write that fails after the file was created (a full disk) is a
+// failure, never a success.
+TEST_F(ImageWritersTest, AFailedWriteIsAFailure) {
+  if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  LayerImage* src = layer(300, 200, true);
+  EXPECT_EQ(save_bmp(src, "/dev/full"), -1);
+  EXPECT_EQ(g_error_report_log.last_box_text, "File Create Error.");
+  reset_error_report_log();
+  EXPECT_EQ(save_png(src, "/dev/full", 0), -1);
+  EXPECT_EQ(g_error_report_log.box_count, 0u);
+  EXPECT_EQ(save_jpeg(src, "/dev/full", 90), -2);
+  EXPECT_EQ(g_error_report_log.box_count, 0u);
+}
+
 // The WebP writer through the real plug-in.
 class WebpWriterTest : public ImageWritersTest {
  protected:

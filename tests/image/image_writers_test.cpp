@@ -332,6 +332,34 @@ TEST_F(WebpWriterTest, AnEncoderResultOutsideTheBufferIsAFailure) {
   g_webp.encode = real;
 }
 
+// Random sizes and pixels over many seeds: PNG and lossless WebP give every
+// byte back, BMP every colour.
+TEST_F(WebpWriterTest, RandomPicturesRoundTripOverManySeeds) {
+  u32 state = 12345;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  for (int seed = 0; seed < 60; ++seed) {
+    const i32 w = static_cast<i32>(next() % 37 + 1), h = static_cast<i32>(next() % 23 + 1);
+    LayerImage* src = layer(w, h, true);
+    for (i32 i = 0; i < w * h; ++i) src->pixels[i] = next();
+    const std::string png = at("r.png"), bmp = at("r.bmp"), webp = at("r.webp");
+    ASSERT_EQ(save_png(src, png.c_str(), static_cast<int>(seed % 10)), 0) << seed;
+    ASSERT_EQ(save_bmp(src, bmp.c_str()), 0) << seed;
+    ASSERT_EQ(save_webp(src, webp.c_str(), 101), 0) << seed;
+    EXPECT_TRUE(same_pixels(decoded(decode_png_into_layer, png), src)) << seed << ": " << w << "x" << h;
+    EXPECT_TRUE(same_pixels(decoded(decode_bmp_into_layer, bmp), src, 0xFFFFFFu)) << seed;
+    int dw = 0, dh = 0;
+    const std::vector<u32> px = webp_pixels(read_file(webp), &dw, &dh);
+    ASSERT_EQ(px.size(), static_cast<std::size_t>(w) * h) << seed;
+    EXPECT_EQ(std::memcmp(px.data(), src->pixels, px.size() * 4), 0) << seed;
+    EXPECT_EQ(read_file(bmp).size(), bmp_file_bytes(w, h)) << seed;
+  }
+}
+
 // ---- What other programs read ----
 
 bool have(const char* tool) {

@@ -217,11 +217,14 @@ int make_frame_set(u8* bytes, u32 size, const char* name, FrameSet** out) {
   const u8* offsets = bytes + kFrameSetHeaderBytes;
   const u8* sizes = offsets + 4u * static_cast<u64>(count);
   const u8* alpha_sizes = sizes + 4u * static_cast<u64>(count);
-  // Every part must lie inside the file before anything is unscrambled. The
-  // alpha parts are read only when the set says it carries them.
+  // Every part must lie inside the file, behind the tables, before anything
+  // is unscrambled: unscrambling in place must not change the tables that
+  // later frames are found by. The alpha parts are read only when the set
+  // says it carries them.
   for (i64 k = 0; k < count; ++k) {
-    const u64 end = u64{table_word(offsets, k)} + table_word(sizes, k) + (alpha_flag != 0 ? table_word(alpha_sizes, k) : 0);
-    if (end > size) {
+    const u64 start = table_word(offsets, k);
+    const u64 end = start + table_word(sizes, k) + (alpha_flag != 0 ? table_word(alpha_sizes, k) : 0);
+    if (start < tables || end > size) {
       std::free(bytes);
       return -2;
     }

@@ -35,8 +35,8 @@ struct FrameSet {
 // Makes a set of the file's bytes, taking them over (freed on every failure):
 // the header and every frame's parts are checked against the file's length,
 // then the parts are unscrambled. 0 and *out set; -2 not a frame set (a
-// count of 0 or less, tables or parts past the end); -3 no memory. Nothing
-// is reported.
+// count of 0 or less, tables or parts past the end, a part over the header
+// or the tables); -3 no memory. Nothing is reported.
 int make_frame_set(u8* bytes, u32 size, const char* name, FrameSet** out);
 // Frees a set with its bytes and spare buffer. Null is ignored.
 void free_frame_set(FrameSet* set);

@@ -272,6 +272,7 @@ TEST_F(FrameSetTest, FilesThatAreNotFrameSetsAreRefused) {
       {"shorter than the header", [&] { auto s = two_frames(1); s.cut = file_size - 20; return s; }(), -2},
       {"tables past the end", [&] { auto s = two_frames(1); s.cut = file_size - tables_end + 4; return s; }(), -2},
       {"offset past the end", [&] { auto s = two_frames(1); s.offsets = {std::nullopt, file_size + 1}; return s; }(), -2},
+      {"part over the tables", [&] { auto s = two_frames(1); s.offsets = {tables_end - 4}; return s; }(), -2},
       {"offset wrapping", [&] { auto s = two_frames(1); s.offsets = {0xFFFFFFF0u}; return s; }(), -2},
       {"size past the end", [&] { auto s = two_frames(1); s.sizes = {std::nullopt, file_size}; return s; }(), -2},
       {"alpha past the end", [&] { auto s = two_frames(1); s.alpha_sizes = {0xFFFFFFFFu}; return s; }(), -2},

@@ -13,6 +13,7 @@
 #include "engine/frame/sjis_text.h"
 #include "engine/image/frame_set.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/layer_release.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/object_tree.h"
 
@@ -75,7 +76,7 @@ u32 cmd_layer_release_frames() {
   if (decode_command_args(kCommand) != 0) return kCommandFailed;
   ObjectNode* node = named_layer(kCommand, false);
   if (!node) return kCommandFailed;
-  release_image_frame_set(image_of(node));
+  release_layer_frame_set(image_of(node));
   return 0;
 }
 

@@ -25,6 +25,7 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/startup.h"
 #include "engine/image/font_slots.h"
+#include "engine/image/frame_set.h"
 #include "engine/image/layer_draw.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/png_read.h"
@@ -52,6 +53,20 @@ std::vector<u32> expected_frame() {
     std::memcpy(im->owned_pixels, px.data(), px.size() * 4);
     im->x = p.x;
     im->y = p.y;
+  }
+  // The frame-set corner at rest on its last frame, decoded by the reader.
+  {
+    ObjectNode* n = get_named_object(g_object_roots[kTreeLayer], demo::kFrameSetLayer, 0, ++order);
+    LayerImage* im = get_or_create_layer_image(n);
+    const std::vector<std::uint8_t> file = demo::frame_set_file();
+    u8* bytes = static_cast<u8*>(std::malloc(file.size()));
+    if (!bytes) return out;
+    std::memcpy(bytes, file.data(), file.size());
+    if (make_frame_set(bytes, static_cast<u32>(file.size()), demo::kFrameSetFile, &im->frame_set) != 0) return out;
+    if (show_frame_in_image(im, demo::kFrameSetLast) != 0) return out;
+    release_image_frame_set(im);
+    im->x = demo::kFrameSetX;
+    im->y = demo::kFrameSetY;
   }
   // The script's drawing steps, run by the same layer functions.
   if (!g_text_record) g_text_record = new TextRecord();

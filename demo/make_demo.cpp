@@ -1,5 +1,5 @@
-// Writes the demo game folder: the compiled engine files of demo.game and
-// the picture files of demo_scene.h.
+// Writes the demo game folder: the compiled engine files of demo.game, the
+// picture files of demo_scene.h and its frame set.
 //   make_demo <demo.game> <game folder> [<archive name>]
 // With an archive name the compiled engine files are also packed into that
 // archive in the folder, as a game ships them: the engine then counts its
@@ -56,6 +56,7 @@ std::string demo_commands(const std::string& game) {
          command_line(100, "tray", 4, {1, 2, 3}) +                 // notification-area icon
          command_line(105, "window", 26, {21, 22, 23, 24}) +       // window set-up
          command_line(107, "windowquery", 18, {}) +                // window query
+         command_line(109, "frames", 4, {0, 2}) +                  // frame sets
          command_line(112, "append", 1, {}));                      // text record
   for (std::string line; std::getline(all, line);) {
     const std::string head = line.substr(0, line.find(' ', 8) + 1);  // "command <id> "
@@ -187,6 +188,15 @@ int main(int argc, char** argv) {
     WebPFree(out);
     if (!ok) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kCardWebp);
+      return 1;
+    }
+  }
+  {
+    const std::vector<std::uint8_t> frames = demo::frame_set_file();
+    std::ofstream f(std::string(argv[2]) + "/" + demo::kFrameSetFile, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(frames.size()));
+    if (!f) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kFrameSetFile);
       return 1;
     }
   }

@@ -208,6 +208,8 @@ void set_emote_transforms(i32 width, i32 height, float x, float y, float angle) 
   if (!gpu || !gpu->is_open()) return;
   if (height == 0) width = height = 1;
   EmoteDevice& d = g_emote_device;
+  d.viewport_width = width;
+  d.viewport_height = height;
   // World: turned about z.
   identity(d.world);
   const float a = angle * -6.2831855f / 360.0f;

@@ -20,10 +20,12 @@ struct PlatformGpu;
 // What the driver is given as its device: the GPU service it draws with
 // and the three transforms of the E-mote view, row-vector 4 x 4 matrices
 // (a point p maps to p x world x view x projection, then x and y from -1..1
-// across the target, y upwards). The engine sets the transforms before each
-// player draws.
+// across the viewport, y upwards). The engine sets the transforms and the
+// viewport before each player draws.
 struct EmoteDevice {
   const PlatformGpu* gpu = nullptr;
+  // The viewport: the size of the target the player draws into.
+  i32 viewport_width = 0, viewport_height = 0;
   float world[16] = {};
   float view[16] = {};
   float projection[16] = {};

@@ -40,7 +40,7 @@ struct Player {
 
 void note(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void note(const char* format, ...) {
-  char line[512];
+  char line[4096];
   va_list args;
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);

@@ -25,6 +25,12 @@ constexpr Picture kPictures[] = {
     {"box.bmp", "W0/box", 640, 110, 80, 480},
 };
 constexpr int kPictureCount = 4;
+// The script loads the background from this zlib ZCG of picture 0 (in the
+// archive of a packed game); the BMP files are written too.
+constexpr const char* kBackgroundZcg = "bg.zcg";
+// Where the WebP plug-in is installed the card is loaded from this lossless
+// WebP of picture 1.
+constexpr const char* kCardWebp = "card.webp";
 
 // The text style the script sets (command 26) before it draws its text:
 // face, glyph width and height, colour and second colour.

@@ -141,6 +141,7 @@ TEST_F(EmoteTest, StartUpBindsThePairAndTurnsGpuDrawingOn) {
   g_settings.use_direct3d = 0;
   g_settings.cpu_scaling_flag = 2;
   g_settings.fullscreen_switch_a = 1;
+  const u8 saved_os = g_os_code;
   g_os_code = 255;
   load_optional_plugins();
   EXPECT_EQ(g_emote.loaded, 1);
@@ -159,6 +160,7 @@ TEST_F(EmoteTest, StartUpBindsThePairAndTurnsGpuDrawingOn) {
   EXPECT_EQ(g_emote.loaded, 0);
   EXPECT_EQ(g_settings.use_direct3d, 0);
   EXPECT_EQ(g_settings.fullscreen_switch_a, 1);
+  g_os_code = saved_os;
 }
 
 int fake_entry() { return 0; }

@@ -3,10 +3,8 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-void clear_save_data_cache() {}
 void update_fullscreen_menu_strip() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
-void free_memory_save_slots() {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

@@ -34,6 +34,11 @@ constexpr const char* kMemoryName = "(mem)";
 // (the largest layer is 4 x 8192 x 8192 bytes plus its block).
 constexpr u64 kMaxUnpacked = 4ull * 8192 * 8192 + 8 + kLayerBlockSize;
 
+// Neither zlib nor the block compressor packs more than about 1032 bytes
+// into one, so a larger unpacked size is damage; it is refused before
+// anything of that size is allocated.
+bool plausible_unpacked(u64 unpacked, u64 packed) { return unpacked <= packed * 1040 + 1024; }
+
 struct CacheEntry {
   std::vector<u8> body;
   bool used = false;
@@ -624,7 +629,7 @@ int read_save_record(const char* name, i64 memory_image, u32 dno, SaveRecord* ou
 }
 
 int unpack_record(const SaveRecord& record, std::vector<u8>* out) {
-  if (record.unpacked_size > kMaxUnpacked) {
+  if (record.unpacked_size > kMaxUnpacked || !plausible_unpacked(record.unpacked_size, record.packed.size())) {
     report_error_at(kErrSaveNotSaveFile, 1, "");
     return -1;
   }
@@ -648,7 +653,8 @@ int load_global_store(const SaveRecord& record) {
     }
     const u32 unpacked = get_u32(p + at), packed = get_u32(p + at + 4);
     at += 8;
-    if (packed > size - at || unpacked > 0x7FFFFFFFu || (unpacked == 0 && packed != 0)) {
+    if (packed > size - at || unpacked > 0x7FFFFFFFu || (unpacked == 0 && packed != 0) ||
+        !plausible_unpacked(unpacked, packed)) {
       show_error_box("", "Load Error.");
       return -1;
     }
@@ -799,7 +805,7 @@ int restore_saved_variables(const SaveRecord& record, u32 command) {
   u64 at = 0;
   while (at < size) {
     if (size - at < kSaveSubHeader || get_u32(p + at + 4) > size - at - kSaveSubHeader ||
-        get_u32(p + at + 8) > kMaxUnpacked) {
+        get_u32(p + at + 8) > kMaxUnpacked || !plausible_unpacked(get_u32(p + at + 8), get_u32(p + at + 4))) {
       report_error_at(kErrSaveNotSaveFile, 1, "");
       return -1;
     }

@@ -70,7 +70,7 @@ int pack_requested_record(i64 memory_image, std::vector<u8>* body) {
   if (arg_given(4)) {
     i32 w = 0, h = 0;
     const u32* pixels = nullptr;
-    if (saved_layer_source(layer_name_of().c_str(), &w, &h, &pixels) != 0) return -1;
+    if (saved_layer_source(layer_name_of().c_str(), command_name(kWrite), &w, &h, &pixels) != 0) return -1;
     save_layer_data(w, h, pixels, &data);
     return make_record_body(kSaveKindLayer, 0, data, body);
   }

@@ -18,12 +18,12 @@ LayerImage* image_of(ObjectNode* node) {
 }
 }  // namespace
 
-int saved_layer_source(const char* name, i32* width, i32* height, const u32** pixels) {
+int saved_layer_source(const char* name, const char* request_name, i32* width, i32* height, const u32** pixels) {
   char path[kObjectPathSize];
   if (build_object_path(path, name, g_object_base_paths[kTreeLayer], 0) < 0) return -1;
   LayerImage* img = image_of(resolve_object_path(g_object_roots[kTreeLayer], path, 0));
   if (!img || !img->owned_pixels || img->width < 1 || img->height < 1) {
-    report_error_at(kErrLayerMissing, 1, "", path);
+    report_error_at(kErrLayerMissing, 1, request_name, path);
     return -1;
   }
   *width = img->width;

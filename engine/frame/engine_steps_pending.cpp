@@ -3,7 +3,5 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-void clear_save_data_cache() {}
 void update_fullscreen_menu_strip() {}
-void free_memory_save_slots() {}
 int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

@@ -1,0 +1,24 @@
+// One picture row from Y'CbCr (BT.601, video range) to B, G, R, A, with a
+// plain loop and with SSE2 and AVX2 kernels picked by the processor. Every
+// kernel gives the same bytes as the plain loop: in 8.8 fixed point,
+//   b = clamp((298 (Y - 16) + 128 + 516 Cb') >> 8)
+//   g = clamp((298 (Y - 16) + 128 - 100 Cb' - 208 Cr') >> 8)
+//   r = clamp((298 (Y - 16) + 128 + 409 Cr') >> 8)
+// with Cb' = Cb - 128 and Cr' = Cr - 128; alpha is 255.
+#pragma once
+#include <cstdint>
+
+// Converts width pixels of luma row y into out. With xdec 0 the chroma rows
+// u and v hold a sample per pixel; with xdec 1 one for each two pixels, and
+// pixel x takes sample (x + odd) >> 1: odd 1 when the row starts on the
+// second pixel of a chroma pair.
+using YcbcrRowFn = void (*)(std::uint32_t* out, const std::uint8_t* y, const std::uint8_t* u,
+                            const std::uint8_t* v, int width, int xdec, int odd);
+
+void ycbcr_row_plain(std::uint32_t* out, const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
+                     int width, int xdec, int odd);
+// nullptr where the processor (or the build) has no such kernel.
+YcbcrRowFn ycbcr_row_sse2();
+YcbcrRowFn ycbcr_row_avx2();
+// The fastest this processor runs.
+YcbcrRowFn ycbcr_row_best();

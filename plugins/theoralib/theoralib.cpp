@@ -150,22 +150,34 @@ void release_movie(Movie* m) {
 }
 
 // Each picture row is converted by the fastest row kernel of the processor
-// (ycbcr_rows.h): 4:2:0 rows share a chroma row in pairs.
+// (ycbcr_rows.h); 4:2:0 rows that share a chroma row go in pairs.
 void write_picture(Movie* m, th_ycbcr_buffer yuv) {
   static const YcbcrRowFn convert = ycbcr_row_best();
+  static const YcbcrRowPairFn convert_pair = ycbcr_row_pair_best();
   const int xdec = m->info.pixel_fmt == TH_PF_444 ? 0 : 1;
   const int ydec = m->info.pixel_fmt == TH_PF_420 ? 1 : 0;
   const int px = static_cast<int>(m->info.pic_x), py = static_cast<int>(m->info.pic_y);
-  for (int y = 0; y < m->height; ++y) {
-    const int target = m->top_first ? y : m->height - 1 - y;
-    auto* out = static_cast<std::uint32_t*>(m->row(m, target));
-    if (!out) continue;
-    const int fy = py + y;
-    const int cy = fy >> ydec;
-    const std::ptrdiff_t cx = px >> xdec;
-    convert(out, yuv[0].data + static_cast<std::ptrdiff_t>(fy) * yuv[0].stride + px,
-            yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride + cx,
-            yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride + cx, m->width, xdec, xdec ? px & 1 : 0);
+  const int odd = xdec ? px & 1 : 0;
+  const std::ptrdiff_t cx = px >> xdec;
+  auto out_row = [&](int y) {
+    return static_cast<std::uint32_t*>(m->row(m, m->top_first ? y : m->height - 1 - y));
+  };
+  auto luma = [&](int y) { return yuv[0].data + static_cast<std::ptrdiff_t>(py + y) * yuv[0].stride + px; };
+  for (int y = 0; y < m->height;) {
+    const int cy = (py + y) >> ydec;
+    const unsigned char* u = yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride + cx;
+    const unsigned char* v = yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride + cx;
+    std::uint32_t* out = out_row(y);
+    if (ydec && ((py + y) & 1) == 0 && y + 1 < m->height) {
+      std::uint32_t* next = out_row(y + 1);
+      if (out && next) convert_pair(out, next, luma(y), luma(y + 1), u, v, m->width, xdec, odd);
+      else if (out) convert(out, luma(y), u, v, m->width, xdec, odd);
+      else if (next) convert(next, luma(y + 1), u, v, m->width, xdec, odd);
+      y += 2;
+      continue;
+    }
+    if (out) convert(out, luma(y), u, v, m->width, xdec, odd);
+    ++y;
   }
 }
 

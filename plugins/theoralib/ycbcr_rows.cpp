@@ -34,6 +34,13 @@ void ycbcr_row_plain(std::uint32_t* out, const std::uint8_t* y, const std::uint8
   }
 }
 
+void ycbcr_row_pair_plain(std::uint32_t* out0, std::uint32_t* out1, const std::uint8_t* y0, const std::uint8_t* y1,
+                          const std::uint8_t* u, const std::uint8_t* v, int width, int xdec, int odd) {
+  const YcbcrRowFn row = ycbcr_row_best();
+  row(out0, y0, u, v, width, xdec, odd);
+  row(out1, y1, u, v, width, xdec, odd);
+}
+
 #ifdef KL_YCBCR_X86
 namespace {
 
@@ -146,11 +153,83 @@ __attribute__((target("avx2"))) void row_avx2(std::uint32_t* out, const std::uin
   if (x < width) row_sse2(out + x, y + x, u + (x >> xdec), v + (x >> xdec), width - x, xdec, 0);
 }
 
+// The chroma terms of 16 pixels with the bias folded in: the rests' chroma
+// parts (kb, kg, kr) and the multiples' (Cb' twice for blue; -Cr' and Cr'
+// for green and red come from v itself).
+struct ChromaTerms256 {
+  __m256i kb, lb, kg, kr, v;
+};
+
+__attribute__((target("avx2"))) inline ChromaTerms256 chroma_avx2(__m256i uw, __m256i vw) {
+  const __m256i c128 = _mm256_set1_epi16(128), bias = _mm256_set1_epi16(-4640);
+  uw = _mm256_sub_epi16(uw, c128);
+  vw = _mm256_sub_epi16(vw, c128);
+  ChromaTerms256 t;
+  t.kb = _mm256_add_epi16(_mm256_slli_epi16(uw, 2), bias);
+  t.lb = _mm256_add_epi16(uw, uw);
+  t.kg = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(uw, _mm256_set1_epi16(-100)),
+                                           _mm256_mullo_epi16(vw, _mm256_set1_epi16(48))),
+                          bias);
+  t.kr = _mm256_add_epi16(_mm256_mullo_epi16(vw, _mm256_set1_epi16(153)), bias);
+  t.v = vw;
+  return t;
+}
+
+__attribute__((target("avx2"))) inline void luma16_avx2(std::uint32_t* out, const std::uint8_t* y,
+                                                        const ChromaTerms256& t) {
+  const __m256i yw = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
+  const __m256i y42 = _mm256_mullo_epi16(yw, _mm256_set1_epi16(42));
+  const __m256i b = _mm256_add_epi16(_mm256_add_epi16(yw, t.lb), _mm256_srai_epi16(_mm256_add_epi16(y42, t.kb), 8));
+  const __m256i g = _mm256_add_epi16(_mm256_sub_epi16(yw, t.v), _mm256_srai_epi16(_mm256_add_epi16(y42, t.kg), 8));
+  const __m256i r = _mm256_add_epi16(_mm256_add_epi16(yw, t.v), _mm256_srai_epi16(_mm256_add_epi16(y42, t.kr), 8));
+  const __m256i bg = _mm256_packus_epi16(b, g);
+  const __m256i ra = _mm256_packus_epi16(r, _mm256_set1_epi16(255));
+  const __m256i br = _mm256_unpacklo_epi8(bg, ra);
+  const __m256i ga = _mm256_unpackhi_epi8(bg, ra);
+  const __m256i lo = _mm256_unpacklo_epi8(br, ga);
+  const __m256i hi = _mm256_unpackhi_epi8(br, ga);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(lo, hi, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+__attribute__((target("avx2"))) void row_pair_avx2(std::uint32_t* out0, std::uint32_t* out1, const std::uint8_t* y0,
+                                                   const std::uint8_t* y1, const std::uint8_t* u,
+                                                   const std::uint8_t* v, int width, int xdec, int odd) {
+  if (xdec && odd && width > 0) {
+    ycbcr_row_plain(out0, y0, u, v, 1, 1, 1);
+    ycbcr_row_plain(out1, y1, u, v, 1, 1, 1);
+    ++out0, ++out1, ++y0, ++y1, ++u, ++v;
+    --width;
+  }
+  int x = 0;
+  for (; x + 16 <= width; x += 16) {
+    __m256i uw, vw;
+    if (xdec) {
+      const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + (x >> 1)));
+      const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + (x >> 1)));
+      uw = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u8, u8));
+      vw = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(v8, v8));
+    } else {
+      uw = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + x)));
+      vw = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x)));
+    }
+    const ChromaTerms256 t = chroma_avx2(uw, vw);
+    luma16_avx2(out0 + x, y0 + x, t);
+    luma16_avx2(out1 + x, y1 + x, t);
+  }
+  if (x < width) {
+    row_sse2(out0 + x, y0 + x, u + (x >> xdec), v + (x >> xdec), width - x, xdec, 0);
+    row_sse2(out1 + x, y1 + x, u + (x >> xdec), v + (x >> xdec), width - x, xdec, 0);
+  }
+}
+
 }  // namespace
 
+YcbcrRowPairFn ycbcr_row_pair_avx2() { return __builtin_cpu_supports("avx2") ? row_pair_avx2 : nullptr; }
 YcbcrRowFn ycbcr_row_sse2() { return row_sse2; }
 YcbcrRowFn ycbcr_row_avx2() { return __builtin_cpu_supports("avx2") ? row_avx2 : nullptr; }
 #else
+YcbcrRowPairFn ycbcr_row_pair_avx2() { return nullptr; }
 YcbcrRowFn ycbcr_row_sse2() { return nullptr; }
 YcbcrRowFn ycbcr_row_avx2() { return nullptr; }
 #endif
@@ -159,4 +238,9 @@ YcbcrRowFn ycbcr_row_best() {
   if (YcbcrRowFn f = ycbcr_row_avx2()) return f;
   if (YcbcrRowFn f = ycbcr_row_sse2()) return f;
   return ycbcr_row_plain;
+}
+
+YcbcrRowPairFn ycbcr_row_pair_best() {
+  if (YcbcrRowPairFn f = ycbcr_row_pair_avx2()) return f;
+  return ycbcr_row_pair_plain;
 }

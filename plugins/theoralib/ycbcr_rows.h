@@ -22,3 +22,15 @@ YcbcrRowFn ycbcr_row_sse2();
 YcbcrRowFn ycbcr_row_avx2();
 // The fastest this processor runs.
 YcbcrRowFn ycbcr_row_best();
+
+// Two luma rows that share their chroma rows (4:2:0), into out0 and out1:
+// the same bytes as the row kernel on each, with the chroma terms worked
+// out once for both.
+using YcbcrRowPairFn = void (*)(std::uint32_t* out0, std::uint32_t* out1, const std::uint8_t* y0,
+                                const std::uint8_t* y1, const std::uint8_t* u, const std::uint8_t* v, int width,
+                                int xdec, int odd);
+void ycbcr_row_pair_plain(std::uint32_t* out0, std::uint32_t* out1, const std::uint8_t* y0, const std::uint8_t* y1,
+                          const std::uint8_t* u, const std::uint8_t* v, int width, int xdec, int odd);
+// nullptr where the processor (or the build) has no such kernel.
+YcbcrRowPairFn ycbcr_row_pair_avx2();
+YcbcrRowPairFn ycbcr_row_pair_best();

@@ -65,4 +65,29 @@ TEST(YcbcrRows, VectorKernelsEqualThePlainLoop) {
   EXPECT_GT(ran, 0);
 }
 
+TEST(YcbcrRows, RowPairsEqualTheRowsOneByOne) {
+  const YcbcrRowPairFn pairs[] = {ycbcr_row_pair_plain, ycbcr_row_pair_avx2(), ycbcr_row_pair_best()};
+  for (YcbcrRowPairFn pair : pairs) {
+    if (!pair) continue;
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+      std::mt19937 rng(seed * 7919u);
+      const int width = 1 + static_cast<int>(rng() % (seed % 3 == 0 ? 1500 : 60));
+      const int xdec = seed % 5 == 0 ? 0 : 1;
+      const int odd = xdec ? static_cast<int>(seed >> 1 & 1) : 0;
+      const int chroma = xdec ? (width + odd + 1) / 2 : width;
+      std::vector<std::uint8_t> y0(static_cast<size_t>(width)), y1(y0.size()), u(static_cast<size_t>(chroma)),
+          v(u.size());
+      for (auto* plane : {&y0, &y1, &u, &v})
+        for (auto& b : *plane) b = static_cast<std::uint8_t>(rng());
+      std::vector<std::uint32_t> want0(static_cast<size_t>(width) + 2, 0xA5A5A5A5u), want1 = want0, got0 = want0,
+                                 got1 = want0;
+      ycbcr_row_plain(want0.data() + 1, y0.data(), u.data(), v.data(), width, xdec, odd);
+      ycbcr_row_plain(want1.data() + 1, y1.data(), u.data(), v.data(), width, xdec, odd);
+      pair(got0.data() + 1, got1.data() + 1, y0.data(), y1.data(), u.data(), v.data(), width, xdec, odd);
+      ASSERT_EQ(got0, want0) << "seed " << seed << " width " << width;
+      ASSERT_EQ(got1, want1) << "seed " << seed << " width " << width;
+    }
+  }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <webp/encode.h>
 
+#include "demo/demo_movies.h"
 #include "demo/demo_scene.h"
 #include "platform/files.h"
 #include "tests/support/game_writer.h"
@@ -203,6 +204,17 @@ int main(int argc, char** argv) {
   if (!write_bmp(std::string(argv[2]) + "/" + demo::kTrayIconFile, demo::kTrayIconSize, demo::kTrayIconSize,
                  demo::tray_icon_pixels())) {
     std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kTrayIconFile);
+    return 1;
+  }
+  // The movies, and the corner layer's picture until its clip plays.
+  const std::string movies = demo::write_demo_movies(argv[2]);
+  if (!movies.empty()) {
+    std::fprintf(stderr, "make_demo: %s\n", movies.c_str());
+    return 1;
+  }
+  if (!write_bmp(std::string(argv[2]) + "/" + demo::kCornerLayerPicture, demo::kCornerW, demo::kCornerH,
+                 std::vector<std::uint32_t>(static_cast<std::size_t>(demo::kCornerW) * demo::kCornerH, 0xFF181824u))) {
+    std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kCornerLayerPicture);
     return 1;
   }
   return 0;

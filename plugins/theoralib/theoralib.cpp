@@ -2,7 +2,7 @@
 // libvorbis's header reader. The movie is read whole through the caller's
 // callbacks at load; its Theora packets are kept and decoded forward on
 // demand. Pictures are converted from Y'CbCr (BT.601, video range) to
-// B, G, R, A.
+// B, G, R, A by the row kernels of ycbcr_rows.h.
 #include <ogg/ogg.h>
 #include <theora/theoradec.h>
 #include <vorbis/codec.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "plugins/theoralib/theoralib_api.h"
+#include "plugins/theoralib/ycbcr_rows.h"
 
 #define KL_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -148,60 +149,35 @@ void release_movie(Movie* m) {
   m->loaded = false;
 }
 
-inline std::uint32_t clamp8(int v) { return static_cast<std::uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-// Video-range BT.601 in 8.8 fixed point. The chroma terms of a chroma row
-// are spread over the picture's width once (and kept for the second row of
-// 4:2:0), so the pixel loop runs over contiguous arrays.
-struct ChromaRow {
-  std::vector<int> r, g, b;
-  int source_row = -1;
-};
-
-void spread_chroma(ChromaRow* c, const unsigned char* ur, const unsigned char* vr, int px, int width, int xdec) {
-  c->r.resize(static_cast<size_t>(width));
-  c->g.resize(static_cast<size_t>(width));
-  c->b.resize(static_cast<size_t>(width));
-  for (int x = 0; x < width; ++x) {
-    const int cx = (px + x) >> xdec;
-    const int u = ur[cx] - 128, v = vr[cx] - 128;
-    c->r[static_cast<size_t>(x)] = 409 * v;
-    c->g[static_cast<size_t>(x)] = -100 * u - 208 * v;
-    c->b[static_cast<size_t>(x)] = 516 * u;
-  }
-}
-
-void convert_row(std::uint32_t* out, const unsigned char* yr, const ChromaRow& c, int width) {
-  const int* cr = c.r.data();
-  const int* cg = c.g.data();
-  const int* cb = c.b.data();
-  for (int x = 0; x < width; ++x) {
-    const int y = 298 * (yr[x] - 16) + 128;
-    const std::uint32_t b = clamp8((y + cb[x]) >> 8);
-    const std::uint32_t g = clamp8((y + cg[x]) >> 8);
-    const std::uint32_t r = clamp8((y + cr[x]) >> 8);
-    out[x] = b | g << 8 | r << 16 | 0xFF000000u;
-  }
-}
-
+// Each picture row is converted by the fastest row kernel of the processor
+// (ycbcr_rows.h); 4:2:0 rows that share a chroma row go in pairs.
 void write_picture(Movie* m, th_ycbcr_buffer yuv) {
+  static const YcbcrRowFn convert = ycbcr_row_best();
+  static const YcbcrRowPairFn convert_pair = ycbcr_row_pair_best();
   const int xdec = m->info.pixel_fmt == TH_PF_444 ? 0 : 1;
   const int ydec = m->info.pixel_fmt == TH_PF_420 ? 1 : 0;
   const int px = static_cast<int>(m->info.pic_x), py = static_cast<int>(m->info.pic_y);
-  thread_local ChromaRow chroma;
-  chroma.source_row = -1;
-  for (int y = 0; y < m->height; ++y) {
-    const int target = m->top_first ? y : m->height - 1 - y;
-    auto* out = static_cast<std::uint32_t*>(m->row(m, target));
-    if (!out) continue;
-    const int fy = py + y;
-    const int cy = fy >> ydec;
-    if (cy != chroma.source_row) {
-      spread_chroma(&chroma, yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride,
-                    yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride, px, m->width, xdec);
-      chroma.source_row = cy;
+  const int odd = xdec ? px & 1 : 0;
+  const std::ptrdiff_t cx = px >> xdec;
+  auto out_row = [&](int y) {
+    return static_cast<std::uint32_t*>(m->row(m, m->top_first ? y : m->height - 1 - y));
+  };
+  auto luma = [&](int y) { return yuv[0].data + static_cast<std::ptrdiff_t>(py + y) * yuv[0].stride + px; };
+  for (int y = 0; y < m->height;) {
+    const int cy = (py + y) >> ydec;
+    const unsigned char* u = yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride + cx;
+    const unsigned char* v = yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride + cx;
+    std::uint32_t* out = out_row(y);
+    if (ydec && ((py + y) & 1) == 0 && y + 1 < m->height) {
+      std::uint32_t* next = out_row(y + 1);
+      if (out && next) convert_pair(out, next, luma(y), luma(y + 1), u, v, m->width, xdec, odd);
+      else if (out) convert(out, luma(y), u, v, m->width, xdec, odd);
+      else if (next) convert(next, luma(y + 1), u, v, m->width, xdec, odd);
+      y += 2;
+      continue;
     }
-    convert_row(out, yuv[0].data + static_cast<std::ptrdiff_t>(fy) * yuv[0].stride + px, chroma, m->width);
+    if (out) convert(out, luma(y), u, v, m->width, xdec, odd);
+    ++y;
   }
 }
 

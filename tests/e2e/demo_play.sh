@@ -13,7 +13,7 @@ command -v xclip >/dev/null || fail "xclip is not installed"
 game="$work/game"
 mkdir -p "$game"
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$bin/demo/game/tune.ogg" "$bin/demo/game/effect.wav" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$bin/demo/game/tune.ogg" "$bin/demo/game/effect.wav" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
@@ -42,6 +42,26 @@ wait_check() {
   return 1
 }
 wait_check 0 || fail "the demo does not show its last frame"
+# The corner clip plays in its layer at (580, 200), 160 x 120: two pictures
+# of it a third of a second apart differ, and neither is the layer's own
+# plain picture.
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+eval "$(xdotool getwindowgeometry --shell "$main")"
+"$py" - "$X" "$((Y + bar))" <<'PY' || fail "the corner clip does not play"
+import sys, time
+from PIL import ImageGrab
+x, y = int(sys.argv[1]) + 580, int(sys.argv[2]) + 200
+shots = []
+for _ in range(2):
+    shots.append(list(ImageGrab.grab(bbox=(x, y, x + 160, y + 120)).getdata()))
+    time.sleep(0.33)
+plain = (0x18, 0x18, 0x24)
+changed = sum(1 for a, b in zip(*shots) if max(abs(p - q) for p, q in zip(a, b)) > 24)
+coloured = [sum(1 for p in s if max(abs(c - d) for c, d in zip(p, plain)) > 24) for s in shots]
+print("corner clip: %d pixels changed, %s away from the plain picture" % (changed, coloured))
+sys.exit(0 if changed > 500 and min(coloured) > 2000 else 1)
+PY
 # The tune has faded in: the sound written by SDL's disk driver is no
 # longer silence.
 python3 - "$work/sound.raw" <<'PY' || fail "the demo's sound is silence"

@@ -12,7 +12,7 @@ source "$src/tests/e2e/lib/common.bash"
 game="$work/game"
 mkdir -p "$game"
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$bin/demo/game/tune.ogg" "$bin/demo/game/effect.wav" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$bin/demo/game/tune.ogg" "$bin/demo/game/effect.wav" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY

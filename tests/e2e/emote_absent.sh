@@ -25,7 +25,7 @@ awk '
 grep -q "chara.psb" "$work/emote.game" || fail "the test game was not written"
 "$bin/demo/make_demo" "$work/emote.game" "$game" game.zpf >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "make_demo"; }
 printf 'PSB\0motion data the engine only hands on' >"$game/chara.psb"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$game/"
 [ ! -e "$game/libRAVovov.so" ] && [ ! -e "$game/libemotedriver.so" ] || fail "the test pair is in the game folder"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

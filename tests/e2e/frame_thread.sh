@@ -18,7 +18,7 @@ mkdir -p "$game"
 sed 's/^config /config frame_thread=1 /' "$src/demo/demo.game" >"$work/demo.game"
 grep -q "^config frame_thread=1 " "$work/demo.game" || fail "the demo has no config line"
 "$writer" "$work/demo.game" "$game" game.zpf >/dev/null || fail "the frame-thread demo could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY

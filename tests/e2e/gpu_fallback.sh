@@ -14,7 +14,7 @@ game="$work/game"
 mkdir -p "$game"
 # Packed as a game ships: its scripts count as compiled.
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY

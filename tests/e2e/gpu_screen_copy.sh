@@ -26,7 +26,7 @@ awk '
 ' "$src/demo/demo.game" >"$work/copy.game"
 grep -q "arg 26 int" "$work/copy.game" || fail "the test game was not written"
 "$bin/demo/make_demo" "$work/copy.game" "$game" game.zpf >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "make_demo"; }
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY

@@ -1,4 +1,4 @@
-// The control dialog on GTK: a window with a fixed layout of labels,
+// The control dialog on GTK: a window with a fixed placing of labels,
 // progress bars, a text view in a scrolled window and buttons, run in a
 // main loop of its own on the GUI thread. Changes from other threads go into
 // the dialog's queue, which the GUI thread drains in order from an idle
@@ -286,7 +286,10 @@ int run_on_gui(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
   auto px = [&](int du) { return du * bx / 4; };
   auto py = [&](int du) { return du * by / 8; };
 
-  GtkWidget* fixed = gtk_fixed_new();
+  // A layout asks nothing of its children for its own size, so a wrapping
+  // text never stretches the dialog; each child gets the size it asks for
+  // at its width.
+  GtkWidget* fixed = gtk_layout_new(nullptr, nullptr);
   gtk_widget_set_size_request(fixed, px(desc->width), py(desc->height));
   gtk_container_add(GTK_CONTAINER(d->window), fixed);
   GtkWidget* default_button = nullptr;
@@ -303,7 +306,6 @@ int run_on_gui(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
         gtk_label_set_yalign(GTK_LABEL(c.widget), 0.0f);
         gtk_label_set_line_wrap(GTK_LABEL(c.widget), TRUE);
         gtk_label_set_line_wrap_mode(GTK_LABEL(c.widget), PANGO_WRAP_WORD_CHAR);
-        gtk_label_set_max_width_chars(GTK_LABEL(c.widget), 1);
         break;
       case kControlProgress: c.widget = gtk_progress_bar_new(); break;
       case kControlReport: {
@@ -331,7 +333,7 @@ int run_on_gui(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
     gtk_widget_set_name(c.widget, std::to_string(cd.id).c_str());
     styled(d, c.widget);
     gtk_widget_set_size_request(c.widget, px(cd.width), py(cd.height));
-    gtk_fixed_put(GTK_FIXED(fixed), c.widget, px(cd.x), py(cd.y));
+    gtk_layout_put(GTK_LAYOUT(fixed), c.widget, px(cd.x), py(cd.y));
     d->controls[cd.id] = c;
   }
   if (default_button) {

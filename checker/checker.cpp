@@ -84,10 +84,9 @@ int load_whole_file(const char* sjis_path, std::string* out) {
   return result;
 }
 
-// Checks one file: its CRC-32 over chunks with bar 1017's progress. 0 when
-// read to its end, 1 when the abort flag stopped it, -1 when it can't be
-// opened.
-int crc_of_file(const std::string& sjis_path, std::vector<unsigned char>& buffer, std::uint32_t* crc_out) {
+}  // namespace
+
+int checker_file_crc(const std::string& sjis_path, std::vector<unsigned char>& buffer, std::uint32_t* crc_out) {
   std::FILE* f = g_platform.files->open(sjis_path.c_str(), "rb");
   if (!f) return -1;
   std::int64_t size = 0;
@@ -117,6 +116,13 @@ int crc_of_file(const std::string& sjis_path, std::vector<unsigned char>& buffer
   return result;
 }
 
+int checker_file_crc(const std::string& sjis_path, std::uint32_t* crc) {
+  std::vector<unsigned char> buffer(kCheckChunk);
+  return checker_file_crc(sjis_path, buffer, crc);
+}
+
+namespace {
+
 CheckOutcome run_file_check() {
   CheckOutcome out;
   std::string list;
@@ -142,7 +148,7 @@ CheckOutcome run_file_check() {
     cd().set_range(d, kCheckerBytesBar, 0, kCheckBytesRange);
     cd().set_position(d, kCheckerBytesBar, 0);
     std::uint32_t crc = 0;
-    int r = e.path_too_long ? -1 : crc_of_file(e.path, buffer, &crc);
+    int r = e.path_too_long ? -1 : checker_file_crc(e.path, buffer, &crc);
     if (r < 0) {
       // A missing file is named and counted, so the summary agrees with the
       // final status.

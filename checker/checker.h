@@ -70,6 +70,12 @@ CheckerSettings read_checker_settings(const std::string& sjis_start_folder);
 // The report as the report control shows it: a CR before every LF.
 std::string report_for_display(const std::string& report);
 
+// The CRC-32 of one file over chunks of kCheckChunk bytes (the buffer's
+// size), with bar 1017's progress while the dialog runs. 0 when read to its
+// end, 1 when an abort stopped it, -1 when it can't be opened.
+int checker_file_crc(const std::string& sjis_path, std::vector<unsigned char>& buffer, std::uint32_t* crc);
+int checker_file_crc(const std::string& sjis_path, std::uint32_t* crc);
+
 // The end of a check.
 struct CheckOutcome {
   int result = 0;  // 0 checked, -3 no list

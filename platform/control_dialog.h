@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-struct ControlDialog;
+// A running dialog, as the procedure and the calls know it; each backend
+// keeps its own state behind it.
+struct ControlDialog {};
 
 enum ControlKind {
   kControlStatic = 0,    // a text

@@ -14,7 +14,7 @@ const FakeControlState* FakeControlModel::find(int id) const {
   return nullptr;
 }
 
-struct ControlDialog {
+struct FakeDlg : ControlDialog {
   FakeControlModel model;
   std::string font;
   bool ended = false;
@@ -37,7 +37,7 @@ struct FakeState {
   ControlDialogDesc last_desc;
   int runs = 0;
   std::vector<int> delivered;
-  ControlDialog* live = nullptr;
+  FakeDlg* live = nullptr;
 };
 
 FakeState& fs() {
@@ -45,7 +45,7 @@ FakeState& fs() {
   return s;
 }
 
-FakeControlState* find(ControlDialog* d, int id) {
+FakeControlState* find(FakeDlg* d, int id) {
   for (FakeControlState& c : d->model.controls)
     if (c.id == id) return &c;
   return nullptr;
@@ -53,7 +53,7 @@ FakeControlState* find(ControlDialog* d, int id) {
 
 // After a change (lock held): wakes the dialog's thread, and a thread other
 // than the dialog's waits while the due press holds on this state.
-void changed(std::unique_lock<std::mutex>& lock, ControlDialog* d) {
+void changed(std::unique_lock<std::mutex>& lock, FakeDlg* d) {
   FakeState& s = fs();
   s.last = d->model;
   s.cv.notify_all();
@@ -66,7 +66,7 @@ void changed(std::unique_lock<std::mutex>& lock, ControlDialog* d) {
 }
 
 template <typename Fn>
-void change(ControlDialog* d, int id, Fn fn) {
+void change(FakeDlg* d, int id, Fn fn) {
   if (!d) return;
   std::unique_lock<std::mutex> lock(fs().m);
   if (d->ended) return;
@@ -80,7 +80,7 @@ void change(ControlDialog* d, int id, Fn fn) {
 
 // Calls the procedure for a press of id when the button is there and enabled
 // (lock not held).
-void deliver(ControlDialog* d, const ControlDialogProc& proc, int id) {
+void deliver(FakeDlg* d, const ControlDialogProc& proc, int id) {
   {
     std::lock_guard<std::mutex> g(fs().m);
     FakeControlState* c = find(d, id);
@@ -93,7 +93,7 @@ void deliver(ControlDialog* d, const ControlDialogProc& proc, int id) {
 int fk_run(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
   if (!desc) return -1;
   FakeState& s = fs();
-  ControlDialog d;
+  FakeDlg d;
   d.gui = std::this_thread::get_id();
   d.model.title = desc->title;
   d.font = desc->font_family.empty() ? std::string("\x82\x6c\x82\x72 \x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e")
@@ -150,7 +150,8 @@ int fk_run(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
   return d.code;
 }
 
-void fk_end(ControlDialog* d, int code) {
+void fk_end(ControlDialog* h, int code) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   if (!d) return;
   std::lock_guard<std::mutex> g(fs().m);
   if (d->ended) return;
@@ -159,7 +160,8 @@ void fk_end(ControlDialog* d, int code) {
   fs().cv.notify_all();
 }
 
-void fk_set_title(ControlDialog* d, const char* t) {
+void fk_set_title(ControlDialog* h, const char* t) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   if (!d) return;
   std::unique_lock<std::mutex> lock(fs().m);
   if (d->ended) return;
@@ -167,18 +169,21 @@ void fk_set_title(ControlDialog* d, const char* t) {
   changed(lock, d);
 }
 
-void fk_set_text(ControlDialog* d, int id, const char* t) {
+void fk_set_text(ControlDialog* h, int id, const char* t) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   change(d, id, [&](FakeControlState& c) {
     c.text = t ? t : "";
     c.texts.push_back(c.text);
   });
 }
 
-void fk_set_enabled(ControlDialog* d, int id, int e) {
+void fk_set_enabled(ControlDialog* h, int id, int e) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   change(d, id, [&](FakeControlState& c) { c.enabled = e ? 1 : 0; });
 }
 
-void fk_set_range(ControlDialog* d, int id, int low, int high) {
+void fk_set_range(ControlDialog* h, int id, int low, int high) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   change(d, id, [&](FakeControlState& c) {
     if (c.kind != kControlProgress || low >= high) return;
     c.low = low;
@@ -188,7 +193,8 @@ void fk_set_range(ControlDialog* d, int id, int low, int high) {
   });
 }
 
-void fk_set_position(ControlDialog* d, int id, int p) {
+void fk_set_position(ControlDialog* h, int id, int p) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   change(d, id, [&](FakeControlState& c) {
     if (c.kind != kControlProgress) return;
     c.position = p < c.low ? c.low : p > c.high ? c.high : p;
@@ -198,7 +204,8 @@ void fk_set_position(ControlDialog* d, int id, int p) {
 
 void fk_scroll_to_end(ControlDialog*, int) {}
 
-void fk_set_focus(ControlDialog* d, int id) {
+void fk_set_focus(ControlDialog* h, int id) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   if (!d) return;
   std::unique_lock<std::mutex> lock(fs().m);
   if (d->ended || !find(d, id)) return;
@@ -206,7 +213,8 @@ void fk_set_focus(ControlDialog* d, int id) {
   changed(lock, d);
 }
 
-void fk_press(ControlDialog* d, int id) {
+void fk_press(ControlDialog* h, int id) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   if (!d) return;
   std::lock_guard<std::mutex> g(fs().m);
   if (d->ended) return;
@@ -215,7 +223,7 @@ void fk_press(ControlDialog* d, int id) {
 }
 
 template <typename T, typename Fn>
-T query(ControlDialog* d, int id, T missing, Fn fn) {
+T query(FakeDlg* d, int id, T missing, Fn fn) {
   if (!d) return missing;
   std::lock_guard<std::mutex> g(fs().m);
   if (d->ended) return missing;
@@ -223,7 +231,8 @@ T query(ControlDialog* d, int id, T missing, Fn fn) {
   return c ? fn(*c) : missing;
 }
 
-std::string fk_text(ControlDialog* d, int id) {
+std::string fk_text(ControlDialog* h, int id) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   if (d && id == 0) {
     std::lock_guard<std::mutex> g(fs().m);
     return d->ended ? std::string() : d->model.title;
@@ -231,19 +240,23 @@ std::string fk_text(ControlDialog* d, int id) {
   return query<std::string>(d, id, std::string(), [](FakeControlState& c) { return c.text; });
 }
 
-int fk_enabled(ControlDialog* d, int id) {
+int fk_enabled(ControlDialog* h, int id) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   return query<int>(d, id, -1, [](FakeControlState& c) { return c.enabled; });
 }
 
-int fk_position(ControlDialog* d, int id) {
+int fk_position(ControlDialog* h, int id) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   return query<int>(d, id, -1, [](FakeControlState& c) { return c.kind == kControlProgress ? c.position : -1; });
 }
 
-int fk_range_high(ControlDialog* d, int id) {
+int fk_range_high(ControlDialog* h, int id) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   return query<int>(d, id, -1, [](FakeControlState& c) { return c.kind == kControlProgress ? c.high : -1; });
 }
 
-std::string fk_font_family(ControlDialog* d) {
+std::string fk_font_family(ControlDialog* h) {
+  FakeDlg* d = static_cast<FakeDlg*>(h);
   if (!d) return std::string();
   std::lock_guard<std::mutex> g(fs().m);
   return d->ended ? std::string() : d->font;

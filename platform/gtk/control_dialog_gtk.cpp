@@ -18,6 +18,8 @@
 #include "platform/gtk/gtk_shared.h"
 #include "platform/text_convert.h"
 
+struct GtkDlg;
+
 namespace {
 
 struct Control {
@@ -30,13 +32,13 @@ struct Control {
 };
 
 struct Op {
-  std::function<void(ControlDialog*)> fn;
+  std::function<void(GtkDlg*)> fn;
   bool* done = nullptr;  // set when a waiting caller is told
 };
 
 }  // namespace
 
-struct ControlDialog {
+struct GtkDlg : ControlDialog {
   std::thread::id gui;
   GtkWidget* window = nullptr;
   GMainLoop* loop = nullptr;
@@ -56,11 +58,11 @@ namespace {
 
 std::mutex g_mutex;
 std::condition_variable g_cv;
-std::vector<ControlDialog*> g_live;  // under g_mutex
+std::vector<GtkDlg*> g_live;  // under g_mutex
 bool g_drain_queued = false;         // under g_mutex
 
-bool is_live(ControlDialog* d) {
-  for (ControlDialog* x : g_live)
+bool is_live(GtkDlg* d) {
+  for (GtkDlg* x : g_live)
     if (x == d) return true;
   return false;
 }
@@ -70,8 +72,8 @@ gboolean drain_all(gpointer) {
   std::unique_lock<std::mutex> lock(g_mutex);
   g_drain_queued = false;
   for (;;) {
-    ControlDialog* d = nullptr;
-    for (ControlDialog* x : g_live)
+    GtkDlg* d = nullptr;
+    for (GtkDlg* x : g_live)
       if (!x->ops.empty()) {
         d = x;
         break;
@@ -104,26 +106,25 @@ void queue_drain() {
 
 // Runs fn on the dialog's GUI thread: at once when already there, else
 // queued (and waited for when wait is set). False when the dialog is gone.
-bool post(ControlDialog* d, std::function<void(ControlDialog*)> fn, bool wait) {
+bool post(GtkDlg* d, std::function<void(GtkDlg*)> fn, bool wait) {
   if (!d) return false;
-  if (std::this_thread::get_id() == d->gui) {
-    {
-      std::lock_guard<std::mutex> g(g_mutex);
-      if (!is_live(d) || d->ended) return false;
+  {
+    // Nothing of a dialog is read before it is known to be live.
+    std::unique_lock<std::mutex> lock(g_mutex);
+    if (!is_live(d) || d->ended) return false;
+    if (std::this_thread::get_id() != d->gui) {
+      bool done = false;
+      d->ops.push_back(Op{std::move(fn), wait ? &done : nullptr});
+      queue_drain();
+      if (wait) g_cv.wait(lock, [&] { return done; });
+      return true;
     }
-    fn(d);
-    return true;
   }
-  std::unique_lock<std::mutex> lock(g_mutex);
-  if (!is_live(d) || d->ended) return false;
-  bool done = false;
-  d->ops.push_back(Op{std::move(fn), wait ? &done : nullptr});
-  queue_drain();
-  if (wait) g_cv.wait(lock, [&] { return done; });
+  fn(d);
   return true;
 }
 
-Control* find(ControlDialog* d, int id) {
+Control* find(GtkDlg* d, int id) {
   auto it = d->controls.find(id);
   return it == d->controls.end() ? nullptr : &it->second;
 }
@@ -183,48 +184,48 @@ std::string match_family(const std::string& utf8_family) {
   return found;
 }
 
-void styled(ControlDialog* d, GtkWidget* w) {
+void styled(GtkDlg* d, GtkWidget* w) {
   gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(d->css),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   if (GTK_IS_BIN(w) && gtk_bin_get_child(GTK_BIN(w))) styled(d, gtk_bin_get_child(GTK_BIN(w)));
 }
 
-void press_now(ControlDialog* d, int id) {
+void press_now(GtkDlg* d, int id) {
   Control* c = find(d, id);
   if (!c || c->kind != kControlButton || !gtk_widget_get_sensitive(c->widget) || d->ended) return;
   d->proc(d, kControlDialogCommand, id);
 }
 
 void on_clicked(GtkButton* button, gpointer data) {
-  auto* d = static_cast<ControlDialog*>(data);
+  auto* d = static_cast<GtkDlg*>(data);
   int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "kl-control-id"));
   press_now(d, id);
 }
 
 // Closing the window presses the quit button when it can be pressed.
 gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
-  press_now(static_cast<ControlDialog*>(data), 2);
+  press_now(static_cast<GtkDlg*>(data), 2);
   return TRUE;
 }
 
 gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer data) {
   if (e->keyval != GDK_KEY_Escape) return FALSE;
-  press_now(static_cast<ControlDialog*>(data), 2);
+  press_now(static_cast<GtkDlg*>(data), 2);
   return TRUE;
 }
 
 // After the window is mapped, the presses made before it are delivered
 // from the queue (not inside the map handler).
 void on_map(GtkWidget*, gpointer data) {
-  auto* d = static_cast<ControlDialog*>(data);
+  auto* d = static_cast<GtkDlg*>(data);
   std::lock_guard<std::mutex> g(g_mutex);
   d->mapped = true;
-  for (int id : d->early_presses) d->ops.push_back(Op{[id](ControlDialog* dd) { press_now(dd, id); }, nullptr});
+  for (int id : d->early_presses) d->ops.push_back(Op{[id](GtkDlg* dd) { press_now(dd, id); }, nullptr});
   d->early_presses.clear();
   queue_drain();
 }
 
-void set_text_now(ControlDialog* d, int id, const std::string& sjis) {
+void set_text_now(GtkDlg* d, int id, const std::string& sjis) {
   Control* c = find(d, id);
   if (!c) return;
   c->text = sjis;
@@ -262,7 +263,7 @@ void font_bases(GtkWidget* w, const std::string& family, int points, int* bx, in
 }
 
 int run_on_gui(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
-  auto* d = new ControlDialog;
+  auto* d = new GtkDlg;
   d->gui = std::this_thread::get_id();
   d->proc = proc;
   d->title = desc->title;
@@ -381,10 +382,11 @@ int gc_run(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
   return code;
 }
 
-void gc_end(ControlDialog* d, int code) {
+void gc_end(ControlDialog* h, int code) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   post(
       d,
-      [code](ControlDialog* dd) {
+      [code](GtkDlg* dd) {
         if (dd->ended) return;
         std::lock_guard<std::mutex> g(g_mutex);
         dd->ended = true;
@@ -394,35 +396,39 @@ void gc_end(ControlDialog* d, int code) {
       false);
 }
 
-void gc_set_title(ControlDialog* d, const char* t) {
+void gc_set_title(ControlDialog* h, const char* t) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   std::string s = t ? t : "";
   post(
       d,
-      [s](ControlDialog* dd) {
+      [s](GtkDlg* dd) {
         dd->title = s;
         gtk_window_set_title(GTK_WINDOW(dd->window), gtk_shared_utf8(s.c_str()).c_str());
       },
       false);
 }
 
-void gc_set_text(ControlDialog* d, int id, const char* t) {
+void gc_set_text(ControlDialog* h, int id, const char* t) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   std::string s = t ? t : "";
-  post(d, [id, s](ControlDialog* dd) { set_text_now(dd, id, s); }, false);
+  post(d, [id, s](GtkDlg* dd) { set_text_now(dd, id, s); }, false);
 }
 
-void gc_set_enabled(ControlDialog* d, int id, int e) {
+void gc_set_enabled(ControlDialog* h, int id, int e) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   post(
       d,
-      [id, e](ControlDialog* dd) {
+      [id, e](GtkDlg* dd) {
         if (Control* c = find(dd, id)) gtk_widget_set_sensitive(c->widget, e ? TRUE : FALSE);
       },
       false);
 }
 
-void gc_set_range(ControlDialog* d, int id, int low, int high) {
+void gc_set_range(ControlDialog* h, int id, int low, int high) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   post(
       d,
-      [id, low, high](ControlDialog* dd) {
+      [id, low, high](GtkDlg* dd) {
         Control* c = find(dd, id);
         if (!c || c->kind != kControlProgress || low >= high) return;
         c->low = low;
@@ -434,10 +440,11 @@ void gc_set_range(ControlDialog* d, int id, int low, int high) {
       false);
 }
 
-void gc_set_position(ControlDialog* d, int id, int p) {
+void gc_set_position(ControlDialog* h, int id, int p) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   post(
       d,
-      [id, p](ControlDialog* dd) {
+      [id, p](GtkDlg* dd) {
         Control* c = find(dd, id);
         if (!c || c->kind != kControlProgress) return;
         c->position = p < c->low ? c->low : p > c->high ? c->high : p;
@@ -446,10 +453,11 @@ void gc_set_position(ControlDialog* d, int id, int p) {
       false);
 }
 
-void gc_scroll_to_end(ControlDialog* d, int id) {
+void gc_scroll_to_end(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   post(
       d,
-      [id](ControlDialog* dd) {
+      [id](GtkDlg* dd) {
         Control* c = find(dd, id);
         if (!c || !c->inner) return;
         GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->inner));
@@ -461,16 +469,18 @@ void gc_scroll_to_end(ControlDialog* d, int id) {
       false);
 }
 
-void gc_set_focus(ControlDialog* d, int id) {
+void gc_set_focus(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   post(
       d,
-      [id](ControlDialog* dd) {
+      [id](GtkDlg* dd) {
         if (Control* c = find(dd, id)) gtk_widget_grab_focus(c->inner ? c->inner : c->widget);
       },
       false);
 }
 
-void gc_press(ControlDialog* d, int id) {
+void gc_press(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   if (!d) return;
   // Always through the queue, so that a press never runs inside the caller.
   std::lock_guard<std::mutex> g(g_mutex);
@@ -479,15 +489,16 @@ void gc_press(ControlDialog* d, int id) {
     d->early_presses.push_back(id);
     return;
   }
-  d->ops.push_back(Op{[id](ControlDialog* dd) { press_now(dd, id); }, nullptr});
+  d->ops.push_back(Op{[id](GtkDlg* dd) { press_now(dd, id); }, nullptr});
   queue_drain();
 }
 
-std::string gc_text(ControlDialog* d, int id) {
+std::string gc_text(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   std::string out;
   post(
       d,
-      [&out, id](ControlDialog* dd) {
+      [&out, id](GtkDlg* dd) {
         if (id == 0) {
           out = dd->title;
         } else if (Control* c = find(dd, id)) {
@@ -498,22 +509,24 @@ std::string gc_text(ControlDialog* d, int id) {
   return out;
 }
 
-int gc_enabled(ControlDialog* d, int id) {
+int gc_enabled(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   int out = -1;
   post(
       d,
-      [&out, id](ControlDialog* dd) {
+      [&out, id](GtkDlg* dd) {
         if (Control* c = find(dd, id)) out = gtk_widget_get_sensitive(c->widget) ? 1 : 0;
       },
       true);
   return out;
 }
 
-int gc_position(ControlDialog* d, int id) {
+int gc_position(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   int out = -1;
   post(
       d,
-      [&out, id](ControlDialog* dd) {
+      [&out, id](GtkDlg* dd) {
         Control* c = find(dd, id);
         if (c && c->kind == kControlProgress) out = c->position;
       },
@@ -521,11 +534,12 @@ int gc_position(ControlDialog* d, int id) {
   return out;
 }
 
-int gc_range_high(ControlDialog* d, int id) {
+int gc_range_high(ControlDialog* h, int id) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   int out = -1;
   post(
       d,
-      [&out, id](ControlDialog* dd) {
+      [&out, id](GtkDlg* dd) {
         Control* c = find(dd, id);
         if (c && c->kind == kControlProgress) out = c->high;
       },
@@ -533,9 +547,10 @@ int gc_range_high(ControlDialog* d, int id) {
   return out;
 }
 
-std::string gc_font_family(ControlDialog* d) {
+std::string gc_font_family(ControlDialog* h) {
+  GtkDlg* d = static_cast<GtkDlg*>(h);
   std::string out;
-  post(d, [&out](ControlDialog* dd) { out = dd->font_sjis; }, true);
+  post(d, [&out](GtkDlg* dd) { out = dd->font_sjis; }, true);
   return out;
 }
 

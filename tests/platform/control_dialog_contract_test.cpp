@@ -180,6 +180,23 @@ TEST_P(ControlDialogContract, ChangesAfterTheEndAreDropped) {
 std::string backend_name(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
 INSTANTIATE_TEST_SUITE_P(Backends, ControlDialogContract, ::testing::Values("fake", "gtk"), backend_name);
 
+// On GTK the asked family, which is not installed here, falls back to a
+// Japanese Gothic that fontconfig has (not to the last resort).
+TEST(GtkControlDialog, FontFallsBackToAJapaneseGothic) {
+  if (!std::getenv("KL_UI_CONTRACT_GTK")) GTEST_SKIP() << "GTK cases run under Xvfb";
+  ASSERT_EQ(kGtkUi.available(), 1);
+  ControlDialogDesc desc = sample();
+  std::string family;
+  kGtkControlDialogs.run(&desc, [&](ControlDialog* d, int event, int) {
+    if (event != kControlDialogInit) return;
+    family = kGtkControlDialogs.font_family(d);
+    kGtkControlDialogs.end(d, 0);
+  });
+  EXPECT_FALSE(family.empty());
+  EXPECT_NE(family, "sans-serif");
+  EXPECT_NE(family, desc.font_family);
+}
+
 // The fake's scripted user: a press waits for its condition, a held press
 // lands exactly when a worker's change makes the condition true.
 TEST(FakeControlDialog, ScriptedPressLandsWhenItsConditionHolds) {

@@ -1,3 +1,8 @@
-// The data-file checker. Its dialog and check list come with their own work;
-// for now the program only starts and ends cleanly.
-int main() { return 0; }
+// The data-file checker program: one modal dialog, no command-line options.
+#include "checker/checker.h"
+#include "platform/platform.h"
+
+int main() {
+  platform_select_real();
+  return checker_main();
+}

@@ -4,7 +4,11 @@
 // With an archive name the compiled engine files are also packed into that
 // archive in the folder, as a game ships them: the engine then counts its
 // scripts as compiled and needs no outside compiler.
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -122,11 +126,48 @@ bool write_bmp(const std::string& path, int w, int h, const std::vector<std::uin
   return static_cast<bool>(f);
 }
 
+// ---- the data-file checker's list ----
+// "ztfchk.ini" names every file the writer put into the game folder with its
+// CRC-32: path relative to the folder with '\' separators, a TAB, the value
+// in upper-case hexadecimal, CR LF.
+bool write_check_list(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> lines;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file()) continue;
+    std::string rel = fs::relative(entry.path(), folder).generic_string();
+    if (rel == "ztfchk.ini") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string name;
+    if (!in.good() && !in.eof()) return false;
+    if (utf8_to_sjis(rel.c_str(), &name) != 0) return false;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    char value[16];
+    std::snprintf(value, sizeof value, "%08lX",
+                  crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+    lines.push_back(name + "\t" + value + "\r\n");
+  }
+  if (ec) return false;
+  std::sort(lines.begin(), lines.end());
+  std::ofstream f(folder + "/ztfchk.ini", std::ios::binary);
+  for (const std::string& l : lines) f << l;
+  return static_cast<bool>(f);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The checker's list, over the finished game folder.
+  if (argc == 3 && std::string(argv[1]) == "--check-list") {
+    if (write_check_list(argv[2])) return 0;
+    std::fprintf(stderr, "make_demo: cannot write ztfchk.ini\n");
+    return 1;
+  }
   if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: make_demo <demo.game> <game folder> [<archive name>]\n");
+    std::fprintf(stderr, "usage: make_demo <demo.game> <game folder> [<archive name>]\n"
+                         "       make_demo --check-list <game folder>\n");
     return 2;
   }
   std::ifstream in(argv[1]);

@@ -3,6 +3,7 @@
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/clock.h"
+#include "platform/control_dialog.h"
 #include "platform/cursor.h"
 #include "platform/dialogs.h"
 #include "platform/dynlib.h"
@@ -52,6 +53,7 @@ constexpr void select_real(Platform& p) {
   p.tray = &kGtkTray;
   p.registry = &kFileRegistry;
   p.movie = &kGstMovie;
+  p.control_dialogs = &kGtkControlDialogs;
 }
 
 constexpr Platform real_platform() {
@@ -93,4 +95,5 @@ void platform_select_fakes() {
   g_platform.tray = &kFakeTray;
   g_platform.registry = &kFakeRegistry;
   g_platform.movie = &kFakeMovie;
+  g_platform.control_dialogs = &kFakeControlDialogs;
 }

@@ -29,6 +29,7 @@ struct PlatformMenus;
 struct PlatformTray;
 struct PlatformRegistry;
 struct PlatformMovie;
+struct PlatformControlDialogs;
 
 struct Platform {
   const PlatformClock* clock = nullptr;
@@ -74,6 +75,8 @@ struct Platform {
   const PlatformRegistry* registry = nullptr;
   // Window movies (platform/movie.h).
   const PlatformMovie* movie = nullptr;
+  // Modal dialogs built from a table of controls (platform/control_dialog.h).
+  const PlatformControlDialogs* control_dialogs = nullptr;
 };
 
 // Starts out with the real backends of every service.

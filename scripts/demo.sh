@@ -12,4 +12,6 @@ mkdir -p "$game"
 # the WebP plug-in and the Theora movie library.
 cp build/out/k_lumbrane build/out/libZTZid.so build/out/libZADazO.so build/out/libTheoraLib.so "$game"/
 [ -d build/demo/game ] && cp -r build/demo/game/. "$game"/
+# The data-file checker beside the engine; its list comes with the game.
+cp build/out/ZTFChk "$game"/
 cd "$game" && exec ./k_lumbrane "$@"

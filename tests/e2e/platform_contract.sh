@@ -10,7 +10,7 @@ export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 start_display
-timeout 60 "$out/test_platform" --gtest_filter='*Gtk*' >"$work/contract.log" 2>&1
+timeout 60 "$out/test_platform" --gtest_filter='*Gtk*:-GtkControlDialog.*' >"$work/contract.log" 2>&1
 rc=$?
 grep -q "SKIPPED" "$work/contract.log" && { cat "$work/contract.log"; fail "contract cases were skipped under Xvfb"; }
 [ $rc -eq 0 ] || { cat "$work/contract.log"; fail "contract cases failed on the real backends ($rc)"; }

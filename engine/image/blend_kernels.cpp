@@ -115,18 +115,22 @@ void blend_row_columns(BlendRowKernel kernel, u8* dst, const u8* src, i32 op, i3
   const i64 paired_end = row_width & ~1;
   auto at = [&](i64 col) { return static_cast<size_t>(col - begin) * 4; };
   // A pixel whose partner lies outside the run is blended as half of a pair
-  // made of itself twice: each pixel of a group depends only on itself.
+  // made of itself twice: each pixel of a group depends only on itself, so
+  // where a group starts does not matter, only that every paired column is
+  // blended by the group rule. (Each pair is made by one 8-byte store, which
+  // the kernel's load then reads straight from the store.)
   auto lone_in_pair = [&](i64 col) {
+    u32 dv, sv;
+    std::memcpy(&dv, dst + at(col), 4);
+    std::memcpy(&sv, src + at(col), 4);
+    const u64 d2 = dv * 0x100000001ull, s2 = sv * 0x100000001ull;
     u8 d[8], s[8];
-    std::memcpy(d, dst + at(col), 4);
-    std::memcpy(d + 4, d, 4);
-    std::memcpy(s, src + at(col), 4);
-    std::memcpy(s + 4, s, 4);
+    std::memcpy(d, &d2, 8);
+    std::memcpy(s, &s2, 8);
     kernel(d, s, op, 8);
     std::memcpy(dst + at(col), d, 4);
   };
   i64 g0 = begin, g1 = std::min(end, paired_end);
-  if (g0 < g1 && (g0 & 1)) lone_in_pair(g0++);
   if (g0 < g1 && ((g1 - g0) & 1)) lone_in_pair(--g1);
   if (g0 < g1) kernel(dst + at(g0), src + at(g0), op, static_cast<i32>((g1 - g0) * 4));
   // The last pixel of an odd-width row: the trailing formula.

@@ -108,8 +108,20 @@ void fill_table_kernels(std::index_sequence<M...>) {
 
 }  // namespace
 
+namespace {
+// The row kernels whose span slots have a group rule (slots 4, 6, 10, 14 and
+// 15); every other kernel works out each pixel by one formula.
+bool has_group_rule(BlendRowKernel k) {
+  return k == span_lerp || k == span_alpha_blend_op || k == span_add_op || k == span_multiply || k == span_screen;
+}
+}  // namespace
+
 void blend_row_columns(BlendRowKernel kernel, u8* dst, const u8* src, i32 op, i32 x, i32 count, i32 row_width) {
   if (count <= 0) return;
+  if (!has_group_rule(kernel)) {
+    kernel(dst, src, op, count * 4);
+    return;
+  }
   const i64 begin = x, end = i64{x} + count;
   // Columns below paired_end have their pair partner in the row.
   const i64 paired_end = row_width & ~1;

@@ -253,12 +253,18 @@ struct JobTimes {
   i64 alone_ps = 0;   // picoseconds per pixel run alone (0: not measured yet)
   i64 shared_ps = 0;  // the same, shared
   u32 jobs = 0;       // jobs of this class posted
+  u8 probe_left = 0;  // jobs still to run the other way in the current probe
+  u8 skip = 0;        // 1: the next time is not taken (a pool woken from sleep)
 };
 constexpr int kJobClasses = 40;
 JobTimes g_job_times[kJobClasses];
-// One job of a class in this many runs the way that has been slower, so
-// that a change of the machine's load is noticed.
-constexpr u32 kProbeEvery = 32;
+// Every so many jobs of a class, one runs alone or a few are shared, the way
+// that has been slower, so that a change of the machine's load is noticed.
+// A probe of sharing starts with workers that have gone to sleep meanwhile;
+// its first job is not timed, the rest show what sharing costs while it goes
+// on.
+constexpr u32 kProbeEvery = 48;
+constexpr u8 kProbeJobs = 4;
 std::atomic<bool> g_always_share{false};
 
 // Takes and runs open bands of the current job; returns how many it ran.
@@ -415,15 +421,32 @@ bool worth_sharing(i64 work) {
   if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
   JobTimes& t = g_job_times[job_class(work)];
   ++t.jobs;
-  if (t.shared_ps == 0) return true;
+  if (t.shared_ps == 0) {
+    if (t.jobs == 1) t.skip = 1;
+    return true;
+  }
   if (t.alone_ps == 0) return false;
   const bool share = t.shared_ps < t.alone_ps;
-  return t.jobs % kProbeEvery == 0 ? !share : share;
+  if (t.probe_left > 0) {
+    --t.probe_left;
+    return !share;
+  }
+  if (t.jobs % kProbeEvery == 0) {
+    // Running alone needs no warming up: one job tells its time.
+    t.probe_left = share ? 0 : kProbeJobs - 1;
+    t.skip = share ? 0 : 1;
+    return !share;
+  }
+  return share;
 }
 
 void note_job_time(i64 work, i64 ns, bool shared) {
   if (work <= 0 || ns <= 0) return;
   JobTimes& t = g_job_times[job_class(work)];
+  if (t.skip && shared) {
+    t.skip = 0;
+    return;
+  }
   i64& slot = shared ? t.shared_ps : t.alone_ps;
   const i64 sample = std::max<i64>(ns * 1000 / work, 1);
   slot = slot == 0 ? sample : slot + (sample - slot) / 4;
@@ -566,7 +589,6 @@ int start_pixel_workers_count(int count) {
   std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
   if (g_running > 0) stop_workers_locked();
   count = count < 1 ? 1 : (count > kMaxPixelWorkers ? kMaxPixelWorkers : count);
-  for (JobTimes& t : g_job_times) t = JobTimes{};
   for (int i = 0; i < count; ++i) {
     WorkerSlot& w = g_workers[i];
     w.start.init(false);

@@ -344,10 +344,10 @@ int pixel_job_worker(PixelJob* job, int index) {
   };
   for (;;) {
     // Awake for a while after the last band: a job posted meanwhile is seen
-    // at once, without any wake-up.
-    // A worker that finds it has lost its core meanwhile (a gap between two
-    // looks at the clock) goes to sleep at once: the machine is busy, and
-    // its spinning would take time from other threads, the poster's too.
+    // at once, without any wake-up. A worker that finds it has lost its core
+    // meanwhile (a gap between two looks at the clock) goes to sleep at
+    // once: the machine is busy, and its spinning would take time from
+    // other threads, the poster's too.
     i64 last = now_ns(), until = last + kWorkerSpinNs;
     for (int polls = 0;; ++polls) {
       if (g_stop.load(std::memory_order_relaxed)) return 0;

@@ -12,7 +12,10 @@
 # workers) and present the time in present_frame (the paint of the changed
 # area into the window), both per frame. The desktop paints at its own
 # frame clock, so far fewer paints than frames come when frames are this
-# fast; the X server's own share of a paint is not in it.
+# fast; the X server's own share of a paint is not in it. Both are times on
+# a processor: the frame thread's wait for Mesa's drawing threads (the GPU
+# picture of the thumbnail's screen copy) is not sampled, so their share is
+# printed too.
 set -u
 src=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-$src/build}" && pwd)
@@ -100,4 +103,9 @@ if [ $have_perf -eq 1 ]; then
   done
   p=$(share pixel_job_worker)
   echo "  pixel workers awake (their bands and their wait for the next job): ${p:-0}% of the sampled time"
+  # The GPU picture of the thumbnail's screen copy is drawn by Mesa's own
+  # threads; the frame thread's wait for them is not sampled.
+  p=$(perf report -i "$work/perf.data" --stdio --no-header -g none --sort comm 2>/dev/null |
+      awk '$NF ~ /^llvmpipe/ { sub("%", "", $1); s += $1 } END { printf "%.2f", s }')
+  echo "  Mesa's drawing threads (the GPU picture of the screen copy): ${p}% of the sampled time"
 fi

@@ -249,22 +249,29 @@ std::atomic<int> g_started{0};  // workers running (read by the workers to wake 
 // power of two of pixels): a hand-over pays on an idle machine, and on a
 // busy one, where a worker may lose its core in the middle of a band and
 // hold the poster up, it may not. Changed only under g_post_mutex.
+//
+// Every so many jobs of a class, one runs alone or a few are shared, the way
+// that has been slower, so that a change of the machine's load is noticed;
+// while probes change nothing they come ever less often. A probe of sharing
+// starts with workers that have gone to sleep meanwhile; its first job is
+// not timed, the rest show what sharing costs while it goes on.
+constexpr u32 kProbeEvery = 48;
+constexpr u32 kProbeEveryMost = 768;
+constexpr u8 kProbeJobs = 4;
+constexpr i64 kShareBelowPercent = 85;
 struct JobTimes {
   i64 alone_ps = 0;   // picoseconds per pixel run alone (0: not measured yet)
   i64 shared_ps = 0;  // the same, shared
   u32 jobs = 0;       // jobs of this class posted
   u8 probe_left = 0;  // jobs still to run the other way in the current probe
   u8 skip = 0;        // 1: the next time is not taken (a pool woken from sleep)
+  bool probe_from = false;  // the choice the current probe runs against
+  u8 last_choice = 2;       // the choice at the last probe (2: none yet)
+  u32 probe_interval = kProbeEvery;  // jobs between probes
+  u32 probe_wait = kProbeEvery;      // jobs until the next probe
 };
 constexpr int kJobClasses = 40;
 JobTimes g_job_times[kJobClasses];
-// Every so many jobs of a class, one runs alone or a few are shared, the way
-// that has been slower, so that a change of the machine's load is noticed.
-// A probe of sharing starts with workers that have gone to sleep meanwhile;
-// its first job is not timed, the rest show what sharing costs while it goes
-// on.
-constexpr u32 kProbeEvery = 48;
-constexpr u8 kProbeJobs = 4;
 std::atomic<bool> g_always_share{false};
 
 // Takes and runs open bands of the current job; returns how many it ran.
@@ -426,12 +433,20 @@ bool worth_sharing(i64 work) {
     return true;
   }
   if (t.alone_ps == 0) return false;
-  const bool share = t.shared_ps < t.alone_ps;
+  // Sharing only when it is clearly the faster: on the poster alone a job
+  // cannot be held up by another thread.
+  const bool share = t.shared_ps * 100 < t.alone_ps * kShareBelowPercent;
   if (t.probe_left > 0) {
     --t.probe_left;
-    return !share;
+    return !t.probe_from;
   }
-  if (t.jobs % kProbeEvery == 0) {
+  if (t.probe_wait > 0) --t.probe_wait;
+  if (t.probe_wait == 0) {
+    // A probe that changed nothing waits twice as long for the next one.
+    t.probe_interval = share == (t.last_choice != 0) ? std::min<u32>(t.probe_interval * 2, kProbeEveryMost) : kProbeEvery;
+    t.last_choice = share ? 1 : 0;
+    t.probe_wait = t.probe_interval;
+    t.probe_from = share;
     // Running alone needs no warming up: one job tells its time.
     t.probe_left = share ? 0 : kProbeJobs - 1;
     t.skip = share ? 0 : 1;

@@ -62,7 +62,8 @@ class BusyMachine {
 // workers in alternating blocks of `block` runs, so that both see the same
 // load (a machine busy with other programs changes from second to second).
 // use_workers(n) starts n workers (0: none); work() runs once. Every run is
-// timed, the first after a switch too. Sets the counters one_ms and four_ms
+// timed, the first after a switch too (after a short pause that lets the
+// threads started or ended by the switch settle). Sets the counters one_ms and four_ms
 // (mean time of one run) and four_over_one.
 template <typename UseWorkers, typename Work>
 void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work work, int block) {
@@ -73,6 +74,9 @@ void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work
     double iteration = 0;
     for (int k = 0; k < 2; ++k) {
       use_workers(k == 0 ? 0 : 4);
+      // Threads just started or ended are still being placed by the
+      // scheduler (the engine starts its workers once, at start-up).
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
       for (int i = 0; i < block; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         work();

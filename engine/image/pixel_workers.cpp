@@ -1,6 +1,7 @@
 // Pixel worker threads, the posting of jobs and the blend and ZCG job bodies.
 #include "engine/image/pixel_workers.h"
 
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -37,6 +38,21 @@ i64 now_ns();
 // every 16 ms keeps the workers awake for a small part of it.
 constexpr i64 kWorkerSpinNs = 250'000;
 constexpr i64 kWorkerPreemptedNs = 50'000;
+
+// When one of the job threads (the poster or a worker) last lost its core
+// to another thread: while that was recently, the machine is busy and jobs
+// run on the poster alone. A worker that loses its core in the middle of a
+// band holds the poster up until it runs again, which on a busy machine
+// takes milliseconds; the poster alone is held up by nobody.
+constexpr i64 kBusyHoldNs = 100'000'000;
+std::atomic<i64> g_preempted_at{0};
+
+// Times the calling thread has lost its core to another thread.
+i64 involuntary_switches() {
+  rusage u{};
+  if (getrusage(RUSAGE_THREAD, &u) != 0) return 0;
+  return u.ru_nivcsw;
+}
 
 // The start event of one worker: set wakes it when it sleeps. The platform's
 // events share one condition variable between every event of the process,
@@ -350,27 +366,8 @@ int pixel_job_worker(PixelJob* job, int index) {
     return (c & 0xFF) < ((c >> 8) & 0xFF);
   };
   for (;;) {
-    // Awake for a while after the last band: a job posted meanwhile is seen
-    // at once, without any wake-up. A worker that finds it has lost its core
-    // meanwhile (a gap between two looks at the clock) goes to sleep at
-    // once: the machine is busy, and its spinning would take time from
-    // other threads, the poster's too.
-    i64 last = now_ns(), until = last + kWorkerSpinNs;
-    for (int polls = 0;; ++polls) {
-      if (g_stop.load(std::memory_order_relaxed)) return 0;
-      if (open()) {
-        take_bands(false);
-        last = now_ns();
-        until = last + kWorkerSpinNs;
-        continue;
-      }
-      cpu_relax();
-      if ((polls & 63) == 63) {
-        const i64 now = now_ns();
-        if (now >= until || now - last > kWorkerPreemptedNs) break;
-        last = now;
-      }
-    }
+    // A worker sleeps until a job comes (a new one too: it has nothing to
+    // wait for yet).
     g_pixel_worker_waiting = 1;
     w.start.sleep_unless([&] { return open() || g_stop.load(std::memory_order_relaxed) != 0; });
     g_pixel_worker_waiting = 0;
@@ -379,6 +376,33 @@ int pixel_job_worker(PixelJob* job, int index) {
     // side, which on a busy machine may hand its core to the woken thread);
     // each woken worker wakes the next while bands are open.
     if (open() && index + 1 < g_started.load(std::memory_order_relaxed)) g_workers[index + 1].start.set_if_sleeping();
+    // Then it stays awake for a while after each band: a job posted
+    // meanwhile is seen at once, without any wake-up. A worker that finds it
+    // has lost its core meanwhile (a gap between two looks at the clock)
+    // goes to sleep at once: the machine is busy, and its spinning would
+    // take time from other threads, the poster's too.
+    i64 last = now_ns(), until = last + kWorkerSpinNs;
+    for (int polls = 0;; ++polls) {
+      if (g_stop.load(std::memory_order_relaxed)) return 0;
+      if (open()) {
+        const i64 switches = involuntary_switches();
+        take_bands(false);
+        last = now_ns();
+        until = last + kWorkerSpinNs;
+        if (involuntary_switches() != switches) g_preempted_at.store(last, std::memory_order_relaxed);
+        continue;
+      }
+      cpu_relax();
+      if ((polls & 63) == 63) {
+        const i64 now = now_ns();
+        if (now - last > kWorkerPreemptedNs) {
+          g_preempted_at.store(now, std::memory_order_relaxed);
+          break;
+        }
+        if (now >= until) break;
+        last = now;
+      }
+    }
   }
 }
 
@@ -426,6 +450,15 @@ int job_class(i64 work) {
 // Whether a job of `work` pixels is handed over.
 bool worth_sharing(i64 work) {
   if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
+  // The poster's own lost cores since the last job count too.
+  static i64 poster_switches = 0;
+  const i64 switches = involuntary_switches();
+  const i64 now = now_ns();
+  if (switches != poster_switches) {
+    poster_switches = switches;
+    g_preempted_at.store(now, std::memory_order_relaxed);
+  }
+  if (now - g_preempted_at.load(std::memory_order_relaxed) < kBusyHoldNs) return false;
   JobTimes& t = g_job_times[job_class(work)];
   ++t.jobs;
   if (t.shared_ps == 0) {

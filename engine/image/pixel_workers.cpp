@@ -450,8 +450,9 @@ int job_class(i64 work) {
 // Whether a job of `work` pixels is handed over.
 bool worth_sharing(i64 work) {
   if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
-  // The poster's own lost cores since the last job count too.
-  static i64 poster_switches = 0;
+  // The poster's own lost cores since its last job count too (each posting
+  // thread keeps its own count).
+  thread_local i64 poster_switches = involuntary_switches();
   const i64 switches = involuntary_switches();
   const i64 now = now_ns();
   if (switches != poster_switches) {

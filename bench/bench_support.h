@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 #include <atomic>
+#include <chrono>
 
 // A well-mixed 32-bit value of x, for test pixels.
 inline std::uint32_t bench_noise(std::uint32_t x) {
@@ -56,3 +57,42 @@ class BusyMachine {
   std::atomic<bool> stop_{false};
   std::vector<std::thread> spinners_;
 };
+
+// Times one piece of work on the busy machine on one thread and on four
+// workers in alternating blocks of `block` runs, so that both see the same
+// load (a machine busy with other programs changes from second to second).
+// use_workers(n) starts n workers (0: none); work() runs once. Every run is
+// timed, the first after a switch too (after a short pause that lets the
+// threads started or ended by the switch settle). Sets the counters one_ms and four_ms
+// (mean time of one run) and four_over_one.
+template <typename UseWorkers, typename Work>
+void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work work, int block) {
+  BusyMachine busy;
+  double total[2] = {0, 0};
+  std::int64_t runs[2] = {0, 0};
+  for (auto _ : state) {
+    double iteration = 0;
+    for (int k = 0; k < 2; ++k) {
+      use_workers(k == 0 ? 0 : 4);
+      // Threads just started or ended are still being placed by the
+      // scheduler (the engine starts its workers once, at start-up).
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int i = 0; i < block; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        total[k] += s;
+        iteration += s;
+        ++runs[k];
+      }
+    }
+    state.SetIterationTime(iteration);
+  }
+  use_workers(0);
+  if (runs[0] > 0 && runs[1] > 0) {
+    const double one = total[0] / static_cast<double>(runs[0]), four = total[1] / static_cast<double>(runs[1]);
+    state.counters["one_ms"] = one * 1e3;
+    state.counters["four_ms"] = four * 1e3;
+    state.counters["four_over_one"] = four / one;
+  }
+}

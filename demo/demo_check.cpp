@@ -9,9 +9,10 @@
 // The client area is the window less the rows of its menu bar at the top
 // (by default the rows above a client area of the logical size).
 // A window shown at another size is compared with the picture scaled to it
-// by the engine's bilinear presentation scaler. Exit 0 when every pixel
-// matches within the allowed difference, 1 with the first difference
-// otherwise, 2 on other failures. The corner clip's place is left out.
+// by the engine's bilinear presentation scaler. The live places of
+// demo_scene.h and the corner clip's place are left out. Exit 0 when every
+// pixel outside them matches within the allowed difference, 1 with the
+// first difference otherwise, 2 on other failures.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -128,6 +129,13 @@ int channel_difference(u32 a, u32 b) {
   return worst;
 }
 
+// Whether a logical pixel lies in one of the live places.
+bool in_live_place(int x, int y) {
+  for (const demo::Place& p : demo::kLivePlaces)
+    if (x >= p.x && x < p.x + p.width && y >= p.y && y < p.y + p.height) return true;
+  return false;
+}
+
 // A PNG file against the picture of the demo's last frame.
 int check_file(const char* path, int allowed) {
   std::FILE* f = std::fopen(path, "rb");
@@ -149,8 +157,11 @@ int check_file(const char* path, int allowed) {
   }
   int worst = 0, bad = 0;
   for (int i = 0; i < demo::kScreenW * demo::kScreenH; ++i) {
-    // The corner clip's place changes while it plays: left out.
-    if (demo::in_corner_clip(i % demo::kScreenW, i / demo::kScreenW, 0)) continue;
+    // The corner clip's place changes while it plays, and the live places
+    // change with every frame: left out.
+    if (demo::in_corner_clip(i % demo::kScreenW, i / demo::kScreenW, 0) ||
+        in_live_place(i % demo::kScreenW, i / demo::kScreenW))
+      continue;
     const int d = channel_difference(file->pixels[i] & 0xFFFFFFu, want[static_cast<size_t>(i)] & 0xFFFFFFu);
     if (d > worst) worst = d;
     if (d > allowed && bad++ == 0)
@@ -208,9 +219,22 @@ int main(int argc, char** argv) {
   }
   const std::vector<u32> want = scaled(frame, w, h);
   std::printf("window %dx%d, logical %dx%d\n", w, h, demo::kScreenW, demo::kScreenH);
+  // The live places, at the window's size, widened by the two pixels that
+  // the scaler's neighbours reach.
+  auto live = [&](int x, int y) {
+    for (const demo::Place& p : demo::kLivePlaces) {
+      const long l = static_cast<long>(p.x) * w / demo::kScreenW - 2;
+      const long r = static_cast<long>(p.x + p.width) * w / demo::kScreenW + 2;
+      const long t = static_cast<long>(p.y) * h / demo::kScreenH - 2;
+      const long b = static_cast<long>(p.y + p.height) * h / demo::kScreenH + 2;
+      if (x >= l && x < r && y >= t && y < b) return true;
+    }
+    return false;
+  };
   int worst = 0, bad = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
+      if (live(x, y)) continue;
       // The corner clip's place changes while it plays: left out.
       if (demo::in_corner_clip(x * demo::kScreenW / w, y * demo::kScreenH / h, 2)) continue;
       const u32 got = static_cast<u32>(XGetPixel(shot, x, y + top)) & 0xFFFFFFu;

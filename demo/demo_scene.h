@@ -34,6 +34,16 @@ constexpr const char* kBackgroundZcg = "bg.zcg";
 // WebP of picture 1.
 constexpr const char* kCardWebp = "card.webp";
 
+// Places of the screen whose picture the check leaves out: what they show
+// changes from frame to frame by itself. The screen-copy thumbnail, a scaled
+// copy of the GPU's picture of the scene.
+struct Place {
+  int x, y, width, height;
+};
+constexpr Place kLivePlaces[] = {
+    {580, 340, 160, 120},
+};
+
 // The text style the script sets (command 26) before it draws its text:
 // face, glyph width and height, colour and second colour.
 constexpr const char* kTextFace = "IPAゴシック";  // UTF-8; Shift-JIS in the game

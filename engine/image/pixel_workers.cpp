@@ -1,6 +1,7 @@
 // Pixel worker threads, the posting of jobs and the blend and ZCG job bodies.
 #include "engine/image/pixel_workers.h"
 
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -27,14 +28,36 @@ inline void cpu_relax() {
 #endif
 }
 
-// An auto-reset event with one waiter: set releases the wait (or the next
-// one) and the wait consumes it. The platform's events share one condition
-// variable between every event of the process, so each set wakes every
-// waiting thread; a band job sets three events per worker, and with four
-// workers that traffic cost more than the blend itself. These wait on their
-// own word (a futex), after polling it for a short while: jobs come in
-// bursts (one per layer of a frame), and a hand-over that stays awake saves
-// a sleep and a wake-up on each side.
+i64 now_ns();
+
+// How long a worker stays awake after its last band, watching for the next
+// job. The jobs of one frame come close together (a composed area, then a
+// masked layer, a resampled one, the next window), and a sleeping thread is
+// slow to wake: a futex wake-up, and on a virtual machine often the wake-up
+// of an idle processor, costs more than a partial frame's bands. A frame
+// every 16 ms keeps the workers awake for a small part of it.
+constexpr i64 kWorkerSpinNs = 250'000;
+constexpr i64 kWorkerPreemptedNs = 50'000;
+
+// When one of the job threads (the poster or a worker) last lost its core
+// to another thread: while that was recently, the machine is busy and jobs
+// run on the poster alone. A worker that loses its core in the middle of a
+// band holds the poster up until it runs again, which on a busy machine
+// takes milliseconds; the poster alone is held up by nobody.
+constexpr i64 kBusyHoldNs = 100'000'000;
+std::atomic<i64> g_preempted_at{0};
+
+// Times the calling thread has lost its core to another thread.
+i64 involuntary_switches() {
+  rusage u{};
+  if (getrusage(RUSAGE_THREAD, &u) != 0) return 0;
+  return u.ru_nivcsw;
+}
+
+// The start event of one worker: set wakes it when it sleeps. The platform's
+// events share one condition variable between every event of the process,
+// so each set wakes every waiting thread; these wait on their own word (a
+// futex) instead.
 class WorkerEvent {
  public:
   void init(bool initially_set) { state_.store(initially_set ? 1 : 0); }
@@ -47,17 +70,20 @@ class WorkerEvent {
   // Wakes the waiter only when it sleeps (a waiter that is awake or spinning
   // is left alone).
   void set_if_sleeping() {
-    if (sleeping_.load(std::memory_order_seq_cst)) set();
+    if (is_sleeping()) set();
   }
-  void wait() {
-    for (int i = 0; i < 500; ++i) {
-      if (state_.load(std::memory_order_relaxed) == 1 && state_.exchange(0, std::memory_order_acquire) == 1) return;
-      cpu_relax();
-    }
+  bool is_sleeping() const { return sleeping_.load(std::memory_order_seq_cst) != 0; }
+  // Sleeps until set, unless ready() holds once the sleep is announced (a
+  // poster that published work before it saw the announcement does not
+  // wake this waiter, so the waiter looks again itself).
+  template <typename Ready>
+  void sleep_unless(Ready ready) {
     sleeping_.store(1, std::memory_order_seq_cst);
-    for (;;) {
-      if (state_.exchange(0, std::memory_order_seq_cst) == 1) break;
-      state_.wait(0, std::memory_order_relaxed);
+    if (!ready()) {
+      for (;;) {
+        if (state_.exchange(0, std::memory_order_seq_cst) == 1) break;
+        state_.wait(0, std::memory_order_relaxed);
+      }
     }
     sleeping_.store(0, std::memory_order_relaxed);
   }
@@ -79,7 +105,7 @@ WorkerSlot g_workers[kMaxPixelWorkers];
 // Band records of the job being posted: one per worker, or more for jobs
 // whose bytes do not depend on the split (finer bands even out a busy
 // machine, where some threads run late).
-constexpr int kMaxPixelBands = 16;
+constexpr int kMaxPixelBands = 32;
 PixelJob g_jobs[kMaxPixelBands];
 int g_running = 0;  // workers started; changed only under g_post_mutex
 // Asks the workers to end. The engine's quit flag does not: a job posted
@@ -234,10 +260,34 @@ i64 now_ns() {
 std::atomic<u64> g_claim{0};
 std::atomic<i32> g_bands_left{0};  // bands not yet finished
 std::atomic<int> g_started{0};  // workers running (read by the workers to wake the next)
-// Running estimates for the choice of running a job on the poster alone:
-// nanoseconds a thousand pixels of work take, and what a hand-over costs.
-std::atomic<i64> g_ns_per_kpx{0};
-std::atomic<i64> g_handover_ns{0};
+// The choice between sharing a job and running it on the poster alone rests
+// on what each has cost lately for jobs of about the same size (a class per
+// power of two of pixels): a hand-over pays on an idle machine, and on a
+// busy one, where a worker may lose its core in the middle of a band and
+// hold the poster up, it may not. Changed only under g_post_mutex.
+//
+// Every so many jobs of a class, one runs alone or a few are shared, the way
+// that has been slower, so that a change of the machine's load is noticed;
+// while probes change nothing they come ever less often. A probe of sharing
+// starts with workers that have gone to sleep meanwhile; its first job is
+// not timed, the rest show what sharing costs while it goes on.
+constexpr u32 kProbeEvery = 48;
+constexpr u32 kProbeEveryMost = 768;
+constexpr u8 kProbeJobs = 4;
+constexpr i64 kShareBelowPercent = 85;
+struct JobTimes {
+  i64 alone_ps = 0;   // picoseconds per pixel run alone (0: not measured yet)
+  i64 shared_ps = 0;  // the same, shared
+  u32 jobs = 0;       // jobs of this class posted
+  u8 probe_left = 0;  // jobs still to run the other way in the current probe
+  u8 skip = 0;        // 1: the next time is not taken (a pool woken from sleep)
+  bool probe_from = false;  // the choice the current probe runs against
+  u8 last_choice = 2;       // the choice at the last probe (2: none yet)
+  u32 probe_interval = kProbeEvery;  // jobs between probes
+  u32 probe_wait = kProbeEvery;      // jobs until the next probe
+};
+constexpr int kJobClasses = 40;
+JobTimes g_job_times[kJobClasses];
 std::atomic<bool> g_always_share{false};
 
 // Takes and runs open bands of the current job; returns how many it ran.
@@ -311,21 +361,48 @@ void run_pixel_job(PixelJob* job) {
 int pixel_job_worker(PixelJob* job, int index) {
   (void)job;
   WorkerSlot& w = g_workers[index];
+  auto open = [] {
+    const u64 c = g_claim.load(std::memory_order_seq_cst);
+    return (c & 0xFF) < ((c >> 8) & 0xFF);
+  };
   for (;;) {
+    // A worker sleeps until a job comes (a new one too: it has nothing to
+    // wait for yet).
     g_pixel_worker_waiting = 1;
-    w.start.wait();
+    w.start.sleep_unless([&] { return open() || g_stop.load(std::memory_order_relaxed) != 0; });
     g_pixel_worker_waiting = 0;
     if (g_stop) return 0;
-    // The poster wakes only the first worker (one wake-up on its side, which
-    // on a busy machine may hand its core to the woken thread); each worker
-    // wakes the next while bands are open.
-    const u64 c = g_claim.load(std::memory_order_acquire);
-    if ((c & 0xFF) < ((c >> 8) & 0xFF) && index + 1 < g_started.load(std::memory_order_relaxed))
-      g_workers[index + 1].start.set();
-    // Take bands of the current job until none is left. A wake-up that
-    // comes late finds the job taken by the poster (or already a later
-    // one): it takes what is open then, or nothing.
-    take_bands(false);
+    // The poster wakes only the first sleeping worker (one wake-up on its
+    // side, which on a busy machine may hand its core to the woken thread);
+    // each woken worker wakes the next while bands are open.
+    if (open() && index + 1 < g_started.load(std::memory_order_relaxed)) g_workers[index + 1].start.set_if_sleeping();
+    // Then it stays awake for a while after each band: a job posted
+    // meanwhile is seen at once, without any wake-up. A worker that finds it
+    // has lost its core meanwhile (a gap between two looks at the clock)
+    // goes to sleep at once: the machine is busy, and its spinning would
+    // take time from other threads, the poster's too.
+    i64 last = now_ns(), until = last + kWorkerSpinNs;
+    for (int polls = 0;; ++polls) {
+      if (g_stop.load(std::memory_order_relaxed)) return 0;
+      if (open()) {
+        const i64 switches = involuntary_switches();
+        take_bands(false);
+        last = now_ns();
+        until = last + kWorkerSpinNs;
+        if (involuntary_switches() != switches) g_preempted_at.store(last, std::memory_order_relaxed);
+        continue;
+      }
+      cpu_relax();
+      if ((polls & 63) == 63) {
+        const i64 now = now_ns();
+        if (now - last > kWorkerPreemptedNs) {
+          g_preempted_at.store(now, std::memory_order_relaxed);
+          break;
+        }
+        if (now >= until) break;
+        last = now;
+      }
+    }
   }
 }
 
@@ -364,25 +441,64 @@ int run_here(PixelJobFill fill, void* ctx, int count, i32 statuses[kMaxPixelWork
   return failed;
 }
 
-// Whether a job of `work` pixels is worth handing over: the time it takes
-// here must clearly exceed what waking the workers has been costing.
-bool worth_sharing(i64 work) {
-  if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
-  const i64 ns_px = g_ns_per_kpx.load(std::memory_order_relaxed);
-  const i64 handover = g_handover_ns.load(std::memory_order_relaxed);
-  if (ns_px <= 0) return true;  // nothing measured yet
-  if (work * ns_px / 1000 >= 2 * handover) return true;
-  // Kept on this thread: the hand-over estimate fades, so that a machine
-  // that has become idle again is probed by a later job.
-  g_handover_ns.store(handover - handover / 16, std::memory_order_relaxed);
-  return false;
+int job_class(i64 work) {
+  int c = 0;
+  while (c + 1 < kJobClasses && (i64{1} << (c + 1)) <= work) ++c;
+  return c;
 }
 
-void note_time_per_pixel(i64 work, i64 ns) {
-  if (work < 4096 || ns <= 0) return;
-  const i64 sample = ns * 1000 / work;
-  const i64 old = g_ns_per_kpx.load(std::memory_order_relaxed);
-  g_ns_per_kpx.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
+// Whether a job of `work` pixels is handed over.
+bool worth_sharing(i64 work) {
+  if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
+  // The poster's own lost cores since its last job count too (each posting
+  // thread keeps its own count).
+  thread_local i64 poster_switches = involuntary_switches();
+  const i64 switches = involuntary_switches();
+  const i64 now = now_ns();
+  if (switches != poster_switches) {
+    poster_switches = switches;
+    g_preempted_at.store(now, std::memory_order_relaxed);
+  }
+  if (now - g_preempted_at.load(std::memory_order_relaxed) < kBusyHoldNs) return false;
+  JobTimes& t = g_job_times[job_class(work)];
+  ++t.jobs;
+  if (t.shared_ps == 0) {
+    if (t.jobs == 1) t.skip = 1;
+    return true;
+  }
+  if (t.alone_ps == 0) return false;
+  // Sharing only when it is clearly the faster: on the poster alone a job
+  // cannot be held up by another thread.
+  const bool share = t.shared_ps * 100 < t.alone_ps * kShareBelowPercent;
+  if (t.probe_left > 0) {
+    --t.probe_left;
+    return !t.probe_from;
+  }
+  if (t.probe_wait > 0) --t.probe_wait;
+  if (t.probe_wait == 0) {
+    // A probe that changed nothing waits twice as long for the next one.
+    t.probe_interval = share == (t.last_choice != 0) ? std::min<u32>(t.probe_interval * 2, kProbeEveryMost) : kProbeEvery;
+    t.last_choice = share ? 1 : 0;
+    t.probe_wait = t.probe_interval;
+    t.probe_from = share;
+    // Running alone needs no warming up: one job tells its time.
+    t.probe_left = share ? 0 : kProbeJobs - 1;
+    t.skip = share ? 0 : 1;
+    return !share;
+  }
+  return share;
+}
+
+void note_job_time(i64 work, i64 ns, bool shared) {
+  if (work <= 0 || ns <= 0) return;
+  JobTimes& t = g_job_times[job_class(work)];
+  if (t.skip && shared) {
+    t.skip = 0;
+    return;
+  }
+  i64& slot = shared ? t.shared_ps : t.alone_ps;
+  const i64 sample = std::max<i64>(ns * 1000 / work, 1);
+  slot = slot == 0 ? sample : slot + (sample - slot) / 4;
 }
 
 }  // namespace
@@ -400,10 +516,10 @@ int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[k
     for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
   int failed = 0;
   const int workers = g_running > 0 ? g_running : 1;
+  const i64 t0 = now_ns();
   if (g_running == 0 || !worth_sharing(work)) {
-    const i64 t0 = now_ns();
     failed = run_here(fill, ctx, bands > 0 ? 1 : workers, statuses);
-    note_time_per_pixel(work, now_ns() - t0);
+    if (g_running > 0) note_job_time(work, now_ns() - t0, false);
   } else {
     const int count = bands > 0 ? std::min(bands, kMaxPixelBands) : workers;
     for (int i = 0; i < count; ++i) {
@@ -413,29 +529,26 @@ int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[k
       job.index = i;
       job.status = 0;
     }
-    const i64 t0 = now_ns();
     g_bands_left.store(count, std::memory_order_relaxed);
-    // Publishing the new generation opens the bands (release: the records
-    // are written before any taker reads them).
+    // Publishing the new generation opens the bands: the records are written
+    // before any taker reads them, and a worker that announces its sleep
+    // after this store sees the bands itself (the look at the sleeping flags
+    // below comes after it).
     const u64 gen = (g_claim.load(std::memory_order_relaxed) >> 16) + 1;
-    g_claim.store((gen << 16) | (static_cast<u64>(count) << 8), std::memory_order_release);
-    // Wake the workers (the first wakes the next, and so on); none is
-    // waited for. The poster takes bands itself, so a worker that is slow to
+    g_claim.store((gen << 16) | (static_cast<u64>(count) << 8), std::memory_order_seq_cst);
+    // Workers still awake from an earlier job take bands at once; the first
+    // sleeping one is woken (it wakes the next, and so on). None is waited
+    // for. The poster takes bands itself, so a worker that is slow to
     // run (a busy machine) costs at most the band it took, and a band nobody
     // took is done here.
-    g_workers[0].start.set();
-    const i64 t_woken = now_ns();
-    const int mine = take_bands(true);
-    const i64 t_mine = now_ns();
+    for (int i = 0; i < g_running; ++i)
+      if (g_workers[i].start.is_sleeping()) {
+        g_workers[i].start.set();
+        break;
+      }
+    take_bands(true);
     wait_bands_done();
-    const i64 t_end = now_ns();
-    // What the hand-over cost the poster this time: the wake-up, and the wait
-    // for bands that workers still ran after the poster had run out.
-    const i64 sample = (t_woken - t0) + (t_end - t_mine);
-    const i64 old = g_handover_ns.load(std::memory_order_relaxed);
-    g_handover_ns.store(old <= 0 ? sample : old + (sample - old) / 4, std::memory_order_relaxed);
-    // The bands done here tell the time per pixel (bands are about equal).
-    if (mine > 0) note_time_per_pixel(work * mine / count, t_mine - t_woken);
+    note_job_time(work, now_ns() - t0, true);
     for (int i = 0; i < count; ++i) {
       if (statuses && i < kMaxPixelWorkers) statuses[i] = g_jobs[i].status;
       if (g_jobs[i].status != 0) failed = 1;

@@ -6,8 +6,10 @@
 // all are done. A job therefore behaves like a synchronous call that uses
 // several cores when they are free, and never waits for a worker that has
 // not started: on a busy machine the poster simply does the bands itself.
-// Jobs too small to be worth a hand-over (by their size against the measured
-// cost of a hand-over) run on the poster alone.
+// Whether a job is shared at all follows what jobs of about its size have
+// cost lately, shared and on the poster alone: small jobs, and on a busy
+// machine even large ones, run on the poster. Workers stay awake for a
+// short while after a job, for the next one of the same frame.
 //
 // Posting is serialised by one lock: two threads (the frame thread and the
 // GUI thread's presentation) may post, and only one job runs at a time.
@@ -113,8 +115,9 @@ using PixelJobFill = void (*)(PixelJob* job, int worker, int count, void* ctx);
 // -1 when any worker's share failed; statuses (when given) receives each
 // worker's status (count entries, the rest 0).
 int post_pixel_job(PixelJobFill fill, void* ctx, i32 statuses[kMaxPixelWorkers] = nullptr);
-// The same for a job of about `work` pixels: one too small to repay waking
-// the workers runs on the calling thread (still as one record per worker).
+// The same for a job of about `work` pixels: one that lately has run faster
+// on the calling thread alone than shared runs there (still as one record
+// per worker).
 // A work of 0 or less always shares.
 int post_pixel_job_sized(PixelJobFill fill, void* ctx, i64 work, i32 statuses[kMaxPixelWorkers] = nullptr);
 

@@ -55,19 +55,29 @@ KL_AVX2 void lerp_rows_avx2(u8* d, const u8* a, const u8* b, i32 w, i32 n) {
 
 KL_AVX2 void lerp_avx2(u8* d, const u8* s, i32 op, i32 n) { lerp_rows_avx2(d, d, s, op, n); }
 
-KL_AVX2 void alpha_blend_avx2(u8* d, const u8* s, i32 n) {
-  if (n <= 0) return;
+KL_AVX2 inline __m256i alpha_blend8(__m256i dv, __m256i sv) {
   const __m256i z = _mm256_setzero_si256();
   const __m256i one = _mm256_set1_epi16(1), full = _mm256_set1_epi16(256);
+  const __m256i sl = _mm256_unpacklo_epi8(sv, z), sh = _mm256_unpackhi_epi8(sv, z);
+  const __m256i wl = _mm256_add_epi16(alpha_lanes(sl), one), wh = _mm256_add_epi16(alpha_lanes(sh), one);
+  const __m256i lo = mix16(_mm256_unpacklo_epi8(dv, z), _mm256_sub_epi16(full, wl), sl, wl);
+  const __m256i hi = mix16(_mm256_unpackhi_epi8(dv, z), _mm256_sub_epi16(full, wh), sh, wh);
+  return keep_alpha(_mm256_packus_epi16(lo, hi), dv);
+}
+
+// Every pixel depends only on itself, so a run of 8 pixels or more ends with
+// a step over its last 8, worked out from the pixels as they were before the
+// steps that overlap it wrote them.
+KL_AVX2 void alpha_blend_avx2(u8* d, const u8* s, i32 n) {
+  if (n <= 0) return;
   i32 i = 0;
-  for (; i + 32 <= n; i += 32) {
-    const __m256i dv = load32(d + i), sv = load32(s + i);
-    const __m256i sl = _mm256_unpacklo_epi8(sv, z), sh = _mm256_unpackhi_epi8(sv, z);
-    const __m256i wl = _mm256_add_epi16(alpha_lanes(sl), one), wh = _mm256_add_epi16(alpha_lanes(sh), one);
-    const __m256i lo = mix16(_mm256_unpacklo_epi8(dv, z), _mm256_sub_epi16(full, wl), sl, wl);
-    const __m256i hi = mix16(_mm256_unpackhi_epi8(dv, z), _mm256_sub_epi16(full, wh), sh, wh);
-    store32(d + i, keep_alpha(_mm256_packus_epi16(lo, hi), dv));
+  if (n >= 32 && (n & 31) != 0 && (n & 3) == 0) {
+    const __m256i last = alpha_blend8(load32(d + n - 32), load32(s + n - 32));
+    for (; i + 32 <= n; i += 32) store32(d + i, alpha_blend8(load32(d + i), load32(s + i)));
+    store32(d + n - 32, last);
+    return;
   }
+  for (; i + 32 <= n; i += 32) store32(d + i, alpha_blend8(load32(d + i), load32(s + i)));
   g_sse2_alpha_blend(d + i, s + i, n - i);
 }
 

@@ -233,7 +233,7 @@ TEST(BlendKernels, RowColumnsGiveTheWholeRowResultInAnyRun) {
     int mode, op;
   } cases[] = {
       {"lerp at 128", false, kBlendNormal, 128}, {"lerp", false, kBlendNormal, 77},
-      {"alpha with opacity", true, kBlendNormal, 200}, {"add with opacity", false, kBlendAdd, 128},
+      {"alpha", true, kBlendNormal, 256}, {"alpha with opacity", true, kBlendNormal, 200}, {"add with opacity", false, kBlendAdd, 128},
       {"screen", false, kBlendScreen, 256}, {"multiply", false, kBlendMultiply, 256},
       {"overlay with alpha", true, kBlendOverlay, 90},
   };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <thread>
 #include <vector>
@@ -209,6 +210,38 @@ TEST_F(PixelWorkersTest, StoppedWorkersEndAndLaterPostsRunHere) {
   // A count beyond four is held at four.
   ASSERT_EQ(start_pixel_workers_count(9), 0);
   EXPECT_EQ(pixel_worker_count(), 4);
+}
+
+// Workers stay awake only briefly after a job: idle workers cost the
+// process next to no processor time, however many jobs came before.
+TEST_F(PixelWorkersTest, IdleWorkersGoToSleepAfterTheirJobs) {
+  ASSERT_EQ(start_pixel_workers_count(4), 0);
+  pixel_jobs_always_share(true);
+  TestLayer src(64, 64, 20), dst(64, 64, 21);
+  src.image.has_alpha = 1;
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(post_blend_job(103, &dst.image, &src.image, nullptr, nullptr, 0, 0, 0, 0, 64, 64), 0);
+  auto cpu_ms = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+  };
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const double before = cpu_ms();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Four spinning workers would take about 1200 ms of it.
+  EXPECT_LT(cpu_ms() - before, 100.0);
+  // And a job after the sleep still runs on every share.
+  const std::vector<u32> expected = [&] {
+    TestLayer alone(64, 64, 21);
+    stop_pixel_workers();
+    post_blend_job(103, &alone.image, &src.image, nullptr, nullptr, 0, 0, 0, 0, 64, 64);
+    return alone.store;
+  }();
+  ASSERT_EQ(start_pixel_workers_count(4), 0);
+  TestLayer again(64, 64, 21);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(post_blend_job(103, &again.image, &src.image, nullptr, nullptr, 0, 0, 0, 0, 64, 64), 0);
+  EXPECT_EQ(again.store, expected);
 }
 
 // ---- ZCG parts ----

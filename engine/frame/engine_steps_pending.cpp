@@ -9,4 +9,3 @@ int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}
 void free_memory_save_slots() {}
-int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

@@ -203,6 +203,8 @@ int window_setup(const ParamSet& a) {
       return -1;
     }
     r->drag_layer = drag;
+    // From now on a left press is tested against the drag layer's pixels.
+    g_window_config.opaque_press = 1;
   }
   // 12: maximise box (windowed only).
   if (a.given(12) && g_screen_mode == 0) {

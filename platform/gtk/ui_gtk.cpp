@@ -304,8 +304,9 @@ gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer data) {
   std::int64_t lp = 1 | (static_cast<std::int64_t>(e->hardware_keycode & 0xFF) << 16);
   if (!down) lp |= static_cast<std::int64_t>(0xC0000000u);
   push_message(handle_of(data), msg, static_cast<std::uint64_t>(vk), lp);
-  // F10 also goes on to GTK, which opens a menu bar the window shows.
-  return vk == ui::kVkF10 ? FALSE : TRUE;
+  // Every key is the window procedure's alone: GTK's own use of F10
+  // (opening the menu bar) would bypass it.
+  return TRUE;
 }
 
 // The end of a move the desktop ran for begin_move_drag: the pointer is given

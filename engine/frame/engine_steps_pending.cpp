@@ -4,7 +4,6 @@
 #include "engine/frame/engine_state.h"
 
 void clear_save_data_cache() {}
-void update_fullscreen_menu_strip() {}
 int emote_motion_active() { return 0; }
 void advance_emote_times(u32 elapsed_ms) {}
 void release_emote() {}

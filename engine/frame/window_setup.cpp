@@ -59,6 +59,10 @@ int apply_screen_mode(int mode) {
     leave_full_screen();
   }
   g_screen_mode = wanted;
+  // The bar goes with the mode: on the menu strip in full screen, on the
+  // window otherwise, built again from its definition.
+  WindowRecord* main = g_windows[0];
+  if (main && !main->menu_name.empty()) load_menu_bar(main->menu_name.c_str(), 0);
   return 1;
 }
 

@@ -583,7 +583,14 @@ int gk_show_window(UiWindow window, int cmd) {
       w->iconic = false;
       w->visible = true;
       break;
+    case ui::kSwShowNoActivate:
+      // Shown without taking the focus from the window that has it.
+      gtk_window_set_focus_on_map(win, FALSE);
+      gtk_widget_show_all(w->top);
+      w->visible = true;
+      break;
     default:
+      gtk_window_set_focus_on_map(win, TRUE);
       gtk_widget_show_all(w->top);
       w->visible = true;
       break;

@@ -322,6 +322,17 @@ void end_move_drag(UiWindow h) {
   push_message(h, ui::kWmExitSizeMove, 0, 0);
 }
 
+// The client area shows the arrow from the start, as a window class's cursor
+// does; the cursor service changes it later.
+void on_area_realize(GtkWidget* area, gpointer) {
+  GdkWindow* gw = gtk_widget_get_window(area);
+  if (!gw) return;
+  GdkCursor* arrow = gdk_cursor_new_from_name(gdk_window_get_display(gw), "default");
+  if (!arrow) return;
+  gdk_window_set_cursor(gw, arrow);
+  g_object_unref(arrow);
+}
+
 gboolean on_enter(GtkWidget*, GdkEventCrossing*, gpointer data) {
   end_move_drag(handle_of(data));
   return FALSE;
@@ -495,6 +506,7 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
   g_signal_connect(w->top, "window-state-event", G_CALLBACK(on_window_state), data);
   g_signal_connect(w->top, "key-press-event", G_CALLBACK(on_key), data);
   g_signal_connect(w->top, "key-release-event", G_CALLBACK(on_key), data);
+  g_signal_connect(w->area, "realize", G_CALLBACK(on_area_realize), nullptr);
   g_signal_connect(w->area, "size-allocate", G_CALLBACK(on_size_allocate), data);
   g_signal_connect(w->area, "draw", G_CALLBACK(on_draw), data);
   g_signal_connect(w->area, "button-press-event", G_CALLBACK(on_button), data);

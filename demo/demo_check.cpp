@@ -3,7 +3,10 @@
 // picture of the demo's last frame (the layers of demo_scene.h at their
 // resting places, with the script's drawing steps run on them).
 //   demo_check <X window id> [max channel difference] [menu bar height]
+//   demo_check <file.png> [max channel difference]
 //   demo_check --cursor
+// The PNG form compares a file (the screenshot the demo saves)
+// instead of a window.
 // The client area is the window less the rows of its menu bar at the top
 // (by default the rows above a client area of the logical size).
 // A window shown at another size is compared with the picture scaled to it
@@ -26,8 +29,10 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/startup.h"
 #include "engine/image/font_slots.h"
+#include "engine/image/frame_set.h"
 #include "engine/image/layer_draw.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/png_read.h"
 #include "engine/image/resample.h"
 #include "engine/image/span_kernels.h"
 #include "engine/vm/object_tree.h"
@@ -52,6 +57,20 @@ std::vector<u32> expected_frame() {
     std::memcpy(im->owned_pixels, px.data(), px.size() * 4);
     im->x = p.x;
     im->y = p.y;
+  }
+  // The frame-set corner at rest on its last frame, decoded by the reader.
+  {
+    ObjectNode* n = get_named_object(g_object_roots[kTreeLayer], demo::kFrameSetLayer, 0, ++order);
+    LayerImage* im = get_or_create_layer_image(n);
+    const std::vector<std::uint8_t> file = demo::frame_set_file();
+    u8* bytes = static_cast<u8*>(std::malloc(file.size()));
+    if (!bytes) return out;
+    std::memcpy(bytes, file.data(), file.size());
+    if (make_frame_set(bytes, static_cast<u32>(file.size()), demo::kFrameSetFile, &im->frame_set) != 0) return out;
+    if (show_frame_in_image(im, demo::kFrameSetLast) != 0) return out;
+    release_image_frame_set(im);
+    im->x = demo::kFrameSetX;
+    im->y = demo::kFrameSetY;
   }
   // The script's drawing steps, run by the same layer functions.
   if (!g_text_record) g_text_record = new TextRecord();
@@ -112,6 +131,38 @@ int channel_difference(u32 a, u32 b) {
   return worst;
 }
 
+// A PNG file against the picture of the demo's last frame.
+int check_file(const char* path, int allowed) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) {
+    std::fprintf(stderr, "demo_check: no file %s\n", path);
+    return 2;
+  }
+  std::vector<u8> bytes;
+  for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<u8>(c));
+  std::fclose(f);
+  LayerImage* file = new_layer_image();
+  const std::vector<u32> want = expected_frame();
+  if (decode_png_into_layer(bytes.data(), bytes.size(), file, path) != 0 || file->width != demo::kScreenW ||
+      file->height != demo::kScreenH || want.size() != static_cast<size_t>(demo::kScreenW) * demo::kScreenH) {
+    std::fprintf(stderr, "demo_check: %s is not a %dx%d PNG, or no reference picture\n", path, demo::kScreenW,
+                 demo::kScreenH);
+    free_layer_image(file);
+    return 2;
+  }
+  int worst = 0, bad = 0;
+  for (int i = 0; i < demo::kScreenW * demo::kScreenH; ++i) {
+    const int d = channel_difference(file->pixels[i] & 0xFFFFFFu, want[static_cast<size_t>(i)] & 0xFFFFFFu);
+    if (d > worst) worst = d;
+    if (d > allowed && bad++ == 0)
+      std::printf("first difference at (%d, %d): %06x, reference %06x\n", i % demo::kScreenW, i / demo::kScreenW,
+                  file->pixels[i] & 0xFFFFFFu, want[static_cast<size_t>(i)] & 0xFFFFFFu);
+  }
+  std::printf("largest channel difference %d, pixels over %d: %d\n", worst, allowed, bad);
+  free_layer_image(file);
+  return bad == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 // The current cursor: "name=<name> size=WxH hot=X,Y sum=<checksum>".
@@ -144,9 +195,12 @@ int print_cursor() {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--cursor") == 0) return print_cursor();
   if (argc < 2) {
-    std::fprintf(stderr, "usage: demo_check <window id> [max difference]\n");
+    std::fprintf(stderr, "usage: demo_check <window id | file.png> [max difference]\n");
     return 2;
   }
+  const std::string first = argv[1];
+  if (first.size() > 4 && first.compare(first.size() - 4, 4, ".png") == 0)
+    return check_file(argv[1], argc > 2 ? std::atoi(argv[2]) : 0);
   const Window window = static_cast<Window>(std::strtoul(argv[1], nullptr, 0));
   const int allowed = argc > 2 ? std::atoi(argv[2]) : 0;
   int top = argc > 3 ? std::atoi(argv[3]) : 0;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/frame_set_writer.h"
+
 namespace demo {
 
 constexpr int kScreenW = 800, kScreenH = 600;
@@ -25,6 +27,12 @@ constexpr Picture kPictures[] = {
     {"box.bmp", "W0/box", 640, 110, 80, 480},
 };
 constexpr int kPictureCount = 4;
+// The script loads the background from this zlib ZCG of picture 0 (in the
+// archive of a packed game); the BMP files are written too.
+constexpr const char* kBackgroundZcg = "bg.zcg";
+// Where the WebP plug-in is installed the card is loaded from this lossless
+// WebP of picture 1.
+constexpr const char* kCardWebp = "card.webp";
 
 // The text style the script sets (command 26) before it draws its text:
 // face, glyph width and height, colour and second colour.
@@ -108,6 +116,62 @@ inline std::vector<std::uint32_t> tray_icon_pixels() {
     }
   }
   return px;
+}
+
+// ---- The frame-set corner ----
+// An animation of kFrameSetCount JPEG frames packed in one frame set: a dot
+// going round a ring, with a row of marks that lights the frame's own. The
+// script shows the frames in turn, one every 4 frames, and
+// comes to rest on the last.
+constexpr const char* kFrameSetFile = "frames.fs";
+constexpr const char* kFrameSetLayer = "W0/frames";
+constexpr int kFrameSetW = 160, kFrameSetH = 120, kFrameSetX = 580, kFrameSetY = 60;
+constexpr int kFrameSetCount = 8;
+constexpr int kFrameSetLast = kFrameSetCount - 1;
+
+// R, G, B bytes of frame k, rows top first.
+inline std::vector<std::uint8_t> frame_set_rgb(int k) {
+  // The dot's centre on a ring of radius 36 around (80, 52), 45 degrees a frame.
+  static const int kRingX[8] = {36, 25, 0, -25, -36, -25, 0, 25};
+  static const int kRingY[8] = {0, 25, 36, 25, 0, -25, -36, -25};
+  const int cx = 80 + kRingX[k % 8], cy = 52 + kRingY[k % 8];
+  std::vector<std::uint8_t> px(static_cast<std::size_t>(kFrameSetW) * kFrameSetH * 3);
+  for (int y = 0; y < kFrameSetH; ++y) {
+    for (int x = 0; x < kFrameSetW; ++x) {
+      int r = 20 + y / 4, g = 40 + x / 4, b = 70;
+      const int rx = x - 80, ry = y - 52, ring = rx * rx + ry * ry;
+      if (ring >= 33 * 33 && ring <= 39 * 39) r = g = b = 110;
+      const int dx = x - cx, dy = y - cy;
+      if (dx * dx + dy * dy <= 11 * 11) {
+        r = 250;
+        g = 200;
+        b = 60;
+      }
+      // The marks: 8 squares of 14 pixels at the bottom, the frame's one lit.
+      const int mark = (x - 8) / 18;
+      if (y >= 100 && y < 114 && x >= 8 && (x - 8) % 18 < 14 && mark < 8) {
+        const bool lit = mark == k;
+        r = lit ? 240 : 60;
+        g = lit ? 240 : 70;
+        b = lit ? 240 : 90;
+      }
+      std::uint8_t* p = &px[(static_cast<std::size_t>(y) * kFrameSetW + x) * 3];
+      p[0] = static_cast<std::uint8_t>(r);
+      p[1] = static_cast<std::uint8_t>(g);
+      p[2] = static_cast<std::uint8_t>(b);
+    }
+  }
+  return px;
+}
+
+// The frame-set file: every frame encoded by libjpeg, no alpha parts.
+inline std::vector<std::uint8_t> frame_set_file() {
+  FrameSetSpec spec;
+  for (int k = 0; k < kFrameSetCount; ++k) {
+    const std::vector<std::uint8_t> rgb = frame_set_rgb(k);
+    spec.frames.push_back({encode_jpeg(kFrameSetW, kFrameSetH, 3, rgb.data(), 90), {}});
+  }
+  return write_frame_set(spec);
 }
 
 }  // namespace demo

@@ -1,5 +1,5 @@
-// Writes the demo game folder: the compiled engine files of demo.game and
-// the picture files of demo_scene.h.
+// Writes the demo game folder: the compiled engine files of demo.game, the
+// picture files of demo_scene.h and its frame set.
 //   make_demo <demo.game> <game folder> [<archive name>]
 // With an archive name the compiled engine files are also packed into that
 // archive in the folder, as a game ships them: the engine then counts its
@@ -11,9 +11,12 @@
 #include <stdexcept>
 #include <string>
 
+#include <webp/encode.h>
+
 #include "demo/demo_scene.h"
 #include "platform/files.h"
 #include "tests/support/game_writer.h"
+#include "tests/support/zcg_writer.h"
 #include "tests/support/zpf_writer.h"
 
 namespace {
@@ -41,6 +44,8 @@ std::string demo_commands(const std::string& game) {
          command_line(2, "draw", 71, {0, 1, 2, 3, 11}) +           // layer drawing
          command_line(5, "clipset", 2, {1}) +                      // clipboard
          command_line(10, "dialog", 22, {0, 1, 9}) +               // message box, text input
+         command_line(20, "save", 18, {0, 1, 2, 8, 10}) +          // layer saving
+         command_line(21, "filequery", 8, {0, 1, 2, 3}) +          // file questions
          command_line(26, "style", 12, {2}) +                      // text style
          command_line(28, "rate", 2, {}) +                         // frame rate
          command_line(60, "math", 23, {3}, {1, 2}) +               // math
@@ -51,6 +56,7 @@ std::string demo_commands(const std::string& game) {
          command_line(100, "tray", 4, {1, 2, 3}) +                 // notification-area icon
          command_line(105, "window", 26, {21, 22, 23, 24}) +       // window set-up
          command_line(107, "windowquery", 18, {}) +                // window query
+         command_line(109, "frames", 4, {0, 2}) +                  // frame sets
          command_line(112, "append", 1, {}));                      // text record
   for (std::string line; std::getline(all, line);) {
     const std::string head = line.substr(0, line.find(' ', 8) + 1);  // "command <id> "
@@ -142,9 +148,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", argv[2]);
       return 1;
     }
+    // The background also as a zlib ZCG: in the archive when there is one,
+    // else beside the pictures.
+    const demo::Picture& bg = demo::kPictures[0];
+    const std::vector<u8> zcg = fixtures::write_zcg(demo::picture_pixels(0), bg.width, bg.height, kZcgZlib);
+    if (argc != 4 && !write_bytes_file(std::string(argv[2]) + "/" + demo::kBackgroundZcg, zcg)) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kBackgroundZcg);
+      return 1;
+    }
     if (argc == 4) {
       std::vector<ZpfItem> items;
       for (const auto& [name, bytes] : files) items.push_back(zpf_item(name, std::string(bytes.begin(), bytes.end())));
+      items.push_back(zpf_item(demo::kBackgroundZcg, std::string(zcg.begin(), zcg.end()), 0, 8));
       if (!write_zpf_file(std::string(argv[2]) + "/" + argv[3], items)) {
         std::fprintf(stderr, "make_demo: cannot write %s\n", argv[3]);
         return 1;
@@ -158,6 +173,30 @@ int main(int argc, char** argv) {
     const demo::Picture& p = demo::kPictures[i];
     if (!write_bmp(std::string(argv[2]) + "/" + p.file, p.width, p.height, demo::picture_pixels(i))) {
       std::fprintf(stderr, "make_demo: cannot write %s\n", p.file);
+      return 1;
+    }
+  }
+  // The card also as a lossless WebP, encoded through libwebp.
+  {
+    const demo::Picture& card = demo::kPictures[1];
+    const std::vector<std::uint32_t> px = demo::picture_pixels(1);
+    std::uint8_t* out = nullptr;
+    const std::size_t n = WebPEncodeLosslessBGRA(reinterpret_cast<const std::uint8_t*>(px.data()), card.width,
+                                                 card.height, card.width * 4, &out);
+    const bool ok = n > 0 && write_bytes_file(std::string(argv[2]) + "/" + demo::kCardWebp,
+                                              std::vector<std::uint8_t>(out, out + n));
+    WebPFree(out);
+    if (!ok) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kCardWebp);
+      return 1;
+    }
+  }
+  {
+    const std::vector<std::uint8_t> frames = demo::frame_set_file();
+    std::ofstream f(std::string(argv[2]) + "/" + demo::kFrameSetFile, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(frames.size()));
+    if (!f) {
+      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kFrameSetFile);
       return 1;
     }
   }

@@ -18,3 +18,28 @@ int files_sync_folder(const char* sjis_folder);
 // (as the program's own path is given). 0, or -1 when the path does not exist
 // or has no Shift-JIS form.
 int files_canonical_path(const char* sjis_path, std::string* sjis_out);
+
+// ---- replacing a file's whole contents durably ----
+// The system calls a durable replace makes, in one table so that a test can
+// wrap them (fail the n-th call, stop the process at a step, record the
+// order). Each behaves as its POSIX namesake: -1 with errno set on failure.
+struct DurableReplaceCalls {
+  long (*write)(int fd, const void* data, unsigned long size);
+  int (*fsync)(int fd);  // the new file's contents
+  int (*rename)(const char* from_real, const char* to_real);
+  int (*fsync_folder)(int folder_fd);  // the folder's entries after the rename
+};
+extern const DurableReplaceCalls kPosixDurableReplaceCalls;
+// The table in use (kPosixDurableReplaceCalls unless a test set another).
+extern DurableReplaceCalls g_durable_replace_calls;
+
+// Replaces the file sjis_path (made when missing) by size bytes of data so
+// that a crash at any moment leaves either the old file or the new one,
+// whole. The data goes into a uniquely named temporary file beside it
+// ("<name>.tmp-XXXXXX"), which is flushed to disk and renamed over the old
+// name; then the folder is flushed. The old file is never opened for
+// writing. Temporary files of the same name that an earlier, interrupted
+// replace left behind are removed first. 0; or -1 with *error set to the
+// errno of the failing call, the temporary file removed and the old file as
+// it was.
+int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error);

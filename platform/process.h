@@ -44,13 +44,17 @@ struct PlatformProcess {
   void (*kill_child)(ChildProcess* child);
   // Waits for the child to end and frees the handle; null is ignored.
   void (*close_child)(ChildProcess* child);
+  // Opens a file or an address as open_with_shell does and keeps the
+  // opener's process (xdg-open): 0 with *out set, -1 as open_with_shell
+  // fails. The handle is the caller's until close_child.
+  int (*open_with_shell_child)(const char* sjis_target, ChildProcess** out);
 };
 
 extern const PlatformProcess kPosixProcess;
 
 // Recorder: start_program and open_with_shell append to the log and return
-// the scripted result (0 by default); start_child records the same way and
-// gives a child that has exited with code 0. The folders are the real ones unless
+// the scripted result (0 by default); start_child and open_with_shell_child
+// record the same way and give a child that has exited with code 0. The folders are the real ones unless
 // set with fake_process_set_paths.
 extern const PlatformProcess kFakeProcess;
 struct FakeProcessCall {

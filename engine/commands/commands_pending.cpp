@@ -3,11 +3,3 @@
 // handler's line here and defines it in its own file.
 #include "engine/commands/command_table.h"
 
-u32 cmd_motion_object_set() { return command_not_built(12); }
-u32 cmd_layer_save_image() { return command_not_built(20); }
-u32 cmd_savedata_load() { return command_not_built(54); }
-u32 cmd_savedata_write() { return command_not_built(86); }
-u32 cmd_savedata_cache_clear() { return command_not_built(87); }
-u32 cmd_layer_load_frames() { return command_not_built(109); }
-u32 cmd_layer_release_frames() { return command_not_built(110); }
-u32 cmd_layer_query_frames() { return command_not_built(111); }

@@ -9,6 +9,7 @@
 #include "engine/frame/data_item.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/media_locator.h"
+#include "engine/image/emote_plugin.h"
 #include "engine/image/layer_image.h"
 #include "engine/image/webp_plugin.h"
 #include "engine/image/zcg_decode.h"
@@ -23,7 +24,7 @@ ImageDecoder g_image_decoders[kImageDecoderSlots] = {
     nullptr,   // 6 Ogg
     probe_psd, // 7
     load_zcg,  // 8
-    nullptr,   // 9 E-mote
+    load_emote, // 9
     load_webp, // 10
 };
 

@@ -14,8 +14,8 @@ struct LayerImage;
 // fills image (size, buffer, has_alpha) and frees the bytes. 0 ok, non-zero
 // failed (reported by the decoder, or by the dispatch for JPEG and GIF).
 using ImageDecoder = int (*)(DataItem* item, LayerImage* image, const char* name);
-// Decoders by MediaType code (0-10): BMP, PNG, JPEG, GIF, PSD, ZCG and WebP;
-// the E-mote decoder (9) is filled in by its owner at start-up. A code without a decoder is error 100030.
+// Decoders by MediaType code (0-10): BMP, PNG, JPEG, GIF, PSD, ZCG, E-mote
+// and WebP. A code without a decoder is error 100030.
 constexpr int kImageDecoderSlots = 11;
 extern ImageDecoder g_image_decoders[kImageDecoderSlots];
 

@@ -15,7 +15,8 @@ struct LayerImage;
 void release_object_images(ObjectNode* node);
 // Releases the children of node depth-first (groups with theirs), then node.
 void release_object_tree(ObjectNode* node);
-// Frees an image's frame set (a hook until frame sets are built).
+// Frees an image's frame set through the release hook that attaching a
+// set installs (engine/image/frame_set.h).
 void release_layer_frame_set(LayerImage* image);
 
 // The position of node's image summed with every ancestor's, up to the

@@ -9,6 +9,7 @@
 #include "engine/frame/settings.h"
 #include "engine/frame/system_info.h"
 #include "engine/frame/window.h"
+#include "engine/image/emote_plugin.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/compositor.h"
 #include "engine/render/gpu_render.h"
@@ -67,6 +68,11 @@ int init_d3d() {
   g_renderer.max_tile_width = g_settings.max_tile_width;
   g_renderer.max_tile_height = g_settings.max_tile_height;
   if (create_d3d_device() != 0) return give_up(1);
+  // The E-mote driver is made on each new device.
+  if (g_emote.loaded) {
+    reset_emote_transforms();
+    emote_init_driver(dev());
+  }
   if (check_device_caps() != 0) return give_up(1);
   const int states = set_render_states();
   if (states != 0) return give_up(states);
@@ -186,7 +192,9 @@ int recover_d3d_device() {
 
 int release_d3d_device() {
   // Every texture made on the device goes with it, whatever the drawing
-  // switch says now: a device that failed a check is released whole.
+  // switch says now: a device that failed a check is released whole. The
+  // E-mote players and driver, made on this device, go first.
+  release_emote_objects();
   release_texture(&g_renderer.white_texture);
   release_texture(&g_renderer.black_texture);
   release_texture(&g_renderer.snapshot_texture);

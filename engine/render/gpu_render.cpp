@@ -11,6 +11,7 @@
 #include "engine/frame/window.h"
 #include "engine/image/blend_tables.h"
 #include "engine/image/dirty_rect.h"
+#include "engine/image/emote_plugin.h"
 #include "engine/image/layer_load.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/compositor.h"
@@ -100,6 +101,35 @@ void release_copy_if(LayerImage* image) {
     g_copy_image = nullptr;
     g_copy_node = nullptr;
   }
+}
+
+bool is_emote_layer(const LayerImage* image) { return image->content_kind == 2 && g_emote.loaded; }
+
+// The player of an E-mote layer draws itself into the layer's texture,
+// placed by the layer's values (ox, oy: the place of its group). Without
+// that texture as the target the player does not draw, since it would draw
+// over whatever target is current; its animation time is handed on all the
+// same.
+void render_emote_layer(LayerImage* layer, double ox, double oy) {
+  GpuTexture tile = layer->textures[0];
+  const bool target = tile && dev()->set_target(tile) == 0;
+  if (target) dev()->clear(0x00808080u);
+  const float gx = static_cast<float>(layer->gpu_values[2]) / 100.0f * 0.5f;
+  const float gy = static_cast<float>(layer->gpu_values[3]) / 100.0f * 0.5f;
+  emote_set_offset(layer, -gx, gy);
+  emote_set_scale(layer, static_cast<float>(layer->scale_x) / 10000.0f);
+  emote_set_rotation(layer, -layer->gpu_angles[2] * 3.1415927f / 180.0f / 100.0f);
+  const i32 bw = g_renderer.back_buffer_width, bh = g_renderer.back_buffer_height;
+  const float x = static_cast<float>(static_cast<double>(layer->x_centi) / 100.0 + ox) - gx - static_cast<float>(bw) * 0.5f;
+  const float y = static_cast<float>(static_cast<double>(layer->y_centi) / 100.0 + oy) - gy - static_cast<float>(bh) * 0.5f;
+  set_emote_transforms(bw, bh, x, y, 0.0f);
+  const int slot = emote_slot_of(layer);
+  if (slot >= 0 && g_emote_players.pending_ms[slot] != 0.0f) {
+    advance_emote_time(layer, g_emote_players.pending_ms[slot]);
+    g_emote_players.pending_ms[slot] = 0.0f;
+  }
+  if (target) emote_draw(layer);
+  dev()->set_target(nullptr);
 }
 
 void release_textures_of_freed(LayerImage* image) {
@@ -216,14 +246,18 @@ void read_back_screen(GpuTexture source, u32* pixels, i32 width, i32 height) {
 int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int enabled, int blend_mode, double ox,
                    double oy) {
   if (!layer || !layer->textures[0] || !gpu_device_ready()) return 0;
-  const double X = static_cast<double>(layer->x_centi) / 100.0 + ox;
-  const double Y = static_cast<double>(layer->y_centi) / 100.0 + oy;
-  const double SX = static_cast<double>(layer->scale_x) / 100.0;
-  const double SY = static_cast<double>(layer->scale_y) / 100.0;
+  // An E-mote layer's one texture already holds the player placed on the
+  // screen: it is laid over the target as it stands.
+  const bool emote = is_emote_layer(layer);
+  if (emote) ox = oy = 0;
+  const double X = emote ? 0.0 : static_cast<double>(layer->x_centi) / 100.0 + ox;
+  const double Y = emote ? 0.0 : static_cast<double>(layer->y_centi) / 100.0 + oy;
+  const double SX = emote ? 100.0 : static_cast<double>(layer->scale_x) / 100.0;
+  const double SY = emote ? 100.0 : static_cast<double>(layer->scale_y) / 100.0;
   const double kRad = 0.01745329238474369;
-  const double yaw = layer->gpu_angles[0] / 100.0 * kRad;
-  const double pitch = layer->gpu_angles[1] / 100.0 * kRad;
-  const double roll = layer->gpu_angles[2] / 100.0 * kRad;
+  const double yaw = emote ? 0.0 : layer->gpu_angles[0] / 100.0 * kRad;
+  const double pitch = emote ? 0.0 : layer->gpu_angles[1] / 100.0 * kRad;
+  const double roll = emote ? 0.0 : layer->gpu_angles[2] / 100.0 * kRad;
   const bool rotated = yaw != 0 || pitch != 0 || roll != 0;
   // The pivot is relative to the layer's corner, in hundredths of a pixel.
   const double px = X - 0.5 + static_cast<double>(layer->gpu_values[0]) / 100.0;
@@ -238,8 +272,8 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
   // A layer shown 1:1 at a whole pixel is sampled by point, so that it comes
   // out as the compositor draws it; filtering serves scaled, turned and
   // sub-pixel placements.
-  const bool one_to_one = SX == 100 && SY == 100 && !rotated && layer->x_centi % 100 == 0 && layer->y_centi % 100 == 0 &&
-                          ox == std::floor(ox) && oy == std::floor(oy);
+  const bool one_to_one = emote || (SX == 100 && SY == 100 && !rotated && layer->x_centi % 100 == 0 &&
+                                     layer->y_centi % 100 == 0 && ox == std::floor(ox) && oy == std::floor(oy));
   base.linear_filter = g_settings.mag_filter != 0 && !one_to_one ? 1 : 0;
   u8 stage1 = 0;
   blend_states_for(blend_mode, enabled ? layer->alpha : 0, layer->has_alpha, &base, &stage1);
@@ -294,8 +328,11 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
       // The last column and row reach past the image: their padding is not
       // drawn.
       const i32 left = column_start(ts, c), top = row_start(ts, r);
-      if (layer->width - left < ts.tile_widths[c]) q.valid_u = static_cast<float>(layer->width - left) / static_cast<float>(W);
-      if (layer->height - top < ts.tile_heights[r]) q.valid_v = static_cast<float>(layer->height - top) / static_cast<float>(H);
+      if (emote) {
+        // The whole texture is the picture (the layer's own 2 x 2 pixels
+        // are not in it).
+      } else if (layer->width - left < ts.tile_widths[c]) q.valid_u = static_cast<float>(layer->width - left) / static_cast<float>(W);
+      if (!emote && layer->height - top < ts.tile_heights[r]) q.valid_v = static_cast<float>(layer->height - top) / static_cast<float>(H);
       q.textures[0] = layer->textures[index];
       if (stage1 == 1) q.textures[1] = g_renderer.white_texture;
       else if (stage1 == 2) q.textures[1] = g_renderer.black_texture;
@@ -371,6 +408,7 @@ int draw_children_d3d(ObjectNode* node, double ox, double oy) {
     // A mask faded out hides the layer, as the compositor skips it.
     if (has_name(ci->mask_name) && ci->mask_fade == 0) continue;
     if (!ci->pixels) return 0;
+    if (is_emote_layer(ci)) render_emote_layer(ci, ox, oy);
     LayerImage* mask = nullptr;
     LayerImage* second = nullptr;
     int failed = 0;
@@ -396,7 +434,12 @@ int render_frame_d3d() {
     if (!g_settings.use_direct3d) return 0;
     if (rebuilds >= kMaxRebuildsPerFrame) return 0;
     show_error_box("", sjis_message("Direct3D 初期化します."));
+    // E-mote players live on the lost device: they go before the rebuild,
+    // and their layers are plain images afterwards (the content kind the
+    // layer query gives tells the scripts to load them again).
+    if (g_emote.loaded) release_emote_objects();
     if (recover_d3d_device() != 0) return 0;
+    if (g_emote.loaded) reset_emote_transforms();
     g_redraw_requested = 1;
     if (ObjectNode* root = window_root_node(0)) mark_layer_dirty(root);
   }

@@ -7,6 +7,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/settings.h"
+#include "engine/image/emote_plugin.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/gpu_device.h"
 #include "engine/vm/object_tree.h"
@@ -60,6 +61,31 @@ const char* const kTextureFailure =
     "テクスチャを生成できませんでした。\r\nVRAM容量不足の可能性があります。\r\n\r\n※解決方法\r\n"
     "一度ゲームを終了してから[Vornset.exe]を起動して頂き、ゲーム画面の描画方法の項目を【 CPU(バイリニア) 】に"
     "セットして\r\n起動し直していただければ動作いたします。";
+
+// An E-mote layer's one tile: a texture of the back buffer's size that its
+// player draws into, made but not filled. reuse 1 keeps a texture of that
+// size.
+int create_emote_texture(LayerImage* dst, int reuse, i32 limit_w, i32 limit_h) {
+  const i32 w = g_renderer.back_buffer_width, h = g_renderer.back_buffer_height;
+  if (w < 1 || h < 1) return -1;
+  LayerTextureSet& ts = dst->texture_set;
+  const bool same = reuse == 1 && ts.tile_count_x == 1 && ts.tile_count_y == 1 && ts.tile_widths[0] == w &&
+                    ts.tile_heights[0] == h && dst->textures[0];
+  if (!same) {
+    release_layer_textures(dst);
+    dst->textures[0] = g_platform.gpu->create_texture(w, h, static_cast<int>(g_renderer.texture_bits));
+    if (!dst->textures[0]) {
+      show_error_box("", sjis_message(kTextureFailure));
+      return -1;
+    }
+  }
+  ts.tile_count_x = ts.tile_count_y = 1;
+  ts.tile_widths[0] = w;
+  ts.tile_heights[0] = h;
+  ts.tile_limit_w = limit_w;
+  ts.tile_limit_h = limit_h;
+  return 0;
+}
 
 }  // namespace
 
@@ -124,6 +150,8 @@ int create_layer_textures(int reuse) {
   LayerImage* dst = q.target;
   // Without a device nothing is made and nothing changes.
   if (!src || !dst || !src->pixels || !gpu_device_ready()) return -1;
+  // The layer's 2 x 2 pixels are not what an E-mote layer shows.
+  if (src == dst && dst->content_kind == 2 && g_emote.loaded) return create_emote_texture(dst, reuse, q.limit_w, q.limit_h);
   if (q.width < 1 || q.height < 1 || q.width > src->width || q.height > src->height) return -1;
   LayerTextureSet grid;
   if (compute_tile_grid(&grid, q.width, q.height, q.limit_w, q.limit_h) != 0) return -1;

@@ -47,6 +47,18 @@ int fake_start_child(const char* program, const std::vector<std::string>& args, 
   *out = reinterpret_cast<ChildProcess*>(new FakeChild);
   return 0;
 }
+int fake_open_with_shell_child(const char* target, ChildProcess** out) {
+  *out = nullptr;
+  int result;
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    fake_process_calls().push_back(FakeProcessCall{target ? target : "", {}, true});
+    result = g_result;
+  }
+  if (result != 0) return result;
+  *out = reinterpret_cast<ChildProcess*>(new FakeChild);
+  return 0;
+}
 int fake_child_exit_code(ChildProcess* c) { return c ? fake_child(c)->exit_code : 0; }
 void fake_kill_child(ChildProcess*) {}
 void fake_close_child(ChildProcess* c) { delete fake_child(c); }
@@ -58,7 +70,8 @@ std::string fake_documents_folder() { return scripted_or(g_documents, kPosixProc
 
 const PlatformProcess kFakeProcess = {fake_start_program,   fake_open_with_shell,  fake_program_path,
                                       fake_app_data_folder, fake_documents_folder, fake_start_child,
-                                      fake_child_exit_code, fake_kill_child,       fake_close_child};
+                                      fake_child_exit_code, fake_kill_child,       fake_close_child,
+                                      fake_open_with_shell_child};
 
 std::vector<FakeProcessCall>& fake_process_calls() {
   static std::vector<FakeProcessCall> calls;

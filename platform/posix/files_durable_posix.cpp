@@ -1,11 +1,14 @@
 // Durable copies: copy_file_range (the kernel copies, or shares the blocks)
-// with a read/write loop where it is not supported, then fsync.
+// with a read/write loop where it is not supported, then fsync; and durable
+// replaces of a file's contents by temporary file, fsync and rename.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -107,5 +110,115 @@ int files_canonical_path(const char* sjis_path, std::string* sjis_out) {
     if (c == '/') c = '\\';
   while (sjis.size() > 1 && sjis.back() == '\\') sjis.pop_back();
   *sjis_out = sjis;
+  return 0;
+}
+
+// ---- durable replace ----
+
+namespace {
+long posix_write(int fd, const void* data, unsigned long size) { return write(fd, data, size); }
+int posix_fsync(int fd) { return fsync(fd); }
+int posix_rename(const char* from, const char* to) { return rename(from, to); }
+}  // namespace
+
+const DurableReplaceCalls kPosixDurableReplaceCalls = {posix_write, posix_fsync, posix_rename, posix_fsync};
+DurableReplaceCalls g_durable_replace_calls = kPosixDurableReplaceCalls;
+
+namespace {
+
+constexpr const char* kTempMark = ".tmp-";
+constexpr std::size_t kTempRandom = 6;  // the XXXXXX of mkostemp
+// Bounded writes, so that a large file is written in several calls.
+constexpr unsigned long kWriteChunk = 1ul << 20;
+
+// Removes "<name>.tmp-XXXXXX" files in folder left by an interrupted replace.
+void remove_stale_temps(const std::string& folder, const std::string& name) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return;
+  const std::string prefix = name + kTempMark;
+  while (dirent* e = readdir(dir)) {
+    const std::size_t len = std::strlen(e->d_name);
+    if (len == prefix.size() + kTempRandom && std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+      unlinkat(dirfd(dir), e->d_name, 0);
+  }
+  closedir(dir);
+}
+
+int write_through(int fd, const char* data, unsigned long size) {
+  while (size > 0) {
+    const unsigned long part = size < kWriteChunk ? size : kWriteChunk;
+    long n = g_durable_replace_calls.write(fd, data, part);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return -1;
+    }
+    data += n;
+    size -= static_cast<unsigned long>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error) {
+  int dummy = 0;
+  if (!error) error = &dummy;
+  *error = 0;
+  std::string real;
+  const int found = kPosixFiles.resolve(sjis_path, &real);
+  if (found < 0) {
+    *error = ENOENT;
+    return -1;
+  }
+  const std::size_t slash = real.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : real.substr(0, slash);
+  const std::string name = slash == std::string::npos ? real : real.substr(slash + 1);
+  struct stat old_st;
+  const bool had_old = found == 0 && stat(real.c_str(), &old_st) == 0;
+  if (had_old && !S_ISREG(old_st.st_mode)) {
+    *error = EISDIR;
+    return -1;
+  }
+  remove_stale_temps(folder, name);
+  std::string temp = (folder.empty() ? std::string() : folder + "/") + name + kTempMark + "XXXXXX";
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno;
+    return -1;
+  }
+  auto fail = [&](int e) {
+    if (fd >= 0) close(fd);
+    unlink(temp.c_str());
+    *error = e ? e : EIO;
+    return -1;
+  };
+  fchmod(fd, had_old ? (old_st.st_mode & 0777) : 0644);
+  if (write_through(fd, static_cast<const char*>(data), size) != 0) return fail(errno);
+  if (g_durable_replace_calls.fsync(fd) != 0) return fail(errno);
+  if (close(fd) != 0) {
+    fd = -1;
+    return fail(errno);
+  }
+  fd = -1;
+  if (g_durable_replace_calls.rename(temp.c_str(), real.c_str()) != 0) return fail(errno);
+  // The new name is in place; flushing the folder makes the rename itself
+  // survive a power cut. A failure here is reported, though the new
+  // contents already stand under the name.
+  int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    *error = errno;
+    return -1;
+  }
+  int rc = g_durable_replace_calls.fsync_folder(dir);
+  const int e = errno;
+  close(dir);
+  if (rc != 0) {
+    *error = e;
+    return -1;
+  }
   return 0;
 }

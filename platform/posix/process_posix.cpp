@@ -224,18 +224,40 @@ bool is_address(const std::string& s) {
   return s.rfind("mailto:", 0) == 0;
 }
 
-int posix_open_with_shell(const char* sjis_target) {
-  if (!sjis_target || !*sjis_target) return -1;
+// The real target of a shell open: an address as it stands, a file by its
+// true-case path. Empty when the file is missing or the name does not convert.
+std::string shell_target(const char* sjis_target) {
+  if (!sjis_target || !*sjis_target) return std::string();
   std::string target;
   if (is_address(sjis_target)) {
-    if (sjis_to_utf8(sjis_target, &target) != 0) return -1;
+    if (sjis_to_utf8(sjis_target, &target) != 0) return std::string();
   } else if (kPosixFiles.resolve(sjis_target, &target) != 0) {
-    return -1;
+    return std::string();
   }
   // "--" is not understood by xdg-open; keep a file name that starts with
   // '-' from being read as an option by making it a path.
   if (!target.empty() && target[0] == '-') target = "./" + target;
+  return target;
+}
+
+int posix_open_with_shell(const char* sjis_target) {
+  const std::string target = shell_target(sjis_target);
+  if (target.empty()) return -1;
   return spawn({"xdg-open", target}, true);
+}
+
+int posix_open_with_shell_child(const char* sjis_target, ChildProcess** out) {
+  *out = nullptr;
+  const std::string target = shell_target(sjis_target);
+  if (target.empty()) return -1;
+  ChildProcess* c = new (std::nothrow) ChildProcess;
+  if (!c) return -1;
+  if (spawn_in({"xdg-open", target}, true, std::string(), false, &c->pid) != 0) {
+    delete c;
+    return -1;
+  }
+  *out = c;
+  return 0;
 }
 
 std::string posix_program_path() {
@@ -306,4 +328,5 @@ std::string posix_documents_folder() {
 
 const PlatformProcess kPosixProcess = {posix_start_program,   posix_open_with_shell,  posix_program_path,
                                        posix_app_data_folder, posix_documents_folder, posix_start_child,
-                                       posix_child_exit_code, posix_kill_child,       posix_close_child};
+                                       posix_child_exit_code, posix_kill_child,       posix_close_child,
+                                       posix_open_with_shell_child};

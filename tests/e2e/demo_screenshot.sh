@@ -2,7 +2,8 @@
 # The demo game on a display: after its animation the window shows exactly
 # the reference compositor's picture of the last frame; shown at another
 # size it shows that picture scaled by the presentation scaler (within a
-# small difference); the window's close button ends the game with 0.
+# small difference); the picture it saved as "shot.png" is that picture
+# too; the window's close button ends the game with 0.
 set -u
 out=$1
 src=$2
@@ -16,6 +17,8 @@ mkdir -p "$game"
 # Packed as a game ships: its scripts count as compiled.
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+# With the WebP plug-in beside it the demo loads its card from the WebP.
+cp "$out/libZADazO.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
@@ -32,6 +35,8 @@ height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9
 bar=$((height - 600))
 [ "$bar" -gt 0 ] || fail "the demo window has no menu bar (height $height)"
 "$out/demo_check" "$main" 0 "$bar" >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the window does not show the last frame"; }
+# The demo saved the resting picture as "shot.png" with command 20.
+"$out/demo_check" "$game/shot.png" 0 >"$work/shot.log" 2>&1 || { cat "$work/shot.log"; fail "shot.png is not the last frame"; }
 
 # Another client size: the whole picture scaled to it. A client of the
 # logical aspect (1000 x 750 below the bar) is kept as it is.

@@ -97,13 +97,12 @@ TEST_F(ImageLoadTest, FailuresByTypeKeepTheOldAlphaFlag) {
   ASSERT_EQ(image->has_alpha, 1);
   Bytes psd = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 2};
   add_file("layers.psd", psd, 7);
-  add_file("anim.psb", Bytes(60, 0), 9);  // no E-mote decoder in this table
   add_file("bad.gif", Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x21, 0x42}, 4);
   add_file("bad.jpg", Bytes{0xFF, 0xD8, 0xFF, 0x00, 0x01}, 3);
   struct Case {
     const char* name;
     u32 error;
-  } cases[] = {{"layers.psd", 100220}, {"anim.psb", 100030}, {"bad.gif", 100215}, {"bad.jpg", 100210}};
+  } cases[] = {{"layers.psd", 100220}, {"bad.gif", 100215}, {"bad.jpg", 100210}};
   for (const Case& c : cases) {
     reset_error_report_log();
     EXPECT_EQ(load_image_into_layer(image, c.name), -1) << c.name;
@@ -112,6 +111,20 @@ TEST_F(ImageLoadTest, FailuresByTypeKeepTheOldAlphaFlag) {
     EXPECT_EQ(image->has_alpha, 1) << c.name;
     EXPECT_EQ(image->width, 2) << c.name;
   }
+}
+
+TEST_F(ImageLoadTest, AnEmoteFileWithoutThePairIsATransparentTwoByTwoImage) {
+  add_file("anim.psb", Bytes(60, 0x5A), 9);
+  image->has_alpha = 0;
+  ASSERT_EQ(load_image_into_layer(image, "anim.psb"), 0);
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+  EXPECT_EQ(g_error_report_log.box_count, 0u);
+  EXPECT_EQ(image->width, 2);
+  EXPECT_EQ(image->height, 2);
+  EXPECT_EQ(image->has_alpha, 1);
+  EXPECT_EQ(image->content_kind, 0);
+  EXPECT_EQ(image->emote_player, nullptr);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(image->pixels[i] >> 24, 0u) << i;
 }
 
 TEST_F(ImageLoadTest, LoadFromBytesRunsTheTail) {

@@ -164,6 +164,37 @@ TEST_F(ProcessTest, UserFoldersFollowTheXdgSettings) {
   EXPECT_EQ(kPosixProcess.documents_folder(), sjis_home + "\\Elsewhere");
 }
 
+// The opener's process is kept: closing the handle waits until it ends. The
+// same cases run on the recorder, which gives a child that has ended.
+TEST_F(ProcessTest, ShellOpenWithTheOpenersProcess) {
+  const std::string opener = dir_ + "/xdg-open";
+  {
+    std::ofstream f(opener);
+    f << "#!/bin/sh\nsleep 0.3\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n";
+  }
+  ASSERT_EQ(chmod(opener.c_str(), 0755), 0);
+  const std::string path = std::string(std::getenv("PATH") ? std::getenv("PATH") : "");
+  ScopedEnv env("PATH", (dir_ + ":" + path).c_str());
+  { std::ofstream(dir_ + "/Doc.txt") << "x"; }
+  for (const PlatformProcess* service : {&kPosixProcess, &kFakeProcess}) {
+    fake_process_reset();
+    ChildProcess* child = nullptr;
+    EXPECT_EQ(service->open_with_shell_child((dir_ + "/missing.txt").c_str(), &child), service == &kFakeProcess ? 0 : -1);
+    service->close_child(child);
+    child = nullptr;
+    ASSERT_EQ(service->open_with_shell_child((dir_ + "/doc.TXT").c_str(), &child), 0);
+    ASSERT_NE(child, nullptr);
+    service->close_child(child);
+  }
+  // The real opener had ended (and written its file) when close_child
+  // returned; it got the true-case path.
+  EXPECT_EQ(read_text(dir_ + "/opened"), dir_ + "/Doc.txt");
+  ASSERT_EQ(fake_process_calls().size(), 2u);
+  EXPECT_TRUE(fake_process_calls()[1].shell);
+  EXPECT_EQ(fake_process_calls()[1].program, dir_ + "/doc.TXT");
+  fake_process_reset();
+}
+
 TEST(FakeProcess, RecordsCallsAndScriptedAnswers) {
   fake_process_reset();
   EXPECT_EQ(kFakeProcess.start_program("Vornset.exe", {"/ztcfg"}), 0);

@@ -1,0 +1,294 @@
+// ZCG images unpacked into layers (zlib and block parts, on one and two
+// pixel workers) against zlib's uncompress and LZ4_decompress_safe alone on
+// the same parts; WebP decoded through the plug-in against WebPDecodeBGRA
+// alone; and the PNG and JPEG writers against libpng and libjpeg writing
+// the same pixels alone. Prints the ratios at the end.
+// Aims: one worker within 1.10 of the bare library, two workers at least
+// 1.7 times one; WebP within 1.05; the writers within 1.10.
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <lz4.h>
+#include <png.h>
+#include <webp/decode.h>
+#include <webp/encode.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "engine/frame/engine_state.h"
+#include "engine/frame/engine_steps.h"
+#include "engine/frame/errors.h"
+#include "engine/frame/ztzid.h"
+#include "engine/image/image_writers.h"
+#include "engine/image/layer_image.h"
+#include "engine/image/pixel_workers.h"
+#include "engine/image/webp_plugin.h"
+#include "engine/image/zcg_decode.h"
+#include "engine/image/zcg_format.h"
+#include "platform/dynlib.h"
+#include "platform/platform.h"
+#include "tests/support/zcg_writer.h"
+
+namespace {
+
+using Bytes = std::vector<u8>;
+constexpr int kW = 1920, kH = 1080;
+
+Bytes g_zcg_zlib, g_zcg_block, g_webp_file;
+std::vector<u32> g_pixels;
+LayerImage* g_layer = nullptr;
+LayerImage* g_source = nullptr;
+std::string g_folder;
+
+// A photo-like picture: smooth gradients with a little noise.
+std::vector<u32> picture() {
+  std::vector<u32> px(static_cast<std::size_t>(kW) * kH);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const u32 n = bench_noise(static_cast<u32>(y * kW + x)) & 7;
+      const u32 r = (x * 255 / kW + n) & 0xFF, g = (y * 255 / kH + n) & 0xFF, b = ((x + y) * 127 / (kW + kH) + n) & 0xFF;
+      px[static_cast<std::size_t>(y) * kW + x] = 0xFF000000u | r << 16 | g << 8 | b;
+    }
+  return px;
+}
+
+// The two parts of a ZCG file, unpacked by the bare library into one buffer.
+void bare_unpack(const Bytes& file, u8* out) {
+  const ZcgHeader h = zcg_read_header(file.data());
+  const u8* p1 = file.data() + kZcgHeaderBytes;
+  const u8* p2 = p1 + h.part1_packed;
+  if (h.method == kZcgZlib) {
+    uLongf n1 = h.part1_size, n2 = h.part2_size;
+    if (uncompress(out, &n1, p1, h.part1_packed) != Z_OK ||
+        uncompress(out + h.part1_size, &n2, p2, h.part2_packed) != Z_OK)
+      std::abort();
+  } else {
+    if (LZ4_decompress_safe(reinterpret_cast<const char*>(p1), reinterpret_cast<char*>(out),
+                            static_cast<int>(h.part1_packed), static_cast<int>(h.part1_size)) < 0 ||
+        LZ4_decompress_safe(reinterpret_cast<const char*>(p2), reinterpret_cast<char*>(out + h.part1_size),
+                            static_cast<int>(h.part2_packed), static_cast<int>(h.part2_size)) < 0)
+      std::abort();
+  }
+}
+
+void use_workers(int n) {
+  stop_pixel_workers();
+  if (n > 1 && start_pixel_workers_count(n) != 0) std::abort();
+}
+
+void zcg_engine(const Bytes& file) {
+  if (decode_zcg_into_layer(file.data(), file.size(), g_layer, "b.zcg") != 0) std::abort();
+}
+
+void BM_ZcgZlib(benchmark::State& state) {
+  use_workers(static_cast<int>(state.range(0)));
+  for (auto _ : state) zcg_engine(g_zcg_zlib);
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_ZcgBlock(benchmark::State& state) {
+  use_workers(static_cast<int>(state.range(0)));
+  for (auto _ : state) zcg_engine(g_zcg_block);
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_ZlibUncompressAlone(benchmark::State& state) {
+  Bytes out(static_cast<std::size_t>(kW) * kH * 4);
+  for (auto _ : state) bare_unpack(g_zcg_zlib, out.data());
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_Lz4DecompressAlone(benchmark::State& state) {
+  Bytes out(static_cast<std::size_t>(kW) * kH * 4);
+  for (auto _ : state) bare_unpack(g_zcg_block, out.data());
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+
+void webp_engine() {
+  if (decode_webp_into_layer(g_webp_file.data(), g_webp_file.size(), g_layer, "b.webp") != 0) std::abort();
+}
+void webp_alone() {
+  int w = 0, h = 0;
+  u8* px = WebPDecodeBGRA(g_webp_file.data(), g_webp_file.size(), &w, &h);
+  if (!px) std::abort();
+  benchmark::DoNotOptimize(px);
+  WebPFree(px);
+}
+void BM_WebpThroughPlugin(benchmark::State& state) {
+  use_workers(1);
+  for (auto _ : state) webp_engine();
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_WebpDecodeBGRAAlone(benchmark::State& state) {
+  for (auto _ : state) webp_alone();
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+
+// libpng writing the pixels alone, with the writer's settings.
+void png_alone() {
+  std::FILE* f = std::fopen((g_folder + "/alone.png").c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+  png_set_compression_level(png, 5);
+  png_set_IHDR(png, info, kW, kH, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+               PNG_FILTER_TYPE_BASE);
+  png_set_gAMA(png, info, 1.0 / 2.2);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  for (int y = 0; y < kH; ++y)
+    png_write_row(png, reinterpret_cast<png_const_bytep>(g_pixels.data() + static_cast<std::size_t>(y) * kW));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+void png_engine() {
+  if (save_png(g_source, (g_folder + "/engine.png").c_str(), 5) != 0) std::abort();
+}
+// libjpeg writing the pixels alone, converting each row as the writer does.
+void jpeg_alone() {
+  std::FILE* f = std::fopen((g_folder + "/alone.jpg").c_str(), "wb");
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  jpeg_stdio_dest(&c, f);
+  c.image_width = kW;
+  c.image_height = kH;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<u8> row(static_cast<std::size_t>(kW) * 3);
+  for (int y = 0; y < kH; ++y) {
+    const u8* src = reinterpret_cast<const u8*>(g_pixels.data() + static_cast<std::size_t>(y) * kW);
+    for (int x = 0; x < kW; ++x) {
+      row[x * 3] = src[x * 4 + 2];
+      row[x * 3 + 1] = src[x * 4 + 1];
+      row[x * 3 + 2] = src[x * 4];
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::fclose(f);
+}
+void jpeg_engine() {
+  if (save_jpeg(g_source, (g_folder + "/engine.jpg").c_str(), 90) != 0) std::abort();
+}
+void BM_PngWriter(benchmark::State& state) {
+  for (auto _ : state) png_engine();
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_LibpngWriteAlone(benchmark::State& state) {
+  for (auto _ : state) png_alone();
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_JpegWriter(benchmark::State& state) {
+  for (auto _ : state) jpeg_engine();
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+void BM_LibjpegWriteAlone(benchmark::State& state) {
+  for (auto _ : state) jpeg_alone();
+  state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+
+BENCHMARK(BM_ZcgZlib)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ZlibUncompressAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ZcgBlock)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Lz4DecompressAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WebpThroughPlugin)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WebpDecodeBGRAAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PngWriter)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibpngWriteAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegWriter)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibjpegWriteAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+template <class F>
+double best_of(int runs, F f) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform_select_fakes();
+  g_errors_quiet = true;
+  g_platform.dynlib = &kPosixDynLib;
+  dynlib_set_search_folder(KL_OUT_DIR);
+  if (load_ztzid_library() != 0 || (load_webp_plugin(), !g_webp.loaded)) {
+    std::fprintf(stderr, "the block-compression library or the WebP plug-in did not load from %s\n", KL_OUT_DIR);
+    return 1;
+  }
+  pixel_jobs_always_share(true);
+  char tmpl[] = "/tmp/kl_bench_formats_XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  g_folder = tmpl;
+  g_pixels = picture();
+  g_zcg_zlib = fixtures::write_zcg(g_pixels, kW, kH, kZcgZlib);
+  g_zcg_block = fixtures::write_zcg(g_pixels, kW, kH, kZcgBlock);
+  {
+    u8* out = nullptr;
+    const std::size_t n = WebPEncodeBGRA(reinterpret_cast<const u8*>(g_pixels.data()), kW, kH, kW * 4, 85, &out);
+    g_webp_file.assign(out, out + n);
+    WebPFree(out);
+  }
+  g_layer = new_layer_image();
+  g_source = new_layer_image();
+  install_image_buffer(g_source, alloc_image_buffer(nullptr, kW, kH, nullptr), kW, kH);
+  std::memcpy(g_source->pixels, g_pixels.data(), g_pixels.size() * 4);
+  g_source->has_alpha = 1;
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  // Ratios from alternating runs, best of each.
+  Bytes plain(static_cast<std::size_t>(kW) * kH * 4);
+  double zlib1 = 1e30, zlib2 = 1e30, zlib_lib = 1e30, block1 = 1e30, block2 = 1e30, block_lib = 1e30;
+  double webp_e = 1e30, webp_l = 1e30, png_e = 1e30, png_l = 1e30, jpeg_e = 1e30, jpeg_l = 1e30;
+  for (int round = 0; round < 5; ++round) {
+    use_workers(1);
+    zlib1 = std::min(zlib1, best_of(3, [] { zcg_engine(g_zcg_zlib); }));
+    block1 = std::min(block1, best_of(3, [] { zcg_engine(g_zcg_block); }));
+    webp_e = std::min(webp_e, best_of(3, webp_engine));
+    use_workers(2);
+    zlib2 = std::min(zlib2, best_of(3, [] { zcg_engine(g_zcg_zlib); }));
+    block2 = std::min(block2, best_of(3, [] { zcg_engine(g_zcg_block); }));
+    zlib_lib = std::min(zlib_lib, best_of(3, [&] { bare_unpack(g_zcg_zlib, plain.data()); }));
+    block_lib = std::min(block_lib, best_of(3, [&] { bare_unpack(g_zcg_block, plain.data()); }));
+    webp_l = std::min(webp_l, best_of(3, webp_alone));
+    png_e = std::min(png_e, best_of(1, png_engine));
+    png_l = std::min(png_l, best_of(1, png_alone));
+    jpeg_e = std::min(jpeg_e, best_of(2, jpeg_engine));
+    jpeg_l = std::min(jpeg_l, best_of(2, jpeg_alone));
+  }
+  stop_pixel_workers();
+  std::printf("\nRatios (time against the peer; aims in brackets):\n");
+  std::printf("  ZCG zlib, 1 worker / zlib uncompress alone:   %.3f  (<= 1.10)\n", zlib1 / zlib_lib);
+  std::printf("  ZCG zlib, speed-up of 2 workers over 1:      %.3f  (>= 1.7)\n", zlib1 / zlib2);
+  std::printf("  ZCG block, 1 worker / LZ4_decompress_safe:   %.3f  (<= 1.10)\n", block1 / block_lib);
+  std::printf("  ZCG block, speed-up of 2 workers over 1:     %.3f  (>= 1.7)\n", block1 / block2);
+  std::printf("  WebP through the plug-in / WebPDecodeBGRA:   %.3f  (<= 1.05)\n", webp_e / webp_l);
+  std::printf("  PNG writer / libpng alone:                   %.3f  (<= 1.10)\n", png_e / png_l);
+  std::printf("  JPEG writer / libjpeg alone:                 %.3f  (<= 1.10)\n", jpeg_e / jpeg_l);
+  free_layer_image(g_layer);
+  free_layer_image(g_source);
+  unload_webp_plugin();
+  unload_ztzid_library();
+  std::system(("rm -rf '" + g_folder + "'").c_str());
+  return 0;
+}

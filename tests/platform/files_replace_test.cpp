@@ -1,0 +1,85 @@
+// The durable replace of a file's contents on a real folder: a missing file
+// is made, an existing one replaced with its permission bits kept, a path
+// through a Japanese, differently cased folder, refusals, and which
+// left-over temporary files it clears.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/files_durable.h"
+
+namespace {
+
+std::string read_text(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+class FilesReplaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kl_replace_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = tmpl;
+    ASSERT_EQ(mkdir((root + "/画像").c_str(), 0755), 0);
+    sjis_root = root;
+    for (char& c : sjis_root)
+      if (c == '/') c = '\\';
+  }
+  void TearDown() override { ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0); }
+  std::string root, sjis_root;
+};
+
+TEST_F(FilesReplaceTest, MakesAndReplacesKeepingThePermissionBits) {
+  const std::string sjis = sjis_root + "\\\x89\xE6\x91\x9C\\Save.SD";  // 画像\Save.SD
+  int error = -1;
+  ASSERT_EQ(files_replace_durably(sjis.c_str(), "first", 5, &error), 0);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(read_text(root + "/画像/Save.SD"), "first");
+  ASSERT_EQ(chmod((root + "/画像/Save.SD").c_str(), 0640), 0);
+  // Another case of the same name finds the file, as on Windows.
+  const std::string lower = sjis_root + "\\\x89\xE6\x91\x9C\\save.sd";
+  ASSERT_EQ(files_replace_durably(lower.c_str(), "second!", 7, &error), 0);
+  EXPECT_EQ(read_text(root + "/画像/Save.SD"), "second!");
+  EXPECT_FALSE(exists(root + "/画像/save.sd"));
+  struct stat st;
+  ASSERT_EQ(stat((root + "/画像/Save.SD").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_EQ(files_replace_durably(lower.c_str(), "", 0, &error), 0);
+  EXPECT_EQ(read_text(root + "/画像/Save.SD"), "");
+}
+
+TEST_F(FilesReplaceTest, RefusalsGiveTheirErrno) {
+  int error = 0;
+  EXPECT_EQ(files_replace_durably((sjis_root + "\\missing\\a.sd").c_str(), "x", 1, &error), -1);
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(files_replace_durably((sjis_root + "\\\x89\xE6\x91\x9C").c_str(), "x", 1, &error), -1);
+  EXPECT_EQ(error, EISDIR);
+}
+
+TEST_F(FilesReplaceTest, ClearsOnlyItsOwnLeftOverTemporaryFiles) {
+  const std::string folder = root + "/画像/";
+  write_text(folder + "a.sd.tmp-AbC123", "left by a killed run");
+  write_text(folder + "a.sd.tmp-short", "not six random letters");
+  write_text(folder + "b.sd.tmp-AbC123", "another save's");
+  write_text(folder + "a.sd.tmp-AbC1234", "too long");
+  ASSERT_EQ(files_replace_durably((sjis_root + "\\\x89\xE6\x91\x9C\\a.sd").c_str(), "new", 3, nullptr), 0);
+  EXPECT_FALSE(exists(folder + "a.sd.tmp-AbC123"));
+  EXPECT_TRUE(exists(folder + "a.sd.tmp-short"));
+  EXPECT_TRUE(exists(folder + "b.sd.tmp-AbC123"));
+  EXPECT_TRUE(exists(folder + "a.sd.tmp-AbC1234"));
+  EXPECT_EQ(read_text(folder + "a.sd"), "new");
+}
+
+}  // namespace

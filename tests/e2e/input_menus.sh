@@ -191,7 +191,7 @@ changed=$(awk 'NR == FNR {row[FNR] = $0; next} $0 != row[FNR] {last = FNR - 1} E
 
 # A right click opens the popup of "pop/" at the cursor; its first item is chosen.
 xdotool mousemove --window "$main" 100 100 click 3
-sleep 1.5
+sleep 2.5
 xdotool key Down
 sleep 0.5
 xdotool key Return

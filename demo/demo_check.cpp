@@ -4,7 +4,8 @@
 // resting places, with the script's drawing steps run on them).
 //   demo_check <X window id> [max channel difference] [menu bar height]
 //   demo_check <file.png> [max channel difference]
-// The second form compares a PNG file (the screenshot the demo saves)
+//   demo_check --cursor
+// The PNG form compares a file (the screenshot the demo saves)
 // instead of a window.
 // The client area is the window less the rows of its menu bar at the top
 // (by default the rows above a client area of the logical size).
@@ -13,8 +14,11 @@
 // demo_scene.h and the corner clip's place are left out. Exit 0 when every
 // pixel outside them matches within the allowed difference, 1 with the
 // first difference otherwise, 2 on other failures.
+// With --cursor it prints the pointer's current cursor as the X server has
+// it (XFixes): its name, size, hot spot and a checksum of its pixels.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -175,7 +179,35 @@ int check_file(const char* path, int allowed) {
 
 }  // namespace
 
+// The current cursor: "name=<name> size=WxH hot=X,Y sum=<checksum>".
+int print_cursor() {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "demo_check: no display\n");
+    return 2;
+  }
+  int event_base = 0, error_base = 0;
+  if (!XFixesQueryExtension(display, &event_base, &error_base)) {
+    std::fprintf(stderr, "demo_check: the X server has no XFixes\n");
+    return 2;
+  }
+  XFixesCursorImage* c = XFixesGetCursorImage(display);
+  if (!c) {
+    std::fprintf(stderr, "demo_check: no cursor image\n");
+    return 2;
+  }
+  unsigned long sum = 0;
+  for (unsigned long i = 0; i < static_cast<unsigned long>(c->width) * c->height; ++i)
+    sum = sum * 31 + (c->pixels[i] & 0xFFFFFFFFul);
+  std::printf("name=%s size=%ux%u hot=%u,%u sum=%08lx\n", c->name ? c->name : "", c->width, c->height, c->xhot,
+              c->yhot, sum & 0xFFFFFFFFul);
+  XFree(c);
+  XCloseDisplay(display);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--cursor") == 0) return print_cursor();
   if (argc < 2) {
     std::fprintf(stderr, "usage: demo_check <window id | file.png> [max difference]\n");
     return 2;

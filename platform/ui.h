@@ -85,6 +85,9 @@ constexpr std::uint32_t kScClose = 0xF060;
 constexpr std::uint32_t kScKeyMenu = 0xF100;
 constexpr std::uint32_t kScRestore = 0xF120;
 
+// Hit-test codes (WM_NCLBUTTONDOWN's wparam).
+constexpr std::uint32_t kHtCaption = 2;
+
 // WM_SIZE kinds (wparam).
 constexpr std::uint32_t kSizeRestored = 0;
 constexpr std::uint32_t kSizeMinimized = 1;
@@ -258,6 +261,11 @@ struct PlatformUi {
   UiWindow (*focus_window)();
   // Keeps the window above others (1) or not (0), or lowers it (2).
   void (*set_z_order)(UiWindow window, int mode);
+  // Hands the window to the desktop to be moved with the pointer while the
+  // left button stays down, as a press on its caption does (the desktop's
+  // own move; without a held button nothing moves). When the move is over,
+  // WM_EXITSIZEMOVE is queued. 0, or -1 for a dead or hidden window.
+  int (*begin_move_drag)(UiWindow window);
   // Asks for a WM_PAINT (coalesced with one already waiting).
   void (*invalidate)(UiWindow window);
   // Accepts dropped files (WM_DROPFILES) or not.
@@ -390,6 +398,12 @@ int fake_ui_drop_alive(std::uint64_t drop);
 void fake_ui_set_associated_program(const std::string& sjis_program);
 // The user clicking the window's close button: queues WM_SYSCOMMAND SC_CLOSE.
 void fake_ui_click_close(UiWindow window);
+// How often begin_move_drag started a move of the window since the reset
+// (a move starts only while fake_ui_set_key holds kVkLButton down).
+int fake_ui_move_drags(UiWindow window);
+// The user letting go of the button that moves the window: the move ends
+// (WM_EXITSIZEMOVE) when one was started.
+void fake_ui_end_move_drag(UiWindow window);
 
 struct FakeUiBox {
   UiWindow owner;

@@ -111,5 +111,6 @@ std::int64_t ui_def_window_proc(const PlatformUi& backend, UiWindow window, std:
     return 0;
   }
   if (msg == ui::kWmClose) backend.destroy_window(window);
+  if (msg == ui::kWmNcLButtonDown && wp == ui::kHtCaption) backend.begin_move_drag(window);
   return 0;
 }

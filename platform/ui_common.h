@@ -64,6 +64,7 @@ int ui_default_box_answer(std::uint32_t type);
 std::int64_t ui_dispatch_message(const PlatformUi& backend, const UiMessage* message);
 // DefWindowProc through the backend: SC_CLOSE sends WM_CLOSE (and answers
 // what it answered), SC_MINIMIZE / SC_MAXIMIZE / SC_RESTORE show the window
-// so, WM_CLOSE destroys it; everything else answers 0.
+// so, WM_CLOSE destroys it, WM_NCLBUTTONDOWN on the caption (HTCAPTION)
+// starts the desktop's move of the window; everything else answers 0.
 std::int64_t ui_def_window_proc(const PlatformUi& backend, UiWindow window, std::uint32_t message,
                                 std::uint64_t wparam);

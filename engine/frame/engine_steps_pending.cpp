@@ -3,5 +3,3 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/engine_state.h"
 
-void update_fullscreen_menu_strip() {}
-int window_pixel_opaque(int window, i32 x, i32 y) { return 0; }

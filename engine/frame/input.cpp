@@ -143,39 +143,43 @@ void poll_window_input() {
     return;
   }
   u->get_keyboard_state(g_input.keys);
-  for (int i = 0; i < kWindowCount; ++i) {
-    WindowRecord* r = g_windows[i];
-    if (!r) continue;
-    if (r->handle == kNoWindow) {
-      r->mouse_x = r->mouse_y = 0;
-      r->outside = r->outside_margin = 1;
-      continue;
-    }
-    int cx = 0, cy = 0;
-    if (u->get_cursor_pos(r->handle, &cx, &cy) != 0) continue;
-    i64 x = cx, y = cy;
-    i64 mx = 0, my = 0;
-    if (i == 0) {
-      const WindowMapping& m = g_window0_mapping;
-      x -= m.offset_x;
-      y -= m.offset_y;
-      if (m.display_width > 0) {
-        x = floor_div(x * r->logical_width, m.display_width);
-        mx = static_cast<i64>(m.offset_x) * r->logical_width / m.display_width;
-      }
-      if (m.display_height > 0) {
-        y = floor_div(y * r->logical_height, m.display_height);
-        my = static_cast<i64>(m.offset_y) * r->logical_height / m.display_height;
-      }
-    }
-    r->mouse_x = static_cast<i32>(x);
-    r->mouse_y = static_cast<i32>(y);
-    r->outside = 0;
-    r->outside_margin = 0;
-    if (x >= 0 && y >= 0 && x < r->logical_width && y < r->logical_height) continue;
-    r->outside = 1;
-    if (x < -mx || y < -my || x >= mx + r->logical_width || y >= my + r->logical_height) r->outside_margin = 1;
+  for (int i = 0; i < kWindowCount; ++i) read_window_cursor(i);
+}
+
+void read_window_cursor(int index) {
+  if (index < 0 || index >= kWindowCount) return;
+  const PlatformUi* u = g_platform.ui;
+  WindowRecord* r = g_windows[index];
+  if (!r) return;
+  if (r->handle == kNoWindow) {
+    r->mouse_x = r->mouse_y = 0;
+    r->outside = r->outside_margin = 1;
+    return;
   }
+  int cx = 0, cy = 0;
+  if (u->get_cursor_pos(r->handle, &cx, &cy) != 0) return;
+  i64 x = cx, y = cy;
+  i64 mx = 0, my = 0;
+  if (index == 0) {
+    const WindowMapping& m = g_window0_mapping;
+    x -= m.offset_x;
+    y -= m.offset_y;
+    if (m.display_width > 0) {
+      x = floor_div(x * r->logical_width, m.display_width);
+      mx = static_cast<i64>(m.offset_x) * r->logical_width / m.display_width;
+    }
+    if (m.display_height > 0) {
+      y = floor_div(y * r->logical_height, m.display_height);
+      my = static_cast<i64>(m.offset_y) * r->logical_height / m.display_height;
+    }
+  }
+  r->mouse_x = static_cast<i32>(x);
+  r->mouse_y = static_cast<i32>(y);
+  r->outside = 0;
+  r->outside_margin = 0;
+  if (x >= 0 && y >= 0 && x < r->logical_width && y < r->logical_height) return;
+  r->outside = 1;
+  if (x < -mx || y < -my || x >= mx + r->logical_width || y >= my + r->logical_height) r->outside_margin = 1;
 }
 
 void poll_joysticks() {

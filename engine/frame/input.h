@@ -89,6 +89,10 @@ extern u8 g_menu_strip_shown;
 void advance_key(u32 key, bool down);
 // Advances the 36 keys of joystick j from its record.
 void poll_joysticks();
+// Reads window index's cursor position into its record in logical pixels,
+// with its outside and outside-margin flags (poll_window_input does this
+// for each window).
+void read_window_cursor(int index);
 // Clears the whole table, counters and press counts (start-up and tests).
 void reset_input_state();
 // Key counters for the scripts: set 0 the frame counters, set 1 the press

@@ -59,6 +59,10 @@ int apply_screen_mode(int mode) {
     leave_full_screen();
   }
   g_screen_mode = wanted;
+  // The bar goes with the mode: on the menu strip in full screen, on the
+  // window otherwise, built again from its definition.
+  WindowRecord* main = g_windows[0];
+  if (main && !main->menu_name.empty()) load_menu_bar(main->menu_name.c_str(), 0);
   return 1;
 }
 
@@ -203,6 +207,8 @@ int window_setup(const ParamSet& a) {
       return -1;
     }
     r->drag_layer = drag;
+    // From now on a left press is tested against the drag layer's pixels.
+    g_window_config.opaque_press = 1;
   }
   // 12: maximise box (windowed only).
   if (a.given(12) && g_screen_mode == 0) {

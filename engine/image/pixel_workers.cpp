@@ -1,7 +1,6 @@
 // Pixel worker threads, the posting of jobs and the blend and ZCG job bodies.
 #include "engine/image/pixel_workers.h"
 
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "platform/clock.h"
 #include "engine/frame/ztzid.h"
 #include "engine/image/blend_kernels.h"
 #include "engine/image/layer_image.h"
@@ -48,11 +48,7 @@ constexpr i64 kBusyHoldNs = 100'000'000;
 std::atomic<i64> g_preempted_at{0};
 
 // Times the calling thread has lost its core to another thread.
-i64 involuntary_switches() {
-  rusage u{};
-  if (getrusage(RUSAGE_THREAD, &u) != 0) return 0;
-  return u.ru_nivcsw;
-}
+i64 involuntary_switches() { return thread_involuntary_switches(); }
 
 // The start event of one worker: set wakes it when it sleeps. The platform's
 // events share one condition variable between every event of the process,

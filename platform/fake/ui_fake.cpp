@@ -27,6 +27,8 @@ struct FakeWindow {
   int shown_w = 0, shown_h = 0;
   int presents = 0;
   int last_present[4] = {};
+  int move_drags = 0;
+  bool moving = false;  // a move started and not yet ended
 };
 
 // Keeps the shown image at the client size; what stays inside is kept.
@@ -255,6 +257,16 @@ void fake_set_z_order(UiWindow window, int mode) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   if (FakeWindow* w = live_here(window)) w->info.z_order = mode;
 }
+int fake_begin_move_drag(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live_here(window);
+  if (!w || !w->info.visible) return -1;
+  // A press already let go starts no move.
+  if (!(st().keys[ui::kVkLButton] & 0x80)) return 0;
+  w->move_drags++;
+  w->moving = true;
+  return 0;
+}
 void fake_invalidate(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   FakeWindow* w = live(window);
@@ -418,6 +430,7 @@ const PlatformUi kFakeUi = {
     .set_foreground = fake_set_foreground,
     .focus_window = fake_focus_window,
     .set_z_order = fake_set_z_order,
+    .begin_move_drag = fake_begin_move_drag,
     .invalidate = fake_invalidate,
     .accept_files = fake_accept_files,
     .get_cursor_pos = fake_get_cursor_pos,
@@ -534,6 +547,20 @@ int fake_ui_drop_alive(std::uint64_t drop) {
   return st().drops.count(drop) ? 1 : 0;
 }
 void fake_ui_click_close(UiWindow window) { fake_post_message(window, ui::kWmSysCommand, ui::kScClose, 0); }
+int fake_ui_move_drags(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->move_drags : 0;
+}
+void fake_ui_end_move_drag(UiWindow window) {
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    FakeWindow* w = live(window);
+    if (!w || !w->moving) return;
+    w->moving = false;
+  }
+  fake_post_message(window, ui::kWmExitSizeMove, 0, 0);
+}
 const std::vector<FakeUiBox>& fake_ui_boxes() { return st().boxes; }
 const std::vector<FakeUiErrorDialog>& fake_ui_error_dialogs() { return st().error_dialogs; }
 int fake_ui_window_info(UiWindow window, FakeUiWindowInfo* out) {

@@ -40,6 +40,11 @@ struct GtkWin {
   bool visible = false, iconic = false, maximized = false, focused = false;
   bool paint_pending = false;
   bool destroying = false;
+  // The desktop is moving the window (begin_move_drag) until the pointer
+  // comes back to the client area; last_press is the time of the last
+  // left press, which the move is tied to.
+  bool moving = false;
+  guint32 last_press = GDK_CURRENT_TIME;
   // What the client area was last shown (client size, B, G, R, x pixels),
   // painted again on every draw; shown_fresh marks a draw that only puts a
   // new presentation on screen and asks the engine for nothing.
@@ -299,12 +304,47 @@ gboolean on_key(GtkWidget*, GdkEventKey* e, gpointer data) {
   std::int64_t lp = 1 | (static_cast<std::int64_t>(e->hardware_keycode & 0xFF) << 16);
   if (!down) lp |= static_cast<std::int64_t>(0xC0000000u);
   push_message(handle_of(data), msg, static_cast<std::uint64_t>(vk), lp);
-  // F10 also goes on to GTK, which opens a menu bar the window shows.
-  return vk == ui::kVkF10 ? FALSE : TRUE;
+  // Every key is the window procedure's alone: GTK's own use of F10
+  // (opening the menu bar) would bypass it.
+  return TRUE;
+}
+
+// The end of a move the desktop ran for begin_move_drag: the pointer is given
+// back to the window, which then sees it again (entering, moving or
+// releasing a button).
+void end_move_drag(UiWindow h) {
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    GtkWin* w = live(h);
+    if (!w || !w->moving) return;
+    w->moving = false;
+  }
+  push_message(h, ui::kWmExitSizeMove, 0, 0);
+}
+
+// The client area shows the arrow from the start, as a window class's cursor
+// does; the cursor service changes it later.
+void on_area_realize(GtkWidget* area, gpointer) {
+  GdkWindow* gw = gtk_widget_get_window(area);
+  if (!gw) return;
+  GdkCursor* arrow = gdk_cursor_new_from_name(gdk_window_get_display(gw), "default");
+  if (!arrow) return;
+  gdk_window_set_cursor(gw, arrow);
+  g_object_unref(arrow);
+}
+
+gboolean on_enter(GtkWidget*, GdkEventCrossing*, gpointer data) {
+  end_move_drag(handle_of(data));
+  return FALSE;
 }
 
 gboolean on_button(GtkWidget*, GdkEventButton* e, gpointer data) {
   UiWindow h = handle_of(data);
+  end_move_drag(h);
+  if (e->button == 1 && e->type == GDK_BUTTON_PRESS) {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    if (GtkWin* w = live(h)) w->last_press = e->time;
+  }
   int x = static_cast<int>(e->x), y = static_cast<int>(e->y);
   std::uint32_t msg = 0;
   int vk = 0;
@@ -323,6 +363,7 @@ gboolean on_button(GtkWidget*, GdkEventButton* e, gpointer data) {
 }
 
 gboolean on_motion(GtkWidget*, GdkEventMotion* e, gpointer data) {
+  end_move_drag(handle_of(data));
   push_message(handle_of(data), ui::kWmMouseMove, mouse_flags(e->state),
                ui::make_lparam(static_cast<int>(e->x), static_cast<int>(e->y)));
   return TRUE;
@@ -446,7 +487,8 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
   gtk_window_set_title(GTK_WINDOW(w->top), to_utf8(d->title).c_str());
   gtk_widget_set_can_focus(w->area, TRUE);
   gtk_widget_add_events(w->area, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
-                                     GDK_SCROLL_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
+                                     GDK_SCROLL_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK |
+                                     GDK_ENTER_NOTIFY_MASK);
   apply_style(w);
   if (d->owner) {
     GtkWin* o = live(d->owner);
@@ -464,11 +506,13 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
   g_signal_connect(w->top, "window-state-event", G_CALLBACK(on_window_state), data);
   g_signal_connect(w->top, "key-press-event", G_CALLBACK(on_key), data);
   g_signal_connect(w->top, "key-release-event", G_CALLBACK(on_key), data);
+  g_signal_connect(w->area, "realize", G_CALLBACK(on_area_realize), nullptr);
   g_signal_connect(w->area, "size-allocate", G_CALLBACK(on_size_allocate), data);
   g_signal_connect(w->area, "draw", G_CALLBACK(on_draw), data);
   g_signal_connect(w->area, "button-press-event", G_CALLBACK(on_button), data);
   g_signal_connect(w->area, "button-release-event", G_CALLBACK(on_button), data);
   g_signal_connect(w->area, "motion-notify-event", G_CALLBACK(on_motion), data);
+  g_signal_connect(w->area, "enter-notify-event", G_CALLBACK(on_enter), data);
   g_signal_connect(w->area, "scroll-event", G_CALLBACK(on_scroll), data);
   g_signal_connect(w->area, "drag-data-received", G_CALLBACK(on_drag_received), data);
   return h;
@@ -551,7 +595,14 @@ int gk_show_window(UiWindow window, int cmd) {
       w->iconic = false;
       w->visible = true;
       break;
+    case ui::kSwShowNoActivate:
+      // Shown without taking the focus from the window that has it.
+      gtk_window_set_focus_on_map(win, FALSE);
+      gtk_widget_show_all(w->top);
+      w->visible = true;
+      break;
     default:
+      gtk_window_set_focus_on_map(win, TRUE);
       gtk_widget_show_all(w->top);
       w->visible = true;
       break;
@@ -659,6 +710,28 @@ void gk_set_z_order(UiWindow window, int mode) {
   if (mode == 2) {
     if (GdkWindow* gw = gtk_widget_get_window(w->top)) gdk_window_lower(gw);
   }
+}
+int gk_begin_move_drag(UiWindow window) {
+  GtkWin* w = live(window);
+  if (!w || !on_gui_thread() || !w->visible) return -1;
+  GdkWindow* gw = gtk_widget_get_window(w->top);
+  if (!gw) return -1;
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(gw));
+  GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+  if (!pointer) return -1;
+  GdkModifierType mask = static_cast<GdkModifierType>(0);
+  gdk_window_get_device_position(gw, pointer, nullptr, nullptr, &mask);
+  // As on Windows, a press already let go starts no move (the desktop would
+  // otherwise carry the window until the next click).
+  if (!(mask & GDK_BUTTON1_MASK)) return 0;
+  int root_x = 0, root_y = 0;
+  gdk_device_get_position(pointer, nullptr, &root_x, &root_y);
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    w->moving = true;
+  }
+  gtk_window_begin_move_drag(GTK_WINDOW(w->top), 1, root_x, root_y, w->last_press);
+  return 0;
 }
 void gk_invalidate(UiWindow window) {
   bool post = false;
@@ -1043,6 +1116,7 @@ const PlatformUi kGtkUi = {
     .set_foreground = gk_set_foreground,
     .focus_window = gk_focus_window,
     .set_z_order = gk_set_z_order,
+    .begin_move_drag = gk_begin_move_drag,
     .invalidate = gk_invalidate,
     .accept_files = gk_accept_files,
     .get_cursor_pos = gk_get_cursor_pos,

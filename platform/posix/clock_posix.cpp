@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <ctime>
 #include <sched.h>
+#include <sys/resource.h>
 
 #include "platform/clock.h"
 
@@ -24,3 +25,9 @@ void posix_sleep_ms(std::uint32_t ms) {
 }  // namespace
 
 const PlatformClock kPosixClock = {posix_now_ms, posix_sleep_ms};
+
+std::int64_t thread_involuntary_switches() {
+  rusage u{};
+  if (getrusage(RUSAGE_THREAD, &u) != 0) return 0;
+  return u.ru_nivcsw;
+}

@@ -8,6 +8,7 @@
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/window.h"
@@ -152,6 +153,86 @@ TEST_F(MenuCommandsTest, BarIsBuiltFromTheTreeAndAChoiceReachesTheScripts) {
   EXPECT_EQ(fake_menu_live_count(), 0);
   for (UiMenu h : g_menu_sets.handles[kMenuSetBar]) EXPECT_EQ(h, 0u);
   EXPECT_EQ(g_error_report_log.report_count, 0u);
+}
+
+TEST_F(MenuCommandsTest, InFullScreenTheBarRidesTheStripShownAtTheTop) {
+  define_bar();
+  ASSERT_EQ(create_menu_strip_window(), 0);
+  UiWindow strip = g_menu_strip_window;
+  WindowRecord* w = g_windows[0];
+  w->menu_name = "bar/";
+  ASSERT_EQ(load_menu_bar("bar/", 0), 0);
+  ASSERT_NE(fake_menu_window_bar(main_), 0u);
+  // Windowed, a cursor at the top shows no strip.
+  fake_ui_set_cursor(main_, 50, 2);
+  w->mouse_y = 2;
+  update_fullscreen_menu_strip();
+  EXPECT_EQ(g_platform.ui->is_visible(strip), 0);
+
+  ASSERT_EQ(apply_screen_mode(1), 1);
+  EXPECT_EQ(fake_menu_window_bar(main_), 0u);
+  UiMenu bar = fake_menu_window_bar(strip);
+  ASSERT_NE(bar, 0u);
+  EXPECT_EQ(fake_menu_items(bar).size(), 2u);
+  EXPECT_EQ(fake_menu_live_count(), 3);  // the old bar's menus are gone
+  struct Step {
+    int y;
+    int shown;
+  };
+  // Below the strip's height: hidden; above it: shown; at it: hidden again.
+  for (Step s : {Step{200, 0}, Step{g_menu_strip_height - 1, 1}, Step{5, 1}, Step{g_menu_strip_height, 0}}) {
+    fake_ui_set_cursor(main_, 50, s.y);
+    w->mouse_y = s.y;
+    update_fullscreen_menu_strip();
+    EXPECT_EQ(g_platform.ui->is_visible(strip), s.shown) << "y " << s.y;
+    EXPECT_EQ(g_menu_strip_shown, s.shown) << "y " << s.y;
+  }
+  // Hiding it draws again what it covered: the whole picture changed.
+  LayerImage* root = static_cast<LayerImage*>(g_system_objects[kTreeLayer]->payload);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->dirty_whole, 1);
+  EXPECT_EQ(root->is_dirty, 1);
+  root->dirty_whole = 0;
+  // While shown, the strip reads the cursor itself: the record keeps a
+  // stale position while the main window has no focus.
+  fake_ui_set_cursor(main_, 50, 1);
+  w->mouse_y = 1;
+  update_fullscreen_menu_strip();
+  ASSERT_EQ(g_platform.ui->is_visible(strip), 1);
+  fake_ui_set_cursor(main_, 50, 250);
+  update_fullscreen_menu_strip();
+  EXPECT_EQ(g_platform.ui->is_visible(strip), 0);
+  EXPECT_EQ(w->mouse_y, 250);
+  // Shown, then the cursor read again: it left the strip at once.
+  fake_ui_set_cursor(main_, 50, 300);
+  w->mouse_y = 0;
+  update_fullscreen_menu_strip();
+  EXPECT_EQ(g_platform.ui->is_visible(strip), 0);
+  EXPECT_EQ(w->mouse_y, 300);
+  EXPECT_EQ(root->dirty_whole, 1);
+
+  // Back to the window: the strip goes away and the bar comes back.
+  fake_ui_set_cursor(main_, 50, 1);
+  w->mouse_y = 1;
+  update_fullscreen_menu_strip();
+  ASSERT_EQ(g_platform.ui->is_visible(strip), 1);
+  ASSERT_EQ(apply_screen_mode(0), 1);
+  update_fullscreen_menu_strip();
+  EXPECT_EQ(g_platform.ui->is_visible(strip), 0);
+  EXPECT_EQ(g_menu_strip_shown, 0);
+  EXPECT_EQ(fake_menu_window_bar(strip), 0u);
+  EXPECT_NE(fake_menu_window_bar(main_), 0u);
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+}
+
+TEST_F(MenuCommandsTest, InFullScreenNoStripWithoutABar) {
+  ASSERT_EQ(create_menu_strip_window(), 0);
+  ASSERT_EQ(apply_screen_mode(1), 1);
+  fake_ui_set_cursor(main_, 50, 1);
+  g_windows[0]->mouse_y = 1;
+  update_fullscreen_menu_strip();
+  EXPECT_EQ(g_platform.ui->is_visible(g_menu_strip_window), 0);
+  ASSERT_EQ(apply_screen_mode(0), 1);
 }
 
 TEST_F(MenuCommandsTest, MissingDefinitionAndTooManyMenus) {

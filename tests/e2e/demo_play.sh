@@ -71,9 +71,10 @@ data.frombytes(open(sys.argv[1], "rb").read()[-88200 * 2:])
 sys.exit(0 if max(abs(v) for v in data) > 500 else 1)
 PY
 
-# 表示 (the bar's first menu) > ボール (its first item), from the keyboard.
+# 表示 (the bar's first menu) > ボール (its first item): a click opens the
+# menu (F10 is a key for the game), the keyboard chooses the item.
 choose_ball() {
-  xdotool key F10
+  xdotool mousemove --window "$main" 20 $((bar / 2)) click 1
   sleep 1
   xdotool key Down
   sleep 0.5

@@ -2,6 +2,7 @@
 # Keys, the menu bar and the popup menu on the real desktop. The game shows
 # what it saw by its window's logical width (window command 105):
 #   Right held for 30 frames          -> 520
+#   F10 pressed (a key like any other) -> 480
 #   the bar's File > Hide (id 70000)  -> 440 (and the id is taken back to 0)
 #   the popup's first tone (id 501)   -> 300 (the popup opens on a right click)
 set -u
@@ -65,6 +66,11 @@ instr 105
 arg 0 int : B:0
 arg 7 int : I:520
 endif
+if V:144 B:121 ) B:1 =
+instr 105
+arg 0 int : B:0
+arg 7 int : I:480
+endif
 if H:145 I:70000 =
 instr 105
 arg 0 int : B:0
@@ -115,17 +121,77 @@ xdotool keydown Right
 wait_width 520 || { xdotool keyup Right; cat "$work/engine.log"; fail "holding Right did not count 30 frames"; }
 xdotool keyup Right
 
-# The bar from the keyboard: F10 opens File, Down and Return choose Hide.
-xdotool key F10
+# F10 and Alt open no menu: they reach the script as keys. Were the bar
+# opened, Down and Return would choose File > Hide (440).
+# shot NAME: the screen's pixels around the bar (the bar and where its
+# first menu opens, 200 x 120 from the window's top-left) into $work/NAME.
+shot() {
+  python3 - "$wx" "$wy" "$work/$1" <<'PY' || fail "no screenshot could be taken"
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XGetImage.restype = ctypes.c_void_p
+x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+x.XGetPixel.restype = ctypes.c_ulong
+x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+d = x.XOpenDisplay(None)
+if not d:
+    sys.exit(1)
+w, h = 200, 120
+img = x.XGetImage(d, x.XDefaultRootWindow(d), int(sys.argv[1]), int(sys.argv[2]), w, h, 0xFFFFFFFF, 2)
+if not img:
+    sys.exit(1)
+with open(sys.argv[3], "w") as f:
+    for row in range(h):
+        f.write(" ".join("%06x" % (x.XGetPixel(img, col, row) & 0xFFFFFF) for col in range(w)) + "\n")
+PY
+}
+f10() {
+  xdotool keydown F10
+  sleep 0.3
+  xdotool keyup F10
+}
+f10
+wait_width 480 || { cat "$work/engine.log"; fail "F10 did not reach the script as key 121"; }
 sleep 1
+read -r wx wy < <(xwininfo -id "$main" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} END {print x, y}')
+shot before-f10
+f10
+sleep 1
+shot after-f10
+xdotool key Down
+sleep 0.5
+xdotool key Return
+sleep 1
+xdotool getwindowgeometry "$main" | grep -q "Geometry: 480x" || fail "F10 opened the menu bar: $(xdotool getwindowgeometry "$main")"
+xdotool keydown alt
+sleep 0.3
+xdotool keyup alt
+sleep 0.5
+xdotool key Down Return
+sleep 1
+xdotool getwindowgeometry "$main" | grep -q "Geometry: 480x" || fail "Alt opened the menu bar: $(xdotool getwindowgeometry "$main")"
+
+# The bar with the pointer: a click on File opens it (the screen shows the
+# menu below the bar), Down and Return choose Hide.
+xdotool mousemove $((wx + 20)) $((wy + 10)) click 1
+sleep 1
+shot menu-open
 xdotool key Down
 sleep 0.5
 xdotool key Return
 wait_width 440 || { cat "$work/engine.log"; fail "the menu item's id did not reach the script"; }
+cmp -s "$work/before-f10" "$work/after-f10" || fail "F10 changed the screen around the bar"
+# The menu shows below the bar: rows from 40 on differ.
+changed=$(awk 'NR == FNR {row[FNR] = $0; next} $0 != row[FNR] {last = FNR - 1} END {print last}' "$work/after-f10" "$work/menu-open")
+[ -n "$changed" ] && [ "$changed" -ge 40 ] || fail "the click showed no menu below the bar (last changed row ${changed:-none})"
 
 # A right click opens the popup of "pop/" at the cursor; its first item is chosen.
 xdotool mousemove --window "$main" 100 100 click 3
-sleep 1.5
+sleep 2.5
 xdotool key Down
 sleep 0.5
 xdotool key Return

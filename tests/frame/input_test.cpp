@@ -287,4 +287,40 @@ TEST_F(InputTest, OpaquePressAsksTheDesktopToDragTheWindow) {
   EXPECT_EQ(g_window_input.pressed_window.load(), 0);
 }
 
+TEST_F(InputTest, OpaquePressMovesTheWindowUntilTheButtonIsLetGo) {
+  // The main window's own procedure handles the posted caption press.
+  UiWindowDesc d;
+  d.class_name = "input_test_main";
+  d.client_width = 320;
+  d.client_height = 240;
+  d.proc = main_wndproc;
+  d.user_data = g_windows[0];
+  UiWindow main = g_platform.ui->create_window(&d);
+  ASSERT_NE(main, kNoWindow);
+  g_windows[0]->handle = main;
+  g_platform.ui->show_window(main, ui::kSwShow);
+  g_window_config.clock_pause_on_drag = 1;
+  auto pump = [] {
+    UiMessage m;
+    while (g_platform.ui->peek_message(&m, 1)) g_platform.ui->dispatch_message(&m);
+  };
+  pump();
+  EXPECT_EQ(fake_ui_move_drags(main), 0);
+  fake_ui_set_key(ui::kVkLButton, 1);
+  g_window_input.pressed_window = 1;
+  g_window_input.press_position = ui::make_lparam(5, 6);
+  frame();
+  pump();
+  EXPECT_EQ(fake_ui_move_drags(main), 1);
+  EXPECT_EQ(g_window_input.clocks_paused_by_drag.load(), 1);
+  // No press recorded: the next frame starts no other move.
+  frame();
+  pump();
+  EXPECT_EQ(fake_ui_move_drags(main), 1);
+  fake_ui_end_move_drag(main);
+  pump();
+  EXPECT_EQ(g_window_input.clocks_paused_by_drag.load(), 0);
+  g_window_config.clock_pause_on_drag = 0;
+}
+
 }  // namespace

@@ -213,6 +213,32 @@ TEST_P(UiContract, TheDefaultProcedureClosesThroughWmCloseAndWmDestroy) {
   EXPECT_EQ(g_ui->is_window(w), 0);
 }
 
+TEST_P(UiContract, AMoveNeedsAShownWindowAndAHeldButton) {
+  UiWindow w = make("kl_contract_m");
+  ASSERT_NE(w, kNoWindow);
+  EXPECT_EQ(g_ui->begin_move_drag(w), -1);  // hidden
+  g_ui->show_window(w, ui::kSwShow);
+  drain();
+  int x0, y0, w0, h0;
+  ASSERT_EQ(g_ui->get_window_rect(w, &x0, &y0, &w0, &h0), 0);
+  int from_other = 0;
+  std::thread([&] { from_other = g_ui->begin_move_drag(w); }).join();
+  EXPECT_EQ(from_other, -1);
+  // No button is down: nothing moves and no move ends later.
+  EXPECT_EQ(g_ui->begin_move_drag(w), 0);
+  std::vector<UiMessage> after = drain();
+  EXPECT_EQ(count(after, w, ui::kWmExitSizeMove), 0);
+  EXPECT_EQ(count(after, w, ui::kWmMove), 0);
+  int x1, y1, w1, h1;
+  ASSERT_EQ(g_ui->get_window_rect(w, &x1, &y1, &w1, &h1), 0);
+  EXPECT_EQ(x1, x0);
+  EXPECT_EQ(y1, y0);
+  // The default procedure starts the move for a press on the caption.
+  EXPECT_EQ(g_ui->def_window_proc(w, ui::kWmNcLButtonDown, ui::kHtCaption, 0), 0);
+  g_ui->destroy_window(w);
+  EXPECT_EQ(g_ui->begin_move_drag(w), -1);
+}
+
 TEST_P(UiContract, OnlyTheGuiThreadMakesAndChangesWindows) {
   UiWindow w = make("kl_contract_e");
   ASSERT_NE(w, kNoWindow);

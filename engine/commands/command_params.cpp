@@ -1,5 +1,8 @@
 #include "engine/commands/command_params.h"
 
+#include <cinttypes>
+#include <cstdio>
+
 #include "engine/frame/errors.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/vars.h"
@@ -73,4 +76,14 @@ int store_text_result(u32 command, u32 param, const std::string& text) {
   const u32 length = static_cast<u32>(text.size() < kMaxElementText ? text.size() : kMaxElementText);
   store_string_element(s->ref_var, s->ref_element, text.c_str(), length);
   return 0;
+}
+
+std::string numbered_name_arg() {
+  std::string name = arg_text(0);
+  if (arg_given(1)) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, ".%" PRId64, arg_value(1));
+    name += buf;
+  }
+  return name;
 }

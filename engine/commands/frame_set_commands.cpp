@@ -30,12 +30,7 @@ LayerImage* image_of(ObjectNode* node) {
 // name and the path; a malformed path is reported by the path builder.
 // need_image: a node without an image record counts as missing.
 ObjectNode* named_layer(u32 command, bool need_image) {
-  std::string name = arg_text(0);
-  if (arg_given(1)) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, ".%" PRId64, arg_value(1));
-    name += buf;
-  }
+  const std::string name = numbered_name_arg();
   char path[kObjectPathSize];
   const int kind = build_object_path(path, name.c_str(), g_object_base_paths[kTreeLayer], 0);
   if (kind < 0) return nullptr;

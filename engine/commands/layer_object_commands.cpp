@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/commands/command_params.h"
 #include "engine/commands/command_results.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/window.h"
@@ -21,12 +22,7 @@ namespace {
 // The layer named by parameter 0, with ".<parameter 1>" behind it when that
 // is given; null when missing (nothing reported unless the path is bad).
 ObjectNode* named_layer(bool* bad_path) {
-  std::string name = arg_text(0);
-  if (arg_given(1)) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, ".%" PRId64, arg_value(1));
-    name += buf;
-  }
+  const std::string name = numbered_name_arg();
   char path[kObjectPathSize];
   int kind = build_object_path(path, name.c_str(), g_object_base_paths[kTreeLayer], 0);
   if (kind < 0) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/commands/command_params.h"
 #include "engine/commands/command_results.h"
 #include "engine/commands/command_table.h"
 #include "engine/image/emote_plugin.h"
@@ -24,12 +25,7 @@ constexpr int kMaxPairs = 256;
 // The layer named by parameter 0, with ".<parameter 1>" behind it when that
 // is given; null when missing. *bad_path after a reported path error.
 ObjectNode* named_layer(bool* bad_path) {
-  std::string name = arg_text(0);
-  if (arg_given(1)) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, ".%" PRId64, arg_value(1));
-    name += buf;
-  }
+  const std::string name = numbered_name_arg();
   char path[kObjectPathSize];
   const int kind = build_object_path(path, name.c_str(), g_object_base_paths[kTreeLayer], 0);
   if (kind < 0) {

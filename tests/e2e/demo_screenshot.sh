@@ -41,7 +41,14 @@ for _ in $(seq 1 25); do
   sleep 0.2
 done
 [ -n "$shown" ] || { cat "$work/check.log"; fail "the window does not show the last frame"; }
-# The demo saved the resting picture as "shot.png" with command 20.
+# The demo saves the resting picture as "shot.png" with command 20, half a
+# second after the ball rests and the opening movie ends.
+saved=
+for _ in $(seq 1 25); do
+  [ -f "$game/shot.png" ] && sleep 0.2 && { saved=1; break; }
+  sleep 0.2
+done
+[ -n "$saved" ] || fail "the demo saved no shot.png"
 "$out/demo_check" "$game/shot.png" 0 >"$work/shot.log" 2>&1 || { cat "$work/shot.log"; fail "shot.png is not the last frame"; }
 
 # Another client size: the whole picture scaled to it. A client of the

@@ -1,18 +1,21 @@
 // The image-formats game of the end-to-end run and the check of its picture.
-//   image_formats_game game <folder> <card.webp>
-//     writes the game: its compiled engine files and a zlib ZCG background
-//     in the archive "game.zpf", and a PNG ("mem.png") that the script puts
-//     into memory group 1 and deletes from disk before it loads it. The WebP
-//     card (made by cwebp) is already in the folder.
-//   image_formats_game check <X window id> <card.webp> <screenshot.png>
+//   image_formats_game game <folder> <card.webp> <frame.jpg>...
+//     writes the game: its compiled engine files, a zlib ZCG background and
+//     a frame set packed of the JPEG frames (made by cjpeg) in the archive
+//     "game.zpf", and a PNG ("mem.png") that the script puts into memory
+//     group 1 and deletes from disk before it loads it. The WebP card (made
+//     by cwebp) is already in the folder. The script shows frame 3 of the set.
+//   image_formats_game check <X window id> <card.webp> <frame3.ppm> <screenshot.png>
 //     compares the window's client area with the reference compositor's
-//     picture of the same layers and writes the client area as a PNG.
+//     picture of the same layers (the frame as djpeg decodes it) and writes
+//     the client area as a PNG.
 // Exit 0 on a match, 1 with the first difference, 2 on other failures.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
 #include <webp/decode.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +29,7 @@
 #include "engine/image/layer_image.h"
 #include "engine/image/span_kernels.h"
 #include "engine/vm/object_tree.h"
+#include "tests/support/frame_set_writer.h"
 #include "tests/support/game_writer.h"
 #include "tests/support/reference_compositor.h"
 #include "tests/support/zcg_writer.h"
@@ -36,6 +40,8 @@ namespace {
 constexpr int kW = 640, kH = 480;
 constexpr int kCardX = 100, kCardY = 90;
 constexpr int kMemW = 120, kMemH = 80, kMemX = 420, kMemY = 300;
+constexpr int kFramesX = 300, kFramesY = 40;
+constexpr int kShownFrame = 3;
 
 // The background: opaque, a gradient with a grid.
 std::vector<u32> background() {
@@ -97,17 +103,21 @@ std::string layer(const char* name, int order, const char* file, int x, int y) {
 }
 
 // The script: mem.png into memory group 1 and off the disk; the three
-// layers; two frames later the screen layer saved as PNG and as JPEG.
+// picture layers and a fourth that shows a frame of "frames.fs"; two frames
+// later the screen layer saved as PNG and as JPEG.
 std::string game_text() {
   std::string s = "config width=" + std::to_string(kW) + " height=" + std::to_string(kH) + " title=k_lumbrane\n";
   s += command_line(1, "layer", 58, {0, 43, 46, 47, 48, 51});
   s += command_line(20, "save", 18, {0, 1, 2, 8, 10});
+  s += command_line(109, "frames", 4, {0, 2});
   s += "script 0 formats.txt\nlabel SYSTEM_START\n";
   s += "instr 20\narg 0 text : \"mem.png\"\narg 16 int : I:1\narg 5 int : I:1\n";
   s += layer("bg", 1, "bg.zcg", 0, 0);
   s += layer("card", 2, "card.webp", kCardX, kCardY);
   s += layer("mem", 3, "mem.png", kMemX, kMemY);
-  // A frame-set frame goes here (layer order 4) once frame sets load.
+  s += layer("frames", 4, "", kFramesX, kFramesY);
+  s += "instr 109\narg 0 text : \"frames\"\narg 2 text : \"frames.fs\"\narg 3 int : I:" +
+       std::to_string(kShownFrame) + "\n";
   s += "wait I:2\n";
   s += "instr 20\narg 0 text : \"saved\"\narg 10 text : \":W0/\"\n";
   s += "instr 20\narg 0 text : \"saved\"\narg 10 text : \":W0/\"\narg 14 int : I:1\n";
@@ -115,13 +125,32 @@ std::string game_text() {
   return s;
 }
 
-int write_game(const std::string& folder) {
+std::vector<u8> read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<u8>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int write_game(const std::string& folder, const std::vector<std::string>& frame_jpegs) {
+  FrameSetSpec frames;
+  for (const std::string& path : frame_jpegs) {
+    frames.frames.push_back({read_bytes(path), {}});
+    if (frames.frames.back().colour.empty()) {
+      std::fprintf(stderr, "cannot read %s\n", path.c_str());
+      return 2;
+    }
+  }
+  if (frames.frames.size() <= static_cast<std::size_t>(kShownFrame)) {
+    std::fprintf(stderr, "the frame set needs more than %d frames\n", kShownFrame);
+    return 2;
+  }
   const GameFiles files = build_game(game_text());
   if (!write_game_folder(folder, files)) return 2;
   std::vector<ZpfItem> items;
   for (const auto& [name, bytes] : files) items.push_back(zpf_item(name, std::string(bytes.begin(), bytes.end())));
   const std::vector<u8> zcg = fixtures::write_zcg(background(), kW, kH, kZcgZlib);
   items.push_back(zpf_item("bg.zcg", std::string(zcg.begin(), zcg.end()), 1, 8));
+  const std::vector<u8> set = write_frame_set(frames);
+  items.push_back(zpf_item("frames.fs", std::string(set.begin(), set.end())));
   if (!write_zpf_file(folder + "/game.zpf", items)) return 2;
   return write_png(folder + "/mem.png", memory_picture(), kMemW, kMemH) ? 0 : 2;
 }
@@ -137,8 +166,30 @@ void add_layer(const char* path, const std::vector<u32>& px, int w, int h, int x
   im->y = y;
 }
 
-std::vector<u32> expected_frame(const std::string& webp_path) {
+// A binary PPM's pixels as opaque B, G, R, A words; false when it is not one.
+bool read_ppm(const std::string& path, std::vector<u32>* px, int* w, int* h) {
+  const std::vector<u8> b = read_bytes(path);
+  std::istringstream in(std::string(b.begin(), b.begin() + static_cast<long>(std::min<std::size_t>(b.size(), 64))));
+  std::string magic;
+  int maxval = 0;
+  in >> magic >> *w >> *h >> maxval;
+  if (magic != "P6" || maxval != 255 || !in || *w <= 0 || *h <= 0) return false;
+  const std::size_t at = static_cast<std::size_t>(in.tellg()) + 1;  // one whitespace byte
+  const std::size_t n = static_cast<std::size_t>(*w) * static_cast<std::size_t>(*h);
+  if (b.size() < at + n * 3) return false;
+  px->resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const u8* c = &b[at + i * 3];
+    (*px)[i] = 0xFF000000u | static_cast<u32>(c[0]) << 16 | static_cast<u32>(c[1]) << 8 | c[2];
+  }
+  return true;
+}
+
+std::vector<u32> expected_frame(const std::string& webp_path, const std::string& frame_ppm) {
   std::vector<u32> out;
+  std::vector<u32> frame_px;
+  int fw = 0, fh = 0;
+  if (!read_ppm(frame_ppm, &frame_px, &fw, &fh)) return out;
   std::ifstream in(webp_path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   int cw = 0, ch = 0;
@@ -152,7 +203,7 @@ std::vector<u32> expected_frame(const std::string& webp_path) {
   add_layer("W0/bg", background(), kW, kH, 0, 0, 1, true);
   add_layer("W0/card", card_px, cw, ch, kCardX, kCardY, 2, true);
   add_layer("W0/mem", memory_picture(), kMemW, kMemH, kMemX, kMemY, 3, false);
-  // A frame-set frame's layer goes here (order 4) once the game loads one.
+  add_layer("W0/frames", frame_px, fw, fh, kFramesX, kFramesY, 4, false);
   reference_compose(g_system_objects[kTreeLayer], kW, kH, &out);
   destroy_system_objects();
   return out;
@@ -160,7 +211,8 @@ std::vector<u32> expected_frame(const std::string& webp_path) {
 
 int ignore_x_error(Display*, XErrorEvent*) { return 0; }
 
-int check(const char* window_id, const std::string& webp_path, const std::string& shot_path) {
+int check(const char* window_id, const std::string& webp_path, const std::string& frame_ppm,
+          const std::string& shot_path) {
   const Window window = static_cast<Window>(std::strtoul(window_id, nullptr, 0));
   Display* display = XOpenDisplay(nullptr);
   if (!display) return 2;
@@ -174,7 +226,7 @@ int check(const char* window_id, const std::string& webp_path, const std::string
   XImage* shot = XGetImage(display, window, 0, 0, static_cast<unsigned>(attr.width),
                            static_cast<unsigned>(attr.height), AllPlanes, ZPixmap);
   if (!shot) return 2;
-  const std::vector<u32> want = expected_frame(webp_path);
+  const std::vector<u32> want = expected_frame(webp_path, frame_ppm);
   if (want.size() != static_cast<std::size_t>(kW) * kH) {
     std::fprintf(stderr, "no reference picture\n");
     return 2;
@@ -198,8 +250,11 @@ int check(const char* window_id, const std::string& webp_path, const std::string
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "game") return write_game(argv[2]);
-  if (argc == 5 && std::string(argv[1]) == "check") return check(argv[2], argv[3], argv[4]);
-  std::fprintf(stderr, "usage: image_formats_game game <folder> <card.webp> | check <window> <card.webp> <shot.png>\n");
+  if (argc >= 4 && std::string(argv[1]) == "game")
+    return write_game(argv[2], std::vector<std::string>(argv + 4, argv + argc));
+  if (argc == 6 && std::string(argv[1]) == "check") return check(argv[2], argv[3], argv[4], argv[5]);
+  std::fprintf(stderr,
+               "usage: image_formats_game game <folder> <card.webp> <frame.jpg>... |"
+               " check <window> <card.webp> <frame.ppm> <shot.png>\n");
   return 2;
 }

@@ -39,12 +39,14 @@ i64 now_ns();
 constexpr i64 kWorkerSpinNs = 250'000;
 constexpr i64 kWorkerPreemptedNs = 50'000;
 
-// When one of the job threads (the poster or a worker) last lost its core
-// to another thread: while that was recently, the machine is busy and jobs
+// When a worker last lost its core to another thread in the middle of its
+// bands: for a short while after that the machine counts as busy and jobs
 // run on the poster alone. A worker that loses its core in the middle of a
 // band holds the poster up until it runs again, which on a busy machine
-// takes milliseconds; the poster alone is held up by nobody.
-constexpr i64 kBusyHoldNs = 100'000'000;
+// takes milliseconds; the poster alone is held up by nobody. The hold is
+// short because a virtual machine takes a core away now and then even when
+// idle, and a long hold would then keep the workers out of every frame.
+constexpr i64 kBusyHoldNs = 2'000'000;
 std::atomic<i64> g_preempted_at{0};
 
 // Times the calling thread has lost its core to another thread.
@@ -391,10 +393,9 @@ int pixel_job_worker(PixelJob* job, int index) {
       cpu_relax();
       if ((polls & 63) == 63) {
         const i64 now = now_ns();
-        if (now - last > kWorkerPreemptedNs) {
-          g_preempted_at.store(now, std::memory_order_relaxed);
-          break;
-        }
+        // Lost the core while only watching: nobody was held up, but the
+        // core is wanted elsewhere, so sleep.
+        if (now - last > kWorkerPreemptedNs) break;
         if (now >= until) break;
         last = now;
       }
@@ -446,15 +447,10 @@ int job_class(i64 work) {
 // Whether a job of `work` pixels is handed over.
 bool worth_sharing(i64 work) {
   if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
-  // The poster's own lost cores since its last job count too (each posting
-  // thread keeps its own count).
-  thread_local i64 poster_switches = involuntary_switches();
-  const i64 switches = involuntary_switches();
+  // Only a worker that lost its core in the middle of its bands counts: the
+  // poster itself is held up by nobody when it loses its core (the system
+  // takes it away now and then even on an idle machine).
   const i64 now = now_ns();
-  if (switches != poster_switches) {
-    poster_switches = switches;
-    g_preempted_at.store(now, std::memory_order_relaxed);
-  }
   if (now - g_preempted_at.load(std::memory_order_relaxed) < kBusyHoldNs) return false;
   JobTimes& t = g_job_times[job_class(work)];
   ++t.jobs;

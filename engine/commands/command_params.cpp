@@ -78,11 +78,11 @@ int store_text_result(u32 command, u32 param, const std::string& text) {
   return 0;
 }
 
-std::string numbered_name_arg() {
-  std::string name = arg_text(0);
-  if (arg_given(1)) {
+std::string numbered_name_arg(u32 name_id, u32 number_id) {
+  std::string name = arg_text(name_id);
+  if (arg_given(number_id)) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, ".%" PRId64, arg_value(1));
+    std::snprintf(buf, sizeof buf, ".%" PRId64, arg_value(number_id));
     name += buf;
   }
   return name;

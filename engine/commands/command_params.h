@@ -23,6 +23,6 @@ const char* command_param_name(u32 command, u32 param_id);
 int store_number_result(u32 command, u32 param, i64 value);
 int store_text_result(u32 command, u32 param, const std::string& text);
 
-// Parameter 0's text with ".<parameter 1>" behind it when that is given: the
-// way layer commands name a numbered layer ("name.3").
-std::string numbered_name_arg();
+// Parameter name_id's text with ".<parameter number_id>" behind it when that
+// is given: the way layer commands name a numbered layer ("name.3").
+std::string numbered_name_arg(u32 name_id = 0, u32 number_id = 1);

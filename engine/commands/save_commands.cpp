@@ -9,7 +9,6 @@
 // when given by an element reference), several a record of whole variables.
 // A write without a name or a memory image only caches the record; the next
 // write with one puts every cached record into its file.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -26,16 +25,6 @@
 namespace {
 
 constexpr u32 kWrite = 86, kLoad = 54;
-
-std::string layer_name_of() {
-  std::string name = arg_text(4);
-  if (arg_given(5)) {
-    char number[32];
-    std::snprintf(number, sizeof number, ".%lld", static_cast<long long>(arg_value(5)));
-    name += number;
-  }
-  return name;
-}
 
 // Parameter 1 checked: -1 for a file, 0-499, or 99999 (write only).
 int memory_image_of(u32 command, i64* out) {
@@ -70,7 +59,7 @@ int pack_requested_record(i64 memory_image, std::vector<u8>* body) {
   if (arg_given(4)) {
     i32 w = 0, h = 0;
     const u32* pixels = nullptr;
-    if (saved_layer_source(layer_name_of().c_str(), command_name(kWrite), &w, &h, &pixels) != 0) return -1;
+    if (saved_layer_source(numbered_name_arg(4, 5).c_str(), command_name(kWrite), &w, &h, &pixels) != 0) return -1;
     save_layer_data(w, h, pixels, &data);
     return make_record_body(kSaveKindLayer, 0, data, body);
   }
@@ -142,7 +131,7 @@ u32 cmd_savedata_load() {
     if (unpack_record(record, &data) != 0 ||
         parse_saved_layer(data.data(), static_cast<u32>(data.size()), &w, &h, &pixels) != 0)
       return kCommandFailed;
-    return restore_saved_layer(layer_name_of().c_str(), w, h, pixels) == 0 ? 0 : kCommandFailed;
+    return restore_saved_layer(numbered_name_arg(4, 5).c_str(), w, h, pixels) == 0 ? 0 : kCommandFailed;
   }
   const VarRef dest = arg_ref(3);
   if (record.kind != kSaveKindVar || !dest.valid || dest.id < kFirstUserVar) {

@@ -21,6 +21,14 @@
 namespace {
 
 AppIndicator* g_indicator = nullptr;
+// The session bus, opened before the indicator is made and held while it
+// lives. The library asks for the bus and watches the watcher's name at the
+// same time, both asynchronously; when the watcher's name is answered first
+// (a host already running on a busy machine) it builds its proxy on a bus it
+// does not have yet and never registers. With the bus already open its own
+// request completes in the first turn of the main loop, before any answer
+// from the bus can arrive.
+GDBusConnection* g_session_bus = nullptr;
 std::string g_icon_file;
 unsigned g_serial = 0;
 
@@ -77,6 +85,8 @@ int gt_show(UiWindow window, const std::uint32_t* pixels, int width, int height,
   std::string tip;
   if (sjis_to_utf8(sjis_tip ? sjis_tip : "", &tip) != 0) tip.clear();
   if (!g_indicator) {
+    // Without a session bus the library falls back to the XEmbed tray.
+    if (!g_session_bus) g_session_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     g_indicator = app_indicator_new("k_lumbrane", file.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
     if (!g_indicator) {
       std::remove(file.c_str());
@@ -97,6 +107,8 @@ void gt_remove(UiWindow window) {
   app_indicator_set_status(g_indicator, APP_INDICATOR_STATUS_PASSIVE);
   g_object_unref(g_indicator);
   g_indicator = nullptr;
+  if (g_session_bus) g_object_unref(g_session_bus);
+  g_session_bus = nullptr;
   if (!g_icon_file.empty()) std::remove(g_icon_file.c_str());
   g_icon_file.clear();
 }

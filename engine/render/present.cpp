@@ -13,6 +13,7 @@
 #include "engine/image/resample.h"
 #include "engine/image/span_kernels.h"
 #include "engine/render/compositor.h"
+#include "engine/render/screen_modes.h"
 #include "platform/platform.h"
 
 PresentSettings g_present;
@@ -128,24 +129,38 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
   const i32 iw = image->width, ih = image->height;
   const bool full_screen = window == 0 && g_screen_mode == 1;
   if (window == 0 && (full_screen || g_present.stretch)) {
-    // The centring offset places the client area on the screen in full
-    // screen. A stretched window's client area is smaller than the screen,
-    // and that offset would push the scaled picture out of it: it is drawn
-    // at (0, 0) there.
-    g_present.offset_x = full_screen ? (g_present.screen_width - cw) / 2 : 0;
-    g_present.offset_y = full_screen ? (g_present.screen_height - ch) / 2 : 0;
+    // In full screen the window covers the screen and the picture has the
+    // client size that the scaling setting fitted to it, centred; the bands
+    // around it are black. A stretched window's client area is smaller
+    // than the screen, and the centring offset would push the scaled
+    // picture out of it: it fills the client area from (0, 0) there.
+    i32 pw = cw, ph = ch;
+    if (full_screen && g_screen_modes.client_width > 0 && g_screen_modes.client_height > 0) {
+      pw = g_screen_modes.client_width;
+      ph = g_screen_modes.client_height;
+    }
+    g_present.offset_x = full_screen ? (g_present.screen_width - pw) / 2 : 0;
+    g_present.offset_y = full_screen ? (g_present.screen_height - ph) / 2 : 0;
     if (g_present.offset_x < 0) g_present.offset_x = 0;
     if (g_present.offset_y < 0) g_present.offset_y = 0;
+    if (full_screen) {
+      const u32 black = 0;
+      const i32 ox = g_present.offset_x, oy = g_present.offset_y;
+      if (oy > 0) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, 0, cw, oy);
+      if (oy + ph < ch) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, oy + ph, cw, ch - oy - ph);
+      if (ox > 0) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, oy, ox, ph);
+      if (ox + pw < cw) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, ox + pw, oy, cw - ox - pw, ph);
+    }
     if ((g_present.scaling != 0) || (g_present.stretch && !full_screen)) {
       const bool bilinear = g_present.cpu_scaling == 1 || (g_present.stretch && !full_screen);
-      const u32* scaled = scale_to(image, cw, ch, bilinear, false);
+      const u32* scaled = scale_to(image, pw, ph, bilinear, false);
       if (!scaled) return;
-      r->bitmap_header.width = cw;
-      r->bitmap_header.height = -ch;
-      blit(r->handle, scaled, cw, ch, 0, 0, cw, ch, g_present.offset_x, g_present.offset_y, cw, ch);
-      g_window0_mapping = WindowMapping{g_present.offset_x, g_present.offset_y, cw, ch};
+      r->bitmap_header.width = pw;
+      r->bitmap_header.height = -ph;
+      blit(r->handle, scaled, pw, ph, 0, 0, pw, ph, g_present.offset_x, g_present.offset_y, pw, ph);
+      g_window0_mapping = WindowMapping{g_present.offset_x, g_present.offset_y, pw, ph};
     } else {
-      blit(r->handle, image->pixels, iw, ih, 0, 0, iw, ih, g_present.offset_x, g_present.offset_y, cw, ch);
+      blit(r->handle, image->pixels, iw, ih, 0, 0, iw, ih, g_present.offset_x, g_present.offset_y, pw, ph);
       g_window0_mapping = WindowMapping{g_present.offset_x, g_present.offset_y, 0, 0};
     }
     return;

@@ -239,6 +239,10 @@ void on_size_allocate(GtkWidget*, GdkRectangle* a, gpointer data) {
     w->client_w = a->width;
     w->client_h = a->height;
     if (w->maximized) kind = ui::kSizeMaximized;
+    // What was presented for the old size is not a picture of the new one:
+    // the draw that follows asks the engine for a paint even when it also
+    // puts a presentation on screen.
+    if (changed) w->shown_fresh = false;
   }
   if (changed) push_message(h, ui::kWmSize, kind, ui::make_lparam(a->width, a->height));
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Full screen on the real desktop under a window manager (a bare X server
 # ignores full-screen requests): the window command's screen mode fills the
-# 1280 x 1024 screen, and going back gives the window its client size again.
+# 1280 x 1024 screen, the 640 x 360 picture (red left half, blue right half)
+# shown on it scaled to fit, 1280 x 720, with black bands of 152 rows above
+# and below, and going back gives the window its client size again.
 #   start-up, after 20 frames -> full screen (window command 105, mode 1)
 #   Left held for 5 frames    -> back to the window (mode 0)
 set -u
@@ -15,6 +17,15 @@ writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
+python3 - "$game/halves.bmp" <<'PY'
+import struct, sys
+w, h = 640, 360
+row = bytes([0x00, 0x00, 0xE0]) * (w // 2) + bytes([0xE0, 0x00, 0x00]) * (w // 2)
+data = row * h
+hdr = b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54)
+info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
+open(sys.argv[1], "wb").write(hdr + info + data)
+PY
 {
   line="command 105 window"
   for i in $(seq 0 25); do
@@ -26,6 +37,10 @@ config width=640 height=360 title=k_lumbrane
 var 144 int 256 = 0
 script 0 main.txt
 label SYSTEM_START
+instr 1
+arg 0 text : "halves"
+arg 6 int : I:1
+arg 46 text : "halves.bmp"
 wait I:20
 instr 105
 arg 0 int : B:0
@@ -67,6 +82,32 @@ wait_geometry() {
 }
 wait_geometry 1280x1024 || fail "full screen did not fill the screen: $(xdotool getwindowgeometry "$main")"
 xprop -id "$main" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN || fail "the window is not in the full-screen state"
+
+# The picture on the screen: the fit is 1280 x 720 at row 152. Points well
+# inside each part, and rows a few pixels either side of the band edges.
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+picture_fits() {
+  import -window root "$work/full.png" 2>/dev/null || return 1
+  "$py" - "$work/full.png" <<'PY'
+import sys
+from PIL import Image
+im = Image.open(sys.argv[1]).convert("RGB")
+def near(p, want):
+    return all(abs(a - b) <= 8 for a, b in zip(p, want))
+red, blue, black = (0xE0, 0, 0), (0, 0, 0xE0), (0, 0, 0)
+checks = [((320, 512), red), ((960, 512), blue), ((4, 156), red), ((1275, 867), blue),
+          ((640, 60), black), ((640, 147), black), ((640, 876), black), ((640, 1000), black),
+          ((636, 400), red), ((644, 400), blue)]
+bad = [(xy, im.getpixel(xy), want) for xy, want in checks if not near(im.getpixel(xy), want)]
+if bad:
+    print("picture:", bad)
+    sys.exit(1)
+PY
+}
+fits=
+for _ in $(seq 1 30); do picture_fits >"$work/picture.log" 2>&1 && { fits=1; break; }; sleep 0.2; done
+[ -n "$fits" ] || fail "the full-screen picture is not the fitted, boxed game picture: $(cat "$work/picture.log")"
 
 xdotool windowfocus --sync "$main" 2>/dev/null
 xdotool keydown Left

@@ -12,50 +12,51 @@ namespace {
 
 class LayerTransform : public RenderTest {
  protected:
-  // The nearest-pixel rotation written out per destination pixel.
-  static std::vector<u32> rotated(const LayerImage* src, i64 angle, bool fill, u32 outside) {
-    const i32 w = src->width, h = src->height;
+  // Calls f(x, y, X, Y, s, c) for each destination pixel of a w x h turn,
+  // with the source position (X, Y) in 16.16 and the turn's factors.
+  template <typename F>
+  static void for_each_turned(i32 w, i32 h, i64 angle, F f) {
     i64 a = angle % 360;
     if (a < 0) a += 360;
-    std::vector<u32> out(static_cast<size_t>(w) * h, outside);
     const double r = static_cast<double>(a) * 3.1415926535 / 180.0;
     const i64 s = std::llround(65536.0 * std::sin(r)), c = std::llround(65536.0 * std::cos(r));
     for (i32 y = 0; y < h; ++y)
-      for (i32 x = 0; x < w; ++x) {
-        const i64 X = c * (x - w / 2) - s * (y - h / 2) + (w / 2) * 65536;
-        const i64 Y = s * (x - w / 2) + c * (y - h / 2) + (h / 2) * 65536;
-        const i64 px = X / 65536, py = Y / 65536;
-        if (px >= 0 && px < w && py >= 0 && py < h) out[static_cast<size_t>(y) * w + x] = src->pixels[py * w + px];
-        else if (!fill) out[static_cast<size_t>(y) * w + x] = outside;
-      }
+      for (i32 x = 0; x < w; ++x)
+        f(x, y, c * (x - w / 2) - s * (y - h / 2) + (w / 2) * 65536, s * (x - w / 2) + c * (y - h / 2) + (h / 2) * 65536,
+          s, c);
+  }
+  // The nearest-pixel rotation written out per destination pixel.
+  static std::vector<u32> rotated(const LayerImage* src, i64 angle, bool fill, u32 outside) {
+    const i32 w = src->width, h = src->height;
+    std::vector<u32> out(static_cast<size_t>(w) * h, outside);
+    for_each_turned(w, h, angle, [&](i32 x, i32 y, i64 X, i64 Y, i64, i64) {
+      const i64 px = X / 65536, py = Y / 65536;
+      if (px >= 0 && px < w && py >= 0 && py < h) out[static_cast<size_t>(y) * w + x] = src->pixels[py * w + px];
+      else if (!fill) out[static_cast<size_t>(y) * w + x] = outside;
+    });
     return out;
   }
   // The blended turn written out per destination pixel, over what the
   // destination held before.
   static std::vector<u32> blended(const LayerImage* src, std::vector<u32> out, i64 angle, u32 outside) {
     const i32 w = src->width, h = src->height;
-    const double r = static_cast<double>(angle) * 3.1415926535 / 180.0;
-    const i64 s = std::llround(65536.0 * std::sin(r)), c = std::llround(65536.0 * std::cos(r));
-    for (i32 y = 0; y < h; ++y)
-      for (i32 x = 0; x < w; ++x) {
-        const i64 X = c * (x - w / 2) - s * (y - h / 2) + (w / 2) * 65536;
-        const i64 Y = s * (x - w / 2) + c * (y - h / 2) + (h / 2) * 65536;
-        u32& expect = out[static_cast<size_t>(y) * w + x];
-        if (X / 65536 < 0 || X / 65536 >= w || Y / 65536 < 0 || Y / 65536 >= h) {
-          expect = outside;
-          continue;
-        }
-        const i64 x0 = X >> 16, x1 = (X + c) >> 16, y0 = Y >> 16, y1 = (Y + s) >> 16;
-        if (x0 < 0 || x1 < 0 || y0 < 0 || y1 < 0 || x0 >= w || x1 >= w || y0 >= h || y1 >= h) continue;
-        const int fx = static_cast<int>((X >> 8) & 255), fy = static_cast<int>((Y >> 8) & 255);
-        expect = 0;
-        for (int k = 0; k < 32; k += 8) {
-          auto p = [&](i64 px, i64 py) { return static_cast<int>((src->pixels[py * w + px] >> k) & 255); };
-          const int top = p(x0, y0) + (((p(x1, y0) - p(x0, y0)) * fx) >> 8);
-          const int bottom = p(x0, y1) + (((p(x1, y1) - p(x0, y1)) * fx) >> 8);
-          expect |= static_cast<u32>(static_cast<u8>(top + (((bottom - top) * fy) >> 8))) << k;
-        }
+    for_each_turned(w, h, angle, [&](i32 x, i32 y, i64 X, i64 Y, i64 s, i64 c) {
+      u32& expect = out[static_cast<size_t>(y) * w + x];
+      if (X / 65536 < 0 || X / 65536 >= w || Y / 65536 < 0 || Y / 65536 >= h) {
+        expect = outside;
+        return;
       }
+      const i64 x0 = X >> 16, x1 = (X + c) >> 16, y0 = Y >> 16, y1 = (Y + s) >> 16;
+      if (x0 < 0 || x1 < 0 || y0 < 0 || y1 < 0 || x0 >= w || x1 >= w || y0 >= h || y1 >= h) return;
+      const int fx = static_cast<int>((X >> 8) & 255), fy = static_cast<int>((Y >> 8) & 255);
+      expect = 0;
+      for (int k = 0; k < 32; k += 8) {
+        auto p = [&](i64 px, i64 py) { return static_cast<int>((src->pixels[py * w + px] >> k) & 255); };
+        const int top = p(x0, y0) + (((p(x1, y0) - p(x0, y0)) * fx) >> 8);
+        const int bottom = p(x0, y1) + (((p(x1, y1) - p(x0, y1)) * fx) >> 8);
+        expect |= static_cast<u32>(static_cast<u8>(top + (((bottom - top) * fy) >> 8))) << k;
+      }
+    });
     return out;
   }
   static std::vector<u32> pixels(const LayerImage* im) {

@@ -29,10 +29,10 @@ height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9
 bar=$((height - 600))
 xdotool windowfocus --sync "$main" 2>/dev/null
 
-# Waits up to 5 s for demo_check to answer $1 (0 the last frame, 1 another).
+# Waits up to 20 s for demo_check to answer $1 (0 the last frame, 1 another).
 wait_check() {
   local _ rc
-  for _ in $(seq 1 25); do
+  for _ in $(seq 1 100); do
     "$out/demo_check" "$main" 0 "$bar" >"$work/check.log" 2>&1
     rc=$?
     [ $rc -eq "$1" ] && return 0

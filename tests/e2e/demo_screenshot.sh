@@ -34,17 +34,11 @@ kill -0 $engine 2>/dev/null || fail "the demo ended by itself"
 height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
 bar=$((height - 600))
 [ "$bar" -gt 0 ] || fail "the demo window has no menu bar (height $height)"
-# The opening movie may still be ending: up to 5 s more for the last frame.
-shown=
-for _ in $(seq 1 25); do
-  "$out/demo_check" "$main" 0 "$bar" >"$work/check.log" 2>&1 && { shown=1; break; }
-  sleep 0.2
-done
-[ -n "$shown" ] || { cat "$work/check.log"; fail "the window does not show the last frame"; }
+demo_check_until "$main" 0 "$bar" || { cat "$work/check.log"; fail "the window does not show the last frame"; }
 # The demo saves the resting picture as "shot.png" with command 20, half a
 # second after the ball rests and the opening movie ends.
 saved=
-for _ in $(seq 1 25); do
+for _ in $(seq 1 100); do
   [ -f "$game/shot.png" ] && sleep 0.2 && { saved=1; break; }
   sleep 0.2
 done
@@ -68,8 +62,7 @@ for _ in $(seq 1 50); do
 done
 [ -n "$corrected" ] || fail "the client did not get the logical aspect back: $(xdotool getwindowgeometry "$main")"
 xdotool windowsize --sync "$main" 1000 $((750 + bar)) 2>/dev/null || xdotool windowsize "$main" 1000 $((750 + bar))
-sleep 1
-"$out/demo_check" "$main" 2 "$bar" >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the scaled window differs from the scaled picture"; }
+demo_check_until "$main" 2 "$bar" || { cat "$work/check.log"; fail "the scaled window differs from the scaled picture"; }
 
 # The close button, then "Yes" in the close confirmation.
 wm_delete "$main" || fail "could not send the close request"

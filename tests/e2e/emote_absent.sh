@@ -41,7 +41,7 @@ boxes=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -vc "^$mai
 [ "$boxes" -eq 0 ] || fail "a box appeared: the .psb load was reported"
 height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
 bar=$((height - 600))
-"$out/demo_check" "$main" 1 "$bar" >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the E-mote layer changed the picture"; }
+demo_check_until "$main" 1 "$bar" || { cat "$work/check.log"; fail "the E-mote layer changed the picture"; }
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

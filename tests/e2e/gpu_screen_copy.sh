@@ -42,7 +42,7 @@ boxes=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -vc "^$mai
 [ "$boxes" -eq 0 ] || fail "a box at start-up: the GPU device did not open"
 sleep 4
 kill -0 $engine 2>/dev/null || fail "the game ended by itself"
-"$out/demo_check" "$main" 2 >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the screen copy differs"; }
+demo_check_until "$main" 2 || { cat "$work/check.log"; fail "the screen copy differs"; }
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

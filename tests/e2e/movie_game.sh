@@ -20,13 +20,14 @@ py=/usr/bin/python3
 [ -x "$py" ] || py=python3
 "$py" -c "import PIL.ImageGrab" 2>/dev/null || fail "python3-pil is not installed"
 
-# The movies: 4 s of a red picture with a 440 Hz tone for the window, and a
+# The movies: 6 s of a red picture (long enough to be resized while it
+# plays on a busy machine) with a 440 Hz tone for the window, and a
 # still 4:2:0 clip of colour sweeps of 20 frames for the layer, with
 # GStreamer's decode of the clip (16-bit ARGB, as exact as its converter
 # gets).
-gst-launch-1.0 -q videotestsrc pattern=red num-buffers=120 ! video/x-raw,width=320,height=240,framerate=30/1 ! \
+gst-launch-1.0 -q videotestsrc pattern=red num-buffers=180 ! video/x-raw,width=320,height=240,framerate=30/1 ! \
   theoraenc ! oggmux name=m ! filesink location="$work/window.ogv" \
-  audiotestsrc wave=sine freq=440 num-buffers=172 ! audio/x-raw,rate=44100,channels=1 ! vorbisenc ! m. \
+  audiotestsrc wave=sine freq=440 num-buffers=258 ! audio/x-raw,rate=44100,channels=1 ! vorbisenc ! m. \
   >/dev/null 2>&1 || fail "the window movie could not be made"
 gst-launch-1.0 -q videotestsrc pattern=colors num-buffers=20 ! video/x-raw,format=I420,width=320,height=240,framerate=30/1 ! \
   theoraenc ! oggmux ! filesink location="$work/layer.ogv" >/dev/null 2>&1 || fail "the layer movie could not be made"
@@ -192,15 +193,15 @@ done
 # Twice the client size: the child area follows the drawing area.
 xdotool windowsize --sync "$main" 1280 960 2>/dev/null || xdotool windowsize "$main" 1280 960
 ok=
-for _ in $(seq 1 20); do
+for _ in $(seq 1 40); do
   sleep 0.1
   grab scaled && check_rect scaled "200 100 640 480" "255,0,0" "!" >"$work/check.log" && { ok=1; break; }
 done
 [ -n "$ok" ] || { cat "$work/check.log"; fail "the movie's child area was not rescaled to (200, 100, 640, 480)"; }
 xdotool windowsize --sync "$main" 640 480 2>/dev/null || xdotool windowsize "$main" 640 480
-# After its 4 s the game sees the end and shows its magenta layer over all,
+# After its 6 s the game sees the end and shows its magenta layer over all,
 # where the movie was too.
-wait_whole "200,0,200" 12 || { check_rect whole "330 60 80 220" "200,0,200" -; fail "the layer shown after the movie's end is not on screen"; }
+wait_whole "200,0,200" 20 || { check_rect whole "330 60 80 220" "200,0,200" -; fail "the layer shown after the movie's end is not on screen"; }
 kill -0 $engine 2>/dev/null || fail "the game ended by itself"
 # The layer movie's pictures show in its layer at (0, 0); its last one stays.
 layer_matches() {
@@ -246,7 +247,7 @@ write_game "$work/game256" 256
 (cd "$work/game256" && KL_MOVIE_AUDIO_WAV="$work/full.wav" exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 main=$(find_window "k_lumbrane") || fail "the second game window did not appear"
-wait_whole "200,0,200" 15 || fail "the second game did not see its movie end"
+wait_whole "200,0,200" 20 || fail "the second game did not see its movie end"
 kill -TERM $engine
 wait_for_end $engine || fail "the second engine did not end after SIGTERM"
 wait $engine

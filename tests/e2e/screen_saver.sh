@@ -43,7 +43,7 @@ sleep 3
 geometry=$(xdotool getwindowgeometry "$main")
 echo "$geometry" | grep -q "Position: 0,0" || fail "the saver does not start at the screen's corner: $geometry"
 echo "$geometry" | grep -q "Geometry: 1280x1024" || fail "the saver does not cover the screen: $geometry"
-"$out/demo_check" "$main" 2 >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "the saver does not show the demo scene"; }
+demo_check_until "$main" 2 || { cat "$work/check.log"; fail "the saver does not show the demo scene"; }
 (cd "$game" && timeout 20 ./saver /s) >"$work/second.log" 2>&1
 rc=$?
 [ $rc -eq 0 ] || fail "a second /s exited with $rc"

@@ -97,3 +97,16 @@ wait_for_end() {
   for _ in $(seq 1 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
   return 1
 }
+
+# Runs "$out/demo_check" with the given arguments until it passes, for up
+# to 20 s: the demo's scene comes to rest after its opening movie and the
+# ball's run, later on a busy machine. The last check's report stays in
+# $work/check.log; status 1 when none passed.
+demo_check_until() {
+  local _
+  for _ in $(seq 1 60); do
+    "$out/demo_check" "$@" >"$work/check.log" 2>&1 && return 0
+    sleep 0.3
+  done
+  return 1
+}

@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "bench/bench_support.h"
 #include "engine/frame/engine_state.h"
 #include "engine/image/bmp_decode.h"
 #include "engine/image/gif_decode.h"
@@ -275,17 +276,6 @@ BENCHMARK(BM_JpegIntoLayer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JpegLibjpegAlone)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GifIntoLayer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BmpIntoLayer)->Unit(benchmark::kMillisecond);
-
-template <class F>
-double best_of(int runs, F f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
-}
 
 }  // namespace
 

@@ -149,17 +149,6 @@ BENCHMARK(BM_FrameSetLibjpegAlone)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameSetLoad)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameSetMemcpy)->Unit(benchmark::kMillisecond);
 
-template <class F>
-double best_of(int runs, F f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

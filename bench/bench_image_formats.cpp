@@ -211,17 +211,6 @@ BENCHMARK(BM_LibpngWriteAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpegWriter)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LibjpegWriteAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-template <class F>
-double best_of(int runs, F f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -131,16 +131,6 @@ BENCHMARK(BM_SaveBlock)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_DurableReplace)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PlainRewrite)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-double best_of(int runs, void (*fn)()) {
-  double best = 1e30;
-  for (int r = 0; r < runs; ++r) {
-    const auto t0 = std::chrono::steady_clock::now();
-    fn();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

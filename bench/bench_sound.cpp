@@ -133,16 +133,6 @@ BENCHMARK(BM_MixSdl)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OggRefills)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OggStraight)->Unit(benchmark::kMillisecond);
 
-template <class F>
-double best_of(int n, F&& f) {
-  double best = 1e30;
-  for (int i = 0; i < n; ++i) {
-    auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
-}
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -2,6 +2,7 @@
 #pragma once
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,6 +18,18 @@ inline std::uint32_t bench_noise(std::uint32_t x) {
   x ^= x >> 15;
   x *= 0x846ca68bU;
   return x ^ (x >> 16);
+}
+
+// The shortest of `runs` timed calls of f, in seconds.
+template <class F>
+double best_of(int runs, F f) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
 }
 
 // Keeps items per second of every run by name, to print ratios at the end.

@@ -18,11 +18,7 @@ mkdir -p "$game"
 {
   printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
   printf 'command 63 popup name:text:0 show:num:0\n'
-  line="command 105 window"
-  for i in $(seq 0 25); do
-    case $i in 21|22|23|24) line="$line p$i:text:0" ;; *) line="$line p$i:num:0" ;; esac
-  done
-  echo "$line"
+  window_command_line
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane
 # The input counters by virtual-key code and the menu command id.

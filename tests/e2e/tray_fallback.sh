@@ -14,15 +14,7 @@ writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
-python3 - "$game/icon.bmp" <<'PY'
-import struct, sys
-w = h = 16
-row = bytes([0x40, 0xa0, 0x20]) * w
-data = row * h
-hdr = b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54)
-info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
-open(sys.argv[1], "wb").write(hdr + info + data)
-PY
+write_bmp "$game/icon.bmp" 16 16 20a040
 {
   printf 'command 100 tray show:num:0 tip:text:0 layer:text:0 menu:text:0\n'
   cat <<'GAME'

@@ -17,23 +17,11 @@ writer="$bin/demo/make_demo"
 game="$work/game"
 mkdir -p "$game"
 # The icon: a 16 x 16 24-bit BMP of one colour (0x20a040).
-python3 - "$game/icon.bmp" <<'PY'
-import struct, sys
-w = h = 16
-row = bytes([0x40, 0xa0, 0x20]) * w
-data = row * h
-hdr = b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54)
-info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
-open(sys.argv[1], "wb").write(hdr + info + data)
-PY
+write_bmp "$game/icon.bmp" 16 16 20a040
 {
   printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
   printf 'command 100 tray show:num:0 tip:text:0 layer:text:0 menu:text:0\n'
-  line="command 105 window"
-  for i in $(seq 0 25); do
-    case $i in 21|22|23|24) line="$line p$i:text:0" ;; *) line="$line p$i:num:0" ;; esac
-  done
-  echo "$line"
+  window_command_line
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane
 var 145 int = 0

@@ -10,26 +10,13 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-command -v openbox >/dev/null || fail "openbox is not installed"
 writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
-python3 - "$game/pad.bmp" <<'PY'
-import struct, sys
-w = h = 100
-row = bytes([0x00, 0x00, 0xff]) * w
-data = row * h
-hdr = b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54)
-info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
-open(sys.argv[1], "wb").write(hdr + info + data)
-PY
+write_bmp "$game/pad.bmp" 100 100 ff0000
 {
-  line="command 105 window"
-  for i in $(seq 0 25); do
-    case $i in 21|22|23|24) line="$line p$i:text:0" ;; *) line="$line p$i:num:0" ;; esac
-  done
-  echo "$line"
+  window_command_line
   cat <<'GAME'
 config width=400 height=300 title=k_lumbrane
 script 0 main.txt
@@ -52,10 +39,7 @@ export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 start_display
-openbox >"$work/openbox.log" 2>&1 &
-wm=$!
-trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; kill $wm 2>/dev/null; stop_display; rm -rf "$work"' EXIT
-for _ in $(seq 1 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break; sleep 0.1; done
+start_window_manager
 
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!

@@ -13,4 +13,42 @@ source "$src/tests/e2e/lib/x_display.bash"
 # Games with sound on play into a file through SDL's disk driver: test
 # machines have no sound card. A script that checks the output sets its own.
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw"
-trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+wm=
+trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; [ -n "$wm" ] && kill $wm 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+
+# Starts openbox on the display (a bare X server ignores full-screen and
+# move requests) and waits until it manages the screen; killed at exit.
+start_window_manager() {
+  command -v openbox >/dev/null || fail "openbox is not installed"
+  openbox >"$work/openbox.log" 2>&1 &
+  wm=$!
+  local _
+  for _ in $(seq 1 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break; sleep 0.1; done
+}
+
+# Writes $1 as a 24-bit BMP of $2 x $3 pixels: the left half in colour $4,
+# the right half in $5 (default $4), colours as RRGGBB.
+write_bmp() {
+  python3 - "$@" <<'PY'
+import struct, sys
+path, w, h, left = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+right = sys.argv[5] if len(sys.argv) > 5 else left
+bgr = lambda c: bytes([int(c[4:6], 16), int(c[2:4], 16), int(c[0:2], 16)])
+row = bgr(left) * (w // 2) + bgr(right) * (w - w // 2)
+row += b"\0" * (-len(row) % 4)
+data = row * h
+hdr = b"BM" + struct.pack("<IHHI", 54 + len(data), 0, 0, 54)
+info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
+open(path, "wb").write(hdr + info + data)
+PY
+}
+
+# The declaration of window command 105 for a game file: parameters 21-24
+# are text, the others numbers.
+window_command_line() {
+  local line="command 105 window" i
+  for i in $(seq 0 25); do
+    case $i in 21|22|23|24) line="$line p$i:text:0" ;; *) line="$line p$i:num:0" ;; esac
+  done
+  echo "$line"
+}

@@ -22,6 +22,10 @@ DirtyRect g_pending_present[4] = {kEmptyDirtyRect, kEmptyDirtyRect, kEmptyDirtyR
 namespace {
 // The client size of each window at its last presentation.
 int g_presented_size[4][2] = {};
+// Where the black bands of full screen were last painted (client size,
+// picture offset and size); all zero outside full screen. The bands are
+// painted again only when this changes.
+i32 g_banded[6] = {};
 }  // namespace
 
 namespace {
@@ -128,6 +132,7 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
   r->bitmap_header.height = -image->height;
   const i32 iw = image->width, ih = image->height;
   const bool full_screen = window == 0 && g_screen_mode == 1;
+  if (window == 0 && !full_screen) std::memset(g_banded, 0, sizeof g_banded);
   if (window == 0 && (full_screen || g_present.stretch)) {
     // In full screen the window covers the screen and the picture has the
     // client size that the scaling setting fitted to it, centred; the bands
@@ -143,9 +148,11 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
     g_present.offset_y = full_screen ? (g_present.screen_height - ph) / 2 : 0;
     if (g_present.offset_x < 0) g_present.offset_x = 0;
     if (g_present.offset_y < 0) g_present.offset_y = 0;
-    if (full_screen) {
+    const i32 ox = g_present.offset_x, oy = g_present.offset_y;
+    const i32 bands[6] = {cw, ch, ox, oy, pw, ph};
+    if (full_screen && std::memcmp(bands, g_banded, sizeof bands) != 0) {
+      std::memcpy(g_banded, bands, sizeof bands);
       const u32 black = 0;
-      const i32 ox = g_present.offset_x, oy = g_present.offset_y;
       if (oy > 0) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, 0, cw, oy);
       if (oy + ph < ch) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, oy + ph, cw, ch - oy - ph);
       if (ox > 0) blit(r->handle, &black, 1, 1, 0, 0, 1, 1, 0, oy, ox, ph);

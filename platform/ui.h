@@ -13,8 +13,10 @@
 // boundary. Window handles are small numbers, 0 meaning "no window".
 //
 // Threads: windows are created, shown and destroyed on the GUI thread. A box
-// or the error dialog may be asked for from another thread (the frame thread);
-// the backend then shows it on the GUI thread and waits for the answer.
+// or the error dialog may be asked for from another thread (the frame thread,
+// the sound thread); the backend then shows it on the GUI thread and waits
+// for the answer, so it appears only when the GUI thread takes in the
+// desktop's events (peek_message, get_message, process_desktop_events).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -319,9 +321,9 @@ struct PlatformUi {
 
   // ---- boxes and dialogs (any thread; modal) ----
   // A message box with the Windows buttons and icon of type. Returns the
-  // ui::kId* of the button chosen. Without a desktop the text goes to
-  // standard error and the answer is kIdOk (kIdYes for yes/no boxes, kIdRetry
-  // for retry/cancel).
+  // ui::kId* of the button chosen. Every box's caption and text also go to
+  // standard error, once, in UTF-8. Without a desktop the answer is kIdOk
+  // (kIdYes for yes/no boxes, kIdRetry for retry/cancel).
   int (*message_box)(UiWindow owner, const char* sjis_text, const char* sjis_caption, std::uint32_t type);
   // The error dialog; returns when the exit button is pressed
   // (ui::kErrorDialogExit). Without a desktop the text goes to standard error
@@ -332,6 +334,10 @@ struct PlatformUi {
   // error dialog as its exit button). For a run asked to end from outside
   // while a box is open. Any thread; returns at once.
   void (*cancel_modal_dialogs)();
+  // As cancel_modal_dialogs, and from now on every box and dialog asked for
+  // answers at once as if closed, without being shown: the run is ending
+  // and nobody is left to answer. Any thread; returns at once.
+  void (*end_modal_dialogs)();
 
   // ---- desktop ----
   // Size, bits per pixel and refresh rate (Hz) of the primary monitor. 0, or
@@ -384,6 +390,8 @@ void fake_ui_set_available(int available);
 void fake_ui_push_box_answer(int answer);
 // How often cancel_modal_dialogs was called since the reset.
 int fake_ui_cancel_count();
+// 1 once end_modal_dialogs was called since the reset.
+int fake_ui_dialogs_ended();
 // Presses the error dialog's edit button this many times before its exit.
 void fake_ui_set_error_dialog_edits(int presses);
 void fake_ui_set_desktop(int width, int height, int bits, int refresh);

@@ -342,7 +342,6 @@ void show_error_box_v(const char* caption, const char* fmt, const ErrorArg* args
   g_error_report_log.box_count++;
   g_error_report_log.last_box_caption = caption ? caption : "";
   g_error_report_log.last_box_text = format_error_args(fmt, args, count);
-  if (!g_errors_quiet) std::fprintf(stderr, "k_lumbrane: box %s\n", g_error_report_log.last_box_text.c_str());
   g_platform.ui->message_box(kNoWindow, g_error_report_log.last_box_text.c_str(), caption, ui::kMbSystemModal);
 }
 

@@ -11,6 +11,7 @@
 #include "engine/frame/settings.h"
 #include "engine/frame/startup.h"
 #include "engine/image/layer_image.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/sync.h"
@@ -329,6 +330,13 @@ int pump_window_messages(int (*gate)()) {
     u->dispatch_message(&m);
   }
   return g_quit_without_window.exchange(0) ? 1 : 0;
+}
+
+int wait_for_thread_step() {
+  if (g_gui_thread_known && on_gui_thread()) ui_service()->process_desktop_events();
+  if (g_quit_requested) return 0;
+  g_platform.clock->sleep_ms(1);
+  return 1;
 }
 
 void post_main_window_close() {

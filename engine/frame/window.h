@@ -136,6 +136,12 @@ bool main_window_alive();
 // True on the thread that made the main window (the GUI thread; before any
 // window exists, every thread counts as it).
 bool on_gui_thread();
+// One step of a thread's wait for another thread (the sound thread, the
+// frame thread): on the GUI thread the boxes that other threads asked for
+// are shown first, since the thread waited for may itself be waiting for
+// its box; then 1 ms passes. 0 when the run is ending (quit requested, a
+// signal) and the wait must give up, else 1.
+int wait_for_thread_step();
 
 // Changes the window command made in a record, carried out on the GUI thread
 // (at once there, else through a message to the main window).

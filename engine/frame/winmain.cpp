@@ -10,6 +10,7 @@
 #include "platform/named_locks.h"
 #include "platform/platform.h"
 #include "platform/signals.h"
+#include "platform/ui.h"
 
 // The size record: the marker, then the program file's built size, stamped
 // into the file by the build. An archive appended later starts behind it.
@@ -17,9 +18,14 @@ extern "C" __attribute__((used)) volatile const unsigned char g_program_size_rec
     'Z', 'T', '_', 'R', 'E', 'S', 0, '2', '0', '1', 0, 0, 0, 0, 0, 0};
 
 namespace {
-// SIGINT and SIGTERM close the main window as the close button would, but
-// without the confirmation: a signal can't answer a box.
+// SIGINT and SIGTERM end the run in order, whatever it is doing: quit is
+// requested (every wait of one thread for another gives up on it), every box
+// open now or asked for later answers as closed (a signal can't answer a
+// box), and the main window closes as its close button would, without the
+// confirmation.
 void on_close_signal() {
+  g_quit_requested = 1;
+  g_platform.ui->end_modal_dialogs();
   set_main_window_close_state(2);
   post_main_window_close();
 }

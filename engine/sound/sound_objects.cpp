@@ -5,6 +5,7 @@
 
 #include "engine/frame/errors.h"
 #include "engine/frame/media_locator.h"
+#include "engine/frame/window.h"
 #include "engine/sound/sound.h"
 #include "engine/sound/sound_control.h"
 #include "engine/vm/object_tree.h"
@@ -30,7 +31,7 @@ int wait_until_idle(ObjectNode* node) {
       if (!sb || sb->state == kSoundIdle) return 1;
     }
     if (!sound_thread_answers()) return 0;
-    g_platform.clock->sleep_ms(1);
+    if (!wait_for_thread_step()) return 0;
   }
 }
 

@@ -260,7 +260,8 @@ int sound_wait(int entry) {
     // A thread that was started but has not run its first cycle yet is
     // waited for; one that ended (or never started) will not answer.
     if (state == kSoundThreadEnded || (state != kThreadRunning && !g_sound_thread_started)) return 0;
-    g_platform.clock->sleep_ms(1);
+    // The sound thread may be waiting for its error box on this thread.
+    if (!wait_for_thread_step()) return 0;
   }
 }
 

@@ -2,6 +2,7 @@
 // per-thread lists the GTK backend uses too (ui_common.h), boxes and the error
 // dialog are recorded and answered from a script. Nothing is drawn.
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -54,6 +55,14 @@ struct FakeState : UiSharedState {
   int cancels = 0;
   std::thread::id gui_thread;
   bool gui_thread_known = false;
+  // Boxes asked for from another thread wait here until the GUI thread takes
+  // in its events, as on the desktop.
+  struct CrossCall {
+    std::function<void()> fn;
+    bool done = false;
+  };
+  std::deque<CrossCall*> cross_calls;
+  bool ending = false;
   std::map<std::uint32_t, FakeUiChildArea> children;
   std::uint32_t next_child = 1;
 };
@@ -339,44 +348,125 @@ int fake_post_message(UiWindow window, std::uint32_t msg, std::uint64_t wp, std:
   return 0;
 }
 void fake_post_quit_message(int code) { ui_queue_quit(st(), code); }
-int fake_peek_message(UiMessage* out, int remove) { return ui_take_message(st(), out, remove); }
+
+bool on_fake_gui_thread() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return st().gui_thread_known && st().gui_thread == std::this_thread::get_id();
+}
+
+// Runs fn on the GUI thread and waits for it: at once on the GUI thread or
+// before there is one, else when the GUI thread next takes in its events.
+void run_on_fake_gui_thread(const std::function<void()>& fn) {
+  {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    if (!st().gui_thread_known || st().gui_thread == std::this_thread::get_id()) {
+      fn();
+      return;
+    }
+  }
+  FakeState::CrossCall call;
+  call.fn = fn;
+  std::unique_lock<std::recursive_mutex> lock(st().mutex);
+  st().cross_calls.push_back(&call);
+  st().queue_signal.notify_all();
+  st().queue_signal.wait(lock, [&] { return call.done; });
+}
+
+// The GUI thread shows the boxes other threads asked for.
+void serve_cross_calls() {
+  if (!on_fake_gui_thread()) return;
+  for (;;) {
+    FakeState::CrossCall* call;
+    {
+      std::lock_guard<std::recursive_mutex> g(st().mutex);
+      if (st().cross_calls.empty()) return;
+      call = st().cross_calls.front();
+      st().cross_calls.pop_front();
+    }
+    call->fn();
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    call->done = true;
+    st().queue_signal.notify_all();
+  }
+}
+
+int fake_peek_message(UiMessage* out, int remove) {
+  serve_cross_calls();
+  return ui_take_message(st(), out, remove);
+}
 int fake_get_message(UiMessage* out) {
   // A test queue never fills by itself: an empty queue answers WM_NULL at
   // once instead of waiting for ever.
   if (!fake_peek_message(out, 1)) *out = UiMessage{};
   return out->message == ui::kWmQuit ? 0 : 1;
 }
-void fake_process_desktop_events() {}
+void fake_process_desktop_events() { serve_cross_calls(); }
 std::int64_t fake_dispatch_message(const UiMessage* m) { return ui_dispatch_message(kFakeUi, m); }
 std::int64_t fake_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
   return ui_def_window_proc(kFakeUi, window, msg, wp);
 }
 
-int fake_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
-  std::lock_guard<std::recursive_mutex> g(st().mutex);
-  int answer = ui_default_box_answer(type);
-  if (!st().box_answers.empty()) {
-    answer = st().box_answers.front();
-    st().box_answers.pop_front();
+// What closing a box's window answers.
+int box_close_answer(std::uint32_t type) {
+  switch (type & 0xF) {
+    case ui::kMbOk: return ui::kIdOk;
+    case ui::kMbYesNo: return ui::kIdNo;
+    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
+    default: return ui::kIdCancel;
   }
-  st().boxes.push_back({owner, text ? text : "", caption ? caption : "", type, answer});
+}
+
+int fake_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
+  std::string t = text ? text : "", c = caption ? caption : "";
+  int answer = ui::kIdOk;
+  {
+    // Ending: answered here, without waiting for a GUI thread that may be gone.
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    if (st().ending) return box_close_answer(type);
+  }
+  run_on_fake_gui_thread([&] {
+    std::lock_guard<std::recursive_mutex> g(st().mutex);
+    if (st().ending) {
+      answer = box_close_answer(type);
+      return;
+    }
+    answer = ui_default_box_answer(type);
+    if (!st().box_answers.empty()) {
+      answer = st().box_answers.front();
+      st().box_answers.pop_front();
+    }
+    st().boxes.push_back({owner, t, c, type, answer});
+  });
   return answer;
 }
 
 int fake_error_dialog(UiWindow owner, const UiErrorDialog* d) {
-  int presses;
   {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
-    st().error_dialogs.push_back({owner, d->caption ? d->caption : "", d->text ? d->text : "", d->edit_button});
-    presses = st().error_dialog_edits;
+    if (st().ending) return ui::kErrorDialogExit;
   }
-  if (d->edit_button == 2 && d->on_edit)
-    for (int i = 0; i < presses; ++i) d->on_edit(d->context);
+  run_on_fake_gui_thread([&] {
+    int presses;
+    {
+      std::lock_guard<std::recursive_mutex> g(st().mutex);
+      if (st().ending) return;
+      st().error_dialogs.push_back({owner, d->caption ? d->caption : "", d->text ? d->text : "", d->edit_button});
+      presses = st().error_dialog_edits;
+    }
+    if (d->edit_button == 2 && d->on_edit)
+      for (int i = 0; i < presses; ++i) d->on_edit(d->context);
+  });
   return ui::kErrorDialogExit;
 }
 
 void fake_cancel_modal_dialogs() {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().cancels++;
+}
+
+void fake_end_modal_dialogs() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  st().ending = true;
   st().cancels++;
 }
 
@@ -449,6 +539,7 @@ const PlatformUi kFakeUi = {
     .message_box = fake_message_box,
     .error_dialog = fake_error_dialog,
     .cancel_modal_dialogs = fake_cancel_modal_dialogs,
+    .end_modal_dialogs = fake_end_modal_dialogs,
     .get_desktop_size = fake_get_desktop_size,
     .get_work_area = fake_get_work_area,
     .find_associated_program = fake_find_associated_program,
@@ -495,12 +586,17 @@ void fake_ui_reset() {
   s.focus = kNoWindow;
   s.associated_program.clear();
   s.cancels = 0;
+  s.ending = false;
   s.gui_thread_known = false;
   s.children.clear();
 }
 int fake_ui_cancel_count() {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   return st().cancels;
+}
+int fake_ui_dialogs_ended() {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  return st().ending ? 1 : 0;
 }
 void fake_ui_set_associated_program(const std::string& program) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);

@@ -8,6 +8,7 @@
 // on the GUI thread while the caller waits.
 #include <gtk/gtk.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
@@ -64,6 +65,8 @@ struct GtkState : UiSharedState {
   std::map<UiWindow, GtkWin> windows;
   UiWindow next_handle = 1;
   std::vector<GtkWidget*> open_dialogs;  // GUI thread only
+  // Set once the run is ending: no box or dialog is shown any more.
+  std::atomic<bool> ending{false};
   // Child areas over client areas (GUI thread only).
   struct Child {
     UiWindow parent = kNoWindow;
@@ -852,6 +855,14 @@ void gk_cancel_modal_dialogs() {
       nullptr);
 }
 
+// The flag is set before the open dialogs are cancelled, and a dialog is
+// made only on the GUI thread after testing it: a dialog is either never
+// made or already open when the cancellation runs there.
+void gk_end_modal_dialogs() {
+  st().ending = true;
+  gk_cancel_modal_dialogs();
+}
+
 GtkWindow* parent_of(UiWindow owner) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   GtkWin* w = live(owner);
@@ -867,13 +878,21 @@ int box_close_answer(std::uint32_t kind) {
   }
 }
 
-int box_without_desktop(const char* text, const char* caption, std::uint32_t type) {
-  std::fprintf(stderr, "[%s] %s\n", to_utf8(caption).c_str(), to_utf8(text).c_str());
-  return ui_default_box_answer(type);
+// Every box and dialog also goes to standard error, once and in UTF-8,
+// whether it can be shown or not: what a run said stays readable in a
+// terminal and in a log.
+void log_box(const char* caption, const char* text, const char* between) {
+  std::string t = to_utf8(text);
+  for (std::size_t at; (at = t.find("\r\n")) != std::string::npos;) t.erase(at, 1);
+  std::fprintf(stderr, "[%s]%s%s\n", to_utf8(caption).c_str(), between, t.c_str());
+  std::fflush(stderr);
 }
 
 int gk_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
-  if (!gtk_available()) return box_without_desktop(text, caption, type);
+  log_box(caption, text, " ");
+  if (!gtk_available()) return ui_default_box_answer(type);
+  // Ending: answered here, without waiting for a GUI thread that may be gone.
+  if (st().ending) return box_close_answer(type & 0xF);
   int answer = ui::kIdOk;
   run_on_gui_thread([&] {
     GtkMessageType icon = GTK_MESSAGE_OTHER;
@@ -883,6 +902,10 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
       case ui::kMbIconExclamation: icon = GTK_MESSAGE_WARNING; break;
       case ui::kMbIconInformation: icon = GTK_MESSAGE_INFO; break;
       default: break;
+    }
+    if (st().ending) {
+      answer = box_close_answer(type & 0xF);
+      return;
     }
     GtkWidget* dlg = gtk_message_dialog_new(parent_of(owner), GTK_DIALOG_MODAL, icon, GTK_BUTTONS_NONE, "%s",
                                             to_utf8(text).c_str());
@@ -916,11 +939,10 @@ int gk_message_box(UiWindow owner, const char* text, const char* caption, std::u
 
 int gk_error_dialog(UiWindow owner, const UiErrorDialog* d) {
   if (!d) return ui::kErrorDialogExit;
-  if (!gtk_available()) {
-    std::fprintf(stderr, "[%s]\n%s\n", to_utf8(d->caption).c_str(), to_utf8(d->text).c_str());
-    return ui::kErrorDialogExit;
-  }
+  log_box(d->caption, d->text, "\n");
+  if (!gtk_available() || st().ending) return ui::kErrorDialogExit;
   run_on_gui_thread([&] {
+    if (st().ending) return;
     GtkWidget* dlg = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(dlg), to_utf8(d->caption).c_str());
     gtk_window_set_transient_for(GTK_WINDOW(dlg), parent_of(owner));
@@ -1139,6 +1161,7 @@ const PlatformUi kGtkUi = {
     .message_box = gk_message_box,
     .error_dialog = gk_error_dialog,
     .cancel_modal_dialogs = gk_cancel_modal_dialogs,
+    .end_modal_dialogs = gk_end_modal_dialogs,
     .get_desktop_size = gk_get_desktop_size,
     .get_work_area = gk_get_work_area,
     .find_associated_program = gk_find_associated_program,
@@ -1153,7 +1176,11 @@ int gtk_shared_available() { return gtk_available(); }
 void gtk_shared_run(const std::function<void()>& fn) { run_on_gui_thread(fn); }
 std::string gtk_shared_utf8(const char* sjis) { return to_utf8(sjis); }
 GtkWindow* gtk_shared_parent(UiWindow owner) { return parent_of(owner); }
-void gtk_shared_dialog_opened(GtkWidget* dialog) { st().open_dialogs.push_back(dialog); }
+void gtk_shared_dialog_opened(GtkWidget* dialog) {
+  st().open_dialogs.push_back(dialog);
+  // Opened while the run ends: it is answered as closed as soon as it runs.
+  if (st().ending) gk_cancel_modal_dialogs();
+}
 void gtk_shared_dialog_closed(GtkWidget* dialog) { forget_dialog(dialog); }
 GtkWidget* gtk_shared_client_area(UiWindow window) { return gtk_ui_client_area(window); }
 GtkWidget* gtk_shared_top(UiWindow window) { return gtk_ui_toplevel(window); }

@@ -55,6 +55,8 @@ std::string not_installed_text() {
   return title() + sjis(" が正常にインストールされていません\nインストール後、実行してください");
 }
 
+std::string running_text() { return title() + sjis(" が起動中です。\n一旦終了させてください。"); }
+
 std::string update_caption() { return title() + sjis(" アップデート"); }
 
 // Yes / No, the information icon, Yes the default.
@@ -182,7 +184,7 @@ int run_update() {
   remove_staged_leftovers(dir);
   // 4: not while the engine runs from there.
   if (is_engine_running(dir)) {
-    error_box(title() + sjis(" が起動中です。\n一旦終了させてください。"), "エラー");
+    error_box(running_text(), "エラー");
     return -1;
   }
   // 5: the base archive opens for reading.
@@ -211,16 +213,17 @@ int run_update() {
   if (!confirm(sjis("ケイ・ランブレーン アップデート ver1.02 の適用をおこないます。\r\n"
                     "ゲームを起動している場合は、一旦ゲームを終了させておいてください。"))) {
     error_box(cancelled, "中断");
-    return -1;
+    return 1;
   }
   if (!confirm(sjis("アップデート処理を開始します。よろしいですか？\r\n\r\n"
                     "アップデート処理には数秒～数十秒程かかりますので\r\n"
                     "完了メッセージが表示されるまで、そのままでお待ちください。"))) {
     error_box(cancelled, "中断");
-    return -1;
+    return 1;
   }
   // 9: the files.
-  if (install_update_files(dir) != 0) {
+  const int installed = install_update_files(dir);
+  if (installed != 0) {
     error_box(sjis("一部ファイルがコピー出来ませんでした。\n\n読み取り専用属性になっている可能性があります。"), "失敗");
     return -1;
   }
@@ -230,9 +233,11 @@ int run_update() {
 
 int updater_main() {
   NamedLock* lock = nullptr;
-  // A second updater (or one that can't tell) ends at once, silently.
+  // A second updater (or one that can't tell) ends at once, silently, with 0.
   if (g_platform.locks->create(kUpdaterLock, &lock) != 0) return 0;
-  run_update();
+  const int result = run_update();
   g_platform.locks->release(lock);
-  return 0;
+  // A step that failed (its box said so) ends with 1; a completed or
+  // cancelled update with 0.
+  return result < 0 ? 1 : 0;
 }

@@ -6,11 +6,12 @@
 #include <string>
 
 // The program: one copy at a time (a second one ends at once), one update.
-// The exit code, 0 on every path.
+// The exit code: 1 when a step failed, else 0 (done, cancelled, or another
+// updater runs).
 int updater_main();
 
 // The update, step by step; every failure shows its box. 0 when every file
-// was replaced, else -1.
+// was replaced, 1 when a question was answered No, else -1.
 int run_update();
 
 // The engine's names for the folder it runs from, made from the install

@@ -5,6 +5,18 @@ std::atomic<u8> g_quit_requested{0};
 std::atomic<u8> g_run_flag{1};
 u8 g_restart_flag = 0;
 u32 g_exit_code = 0;
+std::atomic<u8> g_run_failed{0};
+std::atomic<u8> g_ended_from_outside{0};
+u8 g_start_stopped_on_purpose = 0;
+
+void mark_run_failed() {
+  if (!g_ended_from_outside) g_run_failed = 1;
+}
+
+int run_exit_status() {
+  if (g_run_failed && !g_start_stopped_on_purpose) return 1;
+  return static_cast<int>(g_exit_code);
+}
 u8 g_sound_thread_state = kThreadNotStarted;
 u8 g_frame_thread_state = kThreadNotStarted;
 ArgTable g_args;

@@ -33,6 +33,19 @@ extern std::atomic<u8> g_run_flag;
 // Set by the scripts' quit command: start the program again after shut-down.
 extern u8 g_restart_flag;
 extern u32 g_exit_code;
+// The run ends because of a fatal error (a failed start, a fatal numbered
+// error, the sound thread's error): the program exits with 1, so a shell or
+// a launcher can tell. Set through mark_run_failed.
+extern std::atomic<u8> g_run_failed;
+// The run was asked to end from outside (SIGINT, SIGTERM): an ordinary end,
+// whatever fails on the way out.
+extern std::atomic<u8> g_ended_from_outside;
+// Start-up stopped as it should ("/ztcfg", "/info", another copy runs from
+// the folder): no failure.
+extern u8 g_start_stopped_on_purpose;
+void mark_run_failed();
+// What the program returns: 1 for a run that failed, else g_exit_code.
+int run_exit_status();
 
 constexpr u8 kThreadNotStarted = 0xFF;
 constexpr u8 kThreadRunning = 0;

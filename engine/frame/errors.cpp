@@ -210,7 +210,10 @@ void report_error_v(std::uint32_t number, int fatal, bool with_position, const E
     message = prefix + format_error_args(text, args, count);
   }
   // A fatal report ends the run; a later non-fatal one never lifts that.
-  if (fatal) g_quit_requested = 1;
+  if (fatal) {
+    g_quit_requested = 1;
+    mark_run_failed();
+  }
   g_error_report_log.report_count++;
   g_error_report_log.last_number = number;
   g_error_report_log.last_fatal = fatal;

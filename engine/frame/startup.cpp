@@ -298,13 +298,14 @@ i8 engine_startup() {
   step(6);
   if (g_args.count >= 1 && sjis_stricmp(g_args.args[1].c_str(), "/ztcfg") == 0) {
     std::string program = g_paths.program_folder_true + "Vornset.exe";
-    g_platform.process->start_program(program.c_str(), {"/ztcfg"});
+    if (g_platform.process->start_program(program.c_str(), {"/ztcfg"}) == 0) g_start_stopped_on_purpose = 1;
     return -1;
   }
   // 7: "/info" shows the notices of the libraries used.
   step(7);
   if (g_args.count >= 1 && sjis_stricmp(g_args.args[1].c_str(), "/info") == 0) {
     set_error_dialog_caption("License Information");
+    g_start_stopped_on_purpose = 1;
     report_error_code(100000, 1);
     return -1;
   }
@@ -322,6 +323,7 @@ i8 engine_startup() {
     NamedLock* folder = nullptr;
     if (g_platform.locks->create(g_paths.folder_lock_name.c_str(), &folder) != 0) {
       activate_running_instance(folder_class_name().c_str());
+      g_start_stopped_on_purpose = 1;
       return -1;
     }
     g_instance_locks[2] = folder;

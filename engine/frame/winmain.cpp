@@ -24,6 +24,7 @@ namespace {
 // box), and the main window closes as its close button would, without the
 // confirmation.
 void on_close_signal() {
+  g_ended_from_outside = 1;
   g_quit_requested = 1;
   g_platform.ui->end_modal_dialogs();
   set_main_window_close_state(2);
@@ -69,17 +70,21 @@ int engine_main(int argc, char** argv) {
   g_instance_locks[0] = nullptr;
   // 5: the program folder is the current folder.
   g_platform.files->set_current_folder(g_paths.program_folder_true.c_str());
-  // 6-7: the appended archive and screen-saver mode.
-  if (check_appended_data() < 0) return leave(0);
+  // 6-7: the appended archive and screen-saver mode (a program file without
+  // its size record is damaged: a failed start).
+  if (check_appended_data() < 0) return leave(1);
   // The saver's arguments are read from the argument table.
   copy_arguments(argc, argv);
   if (g_screen_saver_mode && handle_screen_saver_arguments() != 0) return leave(0);
   // 8-10: start-up, the main loop, shut-down (a close asked for before
   // start-up skips it).
-  if (!g_quit_requested && engine_startup() == 0) run_main_loop();
+  if (!g_quit_requested) {
+    if (engine_startup() == 0) run_main_loop();
+    else mark_run_failed();  // unless it stopped on purpose (run_exit_status)
+  }
   shutdown_engine();
   g_platform.signals->stop_watching();
   release_instance_mutexes();
   if (g_restart_flag) launch_process(g_paths.program_path_true);
-  return static_cast<int>(g_exit_code);
+  return run_exit_status();
 }

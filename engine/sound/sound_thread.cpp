@@ -331,6 +331,7 @@ int sound_loop() {
     if (r < 0) {
       show_sound_error(r);
       g_quit_requested = 1;
+      mark_run_failed();
       return r;
     }
   }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A fatal numbered error while the game runs (here: a damaged compiled
 # script, loaded when a task starts) shows the error dialog; the run then
-# ends with exit code 0 whether the dialog's exit button or SIGTERM ends the
+# ends with exit code 1 whether the dialog's exit button or SIGTERM ends the
 # dialog, before or after the main window was first shown, with the frames
 # on the GUI thread or on the frame thread.
 set -u
@@ -80,7 +80,7 @@ run_case() {
   wait $engine
   local rc=$?
   engine=
-  [ $rc -eq 0 ] || fail "[$*] the engine exited with $rc"
+  [ $rc -eq 1 ] || fail "[$*] the engine exited with $rc, not 1"
   grep -q "error [0-9]* (fatal)" "$work/engine.log" || fail "[$*] no fatal error was reported"
   xdotool search --onlyvisible --name "^k_lumbrane\$" >/dev/null 2>&1 && fail "[$*] a window stayed behind"
   return 0

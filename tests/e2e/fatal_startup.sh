@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A fatal numbered error at start-up shows the error dialog; when the dialog
 # is left with its exit button, or the run is asked to end from outside, the
-# run ends (exit code 0) instead of staying behind without a window.
+# run ends (exit code 1, a failed start; 0 for the notices "/info" asks for)
+# instead of staying behind without a window.
 set -u
 out=$1
 src=$2
@@ -15,12 +16,12 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 start_display
 
-# Runs the engine with the arguments after $2; expects the error dialog
-# titled $1, leaves it with its exit button and expects the run to end with 0
-# and error $2 reported as fatal.
+# Runs the engine with the arguments after $3; expects the error dialog
+# titled $1, leaves it with its exit button and expects the run to end with
+# status $3 and error $2 reported as fatal.
 run_fatal() {
-  local title=$1 number=$2
-  shift 2
+  local title=$1 number=$2 status=$3
+  shift 3
   (cd "$game" && exec ./k_lumbrane "$@") >"$work/engine.log" 2>&1 &
   engine=$!
   local dialog
@@ -41,17 +42,18 @@ run_fatal() {
   wait $engine
   local rc=$?
   engine=
-  [ $rc -eq 0 ] || fail "the engine exited with $rc"
+  [ $rc -eq $status ] || fail "the engine exited with $rc, not $status"
   grep -q "error $number (fatal)" "$work/engine.log" || fail "error $number was not reported as fatal"
 }
 
 # "/info" reports the licence notices before any window exists.
-run_fatal "License Information" 100000 /info
+run_fatal "License Information" 100000 0 /info
 # A folder without the compiled engine files and without the compiler that
-# would make them: the licence notices as well.
-run_fatal "License Information" 100000
+# would make them: the licence notices as well, and a failed start.
+run_fatal "License Information" 100000 1
 
-# SIGTERM while the dialog is open: the dialog closes and the run ends.
+# SIGTERM while the dialog is open: the dialog closes and the run ends, a
+# failed start still.
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 find_window "License Information" >/dev/null || fail "the error dialog did not appear before SIGTERM"
@@ -60,7 +62,7 @@ wait_for_end $engine || fail "the engine did not end after SIGTERM with the dial
 wait $engine
 rc=$?
 engine=
-[ $rc -eq 0 ] || fail "the engine exited with $rc after SIGTERM"
+[ $rc -eq 1 ] || fail "the engine exited with $rc after SIGTERM"
 # A game folder whose name has no Shift-JIS form (letters outside it, bytes
 # that are not UTF-8, a '\' inside a name): a box says why the game can't
 # run, and the run ends with a non-zero status, never silently.

@@ -85,5 +85,7 @@ engine=$!
 answer_box
 wait_for_end $engine || fail "start-up went on without the required sound"
 wait $engine
+rc=$?
 engine=
+[ $rc -eq 1 ] || fail "a start without the required sound exited with $rc, not 1"
 echo "sound device: ok"

@@ -36,16 +36,18 @@ answer() {
   fail "the box captioned $1 did not take $2"
 }
 run_updater() { (cd "$pkg" && exec "$out/updater") >>"$work/engine.log" 2>&1 & upd=$!; }
+# finish [status]: the updater ends with status (0: done or cancelled; 1:
+# a step failed).
 finish() {
   wait_for_end $upd || fail "the updater did not end"
   wait $upd; local rc=$?
-  [ $rc -eq 0 ] || fail "the updater ended with $rc"
+  [ $rc -eq ${1:-0} ] || fail "the updater ended with $rc, not ${1:-0}"
 }
 
 # Without the registry key: error No.1.
 run_updater
 answer "エラー No.1" Return
-finish
+finish 1
 
 printf '[HKEY_CURRENT_USER\\Software\\quillmere\\k_lumbrane]\nDir=%s/\n' "$install" >"$registry"
 # A second copy ends at once while the first waits at its question.

@@ -161,6 +161,8 @@ TEST_F(SoundErrorWait, EveryReaderErrorShowsItsBoxAndEndsTheRunInBothFrameModes)
         }
       }
       EXPECT_EQ(boxes, 1);
+      EXPECT_EQ(g_run_failed.load(), 1);  // the program ends with status 1
+      g_run_failed = 0;
 
       sound_object_delete("bad");
       free_window_records();
@@ -182,6 +184,7 @@ TEST_F(SoundErrorWait, AnEndFromOutsideLetsThePendingLoadGo) {
   release_direct_sound();
   EXPECT_TRUE(fake_ui_boxes().empty());
   EXPECT_EQ(fake_ui_dialogs_ended(), 1);
+  g_run_failed = 0;
 }
 
 }  // namespace

@@ -166,7 +166,8 @@ TEST_F(Updater, EachCheckFailsWithItsBoxAndCopiesNothing) {
     TearDown();
     SetUp();
     c.arrange(this);
-    EXPECT_EQ(run_update(), -1);
+    // A question answered No cancels (1); every other stop is a failure.
+    EXPECT_EQ(run_update(), c.captions.back() == sjis("中断") ? 1 : -1);
     EXPECT_EQ(captions(), c.captions);
     ASSERT_FALSE(fake_ui_boxes().empty());
     EXPECT_NE(fake_ui_boxes().back().text.find(sjis(c.text_part)), std::string::npos);
@@ -338,16 +339,16 @@ TEST_F(Updater, AnEngineInItsFirstInstantIsWaitedForAWhile) {
   g_platform.locks->release(startup);
 }
 
-TEST_F(Updater, OneUpdaterAtATimeAndExitCodeZeroOnEveryPath) {
+TEST_F(Updater, OneUpdaterAtATimeAndExitCodeOneOnlyForAFailedStep) {
   NamedLock* first = nullptr;
   ASSERT_EQ(g_platform.locks->create("ZE-TAR_Updater", &first), 0);
   EXPECT_EQ(updater_main(), 0);
   EXPECT_TRUE(fake_ui_boxes().empty());
   EXPECT_TRUE(unchanged());
   g_platform.locks->release(first);
-  // A run that fails ends with 0 too, and lets go of the lock.
+  // A run that fails ends with 1, and lets go of the lock.
   fake_registry_reset();
-  EXPECT_EQ(updater_main(), 0);
+  EXPECT_EQ(updater_main(), 1);
   EXPECT_EQ(captions(), std::vector<std::string>{sjis("エラー No.1")});
   NamedLock* again = nullptr;
   ASSERT_EQ(g_platform.locks->create("ZE-TAR_Updater", &again), 0);

@@ -406,7 +406,13 @@ int checker_main() {
   if (g_start_folder.empty()) box("起動パスが不正です。", "エラー");
   // The refused systems (the 95 family, NT 3.51 and 4.0) do not run this
   // program; here the system code is always the "any other" one.
-  if (checker_run_dialog() < 0) std::fprintf(stderr, "ZTFChk: the dialog cannot be shown without a desktop\n");
+  // Without a desktop nothing is checked, asked or written: the run says so
+  // and ends with 1, as a check that could not be made.
+  int status = 0;
+  if (checker_run_dialog() < 0) {
+    std::fprintf(stderr, "ZTFChk: the dialog cannot be shown without a desktop\n");
+    status = 1;
+  }
   g_platform.locks->release(lock);
-  return 0;
+  return status;
 }

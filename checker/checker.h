@@ -11,7 +11,7 @@
 struct ControlDialog;
 
 // The program: one copy at a time (a second one ends at once, no message).
-// The exit code, 0 on every path.
+// The exit code: 1 when the dialog can't be shown (no desktop), else 0.
 int checker_main();
 
 // Control ids of the dialog.

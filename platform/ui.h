@@ -322,8 +322,9 @@ struct PlatformUi {
   // ---- boxes and dialogs (any thread; modal) ----
   // A message box with the Windows buttons and icon of type. Returns the
   // ui::kId* of the button chosen. Every box's caption and text also go to
-  // standard error, once, in UTF-8. Without a desktop the answer is kIdOk
-  // (kIdYes for yes/no boxes, kIdRetry for retry/cancel).
+  // standard error, once, in UTF-8. Without a desktop nobody can answer: the
+  // answer is the cancelling one (kIdNo for yes/no, kIdCancel where there is
+  // a cancel button, kIdAbort for abort/retry/ignore, else kIdOk).
   int (*message_box)(UiWindow owner, const char* sjis_text, const char* sjis_caption, std::uint32_t type);
   // The error dialog; returns when the exit button is pressed
   // (ui::kErrorDialogExit). Without a desktop the text goes to standard error
@@ -386,7 +387,8 @@ void fake_ui_reset();
 // Whether the fake offers a desktop (1 by default).
 void fake_ui_set_available(int available);
 // Answers of the next message boxes, first in first out; when none is left a
-// box answers kIdOk (kIdYes for yes/no kinds).
+// box answers kIdOk (kIdYes for yes/no kinds), or without a desktop
+// (fake_ui_set_available(0)) the cancelling answer, as the real one does.
 void fake_ui_push_box_answer(int answer);
 // How often cancel_modal_dialogs was called since the reset.
 int fake_ui_cancel_count();

@@ -85,6 +85,17 @@ void ui_fit_shown(std::vector<std::uint32_t>* shown, int* width, int* height, in
   *height = ch;
 }
 
+int ui_unseen_box_answer(std::uint32_t type) {
+  switch (type & 0xF) {
+    case ui::kMbOkCancel:
+    case ui::kMbYesNoCancel:
+    case ui::kMbRetryCancel: return ui::kIdCancel;
+    case ui::kMbYesNo: return ui::kIdNo;
+    case ui::kMbAbortRetryIgnore: return ui::kIdAbort;
+    default: return ui::kIdOk;
+  }
+}
+
 int ui_default_box_answer(std::uint32_t type) {
   switch (type & 0xF) {
     case ui::kMbYesNo:

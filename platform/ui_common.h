@@ -56,9 +56,13 @@ void ui_drop_finish(UiSharedState& s, std::uint64_t drop);
 // what stays inside is kept, the rest is 0.
 void ui_fit_shown(std::vector<std::uint32_t>* shown, int* width, int* height, int client_width,
                   int client_height);
-// The answer of a message box nobody could see: yes for yes/no kinds, retry
+// The fake's answer when a test scripted none: yes for yes/no kinds, retry
 // for retry/cancel, abort for abort/retry/ignore, else OK.
 int ui_default_box_answer(std::uint32_t type);
+// The answer of a box nobody could see (no desktop): a question is never
+// taken as agreed to, so each kind answers its cancelling button: no for
+// yes/no, cancel where there is one, abort for abort/retry/ignore, else OK.
+int ui_unseen_box_answer(std::uint32_t type);
 // Calls the procedure of the message's window through the backend; a thread
 // message gives 0.
 std::int64_t ui_dispatch_message(const PlatformUi& backend, const UiMessage* message);

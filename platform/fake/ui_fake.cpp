@@ -430,7 +430,7 @@ int fake_message_box(UiWindow owner, const char* text, const char* caption, std:
       answer = box_close_answer(type);
       return;
     }
-    answer = ui_default_box_answer(type);
+    answer = st().available ? ui_default_box_answer(type) : ui_unseen_box_answer(type);
     if (!st().box_answers.empty()) {
       answer = st().box_answers.front();
       st().box_answers.pop_front();

@@ -890,7 +890,7 @@ void log_box(const char* caption, const char* text, const char* between) {
 
 int gk_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
   log_box(caption, text, " ");
-  if (!gtk_available()) return ui_default_box_answer(type);
+  if (!gtk_available()) return ui_unseen_box_answer(type);
   // Ending: answered here, without waiting for a GUI thread that may be gone.
   if (st().ending) return box_close_answer(type & 0xF);
   int answer = ui::kIdOk;

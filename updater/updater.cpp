@@ -118,6 +118,30 @@ int is_engine_running(const std::string& sjis_install_folder) {
   return 0;
 }
 
+int hold_engine_names(const std::string& sjis_install_folder, HeldEngineNames* held) {
+  *held = HeldEngineNames{};
+  EngineNames names = engine_names_for(sjis_install_folder);
+  wait_for_engine_starts();
+  // Taken in the engine's order: an engine that holds either one runs; an
+  // engine that starts from the folder later finds them held and does not
+  // run while the files change.
+  const PlatformNamedLocks* locks = g_platform.locks;
+  if (locks->create(names.instance.c_str(), &held->instance) != 0 ||
+      locks->create(names.folder.c_str(), &held->folder) != 0 ||
+      g_platform.instances->exists(names.instance.c_str()) ||
+      g_platform.instances->exists(("folder:" + names.folder).c_str())) {
+    release_engine_names(held);
+    return 1;
+  }
+  return 0;
+}
+
+void release_engine_names(HeldEngineNames* held) {
+  g_platform.locks->release(held->folder);
+  g_platform.locks->release(held->instance);
+  *held = HeldEngineNames{};
+}
+
 void remove_staged_leftovers(const std::string& sjis_dir) {
   for (const char* target : kTargetFiles) {
     std::string staged = sjis_dir + target + kStagedSuffix;
@@ -221,8 +245,18 @@ int run_update() {
     error_box(cancelled, "中断");
     return 1;
   }
+  // The questions may stay open for minutes: an engine started from the
+  // folder meanwhile is refused now. From here to the last rename the
+  // updater holds the engine's names, so no engine starts from the folder
+  // while its files are replaced.
+  HeldEngineNames held;
+  if (hold_engine_names(dir, &held) != 0) {
+    error_box(running_text(), "エラー");
+    return -1;
+  }
   // 9: the files.
   const int installed = install_update_files(dir);
+  release_engine_names(&held);
   if (installed != 0) {
     error_box(sjis("一部ファイルがコピー出来ませんでした。\n\n読み取り専用属性になっている可能性があります。"), "失敗");
     return -1;

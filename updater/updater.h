@@ -27,6 +27,19 @@ EngineNames engine_names_for(const std::string& sjis_install_folder);
 // (starting, past its start-up, or holding its instance for the whole run).
 int is_engine_running(const std::string& sjis_install_folder);
 
+// The engine's two names for the install folder, held by the updater so
+// that no engine starts from there while the files are replaced.
+struct NamedLock;
+struct HeldEngineNames {
+  NamedLock* instance = nullptr;
+  NamedLock* folder = nullptr;
+};
+// Takes both names once no engine is starting: 0 when held; 1 when an
+// engine runs from the folder (a name held, or its window there), and then
+// nothing is held.
+int hold_engine_names(const std::string& sjis_install_folder, HeldEngineNames* held);
+void release_engine_names(HeldEngineNames* held);
+
 // The install folder's four targets and their staged copies. The staged name
 // is the target's with kStagedSuffix after it: never an archive, check list
 // or program name the engine or the checker reads.

@@ -326,6 +326,33 @@ TEST_F(Updater, ARunningEngineStopsTheUpdateBeforeAnyQuestion) {
   EXPECT_TRUE(unchanged());
 }
 
+TEST_F(Updater, WhileTheFilesChangeNoEngineStartsFromTheFolder) {
+  const std::string dir = sjis_path(install_) + "\\";
+  EngineNames names = engine_names_for(dir);
+  // An engine past its start-up (folder name) or holding its instance name:
+  // the names can't be held, and nothing is left held.
+  for (const std::string* engine_name : {&names.folder, &names.instance}) {
+    NamedLock* engine = nullptr;
+    ASSERT_EQ(g_platform.locks->create(engine_name->c_str(), &engine), 0);
+    HeldEngineNames held;
+    EXPECT_EQ(hold_engine_names(dir, &held), 1);
+    EXPECT_EQ(held.instance, nullptr);
+    EXPECT_EQ(held.folder, nullptr);
+    g_platform.locks->release(engine);
+    const std::string& other = engine_name == &names.folder ? names.instance : names.folder;
+    EXPECT_EQ(g_platform.locks->exists(other.c_str()), 0);
+  }
+  // Held: an engine starting now finds both of its names taken.
+  HeldEngineNames held;
+  ASSERT_EQ(hold_engine_names(dir, &held), 0);
+  NamedLock* engine = nullptr;
+  EXPECT_EQ(g_platform.locks->create(names.instance.c_str(), &engine), 1);
+  EXPECT_EQ(g_platform.locks->create(names.folder.c_str(), &engine), 1);
+  release_engine_names(&held);
+  ASSERT_EQ(g_platform.locks->create(names.folder.c_str(), &engine), 0);
+  g_platform.locks->release(engine);
+}
+
 TEST_F(Updater, AnEngineInItsFirstInstantIsWaitedForAWhile) {
   NamedLock* startup = nullptr;
   ASSERT_EQ(g_platform.locks->create("ze-tar1", &startup), 0);

@@ -1,5 +1,5 @@
 // The engine switches that the settings files "ztcfg.dat" and "ztsfs.dat"
-// set (written by the settings program "Vornset.exe"; the engine only reads
+// set (written by the settings program "Vornset"; the engine only reads
 // them), with their defaults. Each file is 32 little-endian u32 words; a word
 // takes effect only for its listed values, any other value keeps the
 // default. A missing file keeps every default.

@@ -297,7 +297,9 @@ i8 engine_startup() {
   // 6: "/ztcfg" starts the settings program.
   step(6);
   if (g_args.count >= 1 && sjis_stricmp(g_args.args[1].c_str(), "/ztcfg") == 0) {
-    std::string program = g_paths.program_folder_true + "Vornset.exe";
+    // The settings program beside the engine, named as the programs here are:
+    // without ".exe".
+    std::string program = g_paths.program_folder_true + "Vornset";
     if (g_platform.process->start_program(program.c_str(), {"/ztcfg"}) == 0) g_start_stopped_on_purpose = 1;
     return -1;
   }

@@ -124,7 +124,7 @@ TEST(Startup, ZtcfgStartsTheSettingsProgramAndStops) {
     copy_arguments(2, argv);
     EXPECT_EQ(engine_startup(), -1) << option;
     ASSERT_EQ(fake_process_calls().size(), 1u) << option;
-    EXPECT_EQ(fake_process_calls()[0].program, "\\games\\demo\\Vornset.exe");
+    EXPECT_EQ(fake_process_calls()[0].program, "\\games\\demo\\Vornset");
     EXPECT_EQ(fake_process_calls()[0].args, std::vector<std::string>{"/ztcfg"});
   }
   fake_process_reset();

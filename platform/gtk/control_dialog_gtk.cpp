@@ -310,12 +310,15 @@ int run_on_gui(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
         break;
       case kControlProgress: c.widget = gtk_progress_bar_new(); break;
       case kControlReport: {
+        // A report line stays one line (a rule of dashes drawn by another
+        // font than the dialog's is wider than the area): a line longer
+        // than the area scrolls sideways.
         c.widget = gtk_scrolled_window_new(nullptr, nullptr);
-        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.widget), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.widget), GTK_POLICY_AUTOMATIC, GTK_POLICY_ALWAYS);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(c.widget), GTK_SHADOW_IN);
         c.inner = gtk_text_view_new();
         gtk_text_view_set_editable(GTK_TEXT_VIEW(c.inner), FALSE);
-        gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(c.inner), GTK_WRAP_WORD_CHAR);
+        gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(c.inner), GTK_WRAP_NONE);
         gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(c.inner)), shown.c_str(), -1);
         gtk_container_add(GTK_CONTAINER(c.widget), c.inner);
         styled(d, c.inner);

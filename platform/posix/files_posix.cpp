@@ -261,9 +261,24 @@ std::FILE* posix_open(const char* sjis_path, const char* mode) {
   Resolved r = resolve_path(sjis_path);
   if (r.rc < 0 || (r.rc == 1 && !creates)) return nullptr;
   if (r.rc == 0 && S_ISDIR(r.st.st_mode)) return nullptr;
-  std::string m = mode;
-  m += 'e';  // close on exec: a started program must not inherit our files
-  return std::fopen(r.path().c_str(), m.c_str());
+  const bool plus = std::strchr(mode, '+') != nullptr;
+  int flags = plus ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+  if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
+  if (mode[0] == 'w' && std::strchr(mode, 'x')) flags |= O_EXCL;
+  // Opened without waiting (a FIFO or a device put under a file's name
+  // would hold the open for ever) and close on exec (a started program must
+  // not inherit our files); only a regular file is taken.
+  int fd = ::open(r.path().c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* f = fdopen(fd, mode);
+  if (!f) close(fd);
+  return f;
 }
 
 int posix_is_file(const char* sjis_path) {

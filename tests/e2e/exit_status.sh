@@ -81,6 +81,12 @@ open(p, "wb").write(b)
 PY
 run "damaged archive" 1 "$dir" answer
 
+# A FIFO under an archive's name: refused at once, never waited for.
+dir=$(make_game fifo "wait I:1")
+mkfifo "$dir/extra.zpf"
+run "FIFO archive" 1 "$dir" answer
+grep -q "extra.zpf" "$work/engine.log" || fail "[FIFO archive] no error named the FIFO"
+
 # ---- failing runs ----
 dir=$(make_game badscript "wait I:1")
 python3 - "$dir/ztbin/ztt00000.zbn" <<'PY' || fail "could not damage the script"

@@ -186,6 +186,22 @@ TEST_F(FilesTest, QueriesOpenAndRemove) {
   EXPECT_EQ(access("Data", F_OK), 0);
 }
 
+// A FIFO (or a device) under a file's name is refused at once, for reading
+// and for writing: nothing waits for a writer or a reader that never comes.
+TEST_F(FilesTest, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo("Data/pipe.zpf", 0600), 0);
+  for (const char* mode : {"rb", "r+b", "wb", "ab"}) {
+    EXPECT_EQ(files().open("data\\PIPE.zpf", mode), nullptr) << mode;
+  }
+  EXPECT_EQ(files().open("/dev/null", "rb"), nullptr);
+  // A new file only: an existing name is refused, a new one made.
+  EXPECT_EQ(files().open("data\\bg01.png", "wbx"), nullptr);
+  EXPECT_EQ(read_text("Data/BG01.PNG"), "picture");
+  std::FILE* f = files().open("data\\new.bin", "wbx");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+}
+
 TEST_F(FilesTest, MakeDirectory) {
   EXPECT_EQ(files().make_directory("data\\Sub"), 0);
   struct stat st;

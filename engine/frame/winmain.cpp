@@ -53,7 +53,10 @@ int engine_main(int argc, char** argv) {
   if (g_paths.program_path_true.empty()) {
     // Every name of the engine (locks, window class, the game's files) is
     // made from the program's path: without a Shift-JIS form of it the game
-    // can't run, and says so.
+    // can't run, and says so. The start-up lock goes first: other games
+    // start while the box waits for its answer.
+    g_platform.locks->release(g_instance_locks[0]);
+    g_instance_locks[0] = nullptr;
     show_error_box(sjis_message("エラー"),
                    sjis_message("プログラムのフォルダ名を Shift-JIS で表せないため起動できません。\r\n"
                                 "フォルダ名を変えてから起動してください。"));

@@ -23,6 +23,7 @@ struct PlatformSharedMemory {
 
 // shm_open of "/" + name, ftruncate, mmap MAP_SHARED; release unmaps and
 // shm_unlinks. A name is held through an open-file-description lock on the
-// shared-memory object "/" + name + ".lock", which ends with its holder. The
-// same code serves the tests.
+// shared-memory object "/" + name + ".lock." + the user's id (one per user,
+// so another user's left-over lock object is never in the way), which ends
+// with its holder and is removed by it. The same code serves the tests.
 extern const PlatformSharedMemory kPosixSharedMemory;

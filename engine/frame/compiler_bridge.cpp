@@ -73,8 +73,10 @@ int make_block(const char* name, u32 size, SharedMapping** out) {
 
 }  // namespace
 
-int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out) {
+int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out,
+                             u32* used) {
   out->clear();
+  if (used) *used = 0;
   u64 pos = 0;
   for (u32 i = 0; i < count; ++i) {
     if (pos + 4 > size) break;
@@ -90,7 +92,10 @@ int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<Co
     out->push_back(CompilerFileRecord{name, s, data + pos});
     pos += s;
   }
-  if (out->size() == count) return 0;
+  if (out->size() == count) {
+    if (used) *used = static_cast<u32>(pos);
+    return 0;
+  }
   out->clear();
   return -1;
 }
@@ -165,17 +170,27 @@ int run_script_compiler() {
   }
   g_platform.process->close_child(x.child);
   x.child = nullptr;
-  // 8: one copy of the whole list, and a record per item inside it.
+  // 8: one copy of the items, and a record per item inside it. The items
+  // are walked in the block first: only the bytes they take are copied,
+  // whatever size the compiler stated for the block (untouched pages of a
+  // stated 4 GiB cost nothing until read).
   release_compiler_files();
   if (count > 0 && list_size > 0) {
     const u8* list = g_platform.shared_memory->data(x.list);
+    u32 used = 0;
+    if (parse_compiler_file_list(list, list_size, count, &g_records, &used) != 0) {
+      release_compiler_files();
+      communication_failed();
+      return -1;
+    }
     try {
-      g_list_copy.assign(list, list + list_size);
+      g_list_copy.assign(list, list + used);
     } catch (const std::bad_alloc&) {
+      release_compiler_files();
       report_error_code(104030, 1);
       return -1;
     }
-    if (parse_compiler_file_list(g_list_copy.data(), list_size, count, &g_records) != 0) {
+    if (parse_compiler_file_list(g_list_copy.data(), used, count, &g_records) != 0) {
       release_compiler_files();
       communication_failed();
       return -1;

@@ -25,8 +25,10 @@ extern const char kCompilerProgram[];    // "system\DEDad\DEDad.exe"
 // Walks count items of a handed-over file list (u32 N, N bytes of the name
 // with its NUL, u32 S, S bytes of data) in the size bytes at data, into
 // records whose names and data point into data. 0, or -1 when an item
-// passes the end or a name lacks its NUL (out is then empty).
-int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out);
+// passes the end or a name lacks its NUL (out is then empty). *used (when
+// given) gets the bytes the items take from the start.
+int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out,
+                             u32* used = nullptr);
 
 // The start-up step: 0 compiled (the project folder is now current and
 // g_paths.project_folder names it; without a compiler, a game whose compiled

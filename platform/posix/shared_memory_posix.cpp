@@ -13,6 +13,7 @@
 
 struct SharedMapping {
   std::string name;  // "/" + the block's name
+  std::string lock_name;
   int lock_fd = -1;  // holds the name
   std::uint8_t* bytes = nullptr;
   std::size_t size = 0;
@@ -20,10 +21,14 @@ struct SharedMapping {
 
 namespace {
 
+// The lock object of a block's name: one per user (another user's is not
+// ours to open), removed by its holder when it lets go.
+std::string lock_name_of(const std::string& path) { return path + ".lock." + std::to_string(getuid()); }
+
 // Takes the name's lock: the descriptor, -2 while another holder has it,
 // -1 on failure.
 int hold_name(const std::string& path) {
-  int fd = shm_open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = shm_open(lock_name_of(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
   struct flock lock {};
   lock.l_type = F_WRLCK;
@@ -60,10 +65,12 @@ int make_block(const std::string& path, std::size_t size, int lock_fd, SharedMap
     return -1;
   }
   m->name = path;
+  m->lock_name = lock_name_of(path);
   m->lock_fd = lock_fd;
   m->bytes = static_cast<std::uint8_t*>(p);
+  // A new object reads as zeros: nothing is written here, so a large block
+  // costs memory only for the pages that are used.
   m->size = size;
-  std::memset(m->bytes, 0, size);  // a new object reads as zeros already; kept explicit
   *out = m;
   return 0;
 }
@@ -87,7 +94,10 @@ void posix_release(SharedMapping* m) {
   if (!m) return;
   if (m->bytes) munmap(m->bytes, m->size);
   shm_unlink(m->name.c_str());
-  if (m->lock_fd >= 0) close(m->lock_fd);
+  if (m->lock_fd >= 0) {
+    shm_unlink(m->lock_name.c_str());  // still held while it goes
+    close(m->lock_fd);
+  }
   delete m;
 }
 

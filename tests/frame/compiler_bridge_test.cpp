@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -99,6 +101,21 @@ TEST_F(CompilerBridgeTest, OutcomesOfTheExchange) {
     EXPECT_EQ(box_text(), c.box);
     release_compiler_files();
   }
+}
+
+// A compiler that states a block far larger than its items: only what the
+// items take is copied, and the block's untouched pages cost nothing.
+TEST_F(CompilerBridgeTest, AStatedListSizeCostsOnlyWhatTheItemsTake) {
+  install_compiler();
+  struct rusage before {};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_EQ(run("huge_list"), 0);
+  EXPECT_EQ(g_compiler_files.count, 3u);
+  struct rusage after {};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kB grown";
+  // The block's name and its lock are gone with the run's hold.
+  EXPECT_NE(access(("/dev/shm/ZE-TARCompilerFileMapObject2.lock." + std::to_string(getuid())).c_str(), F_OK), 0);
 }
 
 TEST_F(CompilerBridgeTest, HandedFilesAreTheFirstSourceOfDataAccess) {

@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
   }
   block[12] = mode == "fail" ? 0 : 1;
   put_u32_at(block + 16, count);
-  put_u32_at(block + 20, static_cast<std::uint32_t>(list.size()));
+  // "huge_list" states a block of 1 GiB for a few items.
+  put_u32_at(block + 20, mode == "huge_list" ? (1u << 30) : static_cast<std::uint32_t>(list.size()));
   __atomic_store_n(reinterpret_cast<std::uint32_t*>(block), 1u, __ATOMIC_RELEASE);
   // Go comes once the engine has made the list's block.
   for (int i = 0; __atomic_load_n(reinterpret_cast<std::uint32_t*>(block + 4), __ATOMIC_ACQUIRE) != 1; ++i) {

@@ -4,10 +4,16 @@
 #pragma once
 #include <string>
 
-// Copies from_sjis to to_sjis (an existing destination file is truncated and
-// overwritten), gives it the source's permission bits and flushes it to disk
-// before returning. 0, or -1 with a partly written destination removed.
+// Copies from_sjis to to_sjis, gives it the source's permission bits and
+// flushes it to disk before returning. Whatever stood at the destination's
+// name is removed first (a file, or a link, never followed; a folder fails
+// the copy) and the destination is made new, so nothing is ever written
+// through a link. 0, or -1 with a partly written destination removed.
 int files_durable_copy(const char* from_sjis, const char* to_sjis);
+// Removes what stands at the name unless it is a folder: a file, or a link
+// itself (dangling or not, never what it points to). 0 when nothing is left
+// there, -1 for a folder or a failure.
+int files_remove_entry(const char* sjis_path);
 // 1 when the file exists and may not be written: no write permission for its
 // owner (the read-only attribute), or none for this user. Else 0.
 int files_is_read_only(const char* sjis_path);

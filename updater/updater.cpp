@@ -144,8 +144,10 @@ void release_engine_names(HeldEngineNames* held) {
 
 void remove_staged_leftovers(const std::string& sjis_dir) {
   for (const char* target : kTargetFiles) {
+    // Anything at the staged name but a folder: a file, or a link (never
+    // followed), which the copy would otherwise write through.
     std::string staged = sjis_dir + target + kStagedSuffix;
-    if (g_platform.files->is_file(staged.c_str())) g_platform.files->remove_file(staged.c_str());
+    files_remove_entry(staged.c_str());
   }
 }
 

@@ -63,7 +63,14 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
     close(in);
     return -1;
   }
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Made new: a link or file left at the name is removed, never written
+  // through, and a name that appears meanwhile fails the copy.
+  struct stat old;
+  if (lstat(to.c_str(), &old) == 0 && (S_ISDIR(old.st_mode) || unlink(to.c_str()) != 0)) {
+    close(in);
+    return -1;
+  }
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (out < 0) {
     close(in);
     return -1;
@@ -75,6 +82,15 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
   if (close(out) != 0) rc = -1;
   if (rc != 0) unlink(to.c_str());
   return rc;
+}
+
+int files_remove_entry(const char* sjis_path) {
+  std::string real;
+  if (kPosixFiles.resolve(sjis_path, &real) < 0) return -1;
+  struct stat st;
+  if (lstat(real.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
+  if (S_ISDIR(st.st_mode)) return -1;
+  return unlink(real.c_str()) == 0 ? 0 : -1;
 }
 
 int files_is_read_only(const char* sjis_path) {

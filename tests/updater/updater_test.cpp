@@ -382,6 +382,27 @@ TEST_F(Updater, OneUpdaterAtATimeAndExitCodeOneOnlyForAFailedStep) {
   g_platform.locks->release(again);
 }
 
+// Links left at the staged names (dangling, or to a file of someone else's)
+// are removed, never written through: nothing outside the folder changes.
+TEST_F(Updater, LinksAtTheStagedNamesAreNeverWrittenThrough) {
+  fs::create_directories(root_ / "outside");
+  write_file(root_ / "outside/kept", "not yours");
+  fs::create_symlink(root_ / "outside/made", install_ / ("k_lumbrane" + std::string(kStagedSuffix)));
+  fs::create_symlink(root_ / "outside/kept", install_ / ("ztfchk.ini" + std::string(kStagedSuffix)));
+  EXPECT_EQ(run_update(), 0);
+  EXPECT_FALSE(fs::exists(root_ / "outside/made"));
+  EXPECT_EQ(read_all(root_ / "outside/kept"), "not yours");
+  for (int i = 0; i < kUpdateFileCount; ++i) EXPECT_EQ(target(i), package(i)) << kTargetFiles[i];
+  EXPECT_TRUE(no_staged_files());
+  // The copy itself makes its destination new, whatever link stands there.
+  write_file(root_ / "src.bin", "data");
+  fs::create_symlink(root_ / "outside/kept", root_ / "dst.bin");
+  ASSERT_EQ(files_durable_copy(sjis_path(root_ / "src.bin").c_str(), sjis_path(root_ / "dst.bin").c_str()), 0);
+  EXPECT_FALSE(fs::is_symlink(root_ / "dst.bin"));
+  EXPECT_EQ(read_all(root_ / "dst.bin"), "data");
+  EXPECT_EQ(read_all(root_ / "outside/kept"), "not yours");
+}
+
 TEST_F(Updater, DurableCopiesAreWholeAndKeepTheProgramBits) {
   struct Case {
     std::size_t size;

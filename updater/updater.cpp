@@ -269,8 +269,16 @@ int run_update() {
 
 int updater_main() {
   NamedLock* lock = nullptr;
-  // A second updater (or one that can't tell) ends at once, silently, with 0.
-  if (g_platform.locks->create(kUpdaterLock, &lock) != 0) return 0;
+  // A second updater ends at once, silently, with 0. One that can't make
+  // its lock (the lock folder is another user's) can't tell, and says so.
+  const int made = g_platform.locks->create(kUpdaterLock, &lock);
+  if (made == 1) return 0;
+  if (made != 0) {
+    error_box(sjis("ロックファイルを作成できないため実行できません。\n"
+                   "XDG_RUNTIME_DIR または /tmp のフォルダの権限を確認してください。"),
+              "エラー");
+    return 1;
+  }
   const int result = run_update();
   g_platform.locks->release(lock);
   // A step that failed (its box said so) ends with 1; a completed or

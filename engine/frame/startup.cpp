@@ -323,11 +323,13 @@ i8 engine_startup() {
   step(11);
   if (!g_archive_in_program) {
     NamedLock* folder = nullptr;
-    if (g_platform.locks->create(g_paths.folder_lock_name.c_str(), &folder) != 0) {
+    const int held = g_platform.locks->create(g_paths.folder_lock_name.c_str(), &folder);
+    if (held == 1) {
       activate_running_instance(folder_class_name().c_str());
       g_start_stopped_on_purpose = 1;
       return -1;
     }
+    if (held != 0) return -1;  // the lock can't be made: a failed start
     g_instance_locks[2] = folder;
     g_platform.locks->release(g_instance_locks[1]);
     g_instance_locks[1] = nullptr;

@@ -37,6 +37,17 @@ int leave(int code) {
   release_instance_mutexes();
   return code;
 }
+
+// The locks that keep one copy running can't be made (their folder is
+// another user's, or not a folder): the run can't tell whether it may go
+// on, and says so instead of ending silently.
+int cannot_lock() {
+  release_instance_mutexes();
+  show_error_box(sjis_message("エラー"),
+                 sjis_message("起動の確認に使うロックファイルを作成できないため起動できません。\r\n"
+                              "XDG_RUNTIME_DIR または /tmp のフォルダの権限を確認してください。"));
+  return leave(1);
+}
 }  // namespace
 
 int engine_main(int argc, char** argv) {
@@ -46,7 +57,9 @@ int engine_main(int argc, char** argv) {
   g_platform.signals->watch_close_requests(on_close_signal);
   // 1: the start-up lock serialises starts.
   NamedLock* startup_lock = nullptr;
-  if (g_platform.locks->create("ze-tar1", &startup_lock) != 0) return leave(0);
+  const int startup = g_platform.locks->create("ze-tar1", &startup_lock);
+  if (startup == 1) return leave(0);
+  if (startup != 0) return cannot_lock();
   g_instance_locks[0] = startup_lock;
   // 2-3: folders and names; one running copy per program file.
   setup_startup_paths();
@@ -63,7 +76,9 @@ int engine_main(int argc, char** argv) {
     return leave(1);
   }
   NamedLock* instance = nullptr;
-  if (g_platform.locks->create(g_paths.instance_name.c_str(), &instance) != 0) {
+  const int held = g_platform.locks->create(g_paths.instance_name.c_str(), &instance);
+  if (held < 0) return cannot_lock();
+  if (held != 0) {
     activate_running_instance(g_paths.instance_name.c_str());
     return leave(0);
   }

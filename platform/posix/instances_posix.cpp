@@ -4,7 +4,7 @@
 // process holds the name, and the name vanishes with its holder. A thread
 // answers connections: one request byte, 'Q' (is it there) or 'B' (bring the
 // window forward), answered with 'K' once handled. Only connections from the
-// same user are served.
+// same user are served, and only a holder of the same user is answered to.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -172,10 +172,17 @@ int connect_class(const char* class_name) {
 }
 
 // Sends a request and waits (a bounded time) for the answer; -1 when nobody
-// holds the class.
+// holds the class. Abstract names are open to every user: a holder that is
+// another user (it took our name first) is no window of ours.
 int ask(const char* class_name, char request) {
   int fd = connect_class(class_name);
   if (fd < 0) return -1;
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
+    close(fd);
+    return -1;
+  }
   // The answer only tells that the request was handled; a busy or vanishing
   // owner still counts as found, since it is listening.
   if (send(fd, &request, 1, MSG_NOSIGNAL) == 1 && wait_readable(fd, -1, kReplyTimeoutMs)) {

@@ -88,6 +88,28 @@ TEST(InstanceQuery, AnotherProcessBringsTheWindowForward) {
   EXPECT_EQ(child.wait(), 0);
 }
 
+// Abstract names are open to every user: another user who takes our name
+// first is no window of ours (the engine and the updater go on as if none
+// were there). Needs root, to be another user in a child.
+TEST(InstanceQuery, AHolderOfAnotherUserIsNoWindowOfOurs) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const std::string cls = unique_class(":opt:game3:k_lumbrane");
+  ChildProcess child([&](ChildProcess& self) {
+    // The name is made from the real user (ours); the socket's owner is
+    // the effective one.
+    if (seteuid(65534) != 0) return 2;
+    if (!kPosixInstanceQuery.announce(cls.c_str(), nullptr, nullptr)) return 1;
+    self.tell_parent('a');
+    self.wait_parent();
+    return 0;
+  });
+  ASSERT_EQ(child.wait_child(), 'a');
+  EXPECT_EQ(instances().exists(cls.c_str()), 0);
+  EXPECT_EQ(instances().bring_forward(cls.c_str()), -1);
+  child.tell_child('g');
+  EXPECT_EQ(child.wait(), 0);
+}
+
 TEST(InstanceQuery, EndsWithItsProcess) {
   const std::string cls = unique_class(":opt:game2:k_lumbrane");
   {

@@ -15,6 +15,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/window.h"
+#include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/ui.h"
 
@@ -336,4 +337,30 @@ TEST_F(DebugLogTest, AppendLeavesTheCallersTextAlone) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "debuglog.txt"));
 }
 
+}  // namespace
+
+namespace {
+// A run asked to end from outside while a box was open: the fatal error the
+// box leads to shows no dialog (nobody would close it), still ends the run,
+// and is no failure of the run: the signal ended it.
+TEST_F(ErrorsTest, AfterAnEndFromOutsideAFatalErrorShowsNoDialogAndIsNoFailure) {
+  g_run_failed = 0;
+  g_ended_from_outside = 1;
+  g_platform.ui->end_modal_dialogs();
+  show_error_box("", sjis_message("ＣＧサイズが大きすぎます。X=%d, Y=%d"), 9000, 1);
+  report_error_code(100010, 1);
+  EXPECT_TRUE(fake_ui_boxes().empty());
+  EXPECT_TRUE(fake_ui_error_dialogs().empty());
+  EXPECT_EQ(g_quit_requested.load(), 1);
+  EXPECT_EQ(g_run_failed.load(), 0);
+  EXPECT_EQ(run_exit_status(), 0);
+  // Without the signal the same error fails the run.
+  g_ended_from_outside = 0;
+  fake_ui_reset();
+  reset_error_report_log();
+  report_error_code(100010, 1);
+  EXPECT_EQ(fake_ui_error_dialogs().size(), 1u);
+  EXPECT_EQ(run_exit_status(), 1);
+  g_run_failed = 0;
+}
 }  // namespace

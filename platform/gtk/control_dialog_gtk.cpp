@@ -319,6 +319,15 @@ int run_on_gui(const ControlDialogDesc* desc, const ControlDialogProc& proc) {
         c.inner = gtk_text_view_new();
         gtk_text_view_set_editable(GTK_TEXT_VIEW(c.inner), FALSE);
         gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(c.inner), GTK_WRAP_NONE);
+        {
+          // Drawn without hinting: full hinting of the Japanese Gothic that
+          // stands in for the dialog's font moves the thin underscore below
+          // the line, where it is cut off.
+          cairo_font_options_t* fo = cairo_font_options_create();
+          cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
+          gtk_widget_set_font_options(c.inner, fo);
+          cairo_font_options_destroy(fo);
+        }
         gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(c.inner)), shown.c_str(), -1);
         gtk_container_add(GTK_CONTAINER(c.widget), c.inner);
         styled(d, c.inner);

@@ -25,10 +25,10 @@ struct PlatformFiles {
   int (*resolve)(const char* sjis_path, std::string* real_path);
   // fopen of the resolved path ("rb", "wb", "wbx" (create a new file only),
   // "ab", "r+b"); nullptr on failure
-  // and for a folder or anything else that is not a regular file (a FIFO,
-  // a device), which is never waited for. "w" and "a" create a missing last
-  // component. Files are opened close-on-exec, so started programs do not
-  // inherit them.
+  // and for a folder; reading takes only a regular file (never a FIFO or a
+  // device), and no open waits for a FIFO's other end. "w" and "a" create a
+  // missing last component. Files are opened close-on-exec, so started
+  // programs do not inherit them.
   std::FILE* (*open)(const char* sjis_path, const char* mode);
   // 1 when the path exists as a file / as a folder, else 0.
   int (*is_file)(const char* sjis_path);

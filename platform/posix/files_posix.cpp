@@ -266,13 +266,15 @@ std::FILE* posix_open(const char* sjis_path, const char* mode) {
   if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
   if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
   if (mode[0] == 'w' && std::strchr(mode, 'x')) flags |= O_EXCL;
-  // Opened without waiting (a FIFO or a device put under a file's name
-  // would hold the open for ever) and close on exec (a started program must
-  // not inherit our files); only a regular file is taken.
+  // Opened without waiting (a FIFO put under a file's name would hold the
+  // open for ever; for writing, one without a reader fails at once) and
+  // close on exec (a started program must not inherit our files); only a
+  // regular file is read.
   int fd = ::open(r.path().c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
+  const bool refused = fstat(fd, &st) != 0 || (mode[0] == 'r' && !S_ISREG(st.st_mode));
+  if (refused || fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
     close(fd);
     return nullptr;
   }

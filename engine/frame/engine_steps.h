@@ -106,6 +106,9 @@ void game_clock_pause();
 void game_clock_resume();
 void engine_clock_pause();
 void engine_clock_resume();
+// Pauses the engine while the main window is inactive (when the scripts
+// asked for it) and resumes it when the window is active again.
+void update_engine_pause();
 // A script's message box opens: a movie playing in a control is paused.
 void pause_active_movie();
 // Window 0 into full screen (the screen-mode part); 0, or -1 when it stayed

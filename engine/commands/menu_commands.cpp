@@ -165,6 +165,7 @@ u32 cmd_menu_item_set() {
   if (arg_given(4)) m->enabled = static_cast<u16>(arg_value(4));
   if (arg_given(5)) m->checked = static_cast<u8>(arg_value(5));
   if (arg_given(6)) m->command = arg_value(6);
+  note_menu_item_change(node);
   return 0;
 }
 
@@ -190,6 +191,7 @@ u32 cmd_menu_item_delete() {
   }
   // The root and the base group "M0" are held by the engine: never freed.
   if (node == g_object_roots[kTreeMenu] || node == g_system_objects[kTreeMenu] || !node->parent) return 0;
+  note_menu_item_change(node);
   object_detach(node);
   object_subtree_free(node);
   return 0;

@@ -155,6 +155,46 @@ TEST_F(MenuCommandsTest, BarIsBuiltFromTheTreeAndAChoiceReachesTheScripts) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
+// The bar follows the items the scripts change: a mark, a grayed state or a
+// caption set by command 62, and an item deleted by command 64, show from
+// the end of that frame; a change outside the bar's definition leaves the
+// bar's menus alone.
+TEST_F(MenuCommandsTest, BarFollowsTheItemsTheScriptsChange) {
+  define_bar();
+  item("other/", "other", 5);
+  item("other/x", "x", 1);
+  g_windows[0]->menu_name = "bar/";
+  ASSERT_EQ(load_menu_bar("bar/", 0), 0);
+  auto ball = [&] {
+    for (const ShownMenuItem& i : fake_menu_shown(main_))
+      if (i.caption == "Ball" || i.caption == "Ball!") return i;
+    return ShownMenuItem{};
+  };
+  EXPECT_EQ(ball().checked, 1);
+  const UiMenu first = fake_menu_window_bar(main_);
+  ASSERT_EQ(set("arg 0 text : \"other/x\"\narg 5 int : B:1\n"), 0u);
+  refresh_changed_menu_bars();
+  EXPECT_EQ(fake_menu_window_bar(main_), first);  // not built again
+  struct Case {
+    const char* args;
+    ShownMenuItem want;
+  } cases[] = {
+      {"arg 5 int : B:0\n", {"Ball", 1, 0, 0, 0}},
+      {"arg 5 int : B:1\narg 4 int : B:0\n", {"Ball", 1, 0, 1, 1}},
+      {"arg 1 text : \"Ball!\"\narg 4 int : B:1\n", {"Ball!", 1, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(set(std::string("arg 0 text : \"bar/view/ball\"\n") + c.args), 0u) << c.args;
+    refresh_changed_menu_bars();
+    EXPECT_EQ(ball(), c.want) << c.args;
+  }
+  ASSERT_EQ(run(64, "name:text:0", "arg 0 text : \"bar/view/ball\"\n", cmd_menu_item_delete), 0u);
+  refresh_changed_menu_bars();
+  EXPECT_EQ(ball().caption, "");
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+  g_windows[0]->menu_name.clear();
+}
+
 TEST_F(MenuCommandsTest, InFullScreenTheBarRidesTheStripShownAtTheTop) {
   define_bar();
   ASSERT_EQ(create_menu_strip_window(), 0);

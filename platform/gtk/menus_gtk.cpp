@@ -386,6 +386,27 @@ GtkWidget* find_item(GtkWidget* shell, std::uint32_t id) {
 
 }  // namespace
 
+int gtk_menus_open_mnemonic(UiWindow window, int key) {
+  GtkWidget* target = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    auto b = g_bars.find(window);
+    if (b == g_bars.end() || !b->second.bar || !gtk_widget_get_mapped(b->second.bar)) return 0;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(b->second.bar));
+    for (GList* l = children; l && !target; l = l->next) {
+      GtkWidget* item = GTK_WIDGET(l->data);
+      GtkWidget* label = GTK_IS_BIN(item) ? gtk_bin_get_child(GTK_BIN(item)) : nullptr;
+      if (!label || !GTK_IS_LABEL(label) || !gtk_widget_is_sensitive(item)) continue;
+      guint kv = gtk_label_get_mnemonic_keyval(GTK_LABEL(label));
+      if (kv != GDK_KEY_VoidSymbol && gdk_keyval_to_lower(kv) == static_cast<guint>(key)) target = item;
+    }
+    g_list_free(children);
+  }
+  if (!target) return 0;
+  gtk_widget_mnemonic_activate(target, FALSE);
+  return 1;
+}
+
 std::vector<ShownMenuItem> gtk_menu_shown(UiWindow window) {
   std::vector<ShownMenuItem> out;
   gtk_ui_run_on_gui_thread([&] {

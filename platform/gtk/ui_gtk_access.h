@@ -27,3 +27,6 @@ GtkWidget* gtk_ui_child_area_box(std::uint32_t child);
 // A GtkMenu (floating reference) built from a menu of the menu service, its
 // choices posting WM_COMMAND to window.
 GtkWidget* gtk_menus_build(std::uint32_t menu, UiWindow window);
+// Opens the item of the window's bar whose mnemonic is key (lower-case
+// ASCII), as GTK's own Alt+key does. 1 when one opened. GUI thread.
+int gtk_menus_open_mnemonic(UiWindow window, int key);

@@ -35,6 +35,7 @@ constexpr u32 kErrNoOrderKey = 100240;
 constexpr std::size_t kTipSize = 64;
 constexpr int kTrayIconSize = 16;
 constexpr u32 kTrayCallbackMessage = ui::kWmUser + 10;
+constexpr u32 kTrayIconId = 123;
 
 struct TrayState {
   u8 shown = 0;
@@ -107,7 +108,7 @@ void cursor_in_main_window(i32* x, i32* y) {
 // brings the window forward; a double click or a right release also opens
 // the icon's menu at the cursor.
 int tray_message(WindowRecord* r, u32 message, u64 wparam, i64 lparam, std::int64_t* result) {
-  if (static_cast<u32>(wparam) != 123) return 0;
+  if (static_cast<u32>(wparam) != kTrayIconId) return 0;
   const u32 what = static_cast<u32>(lparam);
   if (what != ui::kWmLButtonDown && what != ui::kWmLButtonDblClk && what != ui::kWmRButtonUp) return 0;
   if (r->handle != kNoWindow) g_platform.ui->set_foreground(r->handle);
@@ -133,6 +134,23 @@ u32 cmd_menu_item_set() {
   const i64 key = has_key ? combined_key(node ? node->order_key : 1, g_args_decoded.slots[arg_slot(2)].assign_op,
                                          arg_value(2))
                           : 0;
+  // What a shown menu built from this item would show, to see whether the
+  // command changes it.
+  struct Shown {
+    bool exists;
+    i64 key;
+    std::string caption;
+    u8 shown, checked;
+    u16 enabled;
+    i64 command;
+    bool operator==(const Shown&) const = default;
+  };
+  auto shown_of = [](ObjectNode* n) {
+    MenuItem* i = item_of(n);
+    if (!i) return Shown{false, 0, {}, 0, 0, 0, 0};
+    return Shown{true, n->order_key, i->caption ? i->caption : "", i->shown, i->checked, i->enabled, i->command};
+  };
+  const Shown before = shown_of(node);
   if (!node) {
     if (!arg_given(1)) {
       report_error_at(kErrNoCaption, 1, command_name(kCmdMenuItemSet));
@@ -165,7 +183,7 @@ u32 cmd_menu_item_set() {
   if (arg_given(4)) m->enabled = static_cast<u16>(arg_value(4));
   if (arg_given(5)) m->checked = static_cast<u8>(arg_value(5));
   if (arg_given(6)) m->command = arg_value(6);
-  note_menu_item_change(node);
+  if (!(shown_of(node) == before)) note_menu_item_change(node);
   return 0;
 }
 
@@ -284,7 +302,7 @@ u32 cmd_tray_icon_set() {
                                                        : 0;
     if (t && main != kNoWindow &&
         t->show(main, pixels.empty() ? nullptr : pixels.data(), pixels.empty() ? 0 : kTrayIconSize,
-                pixels.empty() ? 0 : kTrayIconSize, g_tray.tip.c_str(), menu) == 0)
+                pixels.empty() ? 0 : kTrayIconSize, g_tray.tip.c_str(), menu, kTrayCallbackMessage, kTrayIconId) == 0)
       g_tray.shown = 1;
   } else if (arg_given(0)) {
     remove_tray_icon();

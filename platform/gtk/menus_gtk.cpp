@@ -386,6 +386,16 @@ GtkWidget* find_item(GtkWidget* shell, std::uint32_t id) {
 
 }  // namespace
 
+bool gtk_menus_items(std::uint32_t menu, std::vector<FakeMenuItem>* items) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  auto it = g_menus.find(menu);
+  if (it == g_menus.end()) return false;
+  *items = it->second.items;
+  return true;
+}
+
+std::string gtk_menus_label(const char* sjis_caption) { return gtk_label(sjis_caption); }
+
 int gtk_menus_open_mnemonic(UiWindow window, int key) {
   GtkWidget* target = nullptr;
   {

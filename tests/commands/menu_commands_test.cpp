@@ -175,6 +175,10 @@ TEST_F(MenuCommandsTest, BarFollowsTheItemsTheScriptsChange) {
   ASSERT_EQ(set("arg 0 text : \"other/x\"\narg 5 int : B:1\n"), 0u);
   refresh_changed_menu_bars();
   EXPECT_EQ(fake_menu_window_bar(main_), first);  // not built again
+  // Nor when a bar item is set to what it holds already.
+  ASSERT_EQ(set("arg 0 text : \"bar/view/ball\"\narg 5 int : B:1\narg 1 text : \"Ball\"\n"), 0u);
+  refresh_changed_menu_bars();
+  EXPECT_EQ(fake_menu_window_bar(main_), first);
   struct Case {
     const char* args;
     ShownMenuItem want;
@@ -433,6 +437,29 @@ TEST_F(MenuCommandsTest, TrayIconTipLayerAndMenu) {
   auto items = fake_menu_items(s.menu);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].caption, "Ball");
+  // Clicks on the icon: the left button brings the window forward, the
+  // right one also asks for the icon's menu at the end of the frame; the
+  // middle one does nothing.
+  struct Click {
+    int button;
+    int forward;
+    u8 popup_set;
+  } clicks[] = {{1, 1, 0}, {2, 1, kMenuSetTray}, {3, 0, 0}};
+  UiWindowDesc other_desc;
+  other_desc.class_name = "other";
+  other_desc.proc = [](UiWindow, std::uint32_t, std::uint64_t, std::int64_t) -> std::int64_t { return 0; };
+  UiWindow other = g_platform.ui->create_window(&other_desc);
+  for (const Click& c : clicks) {
+    g_popup_request = PopupRequest{};
+    g_platform.ui->set_foreground(other);
+    ASSERT_EQ(fake_tray_click(c.button), 0);
+    while (pump_window_messages(always)) {
+    }
+    EXPECT_EQ(g_platform.ui->focus_window() == main_, c.forward == 1) << c.button;
+    EXPECT_EQ(g_popup_request.set, c.popup_set) << c.button;
+  }
+  g_popup_request = PopupRequest{};
+  g_platform.ui->destroy_window(other);
   // A layer of another size: the message and the program's icon; the tip
   // is kept.
   ASSERT_EQ(tray("arg 0 int : B:1\narg 2 text : \"big\"\n"), 0u);

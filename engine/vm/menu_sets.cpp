@@ -22,18 +22,6 @@ MenuItem* item_of(ObjectNode* n) {
   return n && n->payload_kind == kPayloadMenuItem ? static_cast<MenuItem*>(n->payload) : nullptr;
 }
 
-// Bars to build again at the end of the frame, per window.
-u8 g_bar_stale[kWindowCount] = {};
-
-// The definition node of the window's bar, or null (no bar, or gone).
-ObjectNode* bar_definition(int window) {
-  const WindowRecord* r = g_windows[window];
-  if (!r || r->menu_name.empty()) return nullptr;
-  char path[kObjectPathSize];
-  int kind = build_object_path(path, r->menu_name.c_str(), g_object_base_paths[kTreeMenu], 0);
-  return kind < 0 ? nullptr : resolve_object_path(g_object_roots[kTreeMenu], path, 1);
-}
-
 const char* current_command_name() {
   u32 c = g_current_instruction.command_id;
   const char* n = c < g_command_list.count ? g_command_list.commands[c].name : nullptr;
@@ -123,29 +111,6 @@ int load_menu_bar(const char* name, int window) {
   }
   if (h != kNoWindow) attach_menu_bar(h, g_menu_sets.handles[kMenuSetBar][0]);
   return 0;
-}
-
-void note_menu_item_change(ObjectNode* node) {
-  if (!node) return;
-  for (int w = 0; w < kWindowCount; ++w) {
-    ObjectNode* def = bar_definition(w);
-    if (!def) continue;
-    for (ObjectNode* n = node; n; n = n->parent) {
-      if (n == def) {
-        g_bar_stale[w] = 1;
-        break;
-      }
-    }
-  }
-}
-
-void refresh_changed_menu_bars() {
-  for (int w = 0; w < kWindowCount; ++w) {
-    if (!g_bar_stale[w]) continue;
-    g_bar_stale[w] = 0;
-    // A definition deleted meanwhile leaves the bar as it was.
-    if (bar_definition(w)) load_menu_bar(g_windows[w]->menu_name.c_str(), w);
-  }
 }
 
 int build_popup_set(int set, ObjectNode* group) {

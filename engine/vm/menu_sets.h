@@ -39,10 +39,6 @@ int build_menu(int set, ObjectNode* node);
 // The bar on the window (menu 0 removes it); in full screen on the menu
 // strip instead.
 void attach_menu_bar(UiWindow window, UiMenu menu);
-// A menu item changed (command 62) or is about to go (command 64): a window
-// whose bar shows it gets its bar built again at the end of the frame, so
-// the bar shows the captions, marks and states the scripts set.
-void note_menu_item_change(ObjectNode* node);
 // Builds a popup set (1 or 2) from a menu group: the top popup menu, its one
 // item "MENUSET" and that item's submenu filled from the group. 0 or -1.
 int build_popup_set(int set, ObjectNode* group);

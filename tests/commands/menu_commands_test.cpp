@@ -155,22 +155,32 @@ TEST_F(MenuCommandsTest, BarIsBuiltFromTheTreeAndAChoiceReachesTheScripts) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
-// The bar follows the items the scripts change: a mark, a grayed state or a
-// caption set by command 62, and an item deleted by command 64, show from
-// the end of that frame; a change outside the bar's definition leaves the
-// bar's menus alone.
+// The bar and the icon's menu follow the items the scripts change: a mark,
+// a grayed state or a caption set by command 62, and an item deleted by
+// command 64, show from the end of that frame; a change outside the bar's
+// definition, or one that changes nothing, leaves the bar's menus alone.
 TEST_F(MenuCommandsTest, BarFollowsTheItemsTheScriptsChange) {
   define_bar();
   item("other/", "other", 5);
   item("other/x", "x", 1);
   g_windows[0]->menu_name = "bar/";
   ASSERT_EQ(load_menu_bar("bar/", 0), 0);
+  // The icon's menu from the same group.
+  ASSERT_EQ(run(100, "show:num:0 tip:text:0 layer:text:0 menu:text:0", "arg 0 int : B:1\narg 3 text : \"bar/view/\"\n",
+                cmd_tray_icon_set),
+            0u);
   auto ball = [&] {
     for (const ShownMenuItem& i : fake_menu_shown(main_))
       if (i.caption == "Ball" || i.caption == "Ball!") return i;
     return ShownMenuItem{};
   };
+  auto tray_ball = [&] {
+    for (const FakeMenuItem& i : fake_menu_items(fake_tray_state().menu))
+      if (i.caption == "Ball" || i.caption == "Ball!") return ShownMenuItem{i.caption, 1, 0, i.grayed, i.checked};
+    return ShownMenuItem{};
+  };
   EXPECT_EQ(ball().checked, 1);
+  EXPECT_EQ(tray_ball().checked, 1);
   const UiMenu first = fake_menu_window_bar(main_);
   ASSERT_EQ(set("arg 0 text : \"other/x\"\narg 5 int : B:1\n"), 0u);
   refresh_changed_menu_bars();
@@ -191,6 +201,7 @@ TEST_F(MenuCommandsTest, BarFollowsTheItemsTheScriptsChange) {
     ASSERT_EQ(set(std::string("arg 0 text : \"bar/view/ball\"\n") + c.args), 0u) << c.args;
     refresh_changed_menu_bars();
     EXPECT_EQ(ball(), c.want) << c.args;
+    EXPECT_EQ(tray_ball(), c.want) << c.args;
   }
   ASSERT_EQ(run(64, "name:text:0", "arg 0 text : \"bar/view/ball\"\n", cmd_menu_item_delete), 0u);
   refresh_changed_menu_bars();

@@ -390,6 +390,13 @@ int compose_layer_tree(ObjectNode* node, int window, int nested, int depth, i64 
   return compose_own_image(node, nested, clip_left, clip_top, clip_right, clip_bottom);
 }
 
+int flatten_group_layer(ObjectNode* node) {
+  const LayerImage* img = image_of(node);
+  if (!img || img->width < 1 || img->height < 1) return 0;
+  return compose_layer_tree(node, -1, 1, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 1) < 0 ? -1 : 0;
+}
+
+
 ObjectNode* window_root_node(int window) {
   if (window < 0 || window >= kWindowCount || !g_windows[window]) return nullptr;
   if (g_windows[window]->root_layer) return g_windows[window]->root_layer;

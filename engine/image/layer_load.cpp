@@ -229,12 +229,7 @@ int layer_load_image(const ParamSet& a, GroupFlatten flatten) {
   i64 key = 1;
   if (a.given(6)) {
     key = apply_assign_op_min(a.op(6), node ? node->order_key : 1, a.value(6), 1);
-    if (node && node->parent) {
-      ObjectNode* parent = node->parent;
-      layer_unlink(parent, node);
-      layer_insert_child(parent, node, key);
-      changed = true;
-    }
+    if (layer_reorder(node, key)) changed = true;
   }
 
   // Step 4: a layer that does not exist yet.

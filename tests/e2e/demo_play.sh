@@ -48,7 +48,7 @@ check_windows "$main"
 # plain picture.
 py=/usr/bin/python3
 [ -x "$py" ] || py=python3
-eval "$(xdotool getwindowgeometry --shell "$main")"
+eval "$(window_geometry "$main")"
 "$py" - "$X" "$((Y + bar))" <<'PY' || fail "the corner clip does not play"
 import sys, time
 from PIL import ImageGrab

@@ -252,3 +252,14 @@ check_windows() {
   [ -n "$engine" ] || fail "check_windows: no engine running"
   check_windows_of "$engine" "$@"
 }
+
+# Prints window $1's place on the screen and size as shell assignments
+# (X= Y= WIDTH= HEIGHT=), for grabbing its picture from the screen. Under a
+# window manager xdotool's own geometry adds the frame's offset again; the
+# server's absolute position is where the window shows.
+window_geometry() {
+  xwininfo -id "$1" 2>/dev/null | awk '
+    /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+    /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF }
+    END { if (w == "") exit 1; printf "X=%s\nY=%s\nWIDTH=%s\nHEIGHT=%s\n", x, y, w, h }'
+}

@@ -263,3 +263,12 @@ window_geometry() {
     /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF }
     END { if (w == "") exit 1; printf "X=%s\nY=%s\nWIDTH=%s\nHEIGHT=%s\n", x, y, w, h }'
 }
+
+# Prints the place of window $1's frame (its decorations included) as
+# "X Y": where the window manager put the window as a whole.
+frame_origin() {
+  local x y left top
+  eval "$(window_geometry "$1")" || return 1
+  read -r left _ top _ < <(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= *//p' | tr -d ',')
+  echo "$((X - ${left:-0})) $((Y - ${top:-0}))"
+}

@@ -87,6 +87,9 @@ int create_d3d_device() {
   // and the same on every monitor, so it only picks the full-screen size.
   const UiWindow handle = g_windows[0] ? g_windows[0]->handle : kNoWindow;
   g_renderer.adapter = find_window_monitor(handle, nullptr);
+  // The device is made for this monitor: a later move counts as a change of
+  // monitor only when it leaves it.
+  if (handle != kNoWindow) g_screen_modes.monitor_index = g_renderer.adapter;
   g_screen_modes.monitor_width = g_monitor_table.width[g_renderer.adapter];
   g_screen_modes.monitor_height = g_monitor_table.height[g_renderer.adapter];
   if (!dev()) {

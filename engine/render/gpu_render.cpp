@@ -385,7 +385,9 @@ int draw_children_d3d(ObjectNode* node, double ox, double oy) {
     // places them.
     const double cx = ox + static_cast<double>(ci->x_centi) / 100.0;
     const double cy = oy + static_cast<double>(ci->y_centi) / 100.0;
-    if (c->is_group && ci->visible && ci->alpha != 0) {
+    // A group's visibility and opacity are its own image's: its children
+    // are drawn as the compositor draws them, whatever the group shows.
+    if (c->is_group) {
       // A group with a size of its own shows its children only inside it.
       const DrawClip outer = g_clip;
       if (ci->width > 0 && ci->height > 0) {

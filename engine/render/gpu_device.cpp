@@ -58,6 +58,7 @@ int gpu_device_ready() { return g_renderer.device && dev() && dev()->is_open() ?
 void reset_renderer_state() {
   g_renderer = RendererState{};
   g_caps_pending = 1;
+  g_gpu_given_up = 0;
 }
 
 int init_d3d() {
@@ -179,6 +180,10 @@ int recover_d3d_device() {
   release_d3d_device();
   if (init_d3d() != 0) {
     release_d3d_device();
+    // The CPU draws everything from now on: every layer that had textures
+    // is drawn from its pixels again, and the screen-copy layer receives the
+    // CPU's picture, so the window goes on changing as the tree changes.
+    give_layers_back_to_cpu();
     g_settings.renderer_level = 0;
     g_settings.cpu_scaling_flag = 1;
     g_present.cpu_scaling = 1;

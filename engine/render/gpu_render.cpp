@@ -23,6 +23,7 @@
 
 u8 g_gpu_tree_mode = 0;
 u8 g_redraw_requested = 0;
+u8 g_gpu_given_up = 0;
 
 namespace {
 
@@ -457,6 +458,31 @@ int render_frame_d3d() {
   }
   dev()->release_current();
   return 0;
+}
+
+void give_layers_back_to_cpu() {
+  g_gpu_given_up = 1;
+  ObjectNode* root = window_root_node(0);
+  for_each_textured_layer(root, kTextureWalkToBitmap);
+  if (root) mark_layer_dirty(root);
+  if (LayerImage* img = image_of(root)) {
+    DirtyRect whole = {0, 0, i64{img->width} - 1, i64{img->height} - 1};
+    merge_dirty_rect_into(img, &whole);
+  }
+}
+
+void feed_screen_copy_from_cpu(const LayerImage* picture) {
+  if (!g_gpu_given_up || !g_copy_image || !picture || !picture->pixels || picture == g_copy_image) return;
+  LayerImage* copy = g_copy_image;
+  if (!copy->owned_pixels || copy->width != picture->width || copy->height != picture->height) return;
+  const size_t bytes = static_cast<size_t>(copy->width) * static_cast<size_t>(copy->height) * 4;
+  // The copy changes the tree only when the picture did: a copy that shows
+  // itself settles instead of redrawing every frame.
+  if (std::memcmp(copy->owned_pixels, picture->pixels, bytes) == 0) return;
+  std::memcpy(copy->owned_pixels, picture->pixels, bytes);
+  if (g_copy_node) mark_layer_dirty(g_copy_node);
+  DirtyRect whole = {0, 0, i64{copy->width} - 1, i64{copy->height} - 1};
+  merge_dirty_rect_into(copy, &whole);
 }
 
 // ---- the GPU paste ----

@@ -7,6 +7,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/settings.h"
+#include "engine/image/dirty_rect.h"
 #include "engine/image/emote_plugin.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/gpu_device.h"
@@ -228,10 +229,14 @@ int walk_textured_children(ObjectNode* node, int mode) {
     if (c->is_group && walk_textured_children(c, mode) != 0) return -1;
     LayerImage* ci = c->payload_kind == kPayloadLayerImage ? static_cast<LayerImage*>(c->payload) : nullptr;
     if (!ci) continue;
-    if (mode == kTextureWalkRelease) {
+    if (mode == kTextureWalkRelease || mode == kTextureWalkToBitmap) {
       // Every handle goes, whatever the layer's kind or pixels now: none may
       // outlive its device.
       release_layer_textures(ci);
+      if (mode == kTextureWalkToBitmap && ci->content_kind != 0) {
+        ci->content_kind = 0;
+        mark_layer_dirty(c);
+      }
       continue;
     }
     // A layer without pixels keeps no textures; the walk goes on past it.
@@ -253,7 +258,7 @@ int walk_textured_children(ObjectNode* node, int mode) {
 
 int for_each_textured_layer(ObjectNode* node, int mode) {
   LayerImage* img = node && node->payload_kind == kPayloadLayerImage ? static_cast<LayerImage*>(node->payload) : nullptr;
-  if (!img || (mode != kTextureWalkRelease && !img->pixels)) return 0;
+  if (!img || (mode == kTextureWalkRecreate && !img->pixels)) return 0;
   return walk_textured_children(node, mode);
 }
 

@@ -67,7 +67,11 @@ struct GpuQuad {
   std::uint8_t src_blend = gpu::kSrcAlpha, dst_blend = gpu::kInvSrcAlpha, blend_op = gpu::kAdd;
   int pass = gpu::kNoPass;
   float alpha_val = 1.0f, fade_val = 0.0f, fade_val2 = 0.0f;
-  std::uint8_t linear_filter = 0;  // 0 nearest, 1 linear
+  std::uint8_t linear_filter = 0;      // magnification: 0 nearest, 1 linear
+  std::uint8_t min_linear_filter = 0;  // minification: 0 nearest, 1 linear
+  // Between mip levels: -1 none, 0 nearest, 1 linear. Tiles hold one level,
+  // so each choice samples that level.
+  std::int8_t mip_filter = -1;
   // The part of the tile that holds the image (texture coordinates); the
   // padding beyond it draws nothing.
   float valid_u = 1.0f, valid_v = 1.0f;

@@ -220,6 +220,7 @@ int recover_d3d_device() {
     // is drawn from its pixels again, and the screen-copy layer receives the
     // CPU's picture, so the window goes on changing as the tree changes.
     give_layers_back_to_cpu();
+    free_texture_scratch();
     g_settings.renderer_level = 0;
     g_settings.cpu_scaling_flag = 1;
     g_present.cpu_scaling = 1;
@@ -244,7 +245,6 @@ int release_d3d_device() {
   release_texture(&g_renderer.snapshot_texture);
   release_texture(&g_renderer.render_texture);
   for_each_textured_layer(window_root_node(0), kTextureWalkRelease);
-  release_gpu_render_objects();
   g_renderer.effect = 0;
   if (dev()) dev()->close_device();
   g_renderer.device = 0;
@@ -253,6 +253,7 @@ int release_d3d_device() {
 
 void release_d3d() {
   if (g_renderer.device) release_d3d_device();
+  free_texture_scratch();
 }
 
 namespace {

@@ -235,8 +235,6 @@ void install_gpu_hooks() {
   g_layer_release_hooks.release_textures = release_textures_of_freed;
 }
 
-void release_gpu_render_objects() {}
-
 int clear_render_target() { return dev()->clear(0x00000000u); }
 
 void read_back_screen(GpuTexture source, u32* pixels, i32 width, i32 height) {
@@ -275,7 +273,12 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
   // sub-pixel placements.
   const bool one_to_one = emote || (SX == 100 && SY == 100 && !rotated && layer->x_centi % 100 == 0 &&
                                      layer->y_centi % 100 == 0 && ox == std::floor(ox) && oy == std::floor(oy));
+  // The sampler settings: 1 linear and 2 anisotropic filter, 0 samples
+  // the nearest texel; between mip levels -1 none, 0 nearest, 1 and 2
+  // linear.
   base.linear_filter = g_settings.mag_filter != 0 && !one_to_one ? 1 : 0;
+  base.min_linear_filter = g_settings.min_filter != 0 && !one_to_one ? 1 : 0;
+  base.mip_filter = static_cast<std::int8_t>(g_settings.mip_filter < 0 ? -1 : (g_settings.mip_filter == 0 ? 0 : 1));
   u8 stage1 = 0;
   blend_states_for(blend_mode, enabled ? layer->alpha : 0, layer->has_alpha, &base, &stage1);
   enum { kPlain, kMask, kSecond } kind = kPlain;
@@ -501,9 +504,11 @@ int gpu_render_and_read_back(ObjectNode* destination, ObjectNode* source) {
   LayerImage* src = image_of(source);
   if (!dst || !src || !gpu_device_ready() || !g_windows[0]) return 0;
   if (dev()->set_target(nullptr) != 0) return 0;
+  // An E-mote source first draws its player into its texture, as a frame
+  // does; that leaves the back buffer as the target again.
+  if (is_emote_layer(src)) render_emote_layer(src, 0, 0);
   clear_render_target();
   draw_layer_d3d(src, nullptr, nullptr, 1, src->blend_mode, 0, 0);
-  gpu_end_scene();
   const i32 w = g_windows[0]->logical_width, h = g_windows[0]->logical_height;
   u32* buffer = alloc_image_buffer(nullptr, w, h, nullptr);
   if (!buffer) return -1;
@@ -521,5 +526,3 @@ int gpu_render_and_read_back(ObjectNode* destination, ObjectNode* source) {
   dev()->release_current();
   return 0;
 }
-
-void gpu_end_scene() {}

@@ -563,13 +563,15 @@ void colour_uniform(GLint where, std::uint32_t argb) {
               static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
 }
 
-void bind_texture(int unit, GLuint texture, bool linear) {
+void bind_texture(int unit, GLuint texture, const GpuQuad* q) {
   glActiveTexture(GL_TEXTURE0 + unit);
   glBindTexture(GL_TEXTURE_2D, texture);
   if (texture) {
-    const GLint f = linear ? GL_LINEAR : GL_NEAREST;
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, f);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, f);
+    static const GLint kMin[2][3] = {{GL_NEAREST, GL_NEAREST_MIPMAP_NEAREST, GL_NEAREST_MIPMAP_LINEAR},
+                                     {GL_LINEAR, GL_LINEAR_MIPMAP_NEAREST, GL_LINEAR_MIPMAP_LINEAR}};
+    const int mip = q->mip_filter < 0 ? 0 : (q->mip_filter == 0 ? 1 : 2);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, kMin[q->min_linear_filter ? 1 : 0][mip]);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, q->linear_filter ? GL_LINEAR : GL_NEAREST);
   }
 }
 
@@ -629,8 +631,8 @@ int egl_draw(const GpuQuad* q) {
   glUniform2f(loc("u_target"), static_cast<float>(target->width), static_cast<float>(target->height));
   const GpuStage& a = q->stages[0];
   const GpuStage& b = q->stages[1];
-  bind_texture(0, t0->texture, q->linear_filter != 0);
-  bind_texture(1, t1 ? t1->texture : 0, q->linear_filter != 0);
+  bind_texture(0, t0->texture, q);
+  bind_texture(1, t1 ? t1->texture : 0, q);
   // Stage 1 runs when it has its texture or reads none.
   const bool reads_texture = b.colour_arg1 == gpu::kTexture || b.colour_arg2 == gpu::kTexture;
   glUniform1i(loc("u_has_tex1"), t1 || !reads_texture ? 1 : 0);

@@ -142,6 +142,9 @@ struct PlatformGpu {
   // Test hook: destroys the context under the open device, as a driver reset
   // would; device_status then answers 1.
   void (*lose_device)();
+  // The open device's renderer as the driver names it (the same text while
+  // the device stays open); "" without a device.
+  const char* (*renderer_name)();
 };
 
 // The real backend: EGL with OpenGL 3.3 core (Mesa off-screen).

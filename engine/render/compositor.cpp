@@ -18,8 +18,12 @@
 #include "engine/image/span_kernels.h"
 #include "engine/render/gpu_render.h"
 #include "engine/vm/object_tree.h"
+#include "engine/vm/sysvars.h"
 
 u64 g_composed_frame_counter = 0;
+
+// System variable 109: the frames composed so far.
+u64 sv_render_frame_counter() { return g_composed_frame_counter; }
 u64 g_compose_pass = 0;
 
 namespace {

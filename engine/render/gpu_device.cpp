@@ -274,8 +274,26 @@ int gpu_device_can_open() {
   return 0;
 }
 
+// The renderer's name for the machine description: the open device's, or
+// that of a small device opened for the question and closed again; "" when
+// none opens.
+std::string gpu_renderer_name() {
+  const PlatformGpu* gpu = g_platform.gpu;
+  if (!gpu) return "";
+  if (gpu->is_open()) return gpu->renderer_name();
+  for (int attempt : {gpu::kAttemptHardware, gpu::kAttemptDefault, gpu::kAttemptSoftware}) {
+    if (gpu->open_device(attempt, 16, 16) == 0) {
+      std::string name = gpu->renderer_name();
+      gpu->close_device();
+      return name;
+    }
+  }
+  return "";
+}
+
 const bool kProbeRegistered = [] {
   g_system_info_sources.gpu_device_available = gpu_device_can_open;
+  g_system_info_sources.gpu_renderer_name = gpu_renderer_name;
   return true;
 }();
 

@@ -719,10 +719,16 @@ void egl_lose() {
   s.lost = true;
 }
 
+const char* egl_renderer_name() {
+  if (!usable()) return "";
+  const GLubyte* name = glGetString(GL_RENDERER);
+  return name ? reinterpret_cast<const char*>(name) : "";
+}
+
 }  // namespace
 
 const PlatformGpu kEglGpu = {egl_open,           egl_close,          egl_is_open,         egl_status,
                              egl_caps,           egl_compile_effect, egl_find_technique,  egl_set_technique,
                              egl_create_texture, egl_upload,         egl_release_texture, egl_set_target,
                              egl_clear,          egl_draw,           egl_read_back,       egl_release_current,
-                             egl_lose};
+                             egl_lose,           egl_renderer_name};

@@ -199,13 +199,15 @@ void fake_lose() {
   if (st().open) st().lost = true;
 }
 
+const char* fake_renderer_name() { return st().open ? "fake renderer" : ""; }
+
 }  // namespace
 
 const PlatformGpu kFakeGpu = {fake_open,         fake_close,          fake_is_open,        fake_status,
                               fake_caps,         fake_compile_effect, fake_find_technique, fake_set_technique,
                               fake_create_texture, fake_upload,       fake_release_texture, fake_set_target,
                               fake_clear,        fake_draw,           fake_read_back,      fake_release_current,
-                              fake_lose};
+                              fake_lose,         fake_renderer_name};
 
 void fake_gpu_reset() {
   drop_textures();

@@ -103,7 +103,7 @@ TEST_F(SaveCommandsTest, ALayerRoundTripsIntoANewAndAnExistingLayer) {
   ASSERT_EQ(sd_parse(file, &f), "");
   ASSERT_EQ(f.records.size(), 1u);
   EXPECT_EQ(f.records[0].kind, 1);
-  EXPECT_EQ(f.records[0].method, 1);  // layers: zlib at start
+  EXPECT_EQ(f.records[0].flag, 1);
   SdBytes unpacked;
   ASSERT_TRUE(sd_unpack(f.records[0].data, 1, f.records[0].unpacked, &unpacked));
   EXPECT_EQ(unpacked, sd_layer_value(3, 2, std::vector<u32>(kPixels, kPixels + 6)));

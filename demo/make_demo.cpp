@@ -58,6 +58,7 @@ std::string demo_commands(const std::string& game) {
          command_line(63, "popup", 2, {0}) +                       // popup menu
          command_line(69, "cursor", 11, {10}) +                    // mouse cursor
          command_line(89, "sound", 14, {0, 2}) +                   // sound objects
+         command_line(102, "arraymod", 29, {}) +                   // number <-> text, arrays
          command_line(100, "tray", 4, {1, 2, 3}) +                 // notification-area icon
          command_line(105, "window", 26, {21, 22, 23, 24}) +       // window set-up
          command_line(107, "windowquery", 18, {}) +                // window query

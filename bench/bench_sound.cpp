@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.h"
+#include "bench/bench_support.h"
 #include "engine/frame/engine_state.h"
 #include "engine/sound/sound.h"
 #include "platform/audio.h"
@@ -150,8 +150,10 @@ int main(int argc, char** argv) {
     while (f && (n = std::fread(buf, 1, sizeof buf, f)) > 0) g_ogg.insert(g_ogg.end(), buf, buf + n);
     if (f) std::fclose(f);
   }
+  if (g_ogg.empty()) bench_fail("the Ogg test file could not be made (sox and oggenc)");
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  CheckingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
   double ours = 1e30, sdl = 1e30, refill = 1e30, straight = 1e30;
@@ -170,5 +172,5 @@ int main(int argc, char** argv) {
     std::printf("Ogg 60 s through the refills: %.1f ms, ov_read straight %.1f ms, ratio %.2f\n", refill * 1e3,
                 straight * 1e3, refill / straight);
   for (AudioBuffer* b : g_rings) sdl_audio_free_ring(b);
-  return 0;
+  return bench_exit_status();
 }

@@ -88,7 +88,7 @@ struct WindowConfig {
   u8 frame = 1;                // window 0 has a caption and frame
   u8 resizable = 0;            // window 0 can be sized by the user
   u8 opaque_press = 0;         // a left press counts only on an opaque pixel
-  u8 clock_pause_on_drag = 0;  // dragging the caption pauses the engine clocks
+  u8 clock_pause_on_drag = 0;  // the game clocks stand while the caption is dragged
   u8 no_key_menu = 0;          // Alt does not open the system menu
 };
 extern WindowConfig g_window_config;

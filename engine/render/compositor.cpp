@@ -421,6 +421,7 @@ int draw_window(int window) {
   g_composed_frame_counter++;
   if (compose_layer_tree(root, window, 0, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 0) < 0)
     return -1;
+  if (window == 0 && g_gpu_given_up) feed_screen_copy_from_cpu(img);
   return g_quit_requested ? 1 : 0;
 }
 

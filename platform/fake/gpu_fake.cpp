@@ -54,8 +54,13 @@ void drop_textures() {
 
 int fake_open(int attempt, int width, int height) {
   note("open " + std::to_string(attempt) + " " + std::to_string(width) + " " + std::to_string(height));
-  if (st().open) return -1;
-  if (fails(("open" + std::to_string(attempt)).c_str()) || width < 1 || height < 1) return -1;
+  if (st().open || width < 1 || height < 1) return gpu::kOpenNoDisplay;
+  if (fails("display")) return gpu::kOpenNoDisplay;
+  if (fails("display_mode")) return gpu::kOpenNoDisplayMode;
+  if (fails(("open" + std::to_string(attempt)).c_str())) return gpu::kOpenNoDevice;
+  if (fails("back_buffer")) return gpu::kOpenNoBackBuffer;
+  if (fails("read_back_buffer")) return gpu::kOpenNoReadBack;
+  if (fails("vertex_layout")) return gpu::kOpenNoVertexLayout;
   st().open = true;
   st().lost = false;
   st().width = width;

@@ -35,8 +35,10 @@ std::uint32_t get_u32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// The engine's blocks carry the user's id: "/<name>.<uid>".
 std::uint8_t* map_block(const char* name, std::size_t size) {
-  int fd = shm_open(name, O_RDWR, 0);
+  const std::string object = std::string("/") + name + "." + std::to_string(getuid());
+  int fd = shm_open(object.c_str(), O_RDWR, 0);
   if (fd < 0) return nullptr;
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
   const std::string mode = m ? m : "normal";
   if (mode == "early_exit") return 0;
   if (argc != 2 || std::strcmp(argv[1], "zt") != 0) return 2;
-  std::uint8_t* block = map_block("/ZE-TARCompilerFileMapObject", 512);
+  std::uint8_t* block = map_block("ZE-TARCompilerFileMapObject", 512);
   if (!block) return 3;
   // The engine's version, and its folder: the one this program runs in.
   if (get_u32(block + 128) != 554) return 4;
@@ -102,7 +104,7 @@ int main(int argc, char** argv) {
     usleep(1000);
   }
   if (!list.empty()) {
-    std::uint8_t* out = map_block("/ZE-TARCompilerFileMapObject2", list.size());
+    std::uint8_t* out = map_block("ZE-TARCompilerFileMapObject2", list.size());
     if (!out) return 7;
     std::memcpy(out, list.data(), list.size());
   }

@@ -10,6 +10,8 @@
 //   zero_files  result 1 and no files
 //   overrun     one item whose name length passes the end of the list
 //   hang        never ends after go
+//   huge_list   as normal, stating a list size of nearly 4 GiB
+//   crowded     as normal, stating more files than the list's size holds
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -95,8 +97,8 @@ int main(int argc, char** argv) {
     std::strncpy(reinterpret_cast<char*>(block + 132), backslashed(project).c_str(), 512 - 132 - 1);
   }
   block[12] = mode == "fail" ? 0 : 1;
-  put_u32_at(block + 16, count);
-  put_u32_at(block + 20, static_cast<std::uint32_t>(list.size()));
+  put_u32_at(block + 16, mode == "crowded" ? count + 1000 : count);
+  put_u32_at(block + 20, mode == "huge_list" ? 0xFFFFFFF0u : static_cast<std::uint32_t>(list.size()));
   __atomic_store_n(reinterpret_cast<std::uint32_t*>(block), 1u, __ATOMIC_RELEASE);
   // Go comes once the engine has made the list's block.
   for (int i = 0; __atomic_load_n(reinterpret_cast<std::uint32_t*>(block + 4), __ATOMIC_ACQUIRE) != 1; ++i) {

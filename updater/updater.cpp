@@ -119,7 +119,7 @@ int is_engine_running(const std::string& sjis_install_folder) {
 void remove_staged_leftovers(const std::string& sjis_dir) {
   for (const char* target : kTargetFiles) {
     std::string staged = sjis_dir + target + kStagedSuffix;
-    if (g_platform.files->is_file(staged.c_str())) g_platform.files->remove_file(staged.c_str());
+    files_remove_unless_folder(staged.c_str());
   }
 }
 
@@ -132,7 +132,10 @@ int install_update_files(const std::string& sjis_dir) {
     std::string target = sjis_dir + kTargetFiles[i];
     std::string temp = target + kStagedSuffix;
     // A read-only target is not overwritten, as the file copy refuses it.
-    if (files_is_read_only(target.c_str()) || files_durable_copy(kPackageFiles[i], temp.c_str()) != 0) {
+    // The staged copy is a file made new: whatever stands at its name (a
+    // link planted there among others) is removed, never written through.
+    if (files_is_read_only(target.c_str()) || files_remove_unless_folder(temp.c_str()) != 0 ||
+        files_durable_copy_new(kPackageFiles[i], temp.c_str()) != 0) {
       all = false;
       continue;
     }

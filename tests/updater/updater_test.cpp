@@ -376,4 +376,70 @@ TEST_F(Updater, DurableCopiesAreWholeAndKeepTheProgramBits) {
   EXPECT_EQ(files_durable_copy(sjis_path(root_ / "src.bin").c_str(), sjis_path(root_ / "no/dst").c_str()), -1);
 }
 
+TEST_F(Updater, LinksAtTheStagedNamesAreNeverWrittenThrough) {
+  // Links at every staged name, into a folder outside the install folder:
+  // dangling ones (the file they name would be made) and ones to a file
+  // there (it would be overwritten).
+  const fs::path outside = root_ / "outside";
+  fs::create_directories(outside);
+  write_file(outside / "kept", "not yours");
+  auto plant = [&](bool dangling) {
+    int n = 0;
+    for (const char* t : kTargetFiles) {
+      std::string staged = std::string(t) + kStagedSuffix;
+      for (char& c : staged) c = c == '\\' ? '/' : c;
+      fs::remove(install_ / staged);
+      fs::create_symlink(dangling ? outside / ("made" + std::to_string(n++)) : outside / "kept", install_ / staged);
+    }
+  };
+  auto staged_names_free = [&] {
+    for (const char* t : kTargetFiles) {
+      std::string staged = std::string(t) + kStagedSuffix;
+      for (char& c : staged) c = c == '\\' ? '/' : c;
+      if (fs::symlink_status(install_ / staged).type() != fs::file_type::not_found) return false;
+    }
+    return true;
+  };
+  const std::string dir = sjis_path(install_) + "\\";
+  for (bool dangling : {true, false}) {
+    SCOPED_TRACE(dangling ? "dangling" : "to a file");
+    // Left before the run: removed with the leftovers.
+    TearDown();
+    SetUp();
+    fs::create_directories(outside);
+    write_file(outside / "kept", "not yours");
+    plant(dangling);
+    EXPECT_EQ(run_update(), 0);
+    for (int i = 0; i < kUpdateFileCount; ++i) EXPECT_EQ(target(i), package(i)) << kTargetFiles[i];
+    EXPECT_TRUE(staged_names_free());
+    EXPECT_EQ(read_all(outside / "kept"), "not yours");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+    // Planted after that removal, while the questions were up: the staging
+    // itself does not follow them either.
+    plant(dangling);
+    EXPECT_EQ(install_update_files(dir), 0);
+    EXPECT_TRUE(staged_names_free());
+    EXPECT_EQ(read_all(outside / "kept"), "not yours");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+  }
+  // A new copy refuses whatever stands at its name, links included.
+  write_file(root_ / "src", "data");
+  fs::create_symlink(outside / "made", root_ / "dangling");
+  EXPECT_EQ(files_durable_copy_new(sjis_path(root_ / "src").c_str(), sjis_path(root_ / "dangling").c_str()), -1);
+  EXPECT_FALSE(fs::exists(outside / "made"));
+  EXPECT_EQ(files_durable_copy_new(sjis_path(root_ / "src").c_str(), sjis_path(outside / "kept").c_str()), -1);
+  EXPECT_EQ(read_all(outside / "kept"), "not yours");
+  ASSERT_EQ(files_durable_copy_new(sjis_path(root_ / "src").c_str(), sjis_path(root_ / "dst").c_str()), 0);
+  EXPECT_EQ(read_all(root_ / "dst"), "data");
+  // Removing a name removes the link, never what it points at, nor a folder.
+  fs::create_symlink(outside / "kept", root_ / "link");
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(root_ / "link").c_str()), 0);
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(root_ / "dangling").c_str()), 0);
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(root_ / "none").c_str()), 0);
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(outside).c_str()), -1);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "link")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "dangling")));
+  EXPECT_EQ(read_all(outside / "kept"), "not yours");
+}
+
 }  // namespace

@@ -233,8 +233,22 @@ int run_update() {
 
 int updater_main() {
   NamedLock* lock = nullptr;
-  // A second updater (or one that can't tell) ends at once, silently.
-  if (g_platform.locks->create(kUpdaterLock, &lock) != 0) return 0;
+  // A second updater ends at once, silently; one that can't make its lock
+  // says why.
+  const int made = g_platform.locks->create(kUpdaterLock, &lock);
+  if (made < 0) {
+    std::string folder;
+    const bool taken = named_lock_folder_problem(&folder) == LockFolderProblem::kOtherOwner;
+    std::string sjis_folder;
+    if (utf8_to_sjis(folder.c_str(), &sjis_folder) != 0) sjis_folder.clear();
+    error_box(taken ? sjis("ロックファイルのフォルダ「") + sjis_folder +
+                          sjis("」が他のユーザーのものか、フォルダではないため実行できません。\n"
+                               "このフォルダを削除するか、環境変数 XDG_RUNTIME_DIR を設定してから実行してください。")
+                    : sjis("ロックファイルを作成できないため実行できません。"),
+              "エラー");
+    return 0;
+  }
+  if (made != 0) return 0;
   run_update();
   g_platform.locks->release(lock);
   return 0;

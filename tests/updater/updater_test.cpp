@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "tests/platform/child_process.h"
 #include "updater/updater.h"
 
 namespace fs = std::filesystem;
@@ -440,6 +442,50 @@ TEST_F(Updater, LinksAtTheStagedNamesAreNeverWrittenThrough) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "link")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "dangling")));
   EXPECT_EQ(read_all(outside / "kept"), "not yours");
+}
+
+TEST_F(Updater, AnotherUsersProgramsNeitherStopNorSilenceIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  // A program of another user holds the engine's window names for this
+  // user (any user can bind any such name): it is no engine of this user's.
+  EngineNames names = engine_names_for(sjis_path(install_) + "\\");
+  const std::string folder_class = "folder:" + names.folder;
+  ChildProcess squatter([&](ChildProcess& self) {
+    if (setresgid(0, 65534, 0) != 0 || setresuid(0, 65534, 0) != 0) return 1;
+    WindowClassListener* a = g_platform.instances->announce(names.instance.c_str(), nullptr, nullptr);
+    WindowClassListener* b = g_platform.instances->announce(folder_class.c_str(), nullptr, nullptr);
+    if (!a || !b) return 2;
+    self.tell_parent('a');
+    self.wait_parent();
+    return 0;
+  });
+  ASSERT_TRUE(squatter.started());
+  ASSERT_EQ(squatter.wait_child(), 'a');
+  EXPECT_EQ(is_engine_running(sjis_path(install_) + "\\"), 0);
+  squatter.tell_child('g');
+  EXPECT_EQ(squatter.wait(), 0);
+  // Another user made this user's fall-back lock folder: the updater can't
+  // hold its lock and says why, naming the folder.
+  const uid_t user = 64000 + static_cast<uid_t>(getpid() % 1000);
+  const std::string folder = "/tmp/k_lumbrane-" + std::to_string(user);
+  fs::remove_all(folder);
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string error = sjis("エラー");
+  const std::string reason = sjis("他のユーザーのもの");
+  ChildProcess user_run([&](ChildProcess&) {
+    unsetenv("XDG_RUNTIME_DIR");
+    if (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0) return 1;
+    if (updater_main() != 0) return 2;
+    if (fake_ui_boxes().size() != 1) return 3;
+    const FakeUiBox& b = fake_ui_boxes()[0];
+    if (b.caption != error || b.text.find(reason) == std::string::npos || b.text.find(folder) == std::string::npos)
+      return 4;
+    return 0;
+  });
+  ASSERT_TRUE(user_run.started());
+  EXPECT_EQ(user_run.wait(), 0);
+  EXPECT_TRUE(unchanged());
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -60,7 +60,12 @@ int engine_main(int argc, char** argv) {
     return leave(1);
   }
   NamedLock* instance = nullptr;
-  if (g_platform.locks->create(g_paths.instance_name.c_str(), &instance) != 0) {
+  const int instance_made = g_platform.locks->create(g_paths.instance_name.c_str(), &instance);
+  if (instance_made < 0) {
+    show_lock_failure();
+    return leave(1);
+  }
+  if (instance_made != 0) {
     activate_running_instance(g_paths.instance_name.c_str());
     return leave(0);
   }

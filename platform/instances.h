@@ -28,6 +28,6 @@ struct PlatformInstanceQuery {
 // An abstract Unix socket named after the class (ASCII letters folded, as
 // class names are case-insensitive) and the user; only the same user's
 // processes are answered, and only a holder of the same user counts (any
-// user can bind any abstract name). exists and bring_forward wait at most a few seconds
-// for a busy owner.
+// user can bind any abstract name). exists and bring_forward wait at most a
+// few seconds for a busy owner.
 extern const PlatformInstanceQuery kPosixInstanceQuery;

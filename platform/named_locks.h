@@ -26,10 +26,9 @@ extern const PlatformNamedLocks kPosixNamedLocks;
 // Why the lock files' folder can't be used, for a message when create
 // returned -1.
 enum class LockFolderProblem {
-  kNone,            // usable (made now when it was missing)
-  kOtherOwner,      // the name is taken: another user's folder, or a link or file
-  kCannotMake,      // it can't be made, or closed to other users
+  kNone,        // usable (made now when it was missing)
+  kOtherOwner,  // the name is taken: another user's folder, a link or a file
+  kCannotMake,  // it can't be made, or not closed to other users
 };
-// Checks (and makes when missing) the folder; its path (UTF-8) in
-// *folder.
+// Checks (and makes when missing) the folder; its path (UTF-8) in *folder.
 LockFolderProblem named_lock_folder_problem(std::string* folder);

@@ -60,8 +60,8 @@ struct Exchange {
 
 // Makes a block. The names are the compiler's and so the same for every
 // engine of a user: two development runs of one user take turns instead of
-// overwriting each other's blocks. 0 made, 1 the run was asked to close while waiting, -1
-// failed.
+// overwriting each other's blocks. 0 made, 1 the run was asked to close
+// while waiting, -1 failed.
 int make_block(const char* name, u32 size, SharedMapping** out) {
   for (;;) {
     const int r = g_platform.shared_memory->create(name, size, out);

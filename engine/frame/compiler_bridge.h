@@ -37,9 +37,9 @@ bool compiler_list_size_fits(u32 count, u32 list_size);
 
 // What the compiler handed back once it ended: count items of the file list
 // (within list_size bytes at list; the bytes they span are copied) become
-// the compiler files; the result
-// byte and the project folder (its text bounded by the block) come from the
-// kCompilerBlockSize bytes of the control block. 0, or -1 after its message
+// the compiler files; the result byte and the project folder (its text
+// bounded by the block) come from the kCompilerBlockSize bytes of the
+// control block. 0, or -1 after its message
 // when the list does not walk or can't be copied (no compiler files then).
 int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
                           std::string* project);

@@ -50,10 +50,6 @@ int copy_contents(int in, int out, off_t size) {
   return copy_by_reading(in, out, done);
 }
 
-}  // namespace
-
-namespace {
-
 int durable_copy(const char* from_sjis, const char* to_sjis, int create_flags) {
   std::string from, to;
   if (kPosixFiles.resolve(from_sjis, &from) != 0) return -1;

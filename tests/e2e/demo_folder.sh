@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# The demo's game folder as scripts/demo.sh makes it (scripts/demo_folder.sh),
+# played under a window manager: its data lie in its archive (no loose
+# background, compiled files or sounds), the scene comes to rest as the
+# reference compositor draws it, the effect at rest sounds once (its energy
+# a second later is back at the tune's level), N with a name greets it in
+# the text box and F shows the frame-rate line (both draw text), and
+# ZTFChk, run with the folder's own list, finds a damaged engine library.
+set -u
+out=$1
+src=$2
+bin=$3
+source "$src/tests/e2e/lib/common.bash"
+command -v xclip >/dev/null || fail "xclip is not installed"
+[ -x "$out/demo_check" ] || fail "no screenshot check program"
+
+game="$work/game"
+bash "$src/scripts/demo_folder.sh" "$bin" "$game" >"$work/folder.log" 2>&1 ||
+  { cat "$work/folder.log"; fail "the demo folder could not be made"; }
+[ -f "$game/game.zpf" ] || fail "the demo folder has no archive"
+for loose in ztbin bg.zcg bg.bmp tune.ogg effect.wav; do
+  [ -e "$game/$loose" ] && fail "$loose lies loose beside the archive"
+done
+for listed in k_lumbrane ZTFChk libZTZid.so libZADazO.so libTheoraLib.so game.zpf; do
+  grep -q "^$listed	[0-9A-F]\{8\}"$'\r'"\$" "$game/ztfchk.ini" || fail "ztfchk.ini does not list $listed"
+done
+
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+export GSETTINGS_BACKEND=memory
+start_display
+start_window_manager
+
+# Fails when the window manager manages a window other than the named ones.
+only_windows() {
+  local id name expected ok
+  for id in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
+    name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
+    ok=
+    for expected in "$@"; do [ "$name" = "$expected" ] && ok=1; done
+    [ -n "$ok" ] || fail "an unexpected window is shown: '$name'"
+  done
+}
+
+# The client area's pixels: counts those of the text colour (0xFFF4D0, the
+# demo's text style) inside a rectangle of the logical screen.
+text_pixels() {
+  "$py" - "$main" "$bar" "$@" <<'PY'
+import subprocess, sys
+from PIL import ImageGrab
+win, bar, x0, y0, x1, y1 = sys.argv[1], int(sys.argv[2]), *map(int, sys.argv[3:7])
+geo = dict(l.split("=") for l in subprocess.check_output(["xdotool", "getwindowgeometry", "--shell", win],
+                                                         text=True).split())
+left, top = int(geo["X"]), int(geo["Y"]) + bar
+shot = ImageGrab.grab(bbox=(left + x0, top + y0, left + x1, top + y1))
+print(sum(1 for r, g, b in shot.getdata() if r >= 220 and g >= 210 and b >= 160 and abs(r - 0xFF) + abs(g - 0xF4) + abs(b - 0xD0) < 60))
+PY
+}
+# Waits up to 10 s for more than $1 text pixels in the rectangle $2..$5.
+wait_text() {
+  local _ n=0
+  for _ in $(seq 1 50); do
+    n=$(text_pixels "$2" "$3" "$4" "$5")
+    [ "$n" -gt "$1" ] && return 0
+    sleep 0.2
+  done
+  echo "text pixels: $n"
+  return 1
+}
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+press() {
+  xdotool keydown "$1"
+  sleep 0.1
+  xdotool keyup "$1"
+}
+
+(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || fail "the demo window did not appear"
+height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
+bar=$((height - 600))
+[ "$bar" -gt 0 ] || fail "the demo window has no menu bar (height $height)"
+# The scene's regions as the reference compositor draws the resting frame:
+# the background (from the archive's ZCG), the card, the ball, the box and
+# its text, the frame-set corner.
+demo_check_until "$main" 0 "$bar" || { cat "$work/check.log"; fail "the window does not show the resting scene"; }
+only_windows k_lumbrane
+
+# The effect: panned to the right, so it alone makes the channels differ.
+# It starts when the ball rests; a second later the difference is gone, and
+# for the next two seconds the right channel is at the level the tune alone
+# has two seconds after that (the tune fades in over the run's first two
+# seconds, so the time before the effect is no measure).
+python3 - "$work/sound.raw" <<'PY' || fail "the effect is not heard exactly once"
+import array, math, sys, time
+path = sys.argv[1]
+win = 2205  # 50 ms windows of stereo 16-bit frames at 44100 a second
+def windows():
+    data = array.array("h")
+    with open(path, "rb") as f:
+        raw = f.read()
+    data.frombytes(raw[:len(raw) // 4 * 4])
+    out = []
+    for w in range(len(data) // 2 // win):
+        s = data[w * win * 2:(w + 1) * win * 2]
+        left, right = s[0::2], s[1::2]
+        side = math.sqrt(sum((r - l) ** 2 for l, r in zip(left, right)) / win)
+        level = math.sqrt(sum(r * r for r in right) / win)
+        out.append((side, level))
+    return out
+deadline = time.time() + 60
+onset = None
+while time.time() < deadline:
+    w = windows()
+    if onset is None:
+        onset = next((i for i, (side, _) in enumerate(w) if side > 1500), None)
+    if onset is not None and len(w) >= onset + 100:
+        break
+    time.sleep(0.5)
+else:
+    print("no effect within the recording" if onset is None else "the recording stopped")
+    sys.exit(1)
+peak = max(side for side, _ in w[onset:onset + 10])
+after = w[onset + 20:onset + 60]
+tune = max(level for _, level in w[onset + 60:onset + 100])
+side_after = max(s for s, _ in after)
+level_after = max(l for _, l in after)
+print("effect at %.2f s: side peak %.0f, a second later at most %.0f; right level then %.0f, the tune's %.0f"
+      % (onset * 0.05, peak, side_after, level_after, tune))
+sys.exit(0 if side_after <= peak * 0.05 and level_after <= tune * 1.3 + 200 else 1)
+PY
+
+# N, a name and Return: the text box's first line greets the name.
+xdotool windowfocus --sync "$main" 2>/dev/null
+press n
+dlg=$(find_window "お名前") || fail "the name dialog did not appear"
+only_windows k_lumbrane "お名前"
+xdotool windowfocus --sync "$dlg" 2>/dev/null
+xdotool type --delay 20 "Taro"
+xdotool key Return
+wait_for_end_window() {
+  local _
+  for _ in $(seq 1 50); do xdotool search --onlyvisible --name "^お名前\$" >/dev/null 2>&1 || return 0; sleep 0.2; done
+  return 1
+}
+wait_for_end_window || fail "the name dialog did not go"
+wait_text 300 100 494 719 540 || fail "the greeting line draws no text"
+# F: the frame-rate line top right.
+xdotool windowfocus --sync "$main" 2>/dev/null
+press f
+wait_text 60 530 16 789 51 || fail "the frame-rate line draws no text"
+only_windows k_lumbrane
+
+wm_delete "$main" || fail "could not send the close request"
+box=$(find_window "k_lumbrane" "$main") || fail "the close confirmation did not appear"
+xdotool windowfocus --sync "$box" 2>/dev/null
+xdotool key --clearmodifiers "alt+y"
+wait_for_end $engine || fail "the demo did not end after its close button"
+wait $engine
+rc=$?
+engine=
+[ $rc -eq 0 ] || fail "the demo exited with $rc"
+
+# ZTFChk with the folder's own list finds a damaged engine library.
+python3 - "$game/libZTZid.so" <<'PY' || fail "could not damage the library"
+import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(100)
+    b = f.read(1)
+    f.seek(100)
+    f.write(bytes([b[0] ^ 0xFF]))
+PY
+(cd "$game" && exec ./ZTFChk) >"$work/engine.log" 2>&1 &
+engine=$!
+w=$(find_window "ZTFChkツール") || fail "no checker dialog"
+only_windows "ZTFChkツール"
+click_at() {
+  local geo wdt hgt
+  geo=$(xdotool getwindowgeometry --shell "$w") || fail "the dialog is gone"
+  wdt=$(echo "$geo" | sed -n 's/^WIDTH=//p')
+  hgt=$(echo "$geo" | sed -n 's/^HEIGHT=//p')
+  xdotool mousemove --window "$w" $(($1 * wdt / 302)) $(($2 * hgt / 200)) click 1
+}
+xdotool windowfocus --sync "$w" 2>/dev/null
+xdotool key --clearmodifiers Return
+report=
+for _ in $(seq 1 120); do
+  click_at 150 133
+  xdotool key --clearmodifiers ctrl+a ctrl+c
+  report=$(timeout 5 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null)
+  case "$report" in *"[チェック終了]"*) break ;; esac
+  sleep 0.5
+done
+printf '%s\n' "$report" | grep -qx 'libZTZid.so --> ※※※ファイル破損※※※' ||
+  fail "the damaged library is not reported: $report"
+case "$report" in *"[チェック終了] 破損ファイル数 = 1") ;; *) fail "the check did not count one damaged file: $report" ;; esac
+click_at 275 185
+wait_for_end $engine || fail "the quit button did not end the checker"
+wait $engine
+engine=
+echo "demo folder: ok"

@@ -4,8 +4,9 @@
 # background, compiled files or sounds), the scene comes to rest as the
 # reference compositor draws it, the effect at rest sounds once (its energy
 # a second later is back at the tune's level), N with a name greets it in
-# the text box and F shows the frame-rate line (both draw text), and
-# ZTFChk, run with the folder's own list, finds a damaged engine library.
+# the text box and F shows the frame-rate line (both draw text); without
+# the Theora library its box shows once; and ZTFChk, run with the folder's
+# own list, finds a damaged engine library.
 set -u
 out=$1
 src=$2
@@ -162,6 +163,37 @@ wait $engine
 rc=$?
 engine=
 [ $rc -eq 0 ] || fail "the demo exited with $rc"
+
+# Without the Theora library the corner clip's first try shows the
+# library's box once; answered, the demo goes on to its resting scene and
+# saves its picture with no further box.
+bare="$work/bare"
+cp -r "$game" "$bare"
+rm -rf "$bare/libTheoraLib.so" "$bare/shot.png" "$bare/save"
+(cd "$bare" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || fail "the demo without the Theora library did not start"
+# Prints the managed windows without a title (the engine's boxes have none).
+untitled() {
+  local id
+  for id in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
+    [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] && echo "$id"
+  done
+}
+box=
+for _ in $(seq 1 100); do box=$(untitled | head -1); [ -n "$box" ] && break; sleep 0.2; done
+[ -n "$box" ] || fail "no box about the missing Theora library"
+xdotool windowfocus --sync "$box" 2>/dev/null
+xdotool key --clearmodifiers Return
+demo_check_until "$main" 0 "$bar" || { cat "$work/check.log"; fail "the demo without the Theora library did not come to rest"; }
+for _ in $(seq 1 100); do [ -f "$bare/shot.png" ] && break; sleep 0.2; done
+[ -f "$bare/shot.png" ] || fail "the demo without the Theora library saved no picture"
+[ -z "$(untitled)" ] || fail "the library's box came again"
+only_windows k_lumbrane
+kill -TERM $engine
+wait_for_end $engine || fail "the demo did not end after SIGTERM"
+wait $engine
+engine=
 
 # ZTFChk with the folder's own list finds a damaged engine library.
 python3 - "$game/libZTZid.so" <<'PY' || fail "could not damage the library"

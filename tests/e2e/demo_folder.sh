@@ -5,8 +5,9 @@
 # reference compositor draws it, the effect at rest sounds once (its energy
 # a second later is back at the tune's level), N with a name greets it in
 # the text box and F shows the frame-rate line (both draw text); without
-# the Theora library its box shows once; and ZTFChk, run with the folder's
-# own list, finds a damaged engine library.
+# the Theora library its box shows once; a save that cannot be written
+# reads as its text; and ZTFChk, run with the folder's own list, finds a
+# damaged engine library.
 set -u
 out=$1
 src=$2
@@ -192,6 +193,34 @@ for _ in $(seq 1 100); do [ -f "$bare/shot.png" ] && break; sleep 0.2; done
 only_windows k_lumbrane
 kill -TERM $engine
 wait_for_end $engine || fail "the demo did not end after SIGTERM"
+wait $engine
+engine=
+
+# A save that cannot be written (a file stands where the save folder
+# goes) is reported with its text from the folder's error file.
+nosave="$work/nosave"
+cp -r "$game" "$nosave"
+rm -rf "$nosave/save" "$nosave/shot.png"
+: >"$nosave/save"
+(cd "$nosave" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+dlg=
+for _ in 1 2 3; do dlg=$(find_window "ZE-TAR Debug Info.") && break; done
+[ -n "$dlg" ] || fail "no error dialog for the save that cannot be written"
+text=
+for _ in $(seq 1 20); do
+  xdotool windowfocus --sync "$dlg" 2>/dev/null
+  xdotool key --clearmodifiers ctrl+a ctrl+c
+  text=$(timeout 5 xclip -o -selection clipboard 2>/dev/null)
+  [ -n "$text" ] && break
+  sleep 0.2
+done
+case "$text" in
+  *"セーブデータを書き込めませんでした。"*) ;;
+  *) fail "the save error does not read as its text: $text" ;;
+esac
+xdotool key --clearmodifiers Return
+wait_for_end $engine || fail "the demo did not end after its fatal error"
 wait $engine
 engine=
 

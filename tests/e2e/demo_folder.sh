@@ -32,29 +32,16 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 export GSETTINGS_BACKEND=memory
 start_display
-start_window_manager
-
-# Fails when the window manager manages a window other than the named ones.
-only_windows() {
-  local id name expected ok
-  for id in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
-    name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
-    ok=
-    for expected in "$@"; do [ "$name" = "$expected" ] && ok=1; done
-    [ -n "$ok" ] || fail "an unexpected window is shown: '$name'"
-  done
-}
 
 # The client area's pixels: counts those of the text colour (0xFFF4D0, the
 # demo's text style) inside a rectangle of the logical screen.
 text_pixels() {
-  "$py" - "$main" "$bar" "$@" <<'PY'
-import subprocess, sys
+  local X Y WIDTH HEIGHT
+  eval "$(window_geometry "$main")" || return 1
+  "$py" - "$X" "$((Y + bar))" "$@" <<'PY'
+import sys
 from PIL import ImageGrab
-win, bar, x0, y0, x1, y1 = sys.argv[1], int(sys.argv[2]), *map(int, sys.argv[3:7])
-geo = dict(l.split("=") for l in subprocess.check_output(["xdotool", "getwindowgeometry", "--shell", win],
-                                                         text=True).split())
-left, top = int(geo["X"]), int(geo["Y"]) + bar
+left, top, x0, y0, x1, y1 = map(int, sys.argv[1:7])
 shot = ImageGrab.grab(bbox=(left + x0, top + y0, left + x1, top + y1))
 print(sum(1 for r, g, b in shot.getdata() if r >= 220 and g >= 210 and b >= 160 and abs(r - 0xFF) + abs(g - 0xF4) + abs(b - 0xD0) < 60))
 PY
@@ -64,7 +51,7 @@ wait_text() {
   local _ n=0
   for _ in $(seq 1 50); do
     n=$(text_pixels "$2" "$3" "$4" "$5")
-    [ "$n" -gt "$1" ] && return 0
+    [ -n "$n" ] && [ "$n" -gt "$1" ] && return 0
     sleep 0.2
   done
   echo "text pixels: $n"
@@ -88,7 +75,7 @@ bar=$((height - 600))
 # the background (from the archive's ZCG), the card, the ball, the box and
 # its text, the frame-set corner.
 demo_check_until "$main" 0 "$bar" || { cat "$work/check.log"; fail "the window does not show the resting scene"; }
-only_windows k_lumbrane
+check_windows "$main"
 
 # The effect: panned to the right, so it alone makes the channels differ.
 # It starts when the ball rests; a second later the difference is gone, and
@@ -138,7 +125,7 @@ PY
 xdotool windowfocus --sync "$main" 2>/dev/null
 press n
 dlg=$(find_window "お名前") || fail "the name dialog did not appear"
-only_windows k_lumbrane "お名前"
+check_windows "$main" "$dlg"
 xdotool windowfocus --sync "$dlg" 2>/dev/null
 xdotool type --delay 20 "Taro"
 xdotool key Return
@@ -153,7 +140,7 @@ wait_text 300 100 494 719 540 || fail "the greeting line draws no text"
 xdotool windowfocus --sync "$main" 2>/dev/null
 press f
 wait_text 60 530 16 789 51 || fail "the frame-rate line draws no text"
-only_windows k_lumbrane
+check_windows "$main"
 
 wm_delete "$main" || fail "could not send the close request"
 box=$(find_window "k_lumbrane" "$main") || fail "the close confirmation did not appear"
@@ -174,23 +161,20 @@ rm -rf "$bare/libTheoraLib.so" "$bare/shot.png" "$bare/save"
 (cd "$bare" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 main=$(find_window "k_lumbrane") || fail "the demo without the Theora library did not start"
-# Prints the managed windows without a title (the engine's boxes have none).
-untitled() {
-  local id
-  for id in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
-    [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] && echo "$id"
-  done
+# Prints the engine's windows other than its main window (its boxes).
+boxes() {
+  process_windows "$engine" | awk -v main="$main" '$1 != main { print $1 }'
 }
 box=
-for _ in $(seq 1 100); do box=$(untitled | head -1); [ -n "$box" ] && break; sleep 0.2; done
+for _ in $(seq 1 100); do box=$(boxes | head -1); [ -n "$box" ] && break; sleep 0.2; done
 [ -n "$box" ] || fail "no box about the missing Theora library"
 xdotool windowfocus --sync "$box" 2>/dev/null
 xdotool key --clearmodifiers Return
 demo_check_until "$main" 0 "$bar" || { cat "$work/check.log"; fail "the demo without the Theora library did not come to rest"; }
 for _ in $(seq 1 100); do [ -f "$bare/shot.png" ] && break; sleep 0.2; done
 [ -f "$bare/shot.png" ] || fail "the demo without the Theora library saved no picture"
-[ -z "$(untitled)" ] || fail "the library's box came again"
-only_windows k_lumbrane
+[ -z "$(boxes)" ] || fail "the library's box came again"
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the demo did not end after SIGTERM"
 wait $engine
@@ -236,7 +220,7 @@ PY
 (cd "$game" && exec ./ZTFChk) >"$work/engine.log" 2>&1 &
 engine=$!
 w=$(find_window "ZTFChkツール") || fail "no checker dialog"
-only_windows "ZTFChkツール"
+check_windows "$w"
 click_at() {
   local geo wdt hgt
   geo=$(xdotool getwindowgeometry --shell "$w") || fail "the dialog is gone"

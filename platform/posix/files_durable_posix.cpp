@@ -50,9 +50,7 @@ int copy_contents(int in, int out, off_t size) {
   return copy_by_reading(in, out, done);
 }
 
-}  // namespace
-
-int files_durable_copy(const char* from_sjis, const char* to_sjis) {
+int durable_copy(const char* from_sjis, const char* to_sjis, int create_flags) {
   std::string from, to;
   if (kPosixFiles.resolve(from_sjis, &from) != 0) return -1;
   if (kPosixFiles.resolve(to_sjis, &to) < 0) return -1;
@@ -63,7 +61,7 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
     close(in);
     return -1;
   }
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | create_flags, 0600);
   if (out < 0) {
     close(in);
     return -1;
@@ -75,6 +73,24 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
   if (close(out) != 0) rc = -1;
   if (rc != 0) unlink(to.c_str());
   return rc;
+}
+
+}  // namespace
+
+int files_durable_copy(const char* from_sjis, const char* to_sjis) { return durable_copy(from_sjis, to_sjis, O_TRUNC); }
+
+int files_durable_copy_new(const char* from_sjis, const char* to_sjis) {
+  return durable_copy(from_sjis, to_sjis, O_EXCL | O_NOFOLLOW);
+}
+
+int files_remove_unless_folder(const char* sjis_path) {
+  std::string real;
+  // A dangling link resolves as a missing name: its path is the link's.
+  if (kPosixFiles.resolve(sjis_path, &real) < 0) return -1;
+  struct stat st;
+  if (lstat(real.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
+  if (S_ISDIR(st.st_mode)) return -1;
+  return unlink(real.c_str()) == 0 || errno == ENOENT ? 0 : -1;
 }
 
 int files_is_read_only(const char* sjis_path) {

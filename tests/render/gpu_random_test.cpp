@@ -1,7 +1,10 @@
 // Random layer trees through command 1 with every leaf given textures, drawn
 // on the EGL backend over Mesa's software OpenGL: after every frame the GPU
 // picture (read back into a hidden screen-copy layer) is the CPU picture of
-// the same tree within 2 per colour channel. One frame of each seed has a
+// the same tree within 2 per colour channel for each layer over a pixel
+// (the blend modes drawn are those whose result moves no more than the
+// target under it; each mode alone is held to 2 in the GPU picture test).
+// Each seed reports its largest and mean difference. One frame of each seed has a
 // forced device loss (the device and every texture are made anew), and a
 // later frame forces the fall-back to the CPU: from there on the window
 // shows exactly the picture of a run that never had a GPU, and the

@@ -11,6 +11,7 @@
 #include "engine/frame/window.h"
 #include "engine/render/present.h"
 #include "engine/render/screen_modes.h"
+#include "platform/cursor.h"
 #include "platform/monitors.h"
 #include "platform/platform.h"
 
@@ -223,6 +224,34 @@ TEST_F(ScreenModes, FullScreenRestylesOnlyAndComesBack) {
   EXPECT_EQ(cw, 800);
   EXPECT_EQ(ch, 600);
   EXPECT_NE(g_platform.ui->get_style(r->handle) & ui::kWsCaption, 0u);
+}
+
+// Each switch puts the pointer in the centre of the window's monitor, and
+// leaving full screen puts the window back where it was.
+TEST_F(ScreenModes, SwitchesCentreThePointerAndLeavingRestoresThePlace) {
+  fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+  place_window_centre(2500, 500);
+  int x0 = 0, y0 = 0, w0 = 0, h0 = 0;
+  g_platform.ui->get_window_rect(r->handle, &x0, &y0, &w0, &h0);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_EQ(enter_full_screen(), 0);
+    UiWindow warped = r->handle;
+    int wx = 0, wy = 0;
+    fake_cursor_last_warp(&warped, &wx, &wy);
+    EXPECT_EQ(warped, kNoWindow);
+    EXPECT_EQ(wx, 1920 + 640);
+    EXPECT_EQ(wy, 512);
+    fake_cursor_reset();
+    leave_full_screen();
+    fake_cursor_last_warp(&warped, &wx, &wy);
+    EXPECT_EQ(wx, 1920 + 640) << "back in the window, the pointer is centred again";
+    EXPECT_EQ(wy, 512);
+    int x = 0, y = 0, w = 0, h = 0;
+    g_platform.ui->get_window_rect(r->handle, &x, &y, &w, &h);
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(x0, y0));
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(w0, h0));
+  }
 }
 
 TEST_F(ScreenModes, OwnDisplayModeChoiceAndRefusals) {

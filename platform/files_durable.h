@@ -44,3 +44,11 @@ extern DurableReplaceCalls g_durable_replace_calls;
 // errno of the failing call, the temporary file removed and the old file as
 // it was.
 int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error);
+// One piece of a file's new contents.
+struct FilePiece {
+  const void* data;
+  unsigned long size;
+};
+// The same with the contents given as count pieces, written in their order
+// (no copy of them is made).
+int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces, unsigned long count, int* error);

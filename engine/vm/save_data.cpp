@@ -202,11 +202,53 @@ int walk_records(const u8* old, u64 size, const char* name, std::vector<WalkedRe
   return 0;
 }
 
-void append_record(std::vector<u8>& out, u32 dno, const std::vector<u8>& body, u32 offsets[]) {
-  offsets[dno] = static_cast<u32>(out.size());
-  put_u32(out, dno);
-  out.insert(out.end(), body.begin(), body.end());
-}
+// The new file as pieces written in order: its header, old records taken
+// where they lie in the old file's bytes, and cached records (each its DNO
+// word and its body). Nothing is copied. Kept from one write to the next so
+// that its lists are not allocated afresh.
+struct SavePlan {
+  u8 header[kSaveRecordsStart];
+  u8 dno_words[kSaveDnoCount + 1][4];
+  std::vector<FilePiece> pieces;
+  std::vector<WalkedRecord> walked;
+  u64 size = 0;
+  void add(const void* data, u64 n) {
+    // A piece that goes on where the last one ended in memory joins it (the
+    // old records kept in their order are one run of bytes).
+    if (!pieces.empty() && static_cast<const u8*>(pieces.back().data) + pieces.back().size == data)
+      pieces.back().size += static_cast<unsigned long>(n);
+    else
+      pieces.push_back({data, static_cast<unsigned long>(n)});
+    size += n;
+  }
+  void add_cached(u32 dno, u32 offsets[]) {
+    offsets[dno] = static_cast<u32>(size);
+    set_u32(dno_words[dno], dno);
+    add(dno_words[dno], 4);
+    add(g_cache[dno].body.data(), g_cache[dno].body.size());
+  }
+};
+SavePlan g_plan;
+
+// A buffer kept from one write to the next: reading a save of many
+// megabytes into freshly allocated memory every time costs more in first
+// touches of its pages than the copy itself.
+struct KeptBuffer {
+  u8* data = nullptr;
+  u64 size = 0;
+  u64 capacity = 0;
+  bool fit(u64 n) {
+    if (n > capacity) {
+      u8* grown = static_cast<u8*>(std::realloc(data, n));
+      if (!grown) return false;
+      data = grown;
+      capacity = n;
+    }
+    size = n;
+    return true;
+  }
+};
+KeptBuffer g_old_file;
 
 int ensure_folder(const std::string& folder) {
   // Every missing folder on the way is made (an existing one is no error).
@@ -226,7 +268,8 @@ void report_create_failure(int system_errno) {
   report_error_at(kErrSaveCreate, 1, n, text);
 }
 
-bool read_whole_file(const std::string& path, std::vector<u8>* out, bool* exists) {
+bool read_whole_file(const std::string& path, KeptBuffer* out, bool* exists) {
+  out->size = 0;
   *exists = g_platform.files->is_file(path.c_str()) != 0;
   if (!*exists) return true;
   std::FILE* f = g_platform.files->open(path.c_str(), "rb");
@@ -234,11 +277,8 @@ bool read_whole_file(const std::string& path, std::vector<u8>* out, bool* exists
   std::fseek(f, 0, SEEK_END);
   long n = std::ftell(f);
   std::fseek(f, 0, SEEK_SET);
-  bool ok = n >= 0;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(n));
-    ok = std::fread(out->data(), 1, out->size(), f) == out->size();
-  }
+  bool ok = n >= 0 && out->fit(static_cast<u64>(n));
+  if (ok && n > 0) ok = std::fread(out->data, 1, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
   std::fclose(f);
   return ok;
 }
@@ -522,45 +562,60 @@ int save_file_path(const char* name, std::string* path) {
   return 0;
 }
 
-int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
+namespace {
+int plan_save_image(const u8* old, u64 old_size, int has_old, SavePlan* plan) {
   u32 offsets[kSaveDnoCount + 1] = {};
-  out->clear();
-  std::vector<WalkedRecord> walked;
+  plan->walked.clear();
+  plan->pieces.clear();
+  plan->size = 0;
   u32 count = 0;
   if (has_old) {
-    if (walk_records(old, old_size, "", &walked) != 0) return -1;
+    if (walk_records(old, old_size, "", &plan->walked) != 0) return -1;
     count = get_u32(old + 8);
   }
-  out->assign(kSaveRecordsStart, 0);
-  if (has_old) std::memcpy(out->data(), old, 16);
+  std::memset(plan->header, 0, sizeof plan->header);
+  if (has_old) std::memcpy(plan->header, old, 16);
   else {
-    std::memcpy(out->data(), kMagic, 4);
-    set_u32(out->data() + 4, kSaveVersion);
-    set_u32(out->data() + 12, kSaveDnoCount);
+    std::memcpy(plan->header, kMagic, 4);
+    set_u32(plan->header + 4, kSaveVersion);
   }
+  plan->add(plan->header, kSaveRecordsStart);
   bool placed[kSaveDnoCount + 1] = {};
-  for (const WalkedRecord& r : walked) {
+  for (const WalkedRecord& r : plan->walked) {
     if (g_cache[r.dno].used && !placed[r.dno]) {
-      append_record(*out, r.dno, g_cache[r.dno].body, offsets);
+      plan->add_cached(r.dno, offsets);
       placed[r.dno] = true;
       continue;
     }
     if (placed[r.dno]) continue;  // a second copy of a replaced record
-    offsets[r.dno] = static_cast<u32>(out->size());
-    out->insert(out->end(), old + r.at, old + r.at + r.size);
+    offsets[r.dno] = static_cast<u32>(plan->size);
+    plan->add(old + r.at, r.size);
   }
   for (u32 d = 1; d <= kSaveDnoCount; ++d) {
     if (!g_cache[d].used || placed[d] || offsets[d]) continue;
-    append_record(*out, d, g_cache[d].body, offsets);
+    plan->add_cached(d, offsets);
     ++count;
   }
-  if (out->size() > 0xFFFFFFFFull) {
+  if (plan->size > 0xFFFFFFFFull) {
     out_of_memory();
     return -1;
   }
-  set_u32(out->data() + 8, count);
-  set_u32(out->data() + 12, kSaveDnoCount);
-  for (u32 d = 1; d <= kSaveDnoCount; ++d) set_u32(out->data() + 12 + 4 * d, offsets[d]);
+  set_u32(plan->header + 8, count);
+  set_u32(plan->header + 12, kSaveDnoCount);
+  for (u32 d = 1; d <= kSaveDnoCount; ++d) set_u32(plan->header + 12 + 4 * d, offsets[d]);
+  return 0;
+}
+}  // namespace
+
+int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
+  out->clear();
+  if (plan_save_image(old, old_size, has_old, &g_plan) != 0) return -1;
+  out->resize(g_plan.size);
+  u64 at = 0;
+  for (const FilePiece& p : g_plan.pieces) {
+    std::memcpy(out->data() + at, p.data, p.size);
+    at += p.size;
+  }
   return 0;
 }
 
@@ -596,17 +651,19 @@ int write_save_cache(const char* name, i64 memory_image) {
     return -1;
   }
   ensure_folder(save_folder_path());
-  std::vector<u8> old;
+  // The old file is read into the kept buffer, and the new one is written
+  // from its pieces: the kept records straight from that buffer, the
+  // cached ones from the cache.
   bool exists = false;
-  if (!read_whole_file(path, &old, &exists)) {
+  if (!read_whole_file(path, &g_old_file, &exists)) {
     report_create_failure(errno ? errno : EIO);
     free_memory_slot(-1);
     return -1;
   }
-  rc = compose_save_image(old.data(), old.size(), exists, &image);
+  rc = plan_save_image(g_old_file.data, g_old_file.size, exists, &g_plan);
   if (rc == 0) {
     int error = 0;
-    if (files_replace_durably(path.c_str(), image.data(), image.size(), &error) != 0) {
+    if (files_replace_durably_pieces(path.c_str(), g_plan.pieces.data(), g_plan.pieces.size(), &error) != 0) {
       report_create_failure(error);
       rc = -1;
     }
@@ -903,4 +960,8 @@ void clear_save_data_cache() { free_memory_slot(-1); }
 void free_memory_save_slots() {
   free_memory_slot(-1);
   free_memory_images();
+  std::free(g_old_file.data);
+  g_old_file = KeptBuffer{};
+  g_plan.pieces = {};
+  g_plan.walked = {};
 }

@@ -187,6 +187,11 @@ int write_through(int fd, const char* data, unsigned long size) {
 }  // namespace
 
 int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error) {
+  const FilePiece whole = {data, size};
+  return files_replace_durably_pieces(sjis_path, &whole, 1, error);
+}
+
+int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces, unsigned long count, int* error) {
   int dummy = 0;
   if (!error) error = &dummy;
   *error = 0;
@@ -225,7 +230,8 @@ int files_replace_durably(const char* sjis_path, const void* data, unsigned long
     return -1;
   };
   fchmod(fd, had_old ? (old_st.st_mode & 0777) : 0644);
-  if (write_through(fd, static_cast<const char*>(data), size) != 0) return fail(errno);
+  for (unsigned long i = 0; i < count; ++i)
+    if (write_through(fd, static_cast<const char*>(pieces[i].data), pieces[i].size) != 0) return fail(errno);
   if (g_durable_replace_calls.fsync(fd) != 0) return fail(errno);
   if (close(fd) != 0) {
     fd = -1;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/files_durable.h"
 
@@ -58,6 +59,24 @@ TEST_F(FilesReplaceTest, MakesAndReplacesKeepingThePermissionBits) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   ASSERT_EQ(files_replace_durably(lower.c_str(), "", 0, &error), 0);
   EXPECT_EQ(read_text(root + "/画像/Save.SD"), "");
+}
+
+TEST_F(FilesReplaceTest, PiecesAreWrittenInTheirOrder) {
+  const std::string sjis = sjis_root + "\\pieces.sd";
+  struct Case {
+    const char* what;
+    std::vector<FilePiece> pieces;
+    std::string want;
+  } cases[] = {
+      {"three with an empty one", {{"ab", 2}, {"", 0}, {"cde", 3}}, "abcde"},
+      {"one", {{"whole", 5}}, "whole"},
+      {"none", {}, ""},
+  };
+  for (const Case& c : cases) {
+    int error = -1;
+    ASSERT_EQ(files_replace_durably_pieces(sjis.c_str(), c.pieces.data(), c.pieces.size(), &error), 0) << c.what;
+    EXPECT_EQ(read_text(root + "/pieces.sd"), c.want) << c.what;
+  }
 }
 
 TEST_F(FilesReplaceTest, RefusalsGiveTheirErrno) {

@@ -157,23 +157,22 @@ std::vector<u8> read_file(const std::string& path) {
 }
 // The median and the best of the per-pair ratios engine / peer.
 bool check_command_86() {
-  // The save: the finished file's first records, as many as fill 9.4 MB
-  // (the records lie in DNO order).
+  // The save: the finished file's first records, as many as fit in 9.4 MB
+  // (the records lie in DNO order, each ending where the next begins).
   auto u32_at = [](const std::vector<u8>& b, std::size_t at) {
     return static_cast<u32>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<u32>(b[at + 3]) << 24);
   };
+  constexpr u32 kSaveBytes = 9400000;
   std::vector<u8> save = g_file;
-  u32 kept = 0, end = static_cast<u32>(save.size());
-  for (u32 d = 1; d <= kSaveDnoCount; ++d) {
-    const u32 at = u32_at(save, 12 + 4 * d);
-    if (!at) continue;
-    if (at >= 9400000u) {
-      end = std::min(end, at);
-      std::memset(save.data() + 12 + 4 * d, 0, 4);
-    } else {
-      ++kept;
-    }
-  }
+  std::vector<u32> starts;
+  for (u32 d = 1; d <= kSaveDnoCount; ++d)
+    if (u32_at(save, 12 + 4 * d)) starts.push_back(u32_at(save, 12 + 4 * d));
+  std::sort(starts.begin(), starts.end());
+  starts.push_back(static_cast<u32>(save.size()));
+  u32 end = kSaveRecordsStart, kept = 0;
+  while (kept + 1 < starts.size() && starts[kept + 1] <= kSaveBytes) end = starts[++kept];
+  for (u32 d = 1; d <= kSaveDnoCount; ++d)
+    if (u32_at(save, 12 + 4 * d) >= end) std::memset(save.data() + 12 + 4 * d, 0, 4);
   save.resize(end);
   for (int i = 0; i < 4; ++i) save[8 + i] = static_cast<u8>(kept >> (8 * i));
   std::FILE* f = std::fopen((g_root + "/c86.sd").c_str(), "wb");

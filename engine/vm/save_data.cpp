@@ -165,47 +165,52 @@ struct WalkedRecord {
   u64 size;  // 4 + body
 };
 
-// Checks old as a save file and lists its records in file order. 0, or -1
-// after the report (nothing written).
-int walk_records(const u8* old, u64 size, const char* name, std::vector<WalkedRecord>* out) {
-  if (size < 16 || std::memcmp(old, kMagic, 4) != 0) {
+// Checks src as a save file and lists its records in file order, reading
+// only the header and each record's head. 0, or -1 after the report
+// (nothing written).
+int walk_records(const SaveSource& src, const char* name, std::vector<WalkedRecord>* out) {
+  u8 head[16];
+  if (src.size < 16 || !src.read_at(0, head, 16) || std::memcmp(head, kMagic, 4) != 0) {
     report_error_at(kErrSaveNotSaveFile, 1, name);
     return -1;
   }
-  if (get_u32(old + 4) != kSaveVersion) {
+  if (get_u32(head + 4) != kSaveVersion) {
     report_error_at(kErrSaveVersion, 1, name);
     return -1;
   }
+  const u64 size = src.size;
   if (size < kSaveRecordsStart) {
     report_error_at(kErrSaveNotSaveFile, 1, name);
     return -1;
   }
   u64 at = kSaveRecordsStart;
   while (at < size) {
-    if (size - at < 4 + kSaveBodyHeader) {
+    u8 rh[4 + kSaveBodyHeader];
+    if (size - at < sizeof rh || !src.read_at(at, rh, sizeof rh)) {
       report_error_at(kErrSaveNotSaveFile, 1, name);
       return -1;
     }
-    const u32 dno = get_u32(old + at);
+    const u32 dno = get_u32(rh);
     if (dno == 0 || dno > kSaveDnoCount) {
       show_error_box("", sjis_message("( DNO = %d ) 不正なDNO番号を検出しました。"), static_cast<i64>(dno));
       return -1;
     }
-    const u64 packed = get_u32(old + at + 8);
-    if (packed > size - at - 4 - kSaveBodyHeader) {
+    const u64 packed = get_u32(rh + 8);
+    if (packed > size - at - sizeof rh) {
       report_error_at(kErrSaveNotSaveFile, 1, name);
       return -1;
     }
-    out->push_back({dno, at, 4 + kSaveBodyHeader + packed});
-    at += 4 + kSaveBodyHeader + packed;
+    out->push_back({dno, at, sizeof rh + packed});
+    at += sizeof rh + packed;
   }
   return 0;
 }
 
 // The new file as pieces written in order: its header, old records taken
-// where they lie in the old file's bytes, and cached records (each its DNO
-// word and its body). Nothing is copied. Kept from one write to the next so
-// that its lists are not allocated afresh.
+// where they lie (in the old file's bytes in memory, or in the old file
+// itself, which the kernel copies from), and cached records (each its DNO
+// word and its body). Nothing is copied here. Kept from one write to the
+// next so that its lists are not allocated afresh.
 struct SavePlan {
   u8 header[kSaveRecordsStart];
   u8 dno_words[kSaveDnoCount + 1][4];
@@ -213,12 +218,26 @@ struct SavePlan {
   std::vector<WalkedRecord> walked;
   u64 size = 0;
   void add(const void* data, u64 n) {
-    // A piece that goes on where the last one ended in memory joins it (the
-    // old records kept in their order are one run of bytes).
-    if (!pieces.empty() && static_cast<const u8*>(pieces.back().data) + pieces.back().size == data)
+    // A piece that goes on where the last one ended in memory joins it.
+    if (!pieces.empty() && !pieces.back().from &&
+        static_cast<const u8*>(pieces.back().data) + pieces.back().size == data)
       pieces.back().size += static_cast<unsigned long>(n);
     else
       pieces.push_back({data, static_cast<unsigned long>(n)});
+    size += n;
+  }
+  // Old bytes at..at + n of src (the old records kept in their order are
+  // one run).
+  void add_old(const SaveSource& src, u64 at, u64 n) {
+    if (src.mem) {
+      add(src.mem + at, n);
+      return;
+    }
+    FilePiece* last = pieces.empty() ? nullptr : &pieces.back();
+    if (last && last->from == src.file && last->at + last->size == at)
+      last->size += static_cast<unsigned long>(n);
+    else
+      pieces.push_back({nullptr, static_cast<unsigned long>(n), src.file, at});
     size += n;
   }
   void add_cached(u32 dno, u32 offsets[]) {
@@ -229,26 +248,6 @@ struct SavePlan {
   }
 };
 SavePlan g_plan;
-
-// A buffer kept from one write to the next: reading a save of many
-// megabytes into freshly allocated memory every time costs more in first
-// touches of its pages than the copy itself.
-struct KeptBuffer {
-  u8* data = nullptr;
-  u64 size = 0;
-  u64 capacity = 0;
-  bool fit(u64 n) {
-    if (n > capacity) {
-      u8* grown = static_cast<u8*>(std::realloc(data, n));
-      if (!grown) return false;
-      data = grown;
-      capacity = n;
-    }
-    size = n;
-    return true;
-  }
-};
-KeptBuffer g_old_file;
 
 int ensure_folder(const std::string& folder) {
   // Every missing folder on the way is made (an existing one is no error).
@@ -266,21 +265,6 @@ void report_create_failure(int system_errno) {
   const int n = crt_errno_number(system_errno);
   const char* text = n >= 0 && n < 37 && g_command_list.errno_texts[n] ? g_command_list.errno_texts[n] : "";
   report_error_at(kErrSaveCreate, 1, n, text);
-}
-
-bool read_whole_file(const std::string& path, KeptBuffer* out, bool* exists) {
-  out->size = 0;
-  *exists = g_platform.files->is_file(path.c_str()) != 0;
-  if (!*exists) return true;
-  std::FILE* f = g_platform.files->open(path.c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  long n = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  bool ok = n >= 0 && out->fit(static_cast<u64>(n));
-  if (ok && n > 0) ok = std::fread(out->data, 1, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
-  std::fclose(f);
-  return ok;
 }
 
 // Validated variable data: the layout found in an unpacked value.
@@ -563,19 +547,19 @@ int save_file_path(const char* name, std::string* path) {
 }
 
 namespace {
-int plan_save_image(const u8* old, u64 old_size, int has_old, SavePlan* plan) {
+// Plans the new file: src's records (when has_old) with the cached records
+// put in. 0, or -1 after the report.
+int plan_save_image(const SaveSource& src, int has_old, SavePlan* plan) {
   u32 offsets[kSaveDnoCount + 1] = {};
   plan->walked.clear();
   plan->pieces.clear();
   plan->size = 0;
+  std::memset(plan->header, 0, sizeof plan->header);
   u32 count = 0;
   if (has_old) {
-    if (walk_records(old, old_size, "", &plan->walked) != 0) return -1;
-    count = get_u32(old + 8);
-  }
-  std::memset(plan->header, 0, sizeof plan->header);
-  if (has_old) std::memcpy(plan->header, old, 16);
-  else {
+    if (walk_records(src, "", &plan->walked) != 0 || !src.read_at(0, plan->header, 16)) return -1;
+    count = get_u32(plan->header + 8);
+  } else {
     std::memcpy(plan->header, kMagic, 4);
     set_u32(plan->header + 4, kSaveVersion);
   }
@@ -589,7 +573,7 @@ int plan_save_image(const u8* old, u64 old_size, int has_old, SavePlan* plan) {
     }
     if (placed[r.dno]) continue;  // a second copy of a replaced record
     offsets[r.dno] = static_cast<u32>(plan->size);
-    plan->add(old + r.at, r.size);
+    plan->add_old(src, r.at, r.size);
   }
   for (u32 d = 1; d <= kSaveDnoCount; ++d) {
     if (!g_cache[d].used || placed[d] || offsets[d]) continue;
@@ -609,7 +593,11 @@ int plan_save_image(const u8* old, u64 old_size, int has_old, SavePlan* plan) {
 
 int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
   out->clear();
-  if (plan_save_image(old, old_size, has_old, &g_plan) != 0) return -1;
+  static const u8 kEmpty = 0;
+  SaveSource src;
+  src.mem = old ? old : &kEmpty;
+  src.size = old ? old_size : 0;
+  if (plan_save_image(src, has_old, &g_plan) != 0) return -1;
   out->resize(g_plan.size);
   u64 at = 0;
   for (const FilePiece& p : g_plan.pieces) {
@@ -651,16 +639,25 @@ int write_save_cache(const char* name, i64 memory_image) {
     return -1;
   }
   ensure_folder(save_folder_path());
-  // The old file is read into the kept buffer, and the new one is written
-  // from its pieces: the kept records straight from that buffer, the
-  // cached ones from the cache.
-  bool exists = false;
-  if (!read_whole_file(path, &g_old_file, &exists)) {
-    report_create_failure(errno ? errno : EIO);
-    free_memory_slot(-1);
-    return -1;
+  // Only the old file's header and record heads are read; the new file is
+  // written from pieces: the kept records copied by the kernel from the old
+  // file, the cached ones from the cache. The old file stays open (and
+  // unchanged: it is replaced by a rename, never written) until then.
+  SaveSource src;
+  const bool exists = g_platform.files->is_file(path.c_str()) != 0;
+  if (exists) {
+    src.file = g_platform.files->open(path.c_str(), "rb");
+    long end = -1;
+    if (src.file && std::fseek(src.file, 0, SEEK_END) == 0) end = std::ftell(src.file);
+    if (end < 0) {
+      report_create_failure(errno ? errno : EIO);
+      if (src.file) std::fclose(src.file);
+      free_memory_slot(-1);
+      return -1;
+    }
+    src.size = static_cast<u64>(end);
   }
-  rc = plan_save_image(g_old_file.data, g_old_file.size, exists, &g_plan);
+  rc = plan_save_image(src, exists, &g_plan);
   if (rc == 0) {
     int error = 0;
     if (files_replace_durably_pieces(path.c_str(), g_plan.pieces.data(), g_plan.pieces.size(), &error) != 0) {
@@ -668,6 +665,7 @@ int write_save_cache(const char* name, i64 memory_image) {
       rc = -1;
     }
   }
+  if (src.file) std::fclose(src.file);
   free_memory_slot(-1);
   return rc;
 }
@@ -960,8 +958,6 @@ void clear_save_data_cache() { free_memory_slot(-1); }
 void free_memory_save_slots() {
   free_memory_slot(-1);
   free_memory_images();
-  std::free(g_old_file.data);
-  g_old_file = KeptBuffer{};
   g_plan.pieces = {};
   g_plan.walked = {};
 }

@@ -655,9 +655,14 @@ int inj_rename(const char* a, const char* b) {
   return injected(Injection::kRename) ? -1 : kPosixDurableReplaceCalls.rename(a, b);
 }
 int inj_folder(int fd) { return injected(Injection::kFolder) ? -1 : kPosixDurableReplaceCalls.fsync_folder(fd); }
+// Copies of the old file's kept records are writes of the new file too.
+long inj_copy(int from, long long at, int fd, unsigned long n) {
+  if (injected(Injection::kWrite)) return -1;
+  return kPosixDurableReplaceCalls.copy(from, at, fd, n > 1000 ? 1000 : n);
+}
 void use_injection(Injection* in) {
   g_inject = in;
-  g_durable_replace_calls = {inj_write, inj_fsync, inj_rename, inj_folder};
+  g_durable_replace_calls = {inj_write, inj_fsync, inj_rename, inj_folder, inj_copy};
 }
 
 TEST_F(SaveDataTest, AFailingCallAtAnyStepLeavesTheOldFile) {

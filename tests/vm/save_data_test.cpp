@@ -181,8 +181,8 @@ TEST_F(SaveDataTest, EveryTypeRoundTripsWithEitherPackingAndMatchesTheTable) {
   }
 }
 
-TEST_F(SaveDataTest, SavesInTheTablesFormAndEarlierSavesLoadUnderEitherSwitch) {
-  // Written by the fixture writer from the format's table: byte 1 = 1 with
+TEST_F(SaveDataTest, SavesInTheFixedLayoutAndEarlierSavesLoadUnderEitherSwitch) {
+  // Written by the fixture writer, not the engine: byte 1 = 1 with
   // the bytes packed either way, a kind-2 first word that is not 0, the
   // global store as kinds 0-2 at DNO 1024; and this engine's earlier form
   // (byte 1 the method, the first word the id's high bits, kind 3).

@@ -521,6 +521,35 @@ TEST_F(SaveDataTest, NamesAndFolders) {
   EXPECT_EQ(stat((folder.path + "/deep/er/save/abs.sd").c_str(), &st), 0);
 }
 
+TEST_F(SaveDataTest, ASaveThatIsALinkKeepsTheLink) {
+  // The player keeps a save elsewhere and links it into the save folder:
+  // writes replace the linked file (its kept records copied from it), the
+  // link stays, and loads read through it.
+  mkdir((folder.path + "/save").c_str(), 0700);
+  mkdir((folder.path + "/elsewhere").c_str(), 0700);
+  ASSERT_EQ(symlink("../elsewhere/kept.sd", real("linked.sd").c_str()), 0);
+  cache_var(1, kInt);
+  cache_var(2, kScalar);
+  ASSERT_EQ(write_save_cache("linked", -1), 0) << g_error_report_log.last_message;
+  var_record(kScalar)->ints[0] = 78;
+  cache_var(2, kScalar);
+  ASSERT_EQ(write_save_cache("linked", -1), 0) << g_error_report_log.last_message;
+  struct stat st;
+  ASSERT_EQ(lstat(real("linked.sd").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  SdBytes target;
+  ASSERT_TRUE(sd_read_file(folder.path + "/elsewhere/kept.sd", &target));
+  SdFile f;
+  ASSERT_EQ(sd_parse(target, &f), "");
+  EXPECT_EQ(f.records.size(), 2u);
+  var_record(kScalar)->ints[0] = 0;
+  var_record(kInt)->ints[5] = 0;
+  ASSERT_EQ(load_var("linked", 2, kScalar), 0);
+  ASSERT_EQ(load_var("linked", 1, kInt), 0);
+  EXPECT_EQ(var_get_int(kScalar, 0), 78);
+  EXPECT_EQ(var_get_int(kInt, 5), 3 * 1000000007LL);
+}
+
 TEST_F(SaveDataTest, MemoryImagesGrowAndTheGlobalStoreBringsThemBack) {
   // A record bigger than an image's first 51,200 bytes.
   dim(kBig, {20000});

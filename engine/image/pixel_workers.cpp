@@ -479,9 +479,15 @@ int job_class(i64 work) {
   return c;
 }
 
+// A job of fewer pixels than this takes the poster alone about as long as
+// the hand-over to a worker that is awake (a few microseconds): it never pays
+// for one, and runs on the poster without being timed or probed.
+constexpr i64 kAloneBelowPixels = 32768;
+
 // Whether a job of `work` pixels is handed over.
 bool worth_sharing(i64 work) {
   if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
+  if (work < kAloneBelowPixels) return false;
   // Only a worker that lost its core in the middle of its bands counts: the
   // poster itself is held up by nobody when it loses its core (the system
   // takes it away now and then even on an idle machine).
@@ -554,7 +560,7 @@ int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[k
   const i64 t0 = now_ns();
   if (g_running == 0 || !worth_sharing(work)) {
     failed = run_here(fill, ctx, bands > 0 ? 1 : workers, statuses);
-    if (g_running > 0) note_job_time(work, now_ns() - t0, false);
+    if (g_running > 0 && work >= kAloneBelowPixels) note_job_time(work, now_ns() - t0, false);
   } else {
     const int count = bands > 0 ? std::min(bands, kMaxPixelBands) : workers;
     for (int i = 0; i < count; ++i) {

@@ -37,8 +37,9 @@ extern DurableReplaceCalls g_durable_replace_calls;
 // that a crash at any moment leaves either the old file or the new one,
 // whole. The data goes into a uniquely named temporary file beside it
 // ("<name>.tmp-XXXXXX"), which is flushed to disk and renamed over the old
-// name; then the folder is flushed. The old file is never opened for
-// writing. Temporary files of the same name that an earlier, interrupted
+// name; then the folder is flushed. A name that is a symbolic link stays
+// one: the file it points at (made when missing) is replaced, from a
+// temporary file beside it. The old file is never opened for writing. Temporary files of the same name that an earlier, interrupted
 // replace left behind are removed first. 0; or -1 with *error set to the
 // errno of the failing call, the temporary file removed and the old file as
 // it was.

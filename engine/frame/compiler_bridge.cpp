@@ -103,6 +103,32 @@ void release_compiler_files() {
   g_list_copy.shrink_to_fit();
 }
 
+int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
+                          std::string* project) {
+  // 8: one copy of the whole list, and a record per item inside it.
+  release_compiler_files();
+  if (count > 0 && list_size > 0 && list) {
+    try {
+      g_list_copy.assign(list, list + list_size);
+    } catch (const std::bad_alloc&) {
+      report_error_code(104030, 1);
+      return -1;
+    }
+    if (parse_compiler_file_list(g_list_copy.data(), list_size, count, &g_records) != 0) {
+      release_compiler_files();
+      communication_failed();
+      return -1;
+    }
+    g_compiler_files.records = g_records.data();
+    g_compiler_files.count = static_cast<u32>(g_records.size());
+  }
+  // 9: the result and the project folder (bounded by the block).
+  *result = block[kCompilerResult];
+  const char* text = reinterpret_cast<const char*>(block + kCompilerFolderAt);
+  project->assign(text, strnlen(text, kCompilerBlockSize - kCompilerFolderAt));
+  return 0;
+}
+
 int run_script_compiler() {
   // 1: no compiler. A game whose compiled files lie loose beside the program
   // (no archive holds them) runs them, as from an archive; without those
@@ -165,28 +191,11 @@ int run_script_compiler() {
   }
   g_platform.process->close_child(x.child);
   x.child = nullptr;
-  // 8: one copy of the whole list, and a record per item inside it.
-  release_compiler_files();
-  if (count > 0 && list_size > 0) {
-    const u8* list = g_platform.shared_memory->data(x.list);
-    try {
-      g_list_copy.assign(list, list + list_size);
-    } catch (const std::bad_alloc&) {
-      report_error_code(104030, 1);
-      return -1;
-    }
-    if (parse_compiler_file_list(g_list_copy.data(), list_size, count, &g_records) != 0) {
-      release_compiler_files();
-      communication_failed();
-      return -1;
-    }
-    g_compiler_files.records = g_records.data();
-    g_compiler_files.count = static_cast<u32>(g_records.size());
-  }
-  // 9: the result and the project folder (bounded by the block).
-  const u8 result = block[kCompilerResult];
-  const char* text = reinterpret_cast<const char*>(block + kCompilerFolderAt);
-  const std::string project(text, strnlen(text, kCompilerBlockSize - kCompilerFolderAt));
+  // 8-9: the files, the result and the project folder.
+  u8 result = 0;
+  std::string project;
+  const u8* list = count > 0 && list_size > 0 ? g_platform.shared_memory->data(x.list) : nullptr;
+  if (read_compiler_results(block, list, list_size, count, &result, &project) != 0) return -1;
   // 10: only a successful compile goes on, in the project folder.
   if (result != 1) {
     release_compiler_files();

@@ -3,6 +3,7 @@
 // list of compiled files through named shared memory. The files become the
 // compiler files that data access searches before archives and loose files.
 #pragma once
+#include <string>
 #include <vector>
 
 #include "engine/frame/data_item.h"
@@ -27,6 +28,14 @@ extern const char kCompilerProgram[];    // "system\DEDad\DEDad.exe"
 // records whose names and data point into data. 0, or -1 when an item
 // passes the end or a name lacks its NUL (out is then empty).
 int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out);
+
+// What the compiler handed back once it ended: count items of the file list
+// (list_size bytes at list, copied) become the compiler files; the result
+// byte and the project folder (its text bounded by the block) come from the
+// kCompilerBlockSize bytes of the control block. 0, or -1 after its message
+// when the list does not walk or can't be copied (no compiler files then).
+int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
+                          std::string* project);
 
 // The start-up step: 0 compiled (the project folder is now current and
 // g_paths.project_folder names it; without a compiler, a game whose compiled

@@ -162,6 +162,12 @@ StartTime local_time_at(std::time_t seconds, int millisecond) {
   return t;
 }
 
+StartTime local_time_now() {
+  std::timespec now{};
+  std::timespec_get(&now, TIME_UTC);
+  return local_time_at(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
+}
+
 u8 get_os_code() {
   // The code follows the Windows build number; no build of this platform is
   // in the table, so it counts as newer than every known system.
@@ -387,11 +393,7 @@ i8 engine_startup() {
   g_joystick_count = 0;
   init_joystick();
   g_pacing.pacing_clock = 0;
-  {
-    std::timespec now{};
-    std::timespec_get(&now, TIME_UTC);
-    g_start_time = local_time_at(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
-  }
+  g_start_time = local_time_now();
   // 24-25: optional plug-ins; system information with Direct3D drawing on
   // (a plug-in may have switched it on).
   step(24);

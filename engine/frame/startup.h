@@ -65,6 +65,8 @@ u32 program_built_size();
 // The local date and time of a moment (seconds since the epoch and the
 // millisecond within that second).
 StartTime local_time_at(std::time_t seconds, int millisecond);
+// The local date and time now, to the millisecond.
+StartTime local_time_now();
 
 u8 get_os_code();
 void probe_system();

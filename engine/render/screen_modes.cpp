@@ -347,8 +347,12 @@ void track_window_monitor(WindowRecord* r) {
   enumerate_monitors();
   const int index = find_window_monitor(r->handle, nullptr);
   if (index != g_screen_modes.monitor_index) {
+    // The first sighting is the monitor the window was made on (the window
+    // manager places a new window, and that move is no change of monitor):
+    // only a move from one known monitor to another rebuilds the device.
+    const bool seen_before = g_screen_modes.monitor_index >= 0;
     g_screen_modes.monitor_index = index;
-    if (is_screen_mode_free()) ask_device_rebuild();
+    if (seen_before && is_screen_mode_free()) ask_device_rebuild();
   }
   take_monitor_size(index);
 }

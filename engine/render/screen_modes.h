@@ -32,7 +32,9 @@ struct ScreenModeState {
   i32 saved_screen_width = 0, saved_screen_height = 0;
   i32 saved_client_width = 0, saved_client_height = 0;
   i32 monitor_width = 0, monitor_height = 0;
-  i32 monitor_index = -1;  // the monitor last seen under the window
+  // The monitor last seen under the window; -1 until the window or the
+  // device was first placed on one.
+  i32 monitor_index = -1;
   u8 full_screen = 0;
   // Full screen picks a display mode of its own (the scaling setting is
   // g_present.scaling, the resizable flag the window configuration's).

@@ -380,6 +380,36 @@ std::uint32_t sdl_get_frequency(AudioBuffer* ab) {
   auto* b = static_cast<SdlRing*>(ab); return b->frequency.load(); }
 int sdl_is_playing(AudioBuffer* ab) {
   auto* b = static_cast<SdlRing*>(ab); return b->playing.load(); }
+// Devices by name; the audio subsystem is started for the question when the
+// device is not open and stopped again after it.
+std::vector<AudioDeviceInfo> sdl_list_devices(int input) {
+  std::vector<AudioDeviceInfo> out;
+  const bool started_here = !g_subsystem_started;
+  if (started_here && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return out;
+  const int capture = input ? 1 : 0;
+  const int count = SDL_GetNumAudioDevices(capture);
+  for (int i = 0; i < count; ++i) {
+    const char* name = SDL_GetAudioDeviceName(i, capture);
+    SDL_AudioSpec spec{};
+    AudioDeviceInfo d;
+    d.name = name ? name : "";
+    d.channels = SDL_GetAudioDeviceSpec(i, capture, &spec) == 0 ? spec.channels : 0;
+    // A driver that does not say plays what the engine opens: stereo.
+    if (d.channels < 1) d.channels = 2;
+    out.push_back(d);
+  }
+  if (out.empty() && !capture) {
+    char* name = nullptr;
+    SDL_AudioSpec spec{};
+    if (SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0) {
+      out.push_back(AudioDeviceInfo{name ? name : "", spec.channels >= 1 ? spec.channels : 2});
+      SDL_free(name);
+    }
+  }
+  if (started_here) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return out;
+}
+
 }  // namespace
 
 void sdl_audio_mix_buffers(AudioBuffer* const* buffers, int count, std::int32_t* out, int frames) {
@@ -421,4 +451,4 @@ const PlatformAudio kSdlAudio = {sdl_open,         sdl_close,      sdl_create,  
                                  sdl_play,         sdl_stop,       sdl_get_position,  sdl_set_position,
                                  sdl_lock,         sdl_unlock,     sdl_set_volume,    sdl_set_pan,
                                  sdl_set_frequency, sdl_get_volume, sdl_get_pan,       sdl_get_frequency,
-                                 sdl_is_playing};
+                                 sdl_is_playing, sdl_list_devices};

@@ -44,6 +44,8 @@ for run in 1 2; do
     sleep 0.1
   done
   [ -n "$now" ] && [ "$now" != "$before" ] || fail "run $run: the demo wrote no save"
+  main=$(find_window "k_lumbrane") || fail "run $run: the demo window did not appear"
+  check_windows "$main"
   kill -TERM $engine
   wait_for_end $engine || fail "run $run: the demo did not end after SIGTERM"
   wait $engine

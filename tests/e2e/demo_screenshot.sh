@@ -30,6 +30,7 @@ main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the demo win
 # The ball moves for 100 frames (under 2 s at 60 frames a second).
 sleep 3
 kill -0 $engine 2>/dev/null || fail "the demo ended by itself"
+check_windows "$main"
 # The menu bar sits above the 800 x 600 client area.
 height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
 bar=$((height - 600))
@@ -44,6 +45,7 @@ for _ in $(seq 1 100); do
 done
 [ -n "$saved" ] || fail "the demo saved no shot.png"
 "$out/demo_check" "$game/shot.png" 0 >"$work/shot.log" 2>&1 || { cat "$work/shot.log"; fail "shot.png is not the last frame"; }
+check_windows "$main"
 
 # Another client size: the whole picture scaled to it. A client of the
 # logical aspect (1000 x 750 below the bar) is kept as it is.
@@ -63,10 +65,12 @@ done
 [ -n "$corrected" ] || fail "the client did not get the logical aspect back: $(xdotool getwindowgeometry "$main")"
 xdotool windowsize --sync "$main" 1000 $((750 + bar)) 2>/dev/null || xdotool windowsize "$main" 1000 $((750 + bar))
 demo_check_until "$main" 2 "$bar" || { cat "$work/check.log"; fail "the scaled window differs from the scaled picture"; }
+check_windows "$main"
 
 # The close button, then "Yes" in the close confirmation.
 wm_delete "$main" || fail "could not send the close request"
 box=$(find_window "k_lumbrane" "$main") || fail "the close confirmation did not appear"
+check_windows "$main" "$box"
 xdotool windowfocus --sync "$box" 2>/dev/null
 xdotool key --clearmodifiers "alt+y"
 wait_for_end $engine || fail "the demo did not end after its close button"

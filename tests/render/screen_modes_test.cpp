@@ -76,6 +76,33 @@ TEST_F(ScreenModes, MonitorUnderTheWindowAndItsName) {
   EXPECT_EQ(find_window_monitor(r->handle, nullptr), 0);
 }
 
+// The device is rebuilt only when the window leaves the monitor it was made
+// on: the window manager's first placement and moves within a monitor keep it.
+TEST_F(ScreenModes, OnlyAChangeOfMonitorAsksForADeviceRebuild) {
+  const u8 saved_d3d = g_settings.use_direct3d;
+  g_settings.use_direct3d = 1;
+  fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+  struct Step {
+    int x, y;
+    u8 rebuild;
+    const char* what;
+  };
+  const Step steps[] = {
+      {500, 400, 0, "first placement by the window manager"},
+      {900, 600, 0, "moved within the first monitor"},
+      {2500, 500, 1, "moved onto the second monitor"},
+      {2600, 300, 0, "moved within the second monitor"},
+      {100, 100, 1, "back onto the first monitor"},
+  };
+  for (const Step& s : steps) {
+    g_device_reset_pending = 0;
+    place_window_centre(s.x, s.y);
+    window_geometry_message(0, ui::kWmMove, 0, 0);
+    EXPECT_EQ(g_device_reset_pending, s.rebuild) << s.what;
+  }
+  g_settings.use_direct3d = saved_d3d;
+}
+
 TEST_F(ScreenModes, FitByScalingSetting) {
   struct Case {
     int scaling, lw, lh, sw, sh, placement, cw, ch;

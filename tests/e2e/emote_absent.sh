@@ -42,6 +42,7 @@ boxes=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -vc "^$mai
 height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
 bar=$((height - 600))
 demo_check_until "$main" 1 "$bar" || { cat "$work/check.log"; fail "the E-mote layer changed the picture"; }
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

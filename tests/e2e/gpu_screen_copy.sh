@@ -43,6 +43,7 @@ boxes=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -vc "^$mai
 sleep 4
 kill -0 $engine 2>/dev/null || fail "the game ended by itself"
 demo_check_until "$main" 2 || { cat "$work/check.log"; fail "the screen copy differs"; }
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

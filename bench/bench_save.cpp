@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
     std::fclose(f);
   }
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  CheckingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
 
   // zlib at level 9 takes about a minute a save here, so the zlib save and
   // its peer run once each (alternating with the block save).
@@ -175,5 +176,5 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   std::error_code ignored;
   std::filesystem::remove_all(g_root, ignored);
-  return 0;
+  return bench_exit_status();
 }

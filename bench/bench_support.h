@@ -10,6 +10,8 @@
 #include <vector>
 #include <atomic>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 
 // A well-mixed 32-bit value of x, for test pixels.
 inline std::uint32_t bench_noise(std::uint32_t x) {
@@ -32,8 +34,68 @@ double best_of(int runs, F f) {
   return best;
 }
 
+// The failed checks of this program: a run that reported an error, a
+// result that came out wrong, a ratio that missed its aim. The program exits
+// with bench_exit_status(), non-zero when any check failed, so that a
+// benchmark cannot pass while it measures nothing.
+inline int& bench_failures() {
+  static int failures = 0;
+  return failures;
+}
+
+// Counts a failed check and says which on stderr.
+inline void bench_fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline void bench_fail(const char* format, ...) {
+  ++bench_failures();
+  std::fprintf(stderr, "FAILED: ");
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fprintf(stderr, "\n");
+}
+
+// A check of a result: counts a failure when ok is false. Returns ok.
+inline bool bench_expect(bool ok, const char* what) {
+  if (!ok) bench_fail("%s", what);
+  return ok;
+}
+
+// A ratio against its aim: prints "what: value (aim <= limit)" and counts a
+// failure when the value lies on the wrong side (or is not a number).
+inline bool bench_aim_at_most(const char* what, double value, double limit) {
+  const bool ok = value <= limit;
+  std::printf("%s: %.3f (aim <= %.2f)%s\n", what, value, limit, ok ? "" : "  MISSED");
+  if (!ok) bench_fail("%s: %.3f, aim <= %.2f", what, value, limit);
+  return ok;
+}
+inline bool bench_aim_at_least(const char* what, double value, double limit) {
+  const bool ok = value >= limit;
+  std::printf("%s: %.3f (aim >= %.2f)%s\n", what, value, limit, ok ? "" : "  MISSED");
+  if (!ok) bench_fail("%s: %.3f, aim >= %.2f", what, value, limit);
+  return ok;
+}
+
+inline int bench_exit_status() {
+  std::fflush(stdout);
+  if (bench_failures() == 0) return 0;
+  std::fprintf(stderr, "%d check(s) failed\n", bench_failures());
+  return 1;
+}
+
+// The console reporter that counts every run that reported an error
+// (state.SkipWithError) as a failed check.
+class CheckingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.error_occurred) bench_fail("%s: %s", r.benchmark_name().c_str(), r.error_message.c_str());
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
 // Keeps items per second of every run by name, to print ratios at the end.
-class RateReporter : public benchmark::ConsoleReporter {
+class RateReporter : public CheckingReporter {
  public:
   std::map<std::string, double> rate;
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -41,7 +103,7 @@ class RateReporter : public benchmark::ConsoleReporter {
       auto it = r.counters.find("items_per_second");
       if (it != r.counters.end()) rate[r.benchmark_name()] = it->second;
     }
-    ConsoleReporter::ReportRuns(runs);
+    CheckingReporter::ReportRuns(runs);
   }
 };
 
@@ -109,3 +171,14 @@ void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work
     state.counters["four_over_one"] = four / one;
   }
 }
+
+// The main() of a program whose checks are all inside its benchmarks
+// (state.SkipWithError): exits non-zero when any of them failed.
+#define BENCH_CHECKED_MAIN()                              \
+  int main(int argc, char** argv) {                       \
+    benchmark::Initialize(&argc, argv);                   \
+    CheckingReporter checking_reporter;                   \
+    benchmark::RunSpecifiedBenchmarks(&checking_reporter); \
+    benchmark::Shutdown();                                \
+    return bench_exit_status();                           \
+  }

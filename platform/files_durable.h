@@ -8,6 +8,16 @@
 // overwritten), gives it the source's permission bits and flushes it to disk
 // before returning. 0, or -1 with a partly written destination removed.
 int files_durable_copy(const char* from_sjis, const char* to_sjis);
+// As files_durable_copy into a file made new: nothing may stand at to_sjis
+// (O_EXCL), and a symbolic link there, dangling or not, is never followed
+// (O_NOFOLLOW), so nothing is written outside the destination's folder. 0,
+// or -1 with anything this call made removed.
+int files_durable_copy_new(const char* from_sjis, const char* to_sjis);
+// Removes what stands at sjis_path unless it is a folder: a file, or a
+// symbolic link itself (dangling or not), never what a link points at. 0
+// when the name is free now, -1 when a folder or something that can't be
+// removed stands there (or a folder on the way is missing).
+int files_remove_unless_folder(const char* sjis_path);
 // 1 when the file exists and may not be written: no write permission for its
 // owner (the read-only attribute), or none for this user. Else 0.
 int files_is_read_only(const char* sjis_path);
@@ -37,8 +47,9 @@ extern DurableReplaceCalls g_durable_replace_calls;
 // that a crash at any moment leaves either the old file or the new one,
 // whole. The data goes into a uniquely named temporary file beside it
 // ("<name>.tmp-XXXXXX"), which is flushed to disk and renamed over the old
-// name; then the folder is flushed. The old file is never opened for
-// writing. Temporary files of the same name that an earlier, interrupted
+// name; then the folder is flushed. A name that is a symbolic link stays
+// one: the file it points at (made when missing) is replaced, from a
+// temporary file beside it. The old file is never opened for writing. Temporary files of the same name that an earlier, interrupted
 // replace left behind are removed first. 0; or -1 with *error set to the
 // errno of the failing call, the temporary file removed and the old file as
 // it was.

@@ -119,7 +119,7 @@ int is_engine_running(const std::string& sjis_install_folder) {
 void remove_staged_leftovers(const std::string& sjis_dir) {
   for (const char* target : kTargetFiles) {
     std::string staged = sjis_dir + target + kStagedSuffix;
-    if (g_platform.files->is_file(staged.c_str())) g_platform.files->remove_file(staged.c_str());
+    files_remove_unless_folder(staged.c_str());
   }
 }
 
@@ -132,7 +132,10 @@ int install_update_files(const std::string& sjis_dir) {
     std::string target = sjis_dir + kTargetFiles[i];
     std::string temp = target + kStagedSuffix;
     // A read-only target is not overwritten, as the file copy refuses it.
-    if (files_is_read_only(target.c_str()) || files_durable_copy(kPackageFiles[i], temp.c_str()) != 0) {
+    // The staged copy is a file made new: whatever stands at its name (a
+    // link planted there among others) is removed, never written through.
+    if (files_is_read_only(target.c_str()) || files_remove_unless_folder(temp.c_str()) != 0 ||
+        files_durable_copy_new(kPackageFiles[i], temp.c_str()) != 0) {
       all = false;
       continue;
     }
@@ -230,8 +233,22 @@ int run_update() {
 
 int updater_main() {
   NamedLock* lock = nullptr;
-  // A second updater (or one that can't tell) ends at once, silently.
-  if (g_platform.locks->create(kUpdaterLock, &lock) != 0) return 0;
+  // A second updater ends at once, silently; one that can't make its lock
+  // says why.
+  const int made = g_platform.locks->create(kUpdaterLock, &lock);
+  if (made < 0) {
+    std::string folder;
+    const bool taken = named_lock_folder_problem(&folder) == LockFolderProblem::kOtherOwner;
+    std::string sjis_folder;
+    if (utf8_to_sjis(folder.c_str(), &sjis_folder) != 0) sjis_folder.clear();
+    error_box(taken ? sjis("ロックファイルのフォルダ「") + sjis_folder +
+                          sjis("」が他のユーザーのものか、フォルダではないため実行できません。\n"
+                               "このフォルダを削除するか、環境変数 XDG_RUNTIME_DIR を設定してから実行してください。")
+                    : sjis("ロックファイルを作成できないため実行できません。"),
+              "エラー");
+    return 0;
+  }
+  if (made != 0) return 0;
   run_update();
   g_platform.locks->release(lock);
   return 0;

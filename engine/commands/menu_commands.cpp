@@ -147,11 +147,7 @@ u32 cmd_menu_item_set() {
     node->payload_kind = kPayloadMenuItem;
     if (make_menu_item(node, arg_text(1)) != 0) return kFailed;
   } else {
-    if (has_key && node->parent && key != node->order_key) {
-      ObjectNode* parent = node->parent;
-      layer_unlink(parent, node);
-      layer_insert_child(parent, node, key);
-    }
+    if (has_key && key != node->order_key) layer_reorder(node, key);
     if (!item_of(node)) {
       node->payload_kind = kPayloadMenuItem;
       if (make_menu_item(node, arg_text(1)) != 0) return kFailed;

@@ -59,9 +59,9 @@ struct Exchange {
 };
 
 // Makes a block. The names are the compiler's and so the same for every
-// engine: two development runs take turns instead of overwriting each
-// other's blocks. 0 made, 1 the run was asked to close while waiting, -1
-// failed.
+// engine of a user: two development runs of one user take turns instead of
+// overwriting each other's blocks. 0 made, 1 the run was asked to close
+// while waiting, -1 failed.
 int make_block(const char* name, u32 size, SharedMapping** out) {
   for (;;) {
     const int r = g_platform.shared_memory->create(name, size, out);
@@ -95,6 +95,10 @@ int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<Co
   return -1;
 }
 
+bool compiler_list_size_fits(u32 count, u32 list_size) {
+  return static_cast<u64>(count) * kCompilerMinItemBytes <= list_size;
+}
+
 void release_compiler_files() {
   g_compiler_files = CompilerFileList{};
   g_records.clear();
@@ -105,16 +109,29 @@ void release_compiler_files() {
 
 int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
                           std::string* project) {
-  // 8: one copy of the whole list, and a record per item inside it.
+  // 8: one copy of the list, and a record per item inside it. The items are
+  // walked where they lie first: what the compiler stated as the list's size
+  // only bounds them, and the copy takes the bytes they span, not a stated
+  // size far beyond them.
   release_compiler_files();
   if (count > 0 && list_size > 0 && list) {
+    u32 extent = 0;
     try {
-      g_list_copy.assign(list, list + list_size);
+      if (parse_compiler_file_list(list, list_size, count, &g_records) != 0) {
+        communication_failed();
+        return -1;
+      }
+      const CompilerFileRecord& last = g_records.back();
+      extent = static_cast<u32>(last.data + last.size - list);
+      g_records.clear();
+      g_list_copy.assign(list, list + extent);
     } catch (const std::bad_alloc&) {
+      release_compiler_files();
       report_error_code(104030, 1);
       return -1;
     }
-    if (parse_compiler_file_list(g_list_copy.data(), list_size, count, &g_records) != 0) {
+    // The copy is walked again: its records point into it.
+    if (parse_compiler_file_list(g_list_copy.data(), extent, count, &g_records) != 0) {
       release_compiler_files();
       communication_failed();
       return -1;
@@ -177,6 +194,10 @@ int run_script_compiler() {
   const u32 count = get_u32(block + kCompilerFileCount);
   u32 list_size = get_u32(block + kCompilerListSize);
   if (list_size == 0) list_size = kDefaultListSize;
+  if (!compiler_list_size_fits(count, list_size)) {
+    communication_failed();
+    return -1;
+  }
   const int list_made = make_block(kCompilerListName, list_size, &x.list);
   if (list_made == 1) return 1;
   if (list_made != 0) {

@@ -29,10 +29,17 @@ extern const char kCompilerProgram[];    // "system\DEDad\DEDad.exe"
 // passes the end or a name lacks its NUL (out is then empty).
 int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out);
 
+// The fewest bytes an item of the file list takes: both sizes and a name of
+// its NUL alone.
+constexpr u32 kCompilerMinItemBytes = 9;
+// Whether a list of list_size bytes can hold count items at all.
+bool compiler_list_size_fits(u32 count, u32 list_size);
+
 // What the compiler handed back once it ended: count items of the file list
-// (list_size bytes at list, copied) become the compiler files; the result
-// byte and the project folder (its text bounded by the block) come from the
-// kCompilerBlockSize bytes of the control block. 0, or -1 after its message
+// (within list_size bytes at list; the bytes they span are copied) become
+// the compiler files; the result byte and the project folder (its text
+// bounded by the block) come from the kCompilerBlockSize bytes of the
+// control block. 0, or -1 after its message
 // when the list does not walk or can't be copied (no compiler files then).
 int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
                           std::string* project);

@@ -39,7 +39,14 @@ int engine_main(int argc, char** argv) {
   g_platform.signals->watch_close_requests(on_close_signal);
   // 1: the start-up lock serialises starts.
   NamedLock* startup_lock = nullptr;
-  if (g_platform.locks->create("ze-tar1", &startup_lock) != 0) return leave(0);
+  // Held by another start: that start goes on, this one ends quietly. Not
+  // made at all: the box says why.
+  const int startup_made = g_platform.locks->create("ze-tar1", &startup_lock);
+  if (startup_made < 0) {
+    show_lock_failure();
+    return leave(1);
+  }
+  if (startup_made != 0) return leave(0);
   g_instance_locks[0] = startup_lock;
   // 2-3: folders and names; one running copy per program file.
   setup_startup_paths();
@@ -53,7 +60,12 @@ int engine_main(int argc, char** argv) {
     return leave(1);
   }
   NamedLock* instance = nullptr;
-  if (g_platform.locks->create(g_paths.instance_name.c_str(), &instance) != 0) {
+  const int instance_made = g_platform.locks->create(g_paths.instance_name.c_str(), &instance);
+  if (instance_made < 0) {
+    show_lock_failure();
+    return leave(1);
+  }
+  if (instance_made != 0) {
     activate_running_instance(g_paths.instance_name.c_str());
     return leave(0);
   }

@@ -30,6 +30,7 @@ namespace {
 
 constexpr char kMagic[4] = {'Z', 'T', 'S', 'D'};
 constexpr const char* kMemoryName = "(mem)";
+constexpr u8 kBodyFlag = 1;
 // Above this many bytes a single unpacked record is refused as damaged
 // (the largest layer is 4 x 8192 x 8192 bytes plus its block).
 constexpr u64 kMaxUnpacked = 4ull * 8192 * 8192 + 8 + kLayerBlockSize;
@@ -72,7 +73,8 @@ const char* command_label(u32 command) {
   return command < kMaxCommands && g_command_list.commands[command].name ? g_command_list.commands[command].name : "";
 }
 
-// Pack method of a kind by the switches.
+// Pack method of a kind by the switches (kSaveKindGlobalStore: the global
+// store, whatever kind its record carries).
 u32 method_for(u8 kind) {
   u8 on = kind == kSaveKindLayer ? g_save_pack_switches.layers
           : kind == kSaveKindGlobalStore ? g_save_pack_switches.global_store
@@ -81,9 +83,11 @@ u32 method_for(u8 kind) {
 }
 int zlib_level_for(u8 kind) { return kind == kSaveKindGlobalStore ? 1 : 9; }
 
-void put_body_header(std::vector<u8>& b, u8 kind, u32 method, u32 id, u32 packed, u32 unpacked) {
+// Byte 1 of a body is always 1: the packing switches, not the record, say
+// how it is packed.
+void put_body_header(std::vector<u8>& b, u8 kind, u32 id, u32 packed, u32 unpacked) {
   b.push_back(kind);
-  b.push_back(static_cast<u8>(method));
+  b.push_back(kBodyFlag);
   put_u16(b, static_cast<u16>(id));
   put_u32(b, packed);
   put_u32(b, unpacked);
@@ -138,7 +142,7 @@ int read_record(const SaveSource& src, const char* name, u32 dno, SaveRecord* ou
   }
   out->dno = dno;
   out->kind = rh[4];
-  out->method = rh[5];
+  out->flag = rh[5];
   out->var_id = static_cast<u32>(static_cast<i32>(static_cast<i16>(get_u16(rh + 6))));
   const u32 packed = get_u32(rh + 8);
   out->unpacked_size = get_u32(rh + 12);
@@ -316,23 +320,40 @@ int pack_block(const u8* src, u32 length, u32 method, int zlib_level, std::vecto
   return ztzid_pack(src, length, out);
 }
 
-int unpack_block(const u8* src, u32 srclen, u8* dst, u32 dstlen, u32 method) {
+// ---- unpacking what a save holds ----
+namespace {
+// A zlib stream header: deflate, a window of at most 32 KB, no preset
+// dictionary, and the check bits that make the pair a multiple of 31.
+bool zlib_header(const u8* p, u32 n) {
+  return n >= 6 && (p[0] & 0x0F) == 8 && (p[0] >> 4) <= 7 && (p[1] & 0x20) == 0 && ((p[0] << 8) | p[1]) % 31 == 0;
+}
+// The whole of src is one zlib stream of exactly dstlen bytes whose Adler-32
+// check holds.
+bool zlib_unpacks(const u8* src, u32 srclen, u8* dst, u32 dstlen) {
+  static u8 spare = 0;
+  uLongf n = dstlen;
+  uLong used = srclen;
+  return uncompress2(dstlen ? dst : &spare, &n, src, &used) == Z_OK && n == dstlen && used == srclen;
+}
+
+// 0 when src unpacks to exactly dstlen bytes. *zlib tells whether it was
+// taken for a zlib stream.
+int unpack_quietly(const u8* src, u32 srclen, u8* dst, u32 dstlen, u8 flag, bool* zlib) {
   static u8 spare = 0;
   if (!dst) dst = &spare;
-  if (method == kPackZlib) {
-    uLongf n = dstlen;
-    // zlib never reads src when srclen is 0, but wants an address.
-    if (uncompress(dst, &n, srclen ? src : &spare, srclen) != Z_OK || n != dstlen) {
-      show_error_box("", "Uncompress Error.");
-      return -1;
-    }
-    return 0;
-  }
-  if (ztzid_unpack(srclen ? src : &spare, srclen, dst, dstlen) != 0) {
-    show_error_box("", "Zid Uncompress Error.");
-    return -1;
-  }
-  return 0;
+  if (!srclen) src = &spare;
+  // Only this engine's earlier saves wrote 2 (the method) into byte 1.
+  *zlib = flag != kPackBlock && zlib_header(src, srclen);
+  if (*zlib && zlib_unpacks(src, srclen, dst, dstlen)) return 0;
+  return ztzid_unpack(src, srclen, dst, dstlen) == 0 ? 0 : -1;
+}
+}  // namespace
+
+int unpack_block(const u8* src, u32 srclen, u8* dst, u32 dstlen, u8 flag) {
+  bool zlib = false;
+  if (unpack_quietly(src, srclen, dst, dstlen, flag, &zlib) == 0) return 0;
+  show_error_box("", zlib ? "Uncompress Error." : "Zid Uncompress Error.");
+  return -1;
 }
 
 // ---- record bodies ----
@@ -405,7 +426,7 @@ int make_record_body(u8 kind, u32 var_id, const std::vector<u8>& unpacked, std::
   }
   body->clear();
   body->reserve(kSaveBodyHeader + packed.size());
-  put_body_header(*body, kind, method, var_id, static_cast<u32>(packed.size()), static_cast<u32>(unpacked.size()));
+  put_body_header(*body, kind, var_id, static_cast<u32>(packed.size()), static_cast<u32>(unpacked.size()));
   body->insert(body->end(), packed.begin(), packed.end());
   return 0;
 }
@@ -415,7 +436,8 @@ int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body) {
   std::vector<u8> run, data, packed;
   u64 unpacked_total = 0;
   for (u32 i = 0; i < count; ++i) {
-    if (save_variable_data(ids[i], 1, 0, &data) != 0) {
+    // Scripts name variables by 16-bit ids; a sub-block carries no more.
+    if (ids[i] > 0xFFFFu || save_variable_data(ids[i], 1, 0, &data) != 0) {
       report_error_at(kErrVariableMissing, 1, static_cast<i64>(ids[i]));
       return -1;
     }
@@ -423,9 +445,9 @@ int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body) {
       out_of_memory();
       return -1;
     }
-    // The id's high 16 bits go into the first word, so ids of 32768 and
-    // above come back as themselves.
-    put_u16(run, static_cast<u16>(ids[i] >> 16));
+    // The first word is not read; it is written 0. The id word holds every
+    // id up to 65535 (read unsigned).
+    put_u16(run, 0);
     put_u16(run, static_cast<u16>(ids[i]));
     put_u32(run, static_cast<u32>(packed.size()));
     put_u32(run, static_cast<u32>(data.size()));
@@ -433,7 +455,7 @@ int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body) {
     unpacked_total += data.size();
   }
   body->clear();
-  put_body_header(*body, kSaveKindVars, method, 0, static_cast<u32>(run.size()),
+  put_body_header(*body, kSaveKindVars, 0, static_cast<u32>(run.size()),
                   static_cast<u32>(unpacked_total > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked_total));
   body->insert(body->end(), run.begin(), run.end());
   return 0;
@@ -448,7 +470,7 @@ int make_global_store_body(std::vector<u8>* body) {
       put_u32(run, 0);
       continue;
     }
-    if (pack_block(m.data, m.size, method, 1, &packed) != 0) {
+    if (pack_block(m.data, m.size, method, zlib_level_for(kSaveKindGlobalStore), &packed) != 0) {
       out_of_memory();
       return -1;
     }
@@ -457,7 +479,7 @@ int make_global_store_body(std::vector<u8>* body) {
     run.insert(run.end(), packed.begin(), packed.end());
   }
   body->clear();
-  put_body_header(*body, kSaveKindGlobalStore, method, 0, static_cast<u32>(run.size()), static_cast<u32>(run.size()));
+  put_body_header(*body, kSaveKindVar, 0, static_cast<u32>(run.size()), static_cast<u32>(run.size()));
   body->insert(body->end(), run.begin(), run.end());
   return 0;
 }
@@ -635,47 +657,64 @@ int unpack_record(const SaveRecord& record, std::vector<u8>* out) {
   }
   out->resize(record.unpacked_size);
   return unpack_block(record.packed.data(), static_cast<u32>(record.packed.size()), out->data(), record.unpacked_size,
-                      record.method);
+                      record.flag);
+}
+
+namespace {
+// Walks a global store's run: for each of the 500 memory images u32 U, u32
+// P and P bytes, filling the run exactly. Calls each(i, U, P, bytes) and stops
+// when it returns false. false when the run is not such a walk.
+template <class Each>
+bool walk_global_store(const u8* p, u64 size, Each each) {
+  u64 at = 0;
+  for (u32 i = 0; i < kMemoryImageCount; ++i) {
+    if (size - at < 8) return false;
+    const u32 unpacked = get_u32(p + at), packed = get_u32(p + at + 4);
+    at += 8;
+    if (packed > size - at) return false;
+    if (!each(i, unpacked, packed, p + at)) return false;
+    at += packed;
+  }
+  return at == size;
+}
+}  // namespace
+
+int save_record_is_global_store(const SaveRecord& record) {
+  if (record.kind == kSaveKindGlobalStore) return 1;  // the form of this engine's earlier saves
+  if (record.dno != kGlobalStoreDno) return 0;
+  return walk_global_store(record.packed.data(), record.packed.size(), [](u32, u32, u32, const u8*) { return true; })
+             ? 1
+             : 0;
 }
 
 int load_global_store(const SaveRecord& record) {
-  struct Entry {
-    std::vector<u8> data;
-  };
-  std::vector<Entry> images(kMemoryImageCount);
-  const u8* p = record.packed.data();
-  const u64 size = record.packed.size();
-  u64 at = 0;
-  for (u32 i = 0; i < kMemoryImageCount; ++i) {
-    if (size - at < 8) {
-      show_error_box("", "Load Error.");
-      return -1;
-    }
-    const u32 unpacked = get_u32(p + at), packed = get_u32(p + at + 4);
-    at += 8;
-    if (packed > size - at || unpacked > 0x7FFFFFFFu || (unpacked == 0 && packed != 0) ||
-        !plausible_unpacked(unpacked, packed)) {
-      show_error_box("", "Load Error.");
-      return -1;
-    }
-    if (unpacked) {
-      images[i].data.resize(unpacked);
-      uLongf n = unpacked;
-      int ok = record.method == kPackZlib
-                   ? (uncompress(images[i].data.data(), &n, p + at, packed) == Z_OK && n == unpacked)
-                   : ztzid_unpack(p + at, packed, images[i].data.data(), unpacked) == 0;
-      if (!ok) {
-        show_error_box("", "Uncompress Status Error 4.");
-        return -1;
-      }
-    }
-    at += packed;
+  std::vector<std::vector<u8>> images(kMemoryImageCount);
+  bool unpacked_all = true;
+  const bool walked = walk_global_store(
+      record.packed.data(), record.packed.size(), [&](u32 i, u32 unpacked, u32 packed, const u8* bytes) {
+        if (unpacked == 0) return true;  // an empty image
+        if (unpacked > 0x7FFFFFFFu || !plausible_unpacked(unpacked, packed)) return false;
+        images[i].resize(unpacked);
+        bool zlib = false;
+        if (unpack_quietly(bytes, packed, images[i].data(), unpacked, record.flag, &zlib) != 0) {
+          unpacked_all = false;
+          return false;
+        }
+        return true;
+      });
+  if (!unpacked_all) {
+    show_error_box("", "Uncompress Status Error 4.");
+    return -1;
+  }
+  if (!walked) {
+    show_error_box("", "Load Error.");
+    return -1;
   }
   for (u32 i = 0; i < kMemoryImageCount; ++i) {
-    if (images[i].data.empty()) {
+    if (images[i].empty()) {
       g_memory_images[i].size = 0;
       g_memory_images[i].read_pos = 0;
-    } else if (memory_image_store(i, images[i].data.data(), static_cast<u32>(images[i].data.size())) != 0) {
+    } else if (memory_image_store(i, images[i].data(), static_cast<u32>(images[i].size())) != 0) {
       return -1;
     }
   }
@@ -809,7 +848,9 @@ int restore_saved_variables(const SaveRecord& record, u32 command) {
       report_error_at(kErrSaveNotSaveFile, 1, "");
       return -1;
     }
-    const u32 id = (static_cast<u32>(get_u16(p + at)) << 16) | get_u16(p + at + 2);
+    // The sub-block's first word is not read (this engine's earlier saves
+    // wrote 0 there); the id word is unsigned, so ids up to 65535 come back.
+    const u32 id = get_u16(p + at + 2);
     if (id < kFirstUserVar) {
       report_error_at(kErrSysvarReadOnly, 1, command_label(command), static_cast<i64>(id));
       return -1;
@@ -823,10 +864,10 @@ int restore_saved_variables(const SaveRecord& record, u32 command) {
   std::vector<u8> data;
   at = 0;
   while (at < size) {
-    const u32 id = (static_cast<u32>(get_u16(p + at)) << 16) | get_u16(p + at + 2);
+    const u32 id = get_u16(p + at + 2);
     const u32 packed = get_u32(p + at + 4), unpacked = get_u32(p + at + 8);
     data.resize(unpacked);
-    if (unpack_block(p + at + kSaveSubHeader, packed, data.data(), unpacked, record.method) != 0) return -1;
+    if (unpack_block(p + at + kSaveSubHeader, packed, data.data(), unpacked, record.flag) != 0) return -1;
     if (restore_typed_value(id, 0, data.data(), unpacked, command) != 0) return -1;
     at += kSaveSubHeader + packed;
   }

@@ -50,9 +50,7 @@ int copy_contents(int in, int out, off_t size) {
   return copy_by_reading(in, out, done);
 }
 
-}  // namespace
-
-int files_durable_copy(const char* from_sjis, const char* to_sjis) {
+int durable_copy(const char* from_sjis, const char* to_sjis, int create_flags) {
   std::string from, to;
   if (kPosixFiles.resolve(from_sjis, &from) != 0) return -1;
   if (kPosixFiles.resolve(to_sjis, &to) < 0) return -1;
@@ -63,7 +61,7 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
     close(in);
     return -1;
   }
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | create_flags, 0600);
   if (out < 0) {
     close(in);
     return -1;
@@ -75,6 +73,24 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
   if (close(out) != 0) rc = -1;
   if (rc != 0) unlink(to.c_str());
   return rc;
+}
+
+}  // namespace
+
+int files_durable_copy(const char* from_sjis, const char* to_sjis) { return durable_copy(from_sjis, to_sjis, O_TRUNC); }
+
+int files_durable_copy_new(const char* from_sjis, const char* to_sjis) {
+  return durable_copy(from_sjis, to_sjis, O_EXCL | O_NOFOLLOW);
+}
+
+int files_remove_unless_folder(const char* sjis_path) {
+  std::string real;
+  // A dangling link resolves as a missing name: its path is the link's.
+  if (kPosixFiles.resolve(sjis_path, &real) < 0) return -1;
+  struct stat st;
+  if (lstat(real.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
+  if (S_ISDIR(st.st_mode)) return -1;
+  return unlink(real.c_str()) == 0 || errno == ENOENT ? 0 : -1;
 }
 
 int files_is_read_only(const char* sjis_path) {
@@ -131,6 +147,28 @@ constexpr std::size_t kTempRandom = 6;  // the XXXXXX of mkostemp
 // Bounded writes, so that a large file is written in several calls.
 constexpr unsigned long kWriteChunk = 1ul << 20;
 
+// Follows symbolic links from path to the file they name, which need not
+// exist yet (a dangling link names the file to make). false after 40 links,
+// a loop.
+bool follow_links(std::string* path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(path->c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = readlink(path->c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return false;
+    std::string next(target.data(), static_cast<std::size_t>(n));
+    if (next.empty()) return false;
+    if (next[0] != '/') {
+      const std::size_t slash = path->rfind('/');
+      if (slash != std::string::npos) next = path->substr(0, slash + 1) + next;
+    }
+    *path = next;
+  }
+  errno = ELOOP;
+  return false;
+}
+
 // Removes "<name>.tmp-XXXXXX" files in folder left by an interrupted replace.
 void remove_stale_temps(const std::string& folder, const std::string& name) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
@@ -174,11 +212,17 @@ int files_replace_durably(const char* sjis_path, const void* data, unsigned long
     *error = ENOENT;
     return -1;
   }
+  // A name that is a symbolic link keeps the link: the new contents replace
+  // the file it points at, from a temporary file beside that file.
+  if (!follow_links(&real)) {
+    *error = errno ? errno : ELOOP;
+    return -1;
+  }
   const std::size_t slash = real.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : real.substr(0, slash);
   const std::string name = slash == std::string::npos ? real : real.substr(slash + 1);
   struct stat old_st;
-  const bool had_old = found == 0 && stat(real.c_str(), &old_st) == 0;
+  const bool had_old = stat(real.c_str(), &old_st) == 0;
   if (had_old && !S_ISREG(old_st.st_mode)) {
     *error = EISDIR;
     return -1;

@@ -391,7 +391,8 @@ TEST_F(WindowTest, ChangesAskedForOffTheGuiThreadArePostedToIt) {
   int result = -1;
   std::thread frames([&] {
     show_main_window_first_frame();
-    result = window_setup(a);
+    WindowLayers layers;
+    result = window_setup(a, &layers);
   });
   frames.join();
   EXPECT_EQ(result, 0);

@@ -83,3 +83,41 @@ TEST_F(FilesReplaceTest, ClearsOnlyItsOwnLeftOverTemporaryFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FilesReplaceTest, ASaveReachedThroughALinkReplacesTheLinksTarget) {
+  // The save folder holds links (a player's saves kept on another disk):
+  // the link stays a link and the file it names gets the new contents.
+  ASSERT_EQ(mkdir((root + "/elsewhere").c_str(), 0755), 0);
+  struct Case {
+    const char* what;
+    std::string target;  // what the link says
+    std::string real;    // the file that must get the contents
+    bool made_before;
+  } cases[] = {
+      {"absolute link", root + "/elsewhere/abs.sd", root + "/elsewhere/abs.sd", true},
+      {"relative link", "../elsewhere/rel.sd", root + "/elsewhere/rel.sd", true},
+      {"dangling link", "../elsewhere/new.sd", root + "/elsewhere/new.sd", false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string name = "link" + std::to_string(n++) + ".sd";
+    if (c.made_before) write_text(c.real, "old");
+    ASSERT_EQ(symlink(c.target.c_str(), (root + "/画像/" + name).c_str()), 0) << c.what;
+    int error = -1;
+    ASSERT_EQ(files_replace_durably((sjis_root + "\\\x89\xE6\x91\x9C\\" + name).c_str(), "new", 3, &error), 0)
+        << c.what << " " << error;
+    struct stat st;
+    ASSERT_EQ(lstat((root + "/画像/" + name).c_str(), &st), 0) << c.what;
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what << ": the link became a plain file";
+    EXPECT_EQ(read_text(c.real), "new") << c.what;
+  }
+  // A link that leads round in a circle is refused, nothing made.
+  ASSERT_EQ(symlink("loop.sd", (root + "/画像/loop.sd").c_str()), 0);
+  int error = 0;
+  EXPECT_EQ(files_replace_durably((sjis_root + "\\\x89\xE6\x91\x9C\\loop.sd").c_str(), "x", 1, &error), -1);
+  EXPECT_EQ(error, ELOOP);
+}
+
+}  // namespace

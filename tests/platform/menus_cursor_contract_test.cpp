@@ -126,7 +126,6 @@ TEST_P(MenusCursorContract, CursorCountShapesImagesAndWarps) {
   c->destroy_cursor(cur);  // dead: nothing
   c->destroy_cursor(0);
   EXPECT_EQ(c->warp(window_, 10, 20), 0);
-  EXPECT_EQ(c->warp(kNoWindow, 10, 20), -1);
   pump();
   if (b_.ui == &kGtkUi) {
     int x = -1, y = -1;
@@ -142,6 +141,29 @@ TEST_P(MenusCursorContract, CursorCountShapesImagesAndWarps) {
     fake_cursor_last_warp(&w, &x, &y);
     EXPECT_EQ(w, window_);
     EXPECT_EQ(x, 10);
+  }
+  // A warp to desktop positions moves the pointer by their difference.
+  EXPECT_EQ(c->warp(kNoWindow, 100, 100), 0);
+  if (b_.ui == &kGtkUi) {
+    int x0 = 10, y0 = 20, x1 = 0, y1 = 0;
+    for (int i = 0; i < 40 && x0 == 10 && y0 == 20; ++i) {
+      pump();
+      ASSERT_EQ(b_.ui->get_cursor_pos(window_, &x0, &y0), 0);
+    }
+    EXPECT_EQ(c->warp(kNoWindow, 130, 150), 0);
+    for (int i = 0; i < 40 && (x1 - x0 != 30 || y1 - y0 != 50); ++i) {
+      pump();
+      ASSERT_EQ(b_.ui->get_cursor_pos(window_, &x1, &y1), 0);
+    }
+    EXPECT_EQ(x1 - x0, 30);
+    EXPECT_EQ(y1 - y0, 50);
+  } else {
+    UiWindow w = window_;
+    int x = 0, y = 0;
+    fake_cursor_last_warp(&w, &x, &y);
+    EXPECT_EQ(w, kNoWindow);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 100);
   }
 }
 

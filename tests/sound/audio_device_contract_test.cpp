@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/audio.h"
 #include "platform/clock.h"
@@ -140,6 +141,22 @@ TEST_P(AudioContract, CursorsMoveWhilePlayingAndStayWhenStopped) {
   a->release_buffer(once);
   a->release_buffer(loop);
   a->release_buffer(b);
+}
+
+TEST_P(AudioContract, OutputDevicesAreListedWithTheirChannels) {
+  const std::vector<AudioDeviceInfo> outputs = a->list_devices(0);
+  ASSERT_FALSE(outputs.empty());
+  for (const AudioDeviceInfo& d : outputs) {
+    EXPECT_FALSE(d.name.empty());
+    EXPECT_GE(d.channels, 1) << d.name;
+  }
+  for (const AudioDeviceInfo& d : a->list_devices(1)) EXPECT_GE(d.channels, 1) << d.name;
+  // Closed, the list is the same.
+  a->close_device();
+  const std::vector<AudioDeviceInfo> again = a->list_devices(0);
+  ASSERT_EQ(again.size(), outputs.size());
+  for (std::size_t i = 0; i < again.size(); ++i) EXPECT_EQ(again[i].name, outputs[i].name);
+  EXPECT_EQ(a->open_device(), kAudioOk);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AudioContract,

@@ -83,10 +83,12 @@ start_window_manager() {
   wm=$!
   desktop_pids+=($wm)
   local _
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
+    kill -0 $wm 2>/dev/null || break
     sleep 0.1
   done
+  cat "$work/openbox.log"
   fail "openbox did not take the screen"
 }
 

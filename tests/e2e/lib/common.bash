@@ -5,6 +5,8 @@ work=$(mktemp -d)
 engine=
 fail() {
   echo "FAIL: $* (display ${DISPLAY:-none})"
+  # A display that went away explains a program that could not open it.
+  [ -n "${xvfb_pid:-}" ] && ! kill -0 "$xvfb_pid" 2>/dev/null && echo "the X server of this test had ended"
   # What the engine shows at the failure, a box with its text included.
   if [ -z "${windows_described:-}" ] && [ -n "$engine" ] && [ -n "${xvfb_pid:-}" ] && kill -0 "$engine" 2>/dev/null; then
     echo "windows of the engine:"

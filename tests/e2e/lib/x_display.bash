@@ -287,3 +287,21 @@ menu_bar_height() {
   done
   return 1
 }
+
+# Answers the box titled $1 with key $2 and waits up to 10 s for it to go.
+# The key goes again (twice at most) only when the box is still shown after
+# that wait: a second press sent while a slow box is still closing would
+# answer the box that comes after it.
+answer_box() {
+  local w attempt _
+  w=$(find_window "$1") || fail "no box captioned $1"
+  for attempt in 1 2 3; do
+    xdotool windowfocus --sync "$w" 2>/dev/null
+    xdotool key --clearmodifiers "$2"
+    for _ in $(seq 1 100); do
+      xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -qx "$w" || return 0
+      sleep 0.1
+    done
+  done
+  fail "the box captioned $1 did not take $2"
+}

@@ -159,9 +159,11 @@ int main(int argc, char** argv) {
                   reporter.rate[e] / base);
     }
   }
-  if (reporter.counter.count("four_over_one"))
-    std::printf("busy machine, opacity 256: one thread %.3f ms, four workers %.3f ms, four / one %.2f (aim 1.2 at most)\n",
-                reporter.counter["one_ms"], reporter.counter["four_ms"], reporter.counter["four_over_one"]);
+  if (reporter.counter.count("four_over_one")) {
+    std::printf("busy machine, opacity 256: one thread %.3f ms, four workers %.3f ms\n", reporter.counter["one_ms"],
+                reporter.counter["four_ms"]);
+    bench_aim_at_most("busy machine, blend, four workers / one thread", reporter.counter["four_over_one"], 1.1);
+  }
   benchmark::Shutdown();
-  return 0;
+  return bench_exit_status();
 }

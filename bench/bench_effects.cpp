@@ -221,5 +221,5 @@ int main(int argc, char** argv) {
   ratio("stamp_line_cold", "freetype_line", "40-character line, cold slot vs FreeType anti-aliased");
   free_font_slots();
   benchmark::Shutdown();
-  return 0;
+  return bench_exit_status();
 }

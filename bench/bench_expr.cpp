@@ -5,6 +5,8 @@
 // rate over the compiled loop's.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <chrono>
 #include <vector>
 
@@ -78,6 +80,9 @@ double seconds_per_run(void (*fn)(), int runs) {
 void BM_EvaluatorSum(benchmark::State& state) {
   set_up();
   for (auto _ : state) run_evaluator();
+  i64 expected = 0;
+  for (u32 k = 0; k < kElements; ++k) expected += k * 3 + 1;
+  if (g_sink != expected) state.SkipWithError("the evaluator computed a wrong sum");
   state.SetItemsProcessed(state.iterations() * kOpsPerRun);
   state.counters["ratio_to_native"] = seconds_per_run(run_native, 2000000) / seconds_per_run(run_evaluator, 200000);
 }
@@ -92,4 +97,4 @@ void BM_NativeSum(benchmark::State& state) {
 
 BENCHMARK(BM_NativeSum);
 BENCHMARK(BM_EvaluatorSum);
-BENCHMARK_MAIN();
+BENCH_CHECKED_MAIN()

@@ -242,7 +242,8 @@ int main(int argc, char** argv) {
   g_source->has_alpha = 1;
 
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  CheckingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
   // Ratios from alternating runs, best of each.
@@ -267,17 +268,17 @@ int main(int argc, char** argv) {
   }
   stop_pixel_workers();
   std::printf("\nRatios (time against the peer; aims in brackets):\n");
-  std::printf("  ZCG zlib, 1 worker / zlib uncompress alone:   %.3f  (<= 1.10)\n", zlib1 / zlib_lib);
-  std::printf("  ZCG zlib, speed-up of 2 workers over 1:      %.3f  (>= 1.7)\n", zlib1 / zlib2);
-  std::printf("  ZCG block, 1 worker / LZ4_decompress_safe:   %.3f  (<= 1.10)\n", block1 / block_lib);
-  std::printf("  ZCG block, speed-up of 2 workers over 1:     %.3f  (>= 1.7)\n", block1 / block2);
-  std::printf("  WebP through the plug-in / WebPDecodeBGRA:   %.3f  (<= 1.05)\n", webp_e / webp_l);
-  std::printf("  PNG writer / libpng alone:                   %.3f  (<= 1.10)\n", png_e / png_l);
-  std::printf("  JPEG writer / libjpeg alone:                 %.3f  (<= 1.10)\n", jpeg_e / jpeg_l);
+  bench_aim_at_most("  ZCG zlib, 1 worker / zlib uncompress alone", zlib1 / zlib_lib, 1.10);
+  bench_aim_at_least("  ZCG zlib, speed-up of 2 workers over 1", zlib1 / zlib2, 1.7);
+  bench_aim_at_most("  ZCG block, 1 worker / LZ4_decompress_safe", block1 / block_lib, 1.10);
+  bench_aim_at_least("  ZCG block, speed-up of 2 workers over 1", block1 / block2, 1.7);
+  bench_aim_at_most("  WebP through the plug-in / WebPDecodeBGRA", webp_e / webp_l, 1.05);
+  bench_aim_at_most("  PNG writer / libpng alone", png_e / png_l, 1.10);
+  bench_aim_at_most("  JPEG writer / libjpeg alone", jpeg_e / jpeg_l, 1.10);
   free_layer_image(g_layer);
   free_layer_image(g_source);
   unload_webp_plugin();
   unload_ztzid_library();
   std::system(("rm -rf '" + g_folder + "'").c_str());
-  return 0;
+  return bench_exit_status();
 }

@@ -115,5 +115,5 @@ int main(int argc, char** argv) {
     }
   }
   benchmark::Shutdown();
-  return 0;
+  return bench_exit_status();
 }

@@ -13,6 +13,8 @@
 //        return (ends the turn)
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -104,8 +106,11 @@ void set_up() {
   init_expr_ops(1);
   init_var_ops();
   init_arg_eval_tables();
+  // The command layer binds its handlers before the command list is read,
+  // as at start-up; without them every instruction is refused as damaged.
+  init_command_table();
   std::vector<u8> list = command_list();
-  parse_command_list(list.data(), list.size());
+  if (parse_command_list(list.data(), list.size()) != 0) return;
   fill_command_table();
   var_table_create(1100);
   var_alloc_int(1000, 0);
@@ -144,6 +149,7 @@ void set_up() {
   a.instruction(79, 0);  // return: ends the turn of a task that was not called
   std::vector<u8> file = a.file();
   g_script = parse_script_file(file.data(), file.size(), "bench");
+  if (!g_script) return;
   LabelRecord top;
   top.name = "top";
   top.hash = murmur_hash2("top", 3);
@@ -184,6 +190,10 @@ double seconds_per_run(void (*fn)(), int runs) {
 
 void BM_ScriptLoop(benchmark::State& state) {
   set_up();
+  if (!g_ctx) {
+    state.SkipWithError("the loop script did not load");
+    return;
+  }
   for (auto _ : state) run_script();
   if (var_get_int(1001, 0) != 3 * kPasses) state.SkipWithError("the loop computed a wrong value");
   state.SetItemsProcessed(state.iterations() * kInstructionsPerRun);
@@ -199,4 +209,4 @@ void BM_NativeLoop(benchmark::State& state) {
 
 BENCHMARK(BM_NativeLoop);
 BENCHMARK(BM_ScriptLoop);
-BENCHMARK_MAIN();
+BENCH_CHECKED_MAIN()

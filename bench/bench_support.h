@@ -10,6 +10,8 @@
 #include <vector>
 #include <atomic>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 
 // A well-mixed 32-bit value of x, for test pixels.
 inline std::uint32_t bench_noise(std::uint32_t x) {
@@ -32,8 +34,68 @@ double best_of(int runs, F f) {
   return best;
 }
 
+// The failed checks of this program: a run that reported an error, a
+// result that came out wrong, a ratio that missed its aim. The program exits
+// with bench_exit_status(), non-zero when any check failed, so that a
+// benchmark cannot pass while it measures nothing.
+inline int& bench_failures() {
+  static int failures = 0;
+  return failures;
+}
+
+// Counts a failed check and says which on stderr.
+inline void bench_fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline void bench_fail(const char* format, ...) {
+  ++bench_failures();
+  std::fprintf(stderr, "FAILED: ");
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fprintf(stderr, "\n");
+}
+
+// A check of a result: counts a failure when ok is false. Returns ok.
+inline bool bench_expect(bool ok, const char* what) {
+  if (!ok) bench_fail("%s", what);
+  return ok;
+}
+
+// A ratio against its aim: prints "what: value (aim <= limit)" and counts a
+// failure when the value lies on the wrong side (or is not a number).
+inline bool bench_aim_at_most(const char* what, double value, double limit) {
+  const bool ok = value <= limit;
+  std::printf("%s: %.3f (aim <= %.2f)%s\n", what, value, limit, ok ? "" : "  MISSED");
+  if (!ok) bench_fail("%s: %.3f, aim <= %.2f", what, value, limit);
+  return ok;
+}
+inline bool bench_aim_at_least(const char* what, double value, double limit) {
+  const bool ok = value >= limit;
+  std::printf("%s: %.3f (aim >= %.2f)%s\n", what, value, limit, ok ? "" : "  MISSED");
+  if (!ok) bench_fail("%s: %.3f, aim >= %.2f", what, value, limit);
+  return ok;
+}
+
+inline int bench_exit_status() {
+  std::fflush(stdout);
+  if (bench_failures() == 0) return 0;
+  std::fprintf(stderr, "%d check(s) failed\n", bench_failures());
+  return 1;
+}
+
+// The console reporter that counts every run that reported an error
+// (state.SkipWithError) as a failed check.
+class CheckingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.error_occurred) bench_fail("%s: %s", r.benchmark_name().c_str(), r.error_message.c_str());
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
 // Keeps items per second of every run by name, to print ratios at the end.
-class RateReporter : public benchmark::ConsoleReporter {
+class RateReporter : public CheckingReporter {
  public:
   std::map<std::string, double> rate;
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -41,7 +103,7 @@ class RateReporter : public benchmark::ConsoleReporter {
       auto it = r.counters.find("items_per_second");
       if (it != r.counters.end()) rate[r.benchmark_name()] = it->second;
     }
-    ConsoleReporter::ReportRuns(runs);
+    CheckingReporter::ReportRuns(runs);
   }
 };
 
@@ -51,8 +113,10 @@ class RateReporter : public benchmark::ConsoleReporter {
 // cost when the cores they would use are taken.
 class BusyMachine {
  public:
-  BusyMachine() {
-    const unsigned n = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 4;
+  // threads: how many spin (0: one per hardware thread).
+  explicit BusyMachine(unsigned threads = 0) {
+    const unsigned all = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 4;
+    const unsigned n = threads ? threads : all;
     for (unsigned i = 0; i < n; ++i)
       spinners_.emplace_back([this] {
         volatile std::uint64_t x = 0;
@@ -108,4 +172,50 @@ void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work
     state.counters["four_ms"] = four * 1e3;
     state.counters["four_over_one"] = four / one;
   }
+}
+
+// The main() of a program whose checks are all inside its benchmarks
+// (state.SkipWithError): exits non-zero when any of them failed.
+#define BENCH_CHECKED_MAIN()                              \
+  int main(int argc, char** argv) {                       \
+    benchmark::Initialize(&argc, argv);                   \
+    CheckingReporter checking_reporter;                   \
+    benchmark::RunSpecifiedBenchmarks(&checking_reporter); \
+    benchmark::Shutdown();                                \
+    return bench_exit_status();                           \
+  }
+
+// The median and the largest of values (which it sorts).
+inline double median_of(std::vector<double>& v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+inline double worst_of(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
+// One run of four workers against one thread on the same work: blocks of
+// `block` calls of work() alternate between no workers and four (use_workers
+// starts them), `rounds` blocks of each, every call timed; returns the mean
+// four-worker time over the mean one-thread time. Alternating blocks see the
+// same load when the machine's load changes from second to second.
+template <typename UseWorkers, typename Work>
+double four_over_one(UseWorkers use_workers, Work work, int block, int rounds, double* one_ms = nullptr,
+                     double* four_ms = nullptr) {
+  double total[2] = {0, 0};
+  int runs[2] = {0, 0};
+  for (int round = 0; round < rounds; ++round)
+    for (int k = 0; k < 2; ++k) {
+      use_workers(k == 0 ? 0 : 4);
+      work();  // the first call after a switch finds threads just started or ended
+      for (int i = 0; i < block; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        total[k] += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ++runs[k];
+      }
+    }
+  use_workers(0);
+  const double one = total[0] / runs[0], four = total[1] / runs[1];
+  if (one_ms) *one_ms = one * 1e3;
+  if (four_ms) *four_ms = four * 1e3;
+  return four / one;
 }

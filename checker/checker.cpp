@@ -275,18 +275,19 @@ ControlDialogDesc checker_dialog() {
 std::uint64_t parse_hex_h(const char* text, std::size_t length) {
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    unsigned digit;
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    std::uint64_t digit;
     if (c >= '0' && c <= '9') {
       digit = c - '0';
     } else if (c == 'h' || c == 'H') {
       break;
-    } else if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) {
-      digit = (c & 0x0F) + 9;
-    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+    } else if (letter && (c & 0x0F) >= 1 && (c & 0x0F) <= 6) {
+      digit = (c & 0x0F) + 9u;  // a-f and A-F, and likewise q-v and Q-V
+    } else if (letter) {
       return kAllOnes;
     } else {
-      break;  // a blank or any other byte ends the number
+      digit = c;  // a blank or any other byte counts with its own code
     }
     value = value * 16 + digit;
   }
@@ -318,12 +319,9 @@ std::vector<CheckListEntry> parse_check_list(const char* data, std::size_t size,
       std::size_t vstart = i;
       while (i < size && !is_eol(i)) ++i;
       e.value_text.assign(data + vstart, i - vstart);
-      if (e.value_text.size() > kCheckValueMax) {
-        e.value_text.resize(kCheckValueMax);
-        e.expected = kAllOnes;  // no listed value is that long
-      } else {
-        e.expected = parse_hex_h(e.value_text.data(), e.value_text.size());
-      }
+      // A value of any length parses whole; past 16 digits the high ones
+      // fall off the 64 bits.
+      e.expected = parse_hex_h(e.value_text.data(), e.value_text.size());
       out.push_back(std::move(e));
     } else {
       while (i < size && !is_eol(i)) ++i;

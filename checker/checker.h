@@ -26,9 +26,8 @@ enum CheckerControl {
   kCheckerReport = 1025,
 };
 
-// Bounds of a check-list entry: the path and the value text.
+// Bounds of a check-list entry: the path (the value text has none).
 constexpr std::size_t kCheckPathMax = 1023;
-constexpr std::size_t kCheckValueMax = 30;
 constexpr int kCheckMaxEntries = 128;
 // Bar 1017 runs from 0 to this over each file.
 constexpr int kCheckBytesRange = 1024;
@@ -42,9 +41,11 @@ struct CheckListEntry {
   bool path_too_long = false;  // cannot name a file: reported missing
 };
 
-// The listed value: hexadecimal digits in either case, ending at 'h' or 'H'
-// or at the first byte that is not a digit; any other letter gives the
-// all-ones value. Each digit is value * 16 + digit on 64 bits.
+// The listed value, read to 'h', 'H' or the end of the text: '0'-'9' are
+// their digits; a letter whose low four bits are 1-6 is those bits + 9 (so
+// a-f and A-F are 10-15); any other letter gives the all-ones value at once;
+// any other byte (a blank, a TAB) is a digit of its own code. Each digit is
+// value * 16 + digit on 64 bits.
 std::uint64_t parse_hex_h(const char* text, std::size_t length);
 
 // The lines of a check list: path, one or more TABs, value, then any run of

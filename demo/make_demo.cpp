@@ -18,6 +18,8 @@
 #include <webp/encode.h>
 
 #include "demo/demo_movies.h"
+#include "demo/engine_errors.h"
+#include "engine/frame/media_locator.h"
 #include "demo/demo_scene.h"
 #include "platform/files.h"
 #include "tests/support/game_writer.h"
@@ -58,6 +60,7 @@ std::string demo_commands(const std::string& game) {
          command_line(63, "popup", 2, {0}) +                       // popup menu
          command_line(69, "cursor", 11, {10}) +                    // mouse cursor
          command_line(89, "sound", 14, {0, 2}) +                   // sound objects
+         command_line(102, "arraymod", 29, {}) +                   // number <-> text, arrays
          command_line(100, "tray", 4, {1, 2, 3}) +                 // notification-area icon
          command_line(105, "window", 26, {21, 22, 23, 24}) +       // window set-up
          command_line(107, "windowquery", 18, {}) +                // window query
@@ -98,7 +101,7 @@ void put16(std::string& b, std::uint32_t v) {
 }
 
 // A 24-bit BMP file, rows bottom-up.
-bool write_bmp(const std::string& path, int w, int h, const std::vector<std::uint32_t>& px) {
+std::vector<std::uint8_t> bmp_bytes(int w, int h, const std::vector<std::uint32_t>& px) {
   const int row = (w * 3 + 3) / 4 * 4;
   std::string b = "BM";
   put32(b, static_cast<std::uint32_t>(54 + row * h));
@@ -121,9 +124,38 @@ bool write_bmp(const std::string& path, int w, int h, const std::vector<std::uin
     r.resize(static_cast<std::size_t>(row), '\0');
     b += r;
   }
-  std::ofstream f(path, std::ios::binary);
-  f << b;
-  return static_cast<bool>(f);
+  return std::vector<std::uint8_t>(b.begin(), b.end());
+}
+
+// The engine's error texts as game-text lines, for "@engine_errors".
+std::string engine_error_lines() {
+  std::string lines;
+  for (const demo::ErrorText& e : demo::kEngineErrorTexts)
+    lines += "error " + std::to_string(e.number) + " " + e.text + "\n";
+  return lines;
+}
+
+// Replaces the first line of the game text that is exactly the token by
+// lines (ending in a line feed).
+void fill_in(std::string* game, const std::string& token, const std::string& lines) {
+  for (std::size_t at = game->find(token); at != std::string::npos; at = game->find(token, at + 1)) {
+    const std::size_t end = at + token.size();
+    const bool starts = at == 0 || (*game)[at - 1] == '\n';
+    const bool ends = end == game->size() || (*game)[end] == '\n' || (*game)[end] == '\r';
+    if (starts && ends) {
+      game->replace(at, token.size(), lines.empty() || lines.back() != '\n' ? lines : lines.substr(0, lines.size() - 1));
+      return;
+    }
+  }
+}
+
+// The lower-case name an item has in the archive ('\\' separators).
+std::string archive_name(std::string name) {
+  for (char& c : name) {
+    if (c == '/') c = '\\';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
 }
 
 // ---- the data-file checker's list ----
@@ -165,58 +197,48 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_demo: cannot write ztfchk.ini\n");
     return 1;
   }
-  if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: make_demo <demo.game> <game folder> [<archive name>]\n"
-                         "       make_demo --check-list <game folder>\n");
+  const bool ship = argc > 1 && std::string(argv[1]) == "--ship";
+  const int first = ship ? 2 : 1;
+  const int args = argc - first;
+  if ((ship && args < 3) || (!ship && args != 2 && args != 3)) {
+    std::fprintf(stderr,
+                 "usage: make_demo <demo.game> <game folder> [<archive name>]\n"
+                 "       make_demo --ship <demo.game> <game folder> <archive name> [<file to pack>...]\n"
+                 "       make_demo --check-list <game folder>\n");
     return 2;
   }
-  std::ifstream in(argv[1]);
+  const char* game_file = argv[first];
+  const std::string folder = argv[first + 1];
+  const char* archive = args >= 3 ? argv[first + 2] : nullptr;
+  std::ifstream in(game_file);
   std::stringstream text;
   text << in.rdbuf();
   if (!in) {
-    std::fprintf(stderr, "make_demo: cannot read %s\n", argv[1]);
+    std::fprintf(stderr, "make_demo: cannot read %s\n", game_file);
     return 1;
   }
+  // Every data file of the game, by its name in the folder ("ztbin\\..."
+  // for the compiled engine files).
+  GameFiles data;
   try {
     std::string game = text.str();
-    const std::size_t at = game.find("@draw_steps");
-    if (at != std::string::npos) game.replace(at, 11, draw_steps());
+    fill_in(&game, "@draw_steps", draw_steps());
+    fill_in(&game, "@engine_errors", engine_error_lines());
     // The game's texts are Shift-JIS, as the engine reads them.
     std::string sjis;
     if (utf8_to_sjis((demo_commands(game) + game).c_str(), &sjis) != 0)
       throw std::runtime_error("the demo's text has no Shift-JIS form");
-    const GameFiles files = build_game(sjis);
-    if (!write_game_folder(argv[2], files)) {
-      std::fprintf(stderr, "make_demo: cannot write %s\n", argv[2]);
-      return 1;
-    }
-    // The background also as a zlib ZCG: in the archive when there is one,
-    // else beside the pictures.
-    const demo::Picture& bg = demo::kPictures[0];
-    const std::vector<u8> zcg = fixtures::write_zcg(demo::picture_pixels(0), bg.width, bg.height, kZcgZlib);
-    if (argc != 4 && !write_bytes_file(std::string(argv[2]) + "/" + demo::kBackgroundZcg, zcg)) {
-      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kBackgroundZcg);
-      return 1;
-    }
-    if (argc == 4) {
-      std::vector<ZpfItem> items;
-      for (const auto& [name, bytes] : files) items.push_back(zpf_item(name, std::string(bytes.begin(), bytes.end())));
-      items.push_back(zpf_item(demo::kBackgroundZcg, std::string(zcg.begin(), zcg.end()), 0, 8));
-      if (!write_zpf_file(std::string(argv[2]) + "/" + argv[3], items)) {
-        std::fprintf(stderr, "make_demo: cannot write %s\n", argv[3]);
-        return 1;
-      }
-    }
+    data = build_game(sjis);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_demo: %s\n", e.what());
     return 1;
   }
+  // The background also as a zlib ZCG.
+  const demo::Picture& bg = demo::kPictures[0];
+  data[demo::kBackgroundZcg] = fixtures::write_zcg(demo::picture_pixels(0), bg.width, bg.height, kZcgZlib);
   for (int i = 0; i < demo::kPictureCount; ++i) {
     const demo::Picture& p = demo::kPictures[i];
-    if (!write_bmp(std::string(argv[2]) + "/" + p.file, p.width, p.height, demo::picture_pixels(i))) {
-      std::fprintf(stderr, "make_demo: cannot write %s\n", p.file);
-      return 1;
-    }
+    data[p.file] = bmp_bytes(p.width, p.height, demo::picture_pixels(i));
   }
   // The card also as a lossless WebP, encoded through libwebp.
   {
@@ -225,37 +247,63 @@ int main(int argc, char** argv) {
     std::uint8_t* out = nullptr;
     const std::size_t n = WebPEncodeLosslessBGRA(reinterpret_cast<const std::uint8_t*>(px.data()), card.width,
                                                  card.height, card.width * 4, &out);
-    const bool ok = n > 0 && write_bytes_file(std::string(argv[2]) + "/" + demo::kCardWebp,
-                                              std::vector<std::uint8_t>(out, out + n));
+    if (n == 0) {
+      std::fprintf(stderr, "make_demo: cannot encode %s\n", demo::kCardWebp);
+      return 1;
+    }
+    data[demo::kCardWebp] = std::vector<std::uint8_t>(out, out + n);
     WebPFree(out);
-    if (!ok) {
-      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kCardWebp);
+  }
+  data[demo::kFrameSetFile] = demo::frame_set_file();
+  data[demo::kTrayIconFile] = bmp_bytes(demo::kTrayIconSize, demo::kTrayIconSize, demo::tray_icon_pixels());
+  // The corner layer's picture until its clip plays.
+  data[demo::kCornerLayerPicture] = bmp_bytes(
+      demo::kCornerW, demo::kCornerH,
+      std::vector<std::uint32_t>(static_cast<std::size_t>(demo::kCornerW) * demo::kCornerH, 0xFF181824u));
+  // Files named after the archive are packed under their own names (the
+  // demo's sounds).
+  for (int i = first + 3; i < argc; ++i) {
+    std::ifstream f(argv[i], std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (!f.good() && !f.eof()) {
+      std::fprintf(stderr, "make_demo: cannot read %s\n", argv[i]);
       return 1;
     }
+    data[std::filesystem::path(argv[i]).filename().string()] = std::move(bytes);
   }
-  {
-    const std::vector<std::uint8_t> frames = demo::frame_set_file();
-    std::ofstream f(std::string(argv[2]) + "/" + demo::kFrameSetFile, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(frames.size()));
-    if (!f) {
-      std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kFrameSetFile);
-      return 1;
+
+  // Shipped (--ship): every data file in the archive, nothing loose but the
+  // movies. Otherwise every file loose, and with an archive name the
+  // compiled engine files also in the archive and the ZCG background only
+  // there: the engine then counts its scripts as compiled.
+  auto packed = [&](const std::string& name) {
+    return archive && (ship || name.rfind("ztbin\\", 0) == 0 || name == demo::kBackgroundZcg);
+  };
+  auto loose = [&](const std::string& name) { return !ship && !(archive && name == demo::kBackgroundZcg); };
+  GameFiles loose_files;
+  std::vector<ZpfItem> items;
+  for (const auto& [name, bytes] : data) {
+    if (loose(name)) loose_files[name] = bytes;
+    if (packed(name)) {
+      // Each entry carries the media type of its extension (it decides the
+      // decoder of a sound or picture found in the archive).
+      const std::string entry = archive_name(name);
+      items.push_back(zpf_item(entry, std::string(bytes.begin(), bytes.end()), 0,
+                               static_cast<std::uint8_t>(media_type_from_extension(entry.c_str()))));
     }
   }
-  if (!write_bmp(std::string(argv[2]) + "/" + demo::kTrayIconFile, demo::kTrayIconSize, demo::kTrayIconSize,
-                 demo::tray_icon_pixels())) {
-    std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kTrayIconFile);
+  if (!write_game_folder(folder, loose_files)) {
+    std::fprintf(stderr, "make_demo: cannot write %s\n", folder.c_str());
     return 1;
   }
-  // The movies, and the corner layer's picture until its clip plays.
-  const std::string movies = demo::write_demo_movies(argv[2]);
+  if (archive && !write_zpf_file(folder + "/" + archive, items)) {
+    std::fprintf(stderr, "make_demo: cannot write %s\n", archive);
+    return 1;
+  }
+  // The movies lie loose: the engine plays them from files.
+  const std::string movies = demo::write_demo_movies(folder);
   if (!movies.empty()) {
     std::fprintf(stderr, "make_demo: %s\n", movies.c_str());
-    return 1;
-  }
-  if (!write_bmp(std::string(argv[2]) + "/" + demo::kCornerLayerPicture, demo::kCornerW, demo::kCornerH,
-                 std::vector<std::uint32_t>(static_cast<std::size_t>(demo::kCornerW) * demo::kCornerH, 0xFF181824u))) {
-    std::fprintf(stderr, "make_demo: cannot write %s\n", demo::kCornerLayerPicture);
     return 1;
   }
   return 0;

@@ -6,6 +6,8 @@
 // runs beside them and is never stalled by them).
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Results. 0 is success; the creation results of the device keep the
 // system's numbers, so the caller's boxes can be chosen by them.
@@ -37,6 +39,12 @@ struct AudioFormat {
 // A buffer as the engine holds it; each backend's ring record derives from
 // it. Owned by the device until released.
 struct AudioBuffer {};
+
+// A sound device of the machine as its driver names it.
+struct AudioDeviceInfo {
+  std::string name;
+  int channels = 0;  // 1 mono, 2 or more stereo
+};
 
 struct PlatformAudio {
   // Opens the default output device: kAudioOk, kAudioErrNoDriver (no driver
@@ -85,6 +93,11 @@ struct PlatformAudio {
   std::int32_t (*get_pan)(AudioBuffer* buffer);
   std::uint32_t (*get_frequency)(AudioBuffer* buffer);
   int (*is_playing)(AudioBuffer* buffer);
+  // The machine's output (input 0) or input (1) devices with their channel
+  // counts; a driver that names no output device lists its default one.
+  // Empty when no audio driver starts. Open or not; not while another call
+  // of this service runs.
+  std::vector<AudioDeviceInfo> (*list_devices)(int input);
 };
 
 // The real device: SDL2 audio, one device at 44100 Hz, signed 16-bit

@@ -43,8 +43,9 @@ struct PlatformCursor {
   // Frees a cursor (a window showing it goes back to the arrow); 0 and dead
   // handles are ignored.
   void (*destroy_cursor)(UiCursor cursor);
-  // Moves the pointer to client position x, y of the window. 0, or -1 when
-  // the desktop refuses (Wayland) or the window is dead.
+  // Moves the pointer to client position x, y of the window, or with
+  // kNoWindow to position x, y of the desktop. 0, or -1 when the desktop
+  // refuses (Wayland) or the window is dead.
   int (*warp)(UiWindow window, int x, int y);
 };
 
@@ -57,7 +58,8 @@ int fake_cursor_display_count();
 // What the window shows: a shape (CursorShape), or -1 with an image cursor.
 int fake_cursor_shape(UiWindow window);
 UiCursor fake_cursor_image(UiWindow window);
-// The cursors alive, and the last warp (window, x, y; window 0 when none).
+// The cursors alive, and the last warp (window, x, y; kNoWindow for a warp
+// to a desktop position, and before any warp).
 int fake_cursor_live_count();
 void fake_cursor_last_warp(UiWindow* window, int* x, int* y);
 // The image and hot spot a live cursor was made from; 0 or -1.

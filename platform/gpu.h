@@ -20,6 +20,15 @@ constexpr int kAttemptHardware = 0;  // a hardware EGL device
 constexpr int kAttemptDefault = 1;   // the default display
 constexpr int kAttemptSoftware = 2;  // Mesa's software device
 
+// Why an open failed, by the step of the device's making (open_device's
+// negative results, in the order the steps are taken).
+constexpr int kOpenNoDisplay = -1;        // no display, or it cannot be initialised
+constexpr int kOpenNoDisplayMode = -2;    // no frame-buffer configuration on the display
+constexpr int kOpenNoDevice = -3;         // no rendering context of the needed version
+constexpr int kOpenNoBackBuffer = -4;     // the back buffer's frame buffer cannot be made
+constexpr int kOpenNoReadBack = -5;       // the read-back buffer cannot be made
+constexpr int kOpenNoVertexLayout = -6;   // the quad's vertex array and buffer cannot be made
+
 // Blend factors and operations of the blend state.
 enum Blend : std::uint8_t {
   kZero,
@@ -58,7 +67,11 @@ struct GpuQuad {
   std::uint8_t src_blend = gpu::kSrcAlpha, dst_blend = gpu::kInvSrcAlpha, blend_op = gpu::kAdd;
   int pass = gpu::kNoPass;
   float alpha_val = 1.0f, fade_val = 0.0f, fade_val2 = 0.0f;
-  std::uint8_t linear_filter = 0;  // 0 nearest, 1 linear
+  std::uint8_t linear_filter = 0;      // magnification: 0 nearest, 1 linear
+  std::uint8_t min_linear_filter = 0;  // minification: 0 nearest, 1 linear
+  // Between mip levels: -1 none, 0 nearest, 1 linear. Tiles hold one level,
+  // so each choice samples that level.
+  std::int8_t mip_filter = -1;
   // The part of the tile that holds the image (texture coordinates); the
   // padding beyond it draws nothing.
   float valid_u = 1.0f, valid_v = 1.0f;
@@ -87,7 +100,9 @@ struct GpuCaps {
 
 struct PlatformGpu {
   // Opens the device by creation attempt (gpu::kAttempt*) with a back buffer
-  // of width x height. 0, or -1 (nothing stays open).
+  // of width x height. 0, or the gpu::kOpenNo* of the step that failed
+  // (nothing stays open; a device open already or a size below 1 gives
+  // kOpenNoDisplay).
   int (*open_device)(int attempt, int width, int height);
   // Releases the device and everything made on it. Nothing without one.
   void (*close_device)();
@@ -127,6 +142,9 @@ struct PlatformGpu {
   // Test hook: destroys the context under the open device, as a driver reset
   // would; device_status then answers 1.
   void (*lose_device)();
+  // The open device's renderer as the driver names it (the same text while
+  // the device stays open); "" without a device.
+  const char* (*renderer_name)();
 };
 
 // The real backend: EGL with OpenGL 3.3 core (Mesa off-screen).
@@ -138,7 +156,9 @@ extern const PlatformGpu kFakeGpu;
 // Forgets every call, texture and failure; limits 8192 and shader level 20.
 void fake_gpu_reset();
 // Makes every later call of the named step fail: "open0", "open1", "open2"
-// (the attempts), "compile_effect", "find_technique", "set_technique",
+// (the attempts: no rendering context), "display", "display_mode",
+// "back_buffer", "read_back_buffer", "vertex_layout" (those steps of every
+// open), "compile_effect", "find_technique", "set_technique",
 // "create_texture", "create_texture#N" (only the N-th creation from now,
 // 1-based), "upload_texture", "set_target", "clear", "draw_quad",
 // "read_back". An empty name clears them.

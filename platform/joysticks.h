@@ -27,6 +27,10 @@ struct PlatformJoysticks {
 
 // SDL2's joystick subsystem (no SDL window).
 extern const PlatformJoysticks kSdlJoysticks;
+// SDL's axis value (-32768..32767, rest 0) as joyGetPosEx's (0..65535, rest
+// 32767); values within the dead zone of the rest read as the rest.
+constexpr int kSdlAxisDeadZone = 4096;
+std::uint32_t sdl_axis_to_joy(int v);
 // Scripted pads.
 extern const PlatformJoysticks kFakeJoysticks;
 void fake_joysticks_reset();

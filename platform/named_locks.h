@@ -2,6 +2,7 @@
 // until released or until the process ends. Another process (or another
 // handle in this one) can test a name without taking it.
 #pragma once
+#include <string>
 
 struct NamedLock;
 
@@ -21,3 +22,13 @@ struct PlatformNamedLocks {
 // /tmp/k_lumbrane-<uid>), held with an open-file-description lock; the lock
 // is not inherited by started programs.
 extern const PlatformNamedLocks kPosixNamedLocks;
+
+// Why the lock files' folder can't be used, for a message when create
+// returned -1.
+enum class LockFolderProblem {
+  kNone,        // usable (made now when it was missing)
+  kOtherOwner,  // the name is taken: another user's folder, a link or a file
+  kCannotMake,  // it can't be made, or not closed to other users
+};
+// Checks (and makes when missing) the folder; its path (UTF-8) in *folder.
+LockFolderProblem named_lock_folder_problem(std::string* folder);

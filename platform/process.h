@@ -1,6 +1,7 @@
 // Processes and shell: starting programs, opening files, and the folders the
 // engine works from.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,10 @@ void fake_process_reset();
 // 1 when the program runs with the administrator's rights (an effective
 // user id of 0), else 0. Any thread.
 int user_is_administrator();
-// The machine's memory in megabytes: all of it, and what is free now (free
-// and buffer memory). 0, or -1 when it can't be read (both 0). Any thread.
+// The machine's physical memory in bytes: all of it, what programs can still
+// have now (the kernel's estimate of available memory, else free and buffer
+// memory), and the part in use in percent (0-100). 0, or -1 when it can't be
+// read (all 0). Any thread.
+int system_memory_status(std::uint64_t* total, std::uint64_t* available, std::uint32_t* load_percent);
+// The same two amounts in megabytes. 0, or -1 (both 0). Any thread.
 int system_memory_megabytes(unsigned* total, unsigned* available);

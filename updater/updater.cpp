@@ -147,7 +147,7 @@ void remove_staged_leftovers(const std::string& sjis_dir) {
     // Anything at the staged name but a folder: a file, or a link (never
     // followed), which the copy would otherwise write through.
     std::string staged = sjis_dir + target + kStagedSuffix;
-    files_remove_entry(staged.c_str());
+    files_remove_unless_folder(staged.c_str());
   }
 }
 
@@ -160,7 +160,10 @@ int install_update_files(const std::string& sjis_dir) {
     std::string target = sjis_dir + kTargetFiles[i];
     std::string temp = target + kStagedSuffix;
     // A read-only target is not overwritten, as the file copy refuses it.
-    if (files_is_read_only(target.c_str()) || files_durable_copy(kPackageFiles[i], temp.c_str()) != 0) {
+    // The staged copy is a file made new: whatever stands at its name (a
+    // link planted there among others) is removed, never written through.
+    if (files_is_read_only(target.c_str()) || files_remove_unless_folder(temp.c_str()) != 0 ||
+        files_durable_copy_new(kPackageFiles[i], temp.c_str()) != 0) {
       all = false;
       continue;
     }
@@ -269,16 +272,22 @@ int run_update() {
 
 int updater_main() {
   NamedLock* lock = nullptr;
-  // A second updater ends at once, silently, with 0. One that can't make
-  // its lock (the lock folder is another user's) can't tell, and says so.
+  // A second updater ends at once, silently, with 0; one that can't make
+  // its lock says why and ends with 1.
   const int made = g_platform.locks->create(kUpdaterLock, &lock);
-  if (made == 1) return 0;
-  if (made != 0) {
-    error_box(sjis("ロックファイルを作成できないため実行できません。\n"
-                   "XDG_RUNTIME_DIR または /tmp のフォルダの権限を確認してください。"),
+  if (made < 0) {
+    std::string folder;
+    const bool taken = named_lock_folder_problem(&folder) == LockFolderProblem::kOtherOwner;
+    std::string sjis_folder;
+    if (utf8_to_sjis(folder.c_str(), &sjis_folder) != 0) sjis_folder.clear();
+    error_box(taken ? sjis("ロックファイルのフォルダ「") + sjis_folder +
+                          sjis("」が他のユーザーのものか、フォルダではないため実行できません。\n"
+                               "このフォルダを削除するか、環境変数 XDG_RUNTIME_DIR を設定してから実行してください。")
+                    : sjis("ロックファイルを作成できないため実行できません。"),
               "エラー");
     return 1;
   }
+  if (made != 0) return 0;
   const int result = run_update();
   g_platform.locks->release(lock);
   // A step that failed (its box said so) ends with 1; a completed or

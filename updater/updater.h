@@ -48,7 +48,8 @@ extern const char* const kPackageFiles[kUpdateFileCount];  // relative to the pa
 extern const char* const kTargetFiles[kUpdateFileCount];   // relative to the install folder
 extern const char* const kStagedSuffix;
 
-// Removes staged copies a killed run left in the install folder.
+// Removes what a killed run (or anybody) left at the staged names in the
+// install folder: files and symbolic links, never what a link points at.
 void remove_staged_leftovers(const std::string& sjis_dir);
 
 // Step 9: stages every file, then renames the staged ones over their targets

@@ -10,11 +10,6 @@ constexpr u32 kFailed = static_cast<u32>(-1);
 u32 args_only(u32 command) { return decode_command_args(command) != 0 ? kFailed : 0; }
 }  // namespace
 
-u32 command_not_built(u32 command_id) {
-  report_error_at(kErrCommandNotBuilt, 1, command_id);
-  return kFailed;
-}
-
 u32 cmd_nop() { return 0; }
 u32 cmd_undefined() {
   report_error_code_at(kErrUndefinedCommand, 1);

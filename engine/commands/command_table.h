@@ -2,11 +2,6 @@
 // handed to the VM at start-up. Every script command lives in this folder,
 // one file per family; a handler decodes its arguments (decode_command_args)
 // and calls plain functions of the subsystem that does the work.
-//
-// Handlers of subsystems not built yet are defined in commands_pending.cpp,
-// one line each, reporting kErrCommandNotBuilt (900060, engine/vm/vm_errors.h)
-// with the command id. To build one, delete its line there and define the
-// handler (same name) in the family's file; the table picks it up unchanged.
 #pragma once
 #include "engine/frame/types.h"
 #include "engine/vm/command_dispatch.h"
@@ -19,9 +14,6 @@
 void init_command_table();
 // The fixed binding of a command id (null for ids >= kCommandCount).
 CommandHandler bound_command_handler(u32 command_id);
-
-// Reports kErrCommandNotBuilt (fatal) with the command id; returns -1.
-u32 command_not_built(u32 command_id);
 
 // Handlers built here.
 u32 cmd_nop();        // returns 0 without decoding

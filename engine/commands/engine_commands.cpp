@@ -45,15 +45,13 @@ u32 message_box() {
   i64 icon = arg_value(19);
   if (icon >= 1 && icon <= 4) type |= kIcons[icon];
   std::string title = arg_text(0), text = arg_text(1);
-  // The engine is modal while the box is open; the game clocks stand still
-  // and a playing movie pauses. The player must see the cursor to answer.
+  // The engine is modal while the box is open and a playing movie pauses.
+  // The player must see the cursor to answer.
   request_cursor_visible();
   apply_cursor_request();
   g_engine_switches.modal_box_open = 1;
   pause_active_movie();
-  game_clock_pause();
   int answer = g_platform.ui->message_box(main_window_handle(), text.c_str(), title.c_str(), type);
-  game_clock_resume();
   g_engine_switches.modal_box_open = 0;
   i64 value;
   u32 kind = type & 0xF;
@@ -77,9 +75,7 @@ u32 cmd_dialog_show() {
     std::string answer;
     request_cursor_visible();
     apply_cursor_request();
-    game_clock_pause();
     int r = g_platform.dialogs->text_input(main_window_handle(), &d, &answer);
-    game_clock_resume();
     if (r < 0) return kCommandFailed;
     if (store_number(arg_ref(11), 1) != 0) return kCommandFailed;
     return ok_or_failed(store_text(arg_ref(10), answer.c_str(), static_cast<u32>(answer.size())));
@@ -151,7 +147,9 @@ u32 cmd_engine_config_set() {
   // again does not add the whole uptime.
   {
     EngineLockGuard lock;
-    u32 now = g_platform.clock->now_ms();
+    // While the clocks are held they read the time the hold began, so a
+    // clock switched off or on during a hold stays where it stood.
+    u32 now = game_clock_time_locked();
     for (u32 k = 0; k < 4; ++k) {
       if (!arg_given(4 + k)) continue;
       u8 on = arg_value(4 + k) ? 1 : 0;

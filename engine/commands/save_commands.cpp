@@ -118,7 +118,7 @@ u32 cmd_savedata_load() {
   if (memory_image_of(kLoad, &memory_image) != 0 || dno_of(kLoad, &dno) != 0) return kCommandFailed;
   SaveRecord record;
   if (read_save_record(arg_text(0), memory_image, dno, &record) != 0) return kCommandFailed;
-  if (record.kind == kSaveKindGlobalStore) return load_global_store(record) == 0 ? 0 : kCommandFailed;
+  if (save_record_is_global_store(record)) return load_global_store(record) == 0 ? 0 : kCommandFailed;
   if (record.kind == kSaveKindVars) return restore_saved_variables(record, kLoad) == 0 ? 0 : kCommandFailed;
   if (record.kind == kSaveKindLayer) {
     if (!arg_given(4)) {

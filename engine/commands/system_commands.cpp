@@ -272,8 +272,8 @@ u32 cmd_system() {
     case 20006: g_platform.dialogs->field_focus(0); return 0;
     case 20011: g_scheduler.run_while_inactive = 0; return 0;
     case 20012: g_scheduler.run_while_inactive = 1; return 0;
-    case 20013: game_clock_pause(); return 0;
-    case 20014: game_clock_resume(); return 0;
+    case 20013: game_clock_hold(kClockHoldScript); return 0;
+    case 20014: game_clock_release(kClockHoldScript); return 0;
     case 20021: return done(store_number(result, g_engine_switches.query_byte));
     case 21000: {
       std::string path;

@@ -74,10 +74,7 @@ u32 cmd_task_start() {
     const DecodedSlot& s = g_args_decoded.slots[arg_slot(3)];
     key = apply_assign_op_clamped(s.assign_op, node ? node->order_key : 1, s.value, 1, INT64_MAX);
     if (key < 1) key = 1;
-    if (node && node->parent && key != node->order_key) {
-      layer_unlink(node->parent, node);
-      layer_insert_child(node->parent, node, key);
-    }
+    if (node && key != node->order_key) layer_reorder(node, key);
   }
   if (!node && !arg_given(34)) {
     report_error_at(kErrTaskMissing, 1, command_name_of(95), path);

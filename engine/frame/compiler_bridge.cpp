@@ -59,9 +59,9 @@ struct Exchange {
 };
 
 // Makes a block. The names are the compiler's and so the same for every
-// engine: two development runs take turns instead of overwriting each
-// other's blocks. 0 made, 1 the run was asked to close while waiting, -1
-// failed.
+// engine of a user: two development runs of one user take turns instead of
+// overwriting each other's blocks. 0 made, 1 the run was asked to close
+// while waiting, -1 failed.
 int make_block(const char* name, u32 size, SharedMapping** out) {
   for (;;) {
     const int r = g_platform.shared_memory->create(name, size, out);
@@ -73,10 +73,8 @@ int make_block(const char* name, u32 size, SharedMapping** out) {
 
 }  // namespace
 
-int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out,
-                             u32* used) {
+int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out) {
   out->clear();
-  if (used) *used = 0;
   u64 pos = 0;
   for (u32 i = 0; i < count; ++i) {
     if (pos + 4 > size) break;
@@ -92,12 +90,13 @@ int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<Co
     out->push_back(CompilerFileRecord{name, s, data + pos});
     pos += s;
   }
-  if (out->size() == count) {
-    if (used) *used = static_cast<u32>(pos);
-    return 0;
-  }
+  if (out->size() == count) return 0;
   out->clear();
   return -1;
+}
+
+bool compiler_list_size_fits(u32 count, u32 list_size) {
+  return static_cast<u64>(count) * kCompilerMinItemBytes <= list_size;
 }
 
 void release_compiler_files() {
@@ -106,6 +105,45 @@ void release_compiler_files() {
   g_records.shrink_to_fit();
   g_list_copy.clear();
   g_list_copy.shrink_to_fit();
+}
+
+int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
+                          std::string* project) {
+  // 8: one copy of the list, and a record per item inside it. The items are
+  // walked where they lie first: what the compiler stated as the list's size
+  // only bounds them, and the copy takes the bytes they span, not a stated
+  // size far beyond them.
+  release_compiler_files();
+  if (count > 0 && list_size > 0 && list) {
+    u32 extent = 0;
+    try {
+      if (parse_compiler_file_list(list, list_size, count, &g_records) != 0) {
+        communication_failed();
+        return -1;
+      }
+      const CompilerFileRecord& last = g_records.back();
+      extent = static_cast<u32>(last.data + last.size - list);
+      g_records.clear();
+      g_list_copy.assign(list, list + extent);
+    } catch (const std::bad_alloc&) {
+      release_compiler_files();
+      report_error_code(104030, 1);
+      return -1;
+    }
+    // The copy is walked again: its records point into it.
+    if (parse_compiler_file_list(g_list_copy.data(), extent, count, &g_records) != 0) {
+      release_compiler_files();
+      communication_failed();
+      return -1;
+    }
+    g_compiler_files.records = g_records.data();
+    g_compiler_files.count = static_cast<u32>(g_records.size());
+  }
+  // 9: the result and the project folder (bounded by the block).
+  *result = block[kCompilerResult];
+  const char* text = reinterpret_cast<const char*>(block + kCompilerFolderAt);
+  project->assign(text, strnlen(text, kCompilerBlockSize - kCompilerFolderAt));
+  return 0;
 }
 
 int run_script_compiler() {
@@ -156,6 +194,10 @@ int run_script_compiler() {
   const u32 count = get_u32(block + kCompilerFileCount);
   u32 list_size = get_u32(block + kCompilerListSize);
   if (list_size == 0) list_size = kDefaultListSize;
+  if (!compiler_list_size_fits(count, list_size)) {
+    communication_failed();
+    return -1;
+  }
   const int list_made = make_block(kCompilerListName, list_size, &x.list);
   if (list_made == 1) return 1;
   if (list_made != 0) {
@@ -170,38 +212,11 @@ int run_script_compiler() {
   }
   g_platform.process->close_child(x.child);
   x.child = nullptr;
-  // 8: one copy of the items, and a record per item inside it. The items
-  // are walked in the block first: only the bytes they take are copied,
-  // whatever size the compiler stated for the block (untouched pages of a
-  // stated 4 GiB cost nothing until read).
-  release_compiler_files();
-  if (count > 0 && list_size > 0) {
-    const u8* list = g_platform.shared_memory->data(x.list);
-    u32 used = 0;
-    if (parse_compiler_file_list(list, list_size, count, &g_records, &used) != 0) {
-      release_compiler_files();
-      communication_failed();
-      return -1;
-    }
-    try {
-      g_list_copy.assign(list, list + used);
-    } catch (const std::bad_alloc&) {
-      release_compiler_files();
-      report_error_code(104030, 1);
-      return -1;
-    }
-    if (parse_compiler_file_list(g_list_copy.data(), used, count, &g_records) != 0) {
-      release_compiler_files();
-      communication_failed();
-      return -1;
-    }
-    g_compiler_files.records = g_records.data();
-    g_compiler_files.count = static_cast<u32>(g_records.size());
-  }
-  // 9: the result and the project folder (bounded by the block).
-  const u8 result = block[kCompilerResult];
-  const char* text = reinterpret_cast<const char*>(block + kCompilerFolderAt);
-  const std::string project(text, strnlen(text, kCompilerBlockSize - kCompilerFolderAt));
+  // 8-9: the files, the result and the project folder.
+  u8 result = 0;
+  std::string project;
+  const u8* list = count > 0 && list_size > 0 ? g_platform.shared_memory->data(x.list) : nullptr;
+  if (read_compiler_results(block, list, list_size, count, &result, &project) != 0) return -1;
   // 10: only a successful compile goes on, in the project folder.
   if (result != 1) {
     release_compiler_files();

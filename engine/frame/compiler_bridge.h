@@ -3,6 +3,7 @@
 // list of compiled files through named shared memory. The files become the
 // compiler files that data access searches before archives and loose files.
 #pragma once
+#include <string>
 #include <vector>
 
 #include "engine/frame/data_item.h"
@@ -25,10 +26,23 @@ extern const char kCompilerProgram[];    // "system\DEDad\DEDad.exe"
 // Walks count items of a handed-over file list (u32 N, N bytes of the name
 // with its NUL, u32 S, S bytes of data) in the size bytes at data, into
 // records whose names and data point into data. 0, or -1 when an item
-// passes the end or a name lacks its NUL (out is then empty). *used (when
-// given) gets the bytes the items take from the start.
-int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out,
-                             u32* used = nullptr);
+// passes the end or a name lacks its NUL (out is then empty).
+int parse_compiler_file_list(const u8* data, u32 size, u32 count, std::vector<CompilerFileRecord>* out);
+
+// The fewest bytes an item of the file list takes: both sizes and a name of
+// its NUL alone.
+constexpr u32 kCompilerMinItemBytes = 9;
+// Whether a list of list_size bytes can hold count items at all.
+bool compiler_list_size_fits(u32 count, u32 list_size);
+
+// What the compiler handed back once it ended: count items of the file list
+// (within list_size bytes at list; the bytes they span are copied) become
+// the compiler files; the result byte and the project folder (its text
+// bounded by the block) come from the kCompilerBlockSize bytes of the
+// control block. 0, or -1 after its message
+// when the list does not walk or can't be copied (no compiler files then).
+int read_compiler_results(const u8* block, const u8* list, u32 list_size, u32 count, u8* result,
+                          std::string* project);
 
 // The start-up step: 0 compiled (the project folder is now current and
 // g_paths.project_folder names it; without a compiler, a game whose compiled

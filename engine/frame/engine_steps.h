@@ -66,6 +66,9 @@ void update_fullscreen_menu_strip();
 int request_window_repaint(int window);
 void reset_dirty_state();
 void show_pending_popup_menu();
+// Builds again the bars and the icon's menu whose items the scripts changed
+// in this frame.
+void refresh_changed_menu_bars();
 int emote_motion_active();
 void advance_emote_times(u32 elapsed_ms);
 
@@ -100,12 +103,27 @@ int load_menu_bar(const char* name, int window);
 // Takes the notification-area icon away when it is shown (window 0
 // destroyed, shut-down).
 void remove_tray_icon();
-// The game clocks (paused while a box or the error dialog is open) and the
-// engine clocks (paused while the caption is dragged).
-void game_clock_pause();
-void game_clock_resume();
+// What holds the game clocks still. Each holder counts once, however the
+// holds overlap or nest: the clocks stand while any holder holds them and
+// the time they stood is taken out once when the last lets go, so no game
+// clock ever goes back. A holder that holds already, or lets go without
+// holding, changes nothing.
+enum : u32 {
+  kClockHoldEngine = 1,       // the engine pause (inactive window)
+  kClockHoldScript = 2,       // the scripts' pause (system command 20013 / 20014)
+  kClockHoldDrag = 4,         // the caption is dragged (clock-pause-on-drag switch)
+  kClockHoldCloseBox = 8,     // the close confirmation is open
+  kClockHoldErrorDialog = 16  // the error dialog is open
+};
+void game_clock_hold(u32 holder);
+void game_clock_release(u32 holder);
+// The engine pause: the scripts wait and the clocks stand (holder
+// kClockHoldEngine).
 void engine_clock_pause();
 void engine_clock_resume();
+// Pauses the engine while the main window is inactive (when the scripts
+// asked for it) and resumes it when the window is active again.
+void update_engine_pause();
 // A script's message box opens: a movie playing in a control is paused.
 void pause_active_movie();
 // Window 0 into full screen (the screen-mode part); 0, or -1 when it stayed

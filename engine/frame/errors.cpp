@@ -245,9 +245,9 @@ void show_error_dialog(const char* message) {
   g_error_report_log.dialog_count++;
   g_error_report_log.last_dialog_text = text;
   // The game clock stands still while the dialog is open, and goes on after.
-  game_clock_pause();
+  game_clock_hold(kClockHoldErrorDialog);
   g_platform.ui->error_dialog(main_window_handle(), &d);
-  game_clock_resume();
+  game_clock_release(kClockHoldErrorDialog);
 }
 
 namespace {

@@ -281,6 +281,10 @@ void update_input_state() {
     WindowRecord* r = g_windows[i];
     if (r && r->handle != kNoWindow && r->focused && u->is_iconic(r->handle)) r->focused = 0;
   }
+  // The engine pauses while its main window is inactive (switch 20011,
+  // command 93) and resumes once it is active again; the scripts then wait in
+  // the command step, and the game clocks stand still.
+  update_engine_pause();
   u8 pressed = g_window_input.pressed_window.exchange(0);
   if (pressed >= 1 && pressed <= kWindowCount && g_windows[pressed - 1] &&
       g_windows[pressed - 1]->handle != kNoWindow) {

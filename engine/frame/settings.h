@@ -25,7 +25,7 @@ struct EngineSettings {
   u8 use_16bit_textures = 0;       // word 13: 1 -> 16-bit texels
   u32 texture_bits = 32;           // word 13: 32 (or 16)
   u32 texture_format = 21;         // word 13: 21 A8R8G8B8 (or 26 A4R4G4B4)
-  u8 texture_switch = 0;           // word 14
+  u8 texture_switch = 1;           // word 14: 16-bit textures dithered (on by default)
   u8 desktop_composition_off = 0;  // word 22
   // Renderer defaults reset after the words are read.
   i32 max_tile_width = 512;

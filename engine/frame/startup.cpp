@@ -47,11 +47,24 @@ void on_bring_forward(void*) { bring_main_window_forward(); }
 // so that another program file started in the same folder finds it.
 std::string folder_class_name() { return "folder:" + g_paths.folder_lock_name; }
 
+// Announces the main window under its class and the folder's. A name that
+// a program of another user holds can't be announced: the run goes on (its
+// locks still keep one copy per program and folder), but another start or
+// the updater can't find this window, and the box says why.
 void announce_main_window() {
-  if (!g_window_listener)
+  bool taken = false;
+  if (!g_window_listener) {
     g_window_listener = g_platform.instances->announce(g_paths.instance_name.c_str(), on_bring_forward, nullptr);
-  if (!g_folder_listener)
-    g_folder_listener = g_platform.instances->announce(folder_class_name().c_str(), on_bring_forward, nullptr);
+    taken = !g_window_listener && g_platform.instances->held_by_other_user(g_paths.instance_name.c_str());
+  }
+  if (!g_folder_listener) {
+    const std::string folder = folder_class_name();
+    g_folder_listener = g_platform.instances->announce(folder.c_str(), on_bring_forward, nullptr);
+    taken = taken || (!g_folder_listener && g_platform.instances->held_by_other_user(folder.c_str()));
+  }
+  if (taken)
+    show_error_box(sjis_message("エラー"), sjis_message("他のユーザーのプログラムがこのゲームのウィンドウ名を使っています。\r\n"
+                                                        "このゲームをもう一度起動しても、このウィンドウは前面に出ません。"));
 }
 
 void withdraw_main_window() {
@@ -111,6 +124,25 @@ void setup_startup_paths() {
 
 void activate_running_instance(const char* class_name) { g_platform.instances->bring_forward(class_name); }
 
+void show_lock_failure() {
+  std::string folder;
+  const LockFolderProblem problem = named_lock_folder_problem(&folder);
+  std::string sjis_folder;
+  if (utf8_to_sjis(folder.c_str(), &sjis_folder) != 0) sjis_folder.clear();
+  std::string text;
+  if (problem == LockFolderProblem::kOtherOwner) {
+    text = sjis_message("ロックファイルのフォルダ「") + sjis_folder +
+           sjis_message("」が他のユーザーのものか、フォルダではないため起動できません。\r\n"
+                        "このフォルダを削除するか、環境変数 XDG_RUNTIME_DIR を設定してから起動してください。");
+  } else if (problem == LockFolderProblem::kCannotMake) {
+    text = sjis_message("ロックファイルのフォルダ「") + sjis_folder +
+           sjis_message("」を作成できないため起動できません。");
+  } else {
+    text = sjis_message("ロックファイルを作成できないため起動できません。");
+  }
+  show_error_box(sjis_message("エラー"), "%s", text);
+}
+
 int read_program_trailer(const char* sjis_path, u32 built_size, u64* archive_base, u32* saver_flag) {
   std::FILE* f = g_platform.files->open(sjis_path, "rb");
   if (!f) return -1;
@@ -160,6 +192,12 @@ StartTime local_time_at(std::time_t seconds, int millisecond) {
   t.day_of_week = lt.tm_wday;
   t.millisecond = millisecond;
   return t;
+}
+
+StartTime local_time_now() {
+  std::timespec now{};
+  std::timespec_get(&now, TIME_UTC);
+  return local_time_at(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
 }
 
 u8 get_os_code() {
@@ -323,13 +361,16 @@ i8 engine_startup() {
   step(11);
   if (!g_archive_in_program) {
     NamedLock* folder = nullptr;
-    const int held = g_platform.locks->create(g_paths.folder_lock_name.c_str(), &folder);
-    if (held == 1) {
-      activate_running_instance(folder_class_name().c_str());
-      g_start_stopped_on_purpose = 1;
+    const int made = g_platform.locks->create(g_paths.folder_lock_name.c_str(), &folder);
+    if (made < 0) show_lock_failure();
+    if (made != 0) {
+      // Another copy runs from the folder: a stop as it should be.
+      if (made > 0) {
+        activate_running_instance(folder_class_name().c_str());
+        g_start_stopped_on_purpose = 1;
+      }
       return -1;
     }
-    if (held != 0) return -1;  // the lock can't be made: a failed start
     g_instance_locks[2] = folder;
     g_platform.locks->release(g_instance_locks[1]);
     g_instance_locks[1] = nullptr;
@@ -393,11 +434,7 @@ i8 engine_startup() {
   g_joystick_count = 0;
   init_joystick();
   g_pacing.pacing_clock = 0;
-  {
-    std::timespec now{};
-    std::timespec_get(&now, TIME_UTC);
-    g_start_time = local_time_at(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
-  }
+  g_start_time = local_time_now();
   // 24-25: optional plug-ins; system information with Direct3D drawing on
   // (a plug-in may have switched it on).
   step(24);

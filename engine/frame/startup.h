@@ -51,6 +51,10 @@ void setup_startup_paths();
 // Derives the paths from a given Shift-JIS program path ('\' separators).
 void setup_startup_paths_from(const std::string& program_path_true);
 void activate_running_instance(const char* class_name);
+// A lock of the single-copy rules could not be made (not: it was held):
+// shows why the start can't go on, with the lock files' folder when that
+// folder is what stands in the way.
+void show_lock_failure();
 // Result of the appended-archive check: -1 the size record is missing (the
 // box "FS" was shown), 1 an appended archive was found, 0 none.
 i8 check_appended_data();
@@ -65,6 +69,8 @@ u32 program_built_size();
 // The local date and time of a moment (seconds since the epoch and the
 // millisecond within that second).
 StartTime local_time_at(std::time_t seconds, int millisecond);
+// The local date and time now, to the millisecond.
+StartTime local_time_now();
 
 u8 get_os_code();
 void probe_system();

@@ -128,7 +128,8 @@ std::vector<std::string> format_system_info() {
   for (int input = 0; input < 2; ++input) {
     out.push_back(input ? "SOUND[INPUT]" : "SOUND[OUTPUT]");
     if (g_system_info_sources.sound_device_names)
-      for (const std::string& name : g_system_info_sources.sound_device_names(input)) out.push_back(name + " Stereo");
+      for (const SoundDeviceName& d : g_system_info_sources.sound_device_names(input))
+        out.push_back(d.name + (d.channels == 1 ? " Mono" : " Stereo"));
   }
   out.push_back("DISPLAYMODE");
   out.push_back(line("[%3d]%4dx%4d %2d bit (%d Hz)", 0, m[0], m[1], m[2], m[3]));

@@ -9,14 +9,21 @@
 constexpr u32 kResultInvalidArg = 0x80070057u;
 constexpr u32 kResultFail = 0x80004005u;
 
+// A sound device of the description: its name and channel count (1 is
+// described as "Mono", more as "Stereo").
+struct SoundDeviceName {
+  std::string name;
+  int channels = 2;
+};
+
 // What other parts of the engine tell the description: whether a GPU device
 // can be opened (asked once, no device kept) and its renderer's name, and
-// the sound devices by name (input 0: output devices, 1: input devices).
-// Each may be null. Filled at start-up by their owners.
+// the sound devices (input 0: output devices, 1: input devices). Each may
+// be null. Registered by the GPU device and the sound thread.
 struct SystemInfoSources {
   int (*gpu_device_available)();
   std::string (*gpu_renderer_name)();
-  std::vector<std::string> (*sound_device_names)(int input);
+  std::vector<SoundDeviceName> (*sound_device_names)(int input);
 };
 extern SystemInfoSources g_system_info_sources;
 

@@ -415,10 +415,10 @@ int confirm_quit(WindowRecord* r, u32 command) {
           return 0;
         case kCloseAsk: {
           g_frame_step_suspended = 1;
-          game_clock_pause();
+          game_clock_hold(kClockHoldCloseBox);
           int answer = u->message_box(r->handle, sjis_message("終了します。よろしいですか？"), r->title.c_str(),
                                       ui::kMbYesNo | ui::kMbIconInformation);
-          game_clock_resume();
+          game_clock_release(kClockHoldCloseBox);
           g_frame_step_suspended = 0;
           if (answer != ui::kIdYes) return 0;
           g_quit_requested = 1;
@@ -553,7 +553,7 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
     case ui::kWmNcLButtonDown:
       // Hit-test code 2 is the caption.
       if (g_window_config.clock_pause_on_drag && wparam == 2) {
-        engine_clock_pause();
+        game_clock_hold(kClockHoldDrag);
         g_window_input.clocks_paused_by_drag = 1;
       }
       return def();
@@ -561,7 +561,7 @@ std::int64_t main_wnd_dispatch(WindowRecord* r, u32 message, u64 wparam, i64 lpa
     case ui::kWmLButtonUp:
     case ui::kWmExitSizeMove:
       if (g_window_config.clock_pause_on_drag && g_window_input.clocks_paused_by_drag) {
-        engine_clock_resume();
+        game_clock_release(kClockHoldDrag);
         g_window_input.clocks_paused_by_drag = 0;
       }
       return def();

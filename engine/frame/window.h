@@ -88,7 +88,7 @@ struct WindowConfig {
   u8 frame = 1;                // window 0 has a caption and frame
   u8 resizable = 0;            // window 0 can be sized by the user
   u8 opaque_press = 0;         // a left press counts only on an opaque pixel
-  u8 clock_pause_on_drag = 0;  // dragging the caption pauses the engine clocks
+  u8 clock_pause_on_drag = 0;  // the game clocks stand while the caption is dragged
   u8 no_key_menu = 0;          // Alt does not open the system menu
 };
 extern WindowConfig g_window_config;
@@ -166,6 +166,27 @@ extern u8 g_screen_mode;
 // 1 when it switched, 0 when the mode was current.
 int apply_screen_mode(int mode);
 
+// The largest logical window side.
+constexpr i32 kMaxWindowSide = 8192;
+
+// The layers a window's settings name, resolved by the caller in the layer
+// tree: the window knows them only as nodes and sizes.
+struct WindowLayers {
+  // Parameter 21, the layer set to show (null: not given), found before the
+  // call (a missing one is the caller's error).
+  ObjectNode* layer_set = nullptr;
+  // The size of the picture a new sub window would show: that of the layer
+  // set given, else of the window's present root layer (0: no picture).
+  i32 shown_width = 0, shown_height = 0;
+  // Parameter 24, the drag layer, and the path it was looked up by; given
+  // but null is reported as a missing layer in its turn.
+  ObjectNode* drag_layer = nullptr;
+  std::string drag_path;
+  // Set by window_setup: the screen mode switched, so the root layer must be
+  // drawn anew.
+  u8 screen_mode_changed = 0;
+};
+
 // Sets up window a.value(0) (0 when not given; an index without a record
 // is ignored) from its settings, by parameter id: 2 alpha, 3 shown, 4/5
 // position, 6 z-order, 7/8 logical size, 9/10 shown client size, 11 to the
@@ -174,7 +195,7 @@ int apply_screen_mode(int mode);
 // layer set shown, 22 menu name, 23 shape layer, 24 drag layer,
 // 25 resizable. A sub window is made on first use. 0, or -1 after a
 // reported error (messages give the settings' names).
-int window_setup(const ParamSet& settings);
+int window_setup(const ParamSet& settings, WindowLayers* layers);
 // Shows the main window (when it exists).
 void window_show_main();
 // The answer to question p about window index: 2 exists, 3 alpha, 4 visible,

@@ -8,32 +8,14 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/window.h"
-#include "engine/image/dirty_rect.h"
-#include "engine/image/layer_image.h"
-#include "engine/vm/object_tree.h"
-#include "engine/vm/vm_errors.h"
+#include "engine/image/layer_image.h"  // the window's own picture
 #include "platform/platform.h"
 #include "platform/ui.h"
 
 namespace {
+constexpr u32 kErrRangeMinMax = 101000;
 constexpr u32 kErrLayerMissing = 101250;
 constexpr u32 kErrOwnedMainWindow = 101310;
-
-// The layer named by a parameter's text, resolved in the layer tree (a
-// group or a leaf); null when missing.
-ObjectNode* layer_of_param(const ParamSet& a, u32 param, std::string* path_out) {
-  char path[kObjectPathSize];
-  int kind = build_object_path(path, a.text(param), g_object_base_paths[kTreeLayer], 0);
-  if (kind < 0) return nullptr;
-  if (path_out) *path_out = path;
-  ObjectNode* root = g_object_roots[kTreeLayer];
-  if (!root) return nullptr;
-  return resolve_object_path(root, path, kind == 1 ? 1 : 2);
-}
-
-LayerImage* image_of(ObjectNode* node) {
-  return node && node->payload_kind == kPayloadLayerImage ? static_cast<LayerImage*>(node->payload) : nullptr;
-}
 
 i32 clamp_i32(i64 v, i64 lo, i64 hi) { return static_cast<i32>(v < lo ? lo : v > hi ? hi : v); }
 
@@ -66,32 +48,24 @@ int apply_screen_mode(int mode) {
   return 1;
 }
 
-int window_setup(const ParamSet& a) {
+int window_setup(const ParamSet& a, WindowLayers* layers) {
   const PlatformUi* u = g_platform.ui;
   i64 index = a.given(0) ? a.value(0) : 0;
   if (index < 0 || index >= kWindowCount || !g_windows[index]) return 0;
   WindowRecord* r = g_windows[index];
   u32 changes = 0;
+  layers->screen_mode_changed = 0;
+  // The layer set this window shows (parameter 21), resolved by the caller.
+  ObjectNode* layer_set = a.given(21) ? layers->layer_set : nullptr;
 
-  // The layer set this window shows (parameter 21), resolved first: a new
-  // sub window takes its size from it.
-  ObjectNode* layer_set = nullptr;
-  if (a.given(21)) {
-    std::string path;
-    layer_set = layer_of_param(a, 21, &path);
-    if (!layer_set) {
-      report_error_at(kErrLayerMissing, 1, a.request_name, path);
-      return -1;
-    }
-  }
-
-  // 0: a sub window is made on first use.
+  // 0: a sub window is made on first use, as large as its picture unless
+  // the settings say.
   if (index > 0 && r->handle == kNoWindow && !r->class_registered) {
-    i32 w = a.given(7) ? clamp_i32(a.value(7), 0, kMaxImageSide) : 0;
-    i32 h = a.given(8) ? clamp_i32(a.value(8), 0, kMaxImageSide) : 0;
-    if (LayerImage* img = image_of(layer_set ? layer_set : r->root_layer)) {
-      if (!a.given(7)) w = img->width;
-      if (!a.given(8)) h = img->height;
+    i32 w = a.given(7) ? clamp_i32(a.value(7), 0, kMaxWindowSide) : 0;
+    i32 h = a.given(8) ? clamp_i32(a.value(8), 0, kMaxWindowSide) : 0;
+    if (layers->shown_width > 0 && layers->shown_height > 0) {
+      if (!a.given(7)) w = layers->shown_width;
+      if (!a.given(8)) h = layers->shown_height;
     }
     if (w <= 0 || h <= 0) {
       // A window of no size cannot be shown: refused, the script goes on.
@@ -110,8 +84,8 @@ int window_setup(const ParamSet& a) {
 
   // 7, 8: logical size (windowed and not stretched only).
   if ((a.given(7) || a.given(8)) && g_screen_mode == 0 && !r->maximised) {
-    i32 w = a.given(7) ? clamp_i32(a.value(7), 1, kMaxImageSide) : r->logical_width;
-    i32 h = a.given(8) ? clamp_i32(a.value(8), 1, kMaxImageSide) : r->logical_height;
+    i32 w = a.given(7) ? clamp_i32(a.value(7), 1, kMaxWindowSide) : r->logical_width;
+    i32 h = a.given(8) ? clamp_i32(a.value(8), 1, kMaxWindowSide) : r->logical_height;
     if (w != r->logical_width || h != r->logical_height) {
       if (alloc_window_image(&r->own_image, w, h) != 0) return -1;
       r->logical_width = w;
@@ -130,10 +104,10 @@ int window_setup(const ParamSet& a) {
     i64 lw = r->logical_width, lh = r->logical_height;
     i64 w, h;
     if (a.given(9)) {
-      w = clamp_i32(a.value(9), 1, g_desktop_metrics[0] > 0 ? g_desktop_metrics[0] : kMaxImageSide);
+      w = clamp_i32(a.value(9), 1, g_desktop_metrics[0] > 0 ? g_desktop_metrics[0] : kMaxWindowSide);
       h = w * lh / lw;
     } else {
-      h = clamp_i32(a.value(10), 1, g_desktop_metrics[1] > 0 ? g_desktop_metrics[1] : kMaxImageSide);
+      h = clamp_i32(a.value(10), 1, g_desktop_metrics[1] > 0 ? g_desktop_metrics[1] : kMaxWindowSide);
       w = h * lw / lh;
     }
     if (w < 1) w = 1;
@@ -185,12 +159,8 @@ int window_setup(const ParamSet& a) {
     r->close_state = static_cast<u8>(state);
   }
   // 19, 20: flashing the caption has no counterpart here.
-  // 21: the layer set shown.
-  if (layer_set) {
-    if (LayerImage* old = image_of(r->root_layer)) old->is_window_root = 0;
-    r->root_layer = layer_set;
-    if (LayerImage* img = image_of(layer_set)) img->is_window_root = 1;
-  }
+  // 21: the layer set shown (the caller marks the layers' window-root flags).
+  if (layer_set) r->root_layer = layer_set;
   // 22: the menu definition shown as the menu bar.
   if (a.given(22)) {
     r->menu_name = a.text(22);
@@ -200,13 +170,11 @@ int window_setup(const ParamSet& a) {
   if (a.given(23)) r->shape_layer = a.text(23);
   // 24: the drag layer.
   if (a.given(24)) {
-    std::string path;
-    ObjectNode* drag = layer_of_param(a, 24, &path);
-    if (!drag) {
-      report_error_at(kErrLayerMissing, 1, a.request_name, path);
+    if (!layers->drag_layer) {
+      report_error_at(kErrLayerMissing, 1, a.request_name, layers->drag_path);
       return -1;
     }
-    r->drag_layer = drag;
+    r->drag_layer = layers->drag_layer;
     // From now on a left press is tested against the drag layer's pixels.
     g_window_config.opaque_press = 1;
   }
@@ -219,7 +187,7 @@ int window_setup(const ParamSet& a) {
   if (a.given(11) && a.value(11) == 1) changes |= kWindowChangeForeground;
   // 13: screen mode of window 0.
   if (a.given(13) && index == 0) {
-    if (apply_screen_mode(static_cast<int>(a.value(13))) == 1 && r->root_layer) mark_layer_dirty(r->root_layer);
+    if (apply_screen_mode(static_cast<int>(a.value(13))) == 1) layers->screen_mode_changed = 1;
   }
   request_window_changes(static_cast<int>(index), changes);
   changes = 0;

@@ -37,29 +37,23 @@ int leave(int code) {
   release_instance_mutexes();
   return code;
 }
-
-// The locks that keep one copy running can't be made (their folder is
-// another user's, or not a folder): the run can't tell whether it may go
-// on, and says so instead of ending silently.
-int cannot_lock() {
-  release_instance_mutexes();
-  show_error_box(sjis_message("エラー"),
-                 sjis_message("起動の確認に使うロックファイルを作成できないため起動できません。\r\n"
-                              "XDG_RUNTIME_DIR または /tmp のフォルダの権限を確認してください。"));
-  return leave(1);
-}
 }  // namespace
 
 int engine_main(int argc, char** argv) {
   platform_select_real();
-  // A signal from the first instant on ends the run in order (exit code 0),
-  // never by the default action.
+  // A signal (kept since the program's first constructor) ends the run in
+  // order, never by the default action.
   g_platform.signals->watch_close_requests(on_close_signal);
   // 1: the start-up lock serialises starts.
   NamedLock* startup_lock = nullptr;
-  const int startup = g_platform.locks->create("ze-tar1", &startup_lock);
-  if (startup == 1) return leave(0);
-  if (startup != 0) return cannot_lock();
+  // Held by another start: that start goes on, this one ends quietly. Not
+  // made at all: the box says why.
+  const int startup_made = g_platform.locks->create("ze-tar1", &startup_lock);
+  if (startup_made < 0) {
+    show_lock_failure();
+    return leave(1);
+  }
+  if (startup_made != 0) return leave(0);
   g_instance_locks[0] = startup_lock;
   // 2-3: folders and names; one running copy per program file.
   setup_startup_paths();
@@ -76,9 +70,12 @@ int engine_main(int argc, char** argv) {
     return leave(1);
   }
   NamedLock* instance = nullptr;
-  const int held = g_platform.locks->create(g_paths.instance_name.c_str(), &instance);
-  if (held < 0) return cannot_lock();
-  if (held != 0) {
+  const int instance_made = g_platform.locks->create(g_paths.instance_name.c_str(), &instance);
+  if (instance_made < 0) {
+    show_lock_failure();
+    return leave(1);
+  }
+  if (instance_made != 0) {
     activate_running_instance(g_paths.instance_name.c_str());
     return leave(0);
   }

@@ -1,8 +1,10 @@
 // Windows bitmap decoding.
 #include "engine/image/bmp_decode.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/frame/errors.h"
 #include "engine/image/layer_image.h"
@@ -31,12 +33,22 @@ u64 bmp_row_bytes(i64 width, int bits) {
 }
 
 // One colour channel of a direct-colour pixel: the bits of its mask, scaled
-// to 0..255 (a channel of 8 bits comes out unchanged).
+// to 0..255 as round(v * 255 / max) (a channel of 8 bits comes out
+// unchanged). No division per pixel: a channel whose largest value fits a
+// small table (every 16-bit file, and 32-bit files of up to 12 bits a
+// channel) is read from a table of its values already placed at the
+// channel's output position; a wider one by a multiply with a reciprocal.
 struct ChannelMask {
   u32 mask = 0;
   int shift = 0;
   u32 max = 0;
+  // floor(x / max) = (x * magic) >> magic_shift for every x < 2^40 (the
+  // largest x is max * 255 + max / 2 < 2^40).
+  u64 magic = 0;
+  int magic_shift = 0;
 };
+
+constexpr u32 kTableLimit = 4095;
 
 ChannelMask channel_mask(u32 mask) {
   ChannelMask c;
@@ -44,6 +56,11 @@ ChannelMask channel_mask(u32 mask) {
   c.mask = mask;
   c.shift = __builtin_ctz(mask);
   c.max = mask >> c.shift;
+  // k = 40 + ceil(log2(max)); magic = ceil(2^k / max) < 2^41.
+  const int l = c.max > 1 ? 32 - __builtin_clz(c.max - 1) : 0;
+  c.magic_shift = 40 + l;
+  __extension__ typedef unsigned __int128 u128;
+  c.magic = static_cast<u64>(((u128{1} << c.magic_shift) + c.max - 1) / c.max);
   return c;
 }
 
@@ -51,8 +68,110 @@ u32 channel_value(u32 pixel, const ChannelMask& c) {
   if (c.mask == 0) return 0;
   const u32 v = (pixel & c.mask) >> c.shift;
   if (c.max == 255) return v;
-  return static_cast<u32>((u64{v} * 255u + c.max / 2) / c.max);
+  __extension__ typedef unsigned __int128 u128;
+  const u64 x = u64{v} * 255u + c.max / 2;
+  return static_cast<u32>((u128{x} * c.magic) >> c.magic_shift);
 }
+
+// Direct-colour pixels to 0xAARRGGBB through the four channel masks (R, G,
+// B, A); a missing alpha mask gives opaque pixels. `alpha_seen` collects the
+// OR of the alpha bytes that came out of an alpha mask.
+struct DirectColour {
+  ChannelMask masks[4];
+  bool tables = false;  // every channel read from `table`
+  std::vector<u32> table;
+  const u32* channel_table[4] = {};
+  u32 alpha_seen = 0;
+
+  void set_up(const ChannelMask in[4]) {
+    static const int kOutShift[4] = {16, 8, 0, 24};
+    tables = true;
+    std::size_t total = 0;
+    for (int i = 0; i < 4; ++i) {
+      masks[i] = in[i];
+      tables &= masks[i].max <= kTableLimit;
+      total += masks[i].max + 1u;
+    }
+    if (!tables) return;
+    table.resize(total);
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+      u32* t = table.data() + at;
+      channel_table[i] = t;
+      if (i == 3 && masks[3].mask == 0) {
+        t[0] = 0xFF000000u;  // no alpha mask: opaque
+      } else {
+        for (u32 v = 0; v <= masks[i].max; ++v)
+          t[v] = channel_value(v << masks[i].shift, masks[i]) << kOutShift[i];
+      }
+      at += masks[i].max + 1u;
+    }
+  }
+
+  // A 16-bit image of many pixels reads each whole pixel from one table of
+  // the 65536 words (kept per thread for the masks last used, as every file
+  // of a kind has the same masks).
+  const u32* whole = nullptr;
+  void use_whole_table() {
+    struct Whole {
+      u32 key[4] = {};
+      bool made = false;
+      std::vector<u32> words;
+    };
+    thread_local Whole cache;
+    const u32 key[4] = {masks[0].mask, masks[1].mask, masks[2].mask, masks[3].mask};
+    if (!cache.made || std::memcmp(cache.key, key, sizeof key) != 0) {
+      cache.made = false;
+      cache.words.resize(65536);
+      const u32 saved = alpha_seen;
+      whole = nullptr;
+      u8 pixels[2 * 256];
+      for (u32 hi = 0; hi < 256; ++hi) {
+        for (u32 lo = 0; lo < 256; ++lo) {
+          pixels[2 * lo] = static_cast<u8>(lo);
+          pixels[2 * lo + 1] = static_cast<u8>(hi);
+        }
+        convert<2>(pixels, cache.words.data() + hi * 256, 256);
+      }
+      alpha_seen = saved;
+      std::memcpy(cache.key, key, sizeof key);
+      cache.made = true;
+    }
+    whole = cache.words.data();
+  }
+
+  // `count` pixels of `bytes` bytes each (2 or 4) from src into dst.
+  template <int kBytes>
+  void convert(const u8* src, u32* dst, i32 count) {
+    u32 seen = 0;
+    if (kBytes == 2 && whole) {
+      for (i32 x = 0; x < count; ++x) {
+        const u32 v = whole[rd16(src + x * 2)];
+        seen |= v;
+        dst[x] = v;
+      }
+    } else if (tables) {
+      const u32 *tr = channel_table[0], *tg = channel_table[1], *tb = channel_table[2], *ta = channel_table[3];
+      const int sr = masks[0].shift, sg = masks[1].shift, sb = masks[2].shift, sa = masks[3].shift;
+      const u32 mr = masks[0].max, mg = masks[1].max, mb = masks[2].max, ma = masks[3].max;
+      for (i32 x = 0; x < count; ++x) {
+        const u32 v = kBytes == 2 ? rd16(src + x * 2) : rd32(src + x * 4);
+        const u32 a = ta[(v >> sa) & ma];
+        seen |= a;
+        dst[x] = a | tr[(v >> sr) & mr] | tg[(v >> sg) & mg] | tb[(v >> sb) & mb];
+      }
+    } else {
+      for (i32 x = 0; x < count; ++x) {
+        const u32 v = kBytes == 2 ? rd16(src + x * 2) : rd32(src + x * 4);
+        const u32 a = masks[3].mask ? channel_value(v, masks[3]) << 24 : 0xFF000000u;
+        seen |= a;
+        dst[x] = a | (channel_value(v, masks[0]) << 16) | (channel_value(v, masks[1]) << 8) |
+                 channel_value(v, masks[2]);
+      }
+    }
+    if (masks[3].mask) alpha_seen |= seen >> 24;
+  }
+};
 
 // The channel masks of a 16- or 32-bit file: those of a bit-fields header
 // (inside a header of 52 bytes or more, else the three or four words behind
@@ -91,8 +210,12 @@ int decode_bmp_into_layer(const u8* data, std::size_t size, LayerImage* image, c
   const u32 data_offset = rd32(fh + 10);
   if (data_offset < 11) return fail(100080, name);
   const u32 header_size = rd32(ih);
-  // The 12-byte core header has another layout; it is not read.
-  if (header_size < 40) return fail(100070, name);
+  // A header shorter than 40 bytes (the 12-byte OS/2 core header) is not
+  // read. Its 16-bit width and height, read as the 32-bit fields of the
+  // 40-byte header, give a size beyond any image (the height field holds the
+  // planes and the bit count): it is refused as a size the decoder does not
+  // take, not as a file without the "BM" signature, which it has.
+  if (header_size < 40) return fail(100091, name);
   const i32 width = static_cast<i32>(rd32(ih + 4));
   const i32 height = static_cast<i32>(rd32(ih + 8));
   const int bits = rd16(ih + 14);
@@ -130,12 +253,6 @@ int decode_bmp_into_layer(const u8* data, std::size_t size, LayerImage* image, c
     std::memset(buf, 0, static_cast<std::size_t>(width) * 4u * static_cast<std::size_t>(height));
     return 0;
   }
-  // Rows that run past the end of the file read as zero bytes.
-  u8* row = static_cast<u8*>(std::malloc(static_cast<std::size_t>(row_bytes)));
-  if (!row) {
-    report_error_fmt(104030, 1, name ? name : "");
-    return -1;
-  }
   // 16-bit files, and 32-bit files whose bit fields are not the plain byte
   // order, are read through their channel masks; a plain 32-bit file's bytes
   // are copied as they stand.
@@ -144,59 +261,75 @@ int decode_bmp_into_layer(const u8* data, std::size_t size, LayerImage* image, c
   const bool plain_order = masks[0].mask == 0x00FF0000u && masks[1].mask == 0x0000FF00u &&
                            masks[2].mask == 0x000000FFu && (masks[3].mask == 0 || masks[3].mask == 0xFF000000u);
   const bool by_masks = bits == 16 || (bits == 32 && !plain_order);
-  const bool alpha_channel = bits == 32 ? (!by_masks || masks[3].mask != 0) : masks[3].mask != 0;
-  bool any_alpha = false;
-  auto masked_pixel = [&](u32 v) {
-    const u32 a = masks[3].mask ? channel_value(v, masks[3]) : 255u;
-    any_alpha |= masks[3].mask != 0 && a != 0;
-    return (a << 24) | (channel_value(v, masks[0]) << 16) | (channel_value(v, masks[1]) << 8) |
-           channel_value(v, masks[2]);
-  };
+  DirectColour direct;
+  if (by_masks) direct.set_up(masks);
+  if (bits == 16 && static_cast<u64>(width) * static_cast<u64>(height) >= 65536) direct.use_whole_table();
+  // A plain 32-bit file whose fourth bytes are all 0 (most writers leave
+  // them so) is opaque, not wholly transparent: look before copying, so
+  // that the copy sets the alpha in the same pass.
+  u32 plain_alpha = 0;
+  if (bits == 32 && !by_masks) {
+    const u64 end = std::min<u64>(size, u64{data_offset} + row_bytes * static_cast<u64>(height));
+    for (u64 at = u64{data_offset} + 3; at < end && plain_alpha == 0; at += 4) plain_alpha = data[at];
+  }
+  const u32 plain_or = plain_alpha ? 0u : 0xFF000000u;
+  // Rows that run past the end of the file read as zero bytes (from a work
+  // row); rows inside it are read where they stand.
+  u8* row = static_cast<u8*>(std::malloc(static_cast<std::size_t>(row_bytes)));
+  if (!row) {
+    report_error_fmt(104030, 1, name ? name : "");
+    return -1;
+  }
   for (i32 i = 0; i < height; ++i) {
     const u64 at = static_cast<u64>(data_offset) + row_bytes * static_cast<u64>(i);
     const u64 have = at >= size ? 0 : (size - at < row_bytes ? size - at : row_bytes);
-    if (have) std::memcpy(row, data + at, static_cast<std::size_t>(have));
-    std::memset(row + have, 0, static_cast<std::size_t>(row_bytes - have));
+    const u8* src = row;
+    if (have == row_bytes) {
+      src = data + at;
+    } else {
+      if (have) std::memcpy(row, data + at, static_cast<std::size_t>(have));
+      std::memset(row + have, 0, static_cast<std::size_t>(row_bytes - have));
+    }
     u32* dst = buf + static_cast<u64>(height - 1 - i) * width;
     switch (bits) {
       case 1:
-        for (i32 x = 0; x < width; ++x) dst[x] = palette[(row[x >> 3] >> (7 - (x & 7))) & 1];
+        for (i32 x = 0; x < width; ++x) dst[x] = palette[(src[x >> 3] >> (7 - (x & 7))) & 1];
         break;
       case 4:
-        for (i32 x = 0; x < width; ++x) dst[x] = palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
+        for (i32 x = 0; x < width; ++x) dst[x] = palette[(src[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
         break;
       case 8:
-        for (i32 x = 0; x < width; ++x) dst[x] = palette[row[x]];
+        for (i32 x = 0; x < width; ++x) dst[x] = palette[src[x]];
         break;
       case 24:
         for (i32 x = 0; x < width; ++x)
-          dst[x] = 0xFF000000u | (u32{row[x * 3 + 2]} << 16) | (u32{row[x * 3 + 1]} << 8) | row[x * 3];
+          dst[x] = 0xFF000000u | (u32{src[x * 3 + 2]} << 16) | (u32{src[x * 3 + 1]} << 8) | src[x * 3];
         break;
       case 16:
-        for (i32 x = 0; x < width; ++x) dst[x] = masked_pixel(rd16(row + x * 2));
+        direct.convert<2>(src, dst, width);
         break;
       case 32:
         if (by_masks) {
-          for (i32 x = 0; x < width; ++x) dst[x] = masked_pixel(rd32(row + x * 4));
-          break;
-        }
-        for (i32 x = 0; x < width; ++x) {
-          dst[x] = rd32(row + x * 4);
-          any_alpha |= (dst[x] >> 24) != 0;
+          direct.convert<4>(src, dst, width);
+        } else {
+          for (i32 x = 0; x < width; ++x) dst[x] = rd32(src + x * 4) | plain_or;
         }
         break;
     }
   }
   std::free(row);
-  if (alpha_channel) {
-    // Most writers leave the fourth byte 0: such an image is opaque, not
-    // wholly transparent.
-    if (any_alpha) {
+  // An alpha channel (the fourth byte of a plain 32-bit file, or an alpha
+  // mask) gives the layer alpha when any pixel has some; an alpha mask that
+  // came out 0 everywhere is treated like the plain file's zero bytes.
+  if (by_masks && masks[3].mask != 0) {
+    if (direct.alpha_seen) {
       image->has_alpha = 1;
     } else {
       const u64 n = static_cast<u64>(width) * static_cast<u64>(height);
       for (u64 k = 0; k < n; ++k) buf[k] |= 0xFF000000u;
     }
+  } else if (bits == 32 && !by_masks && plain_alpha) {
+    image->has_alpha = 1;
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 // JPEG reading through libjpeg from memory.
 #include "engine/image/jpeg_read.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include <jerror.h>
@@ -68,10 +69,14 @@ int decode_jpeg_into_layer(const u8* data, std::size_t size, LayerImage* image, 
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
   jpeg_setup_error_manager(&cinfo, &err);
-  // Nothing below holds a destructor, and no local changed after setjmp is
-  // read after the jump.
+  // The pixels are decoded into a spare buffer that the layer takes only
+  // once the whole file has been read, so a refused file leaves the layer as
+  // it was. Nothing below holds a destructor; the spare buffer is the one
+  // local changed after setjmp and read after the jump, hence volatile.
+  u32* volatile spare = nullptr;
   if (setjmp(err.jump)) {
     jpeg_destroy_decompress(&cinfo);
+    std::free(spare);
     return -2;
   }
   jpeg_create_decompress(&cinfo);
@@ -107,18 +112,20 @@ int decode_jpeg_into_layer(const u8* data, std::size_t size, LayerImage* image, 
     jpeg_destroy_decompress(&cinfo);
     return -2;
   }
-  u32* buf = alloc_image_buffer(image->owned_pixels, static_cast<i32>(w), static_cast<i32>(h), name);
+  u32* buf = alloc_image_buffer(nullptr, static_cast<i32>(w), static_cast<i32>(h), name);
   if (!buf) {
     jpeg_destroy_decompress(&cinfo);
     return -3;
   }
-  install_image_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
-  image->has_alpha = 0;
+  spare = buf;
   while (cinfo.output_scanline < h) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(buf + static_cast<std::size_t>(w) * cinfo.output_scanline);
     jpeg_read_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
+  std::free(image->owned_pixels);
+  install_image_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
+  image->has_alpha = 0;
   return 0;
 }

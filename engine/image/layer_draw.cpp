@@ -332,20 +332,8 @@ int layer_draw_to_layer(int type, ObjectNode* source, ObjectNode* result, i32 x0
 int swap_order_keys(ObjectNode* a, ObjectNode* b) {
   if (!a || !b || !a->parent || !b->parent) return 0;
   const i64 ka = a->order_key, kb = b->order_key;
-  ObjectNode* pa = a->parent;
-  ObjectNode* pb = b->parent;
-  layer_unlink(pa, a);
-  layer_insert_child(pa, a, kb);
-  layer_unlink(pb, b);
-  layer_insert_child(pb, b, ka);
-  return 1;
-}
-
-int layer_reorder(ObjectNode* node, i64 key) {
-  if (!node || !node->parent) return 0;
-  ObjectNode* parent = node->parent;
-  layer_unlink(parent, node);
-  layer_insert_child(parent, node, key);
+  layer_reorder(a, kb);
+  layer_reorder(b, ka);
   return 1;
 }
 

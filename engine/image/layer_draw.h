@@ -73,8 +73,6 @@ int swap_layers(ObjectNode* a, ObjectNode* b, int mode);
 // Each takes the other's order key and is re-inserted: 1, 0 when either is
 // missing or has no parent.
 int swap_order_keys(ObjectNode* a, ObjectNode* b);
-// Unlinks node and inserts it again with key: 1, 0 without node or parent.
-int layer_reorder(ObjectNode* node, i64 key);
 
 // Stamps a glyph (gw x gh coverage bytes) into image at (x, y) with the ring
 // rules of the edge e; routine 63 or 64. Returns the number of stamps drawn

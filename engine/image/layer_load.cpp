@@ -15,11 +15,10 @@
 #include "engine/image/dirty_rect.h"
 #include "engine/image/image_load.h"
 #include "engine/image/layer_image.h"
-#include "engine/render/compositor.h"
 #include "engine/vm/assign_ops.h"
 #include "engine/vm/object_tree.h"
 
-LayerCommandHooks g_layer_command_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+LayerCommandHooks g_layer_command_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 namespace {
 
@@ -111,7 +110,7 @@ int apply_mask_layer(const ParamSet& a, LayerImage* img) {
 // New size of a group layer. Both sizes positive: a new cleared buffer,
 // the whole image changed, and the children composed into it. A size of 0
 // makes a pure group (its buffer is not read); a negative size is ignored.
-int resize_group(const ParamSet& a, ObjectNode* node, LayerImage* img) {
+int resize_group(const ParamSet& a, ObjectNode* node, LayerImage* img, GroupFlatten flatten) {
   propagate_layer_dirty_rect(node);
   const i32 w = a.given(9) ? to_i32(a.value(9)) : img->width;
   const i32 h = a.given(10) ? to_i32(a.value(10)) : img->height;
@@ -129,7 +128,7 @@ int resize_group(const ParamSet& a, ObjectNode* node, LayerImage* img) {
   img->dirty_valid = 1;
   img->dirty = {0, 0, i64{w} - 1, i64{h} - 1};
   propagate_layer_dirty_rect(node);
-  return recompose_group_layer(node) < 0 ? -1 : 0;
+  return flatten && flatten(node) < 0 ? -1 : 0;
 }
 
 // Cuts or pads the freshly loaded image to width x height: opaque black
@@ -182,13 +181,6 @@ void set_clamped(const ParamSet& a, T* field, u32 param, i64 lo, i64 hi) {
 
 }  // namespace
 
-int recompose_group_layer(ObjectNode* node) {
-  if (g_layer_command_hooks.compose_group) return g_layer_command_hooks.compose_group(node);
-  const LayerImage* img = image_of(node);
-  if (!img || img->width < 1 || img->height < 1) return 0;
-  return compose_layer_tree(node, -1, 1, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 1);
-}
-
 LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 order_key) {
   // A width or height of 0 makes a pure group: it only gathers its children,
   // which are drawn straight into the window, and needs no buffer.
@@ -218,7 +210,7 @@ LayerImage* create_group_layer(const char* path, i32 width, i32 height, i64 orde
   return img;
 }
 
-int layer_load_image(const ParamSet& a) {
+int layer_load_image(const ParamSet& a, GroupFlatten flatten) {
   g_request_name = a.request_name ? a.request_name : "";
   ObjectNode* root = g_object_roots[kTreeLayer];
   if (!root) return -1;
@@ -237,12 +229,7 @@ int layer_load_image(const ParamSet& a) {
   i64 key = 1;
   if (a.given(6)) {
     key = apply_assign_op_min(a.op(6), node ? node->order_key : 1, a.value(6), 1);
-    if (node && node->parent) {
-      ObjectNode* parent = node->parent;
-      layer_unlink(parent, node);
-      layer_insert_child(parent, node, key);
-      changed = true;
-    }
+    if (layer_reorder(node, key)) changed = true;
   }
 
   // Step 4: a layer that does not exist yet.
@@ -336,7 +323,7 @@ int layer_load_image(const ParamSet& a) {
   // Steps 12 and 13: sizes.
   if (a.given(9) || a.given(10)) {
     if (node->is_group) {
-      if (!new_group && resize_group(a, node, img) != 0) return -1;
+      if (!new_group && resize_group(a, node, img, flatten) != 0) return -1;
     } else if (a.given(46)) {
       if (cut_or_pad(a, node, img, a.text(46)) != 0) return -1;
     }

@@ -4,10 +4,12 @@
 #include <cstring>
 
 #include "engine/frame/errors.h"
+#include "engine/frame/main_loop.h"
 #include "engine/image/dirty_rect.h"
 #include "engine/image/layer_image.h"
-#include "engine/image/layer_release.h"
 #include "engine/vm/object_tree.h"
+#include "platform/clock.h"
+#include "platform/platform.h"
 
 namespace {
 constexpr u32 kErrLayerMissing = 101250;
@@ -44,23 +46,30 @@ int restore_saved_layer(const char* name, i32 width, i32 height, const u8* pixel
   const std::size_t bytes = 4u * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   std::memcpy(buffer, pixels, bytes);
   std::memset(reinterpret_cast<u8*>(buffer) + bytes, 0, static_cast<std::size_t>(image_buffer_bytes(width, height)) - bytes);
-  i64 key = 1;
-  if (ObjectNode* old = resolve_object_path(root, path, 0)) {
-    key = old->order_key;
-    if (image_of(old)) mark_layer_dirty(old);
-    release_object_images(old);
-  }
+  // An existing layer keeps its node and its record (place, alpha,
+  // visibility, blend mode, tone, order): only its size and pixels change.
   ObjectNode* node = resolve_object_path(root, path, 0);
-  if (!node) node = get_named_object(root, path, 0, key);
+  if (!node) node = get_named_object(root, path, 0, 1);
   LayerImage* img = node ? get_or_create_layer_image(node) : nullptr;
   if (!img) {
     std::free(buffer);
     return -1;
   }
+  if (img->owned_pixels) mark_layer_dirty(node);  // the area the old picture covered
   replace_layer_pixels(img, buffer, width, height);
+  // The saved picture is a bitmap: a motion-image player showing here goes.
+  if (img->content_kind == 2 || img->emote_player) {
+    if (img->emote_player && g_layer_release_hooks.release_emote_player)
+      g_layer_release_hooks.release_emote_player(img);
+    img->emote_player = nullptr;
+    img->content_kind = 0;
+  }
   img->dirty_whole = 1;
   img->dirty_valid = 1;
   img->dirty = {0, 0, i64{width} - 1, i64{height} - 1};
   mark_layer_dirty(node);
+  // The load time stamp, as after every image load: frame pacing starts its
+  // frame again from here.
+  g_pacing.frame_start = g_platform.clock->now_ms();
   return 0;
 }

@@ -1,6 +1,7 @@
 // The WebP plug-in's binding and the WebP decoder.
 #include "engine/image/webp_plugin.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/frame/data_access.h"
@@ -63,22 +64,24 @@ int decode_webp_into_layer(const u8* data, std::size_t size, LayerImage* image, 
     return file_check_error();
   i32 w = 0, h = 0;
   if (g_webp.info(data, static_cast<u32>(size), &w, &h) == 0) return file_check_error();
-  // Size first, then the buffer, then the decode: a refused file leaves the
+  // Size first, then a spare buffer, then the decode; the layer takes the
+  // buffer only once the decode succeeded, so a refused file leaves the
   // layer as it was.
   if (w > kMaxImageSide || h > kMaxImageSide) {
     report_error_fmt(100091, 1, text_or_empty(name));
     return -1;
   }
   if (w < 1 || h < 1) return file_check_error();
-  u32* buf = alloc_image_buffer(image->owned_pixels, w, h, name);
+  u32* buf = alloc_image_buffer(nullptr, w, h, name);
   if (!buf) return -1;
-  install_image_buffer(image, buf, w, h);
-  image->has_alpha = 1;
   const u64 bytes = static_cast<u64>(w) * static_cast<u64>(h) * 4u;
   if (g_webp.decode(data, reinterpret_cast<u8*>(buf), static_cast<u32>(size), w, h, static_cast<u32>(bytes)) == 0) {
-    std::memset(buf, 0, bytes);
+    std::free(buf);
     return file_check_error();
   }
+  std::free(image->owned_pixels);
+  install_image_buffer(image, buf, w, h);
+  image->has_alpha = 1;
   return 0;
 }
 

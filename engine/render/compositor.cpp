@@ -18,8 +18,12 @@
 #include "engine/image/span_kernels.h"
 #include "engine/render/gpu_render.h"
 #include "engine/vm/object_tree.h"
+#include "engine/vm/sysvars.h"
 
 u64 g_composed_frame_counter = 0;
+
+// System variable 109: the frames composed so far.
+u64 sv_render_frame_counter() { return g_composed_frame_counter; }
 u64 g_compose_pass = 0;
 
 namespace {
@@ -386,6 +390,13 @@ int compose_layer_tree(ObjectNode* node, int window, int nested, int depth, i64 
   return compose_own_image(node, nested, clip_left, clip_top, clip_right, clip_bottom);
 }
 
+int flatten_group_layer(ObjectNode* node) {
+  const LayerImage* img = image_of(node);
+  if (!img || img->width < 1 || img->height < 1) return 0;
+  return compose_layer_tree(node, -1, 1, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 1) < 0 ? -1 : 0;
+}
+
+
 ObjectNode* window_root_node(int window) {
   if (window < 0 || window >= kWindowCount || !g_windows[window]) return nullptr;
   if (g_windows[window]->root_layer) return g_windows[window]->root_layer;
@@ -410,6 +421,7 @@ int draw_window(int window) {
   g_composed_frame_counter++;
   if (compose_layer_tree(root, window, 0, 0, 0, 0, 0, 0, i64{img->width} - 1, i64{img->height} - 1, 0) < 0)
     return -1;
+  if (window == 0 && g_gpu_given_up) feed_screen_copy_from_cpu(img);
   return g_quit_requested ? 1 : 0;
 }
 

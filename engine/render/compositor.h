@@ -66,6 +66,10 @@ LayerImage* window_root_image(int window);
 // 0, or -1 after a reported error.
 int compose_layer_tree(ObjectNode* node, int window, int nested, int depth, i64 offset_x, i64 offset_y,
                        i64 clip_left, i64 clip_top, i64 clip_right, i64 clip_bottom, u8 no_window);
+// Flattens a group layer: its children composed into its own pixels over
+// its whole area (a group without pixels is left alone). 0, or -1 after a
+// reported error.
+int flatten_group_layer(ObjectNode* node);
 
 // Per axis: destination = max(s, a), offset into the source = max(s, a) - s,
 // width = min(s + sw, a + aw) - max(s, a). Results saturate into i32.

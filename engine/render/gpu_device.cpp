@@ -44,6 +44,15 @@ GpuTexture solid_texture(u32 colour) {
   return t;
 }
 
+// While a lost device is rebuilt the steps show no boxes of their own: a
+// rebuild that fails shows only its one box about the move to the CPU.
+u8 g_rebuilding = 0;
+
+template <class... A>
+void device_box(const char* caption, const char* text, const A&... args) {
+  if (!g_rebuilding) show_error_box(caption, text, args...);
+}
+
 // Cuts the device down after a failed check, so that nothing tests "the
 // device exists" and keeps drawing on a device that failed.
 int give_up(int code) {
@@ -58,6 +67,7 @@ int gpu_device_ready() { return g_renderer.device && dev() && dev()->is_open() ?
 void reset_renderer_state() {
   g_renderer = RendererState{};
   g_caps_pending = 1;
+  g_gpu_given_up = 0;
 }
 
 int init_d3d() {
@@ -87,10 +97,13 @@ int create_d3d_device() {
   // and the same on every monitor, so it only picks the full-screen size.
   const UiWindow handle = g_windows[0] ? g_windows[0]->handle : kNoWindow;
   g_renderer.adapter = find_window_monitor(handle, nullptr);
+  // The device is made for this monitor: a later move counts as a change of
+  // monitor only when it leaves it.
+  if (handle != kNoWindow) g_screen_modes.monitor_index = g_renderer.adapter;
   g_screen_modes.monitor_width = g_monitor_table.width[g_renderer.adapter];
   g_screen_modes.monitor_height = g_monitor_table.height[g_renderer.adapter];
   if (!dev()) {
-    show_error_box(nullptr, sjis_message("[DX]オブジェクトを生成できませんでした。"));
+    device_box(nullptr, sjis_message("[DX]オブジェクトを生成できませんでした。"));
     return -1;
   }
   return create_device_with_fallbacks(g_renderer.adapter);
@@ -102,15 +115,39 @@ int create_device_with_fallbacks(int adapter) {
   if (w < 1 || h < 1) get_logical_screen_size(&w, &h);
   g_renderer.back_buffer_width = w;
   g_renderer.back_buffer_height = h;
+  // The attempts stand in for the vertex-processing choices; what fails
+  // before a context exists (the display, its configuration) may work on
+  // the next attempt's display. The furthest step reached names the failure.
+  int furthest = 0;
   for (int attempt = gpu::kAttemptHardware; attempt <= gpu::kAttemptSoftware; ++attempt) {
     if (attempt == gpu::kAttemptHardware && g_settings.skip_hardware_vertex_processing) continue;
-    if (dev()->open_device(attempt, w, h) == 0) {
+    const int rc = dev()->open_device(attempt, w, h);
+    if (rc == 0) {
       g_renderer.device = 1;
       g_renderer.attempt = attempt;
       return 0;
     }
+    // A context was made and a later step failed: no other attempt is tried,
+    // as no other way of making the device helps there.
+    if (rc <= gpu::kOpenNoBackBuffer) {
+      if (rc == gpu::kOpenNoBackBuffer) {
+        device_box(sjis_message("エラー"), sjis_message("バックバッファサーフェス取得に失敗しました。"));
+      } else if (rc == gpu::kOpenNoReadBack) {
+        device_box(sjis_message("エラー"), sjis_message("オフスクリーンサーフェスを生成できませんでした。"));
+      } else {
+        device_box("", sjis_message("CreateVertexDeclaration エラー."));
+      }
+      return -1;
+    }
+    if (rc < furthest) furthest = rc;
   }
-  show_error_box(nullptr, sjis_message("[Direct3D初期化エラー]Direct3Dの初期化に失敗しました。"));
+  if (furthest == gpu::kOpenNoDisplay) {
+    device_box(nullptr, sjis_message("[DX]オブジェクトを生成できませんでした。"));
+  } else if (furthest == gpu::kOpenNoDisplayMode) {
+    device_box(nullptr, sjis_message("[DX]現在のディスプレイモードを取得できませんでした。(DispNo.%d)"), adapter);
+  } else {
+    device_box(nullptr, sjis_message("[Direct3D初期化エラー]Direct3Dの初期化に失敗しました。"));
+  }
   return -1;
 }
 
@@ -122,7 +159,7 @@ int check_device_caps() {
   g_renderer.device_max_texture_width = caps.max_texture_width;
   g_renderer.device_max_texture_height = caps.max_texture_height;
   if (caps.shader_level < 20) {
-    show_error_box(sjis_message("環境チェック"),
+    device_box(sjis_message("環境チェック"),
                    sjis_message("ビデオカードにピクセルシェーダ 2.0以降 が実装されていません。\r\n"
                                 "ビデオカードが推奨スペック(※DirectX9.0 に対応したAGP/PCI-E接続ビデオカード、"
                                 "もしくはチップセット)を\r\n満たしていない可能性があります。\r\n\r\n"
@@ -138,34 +175,34 @@ int set_render_states() {
   const i32 w = g_renderer.back_buffer_width, h = g_renderer.back_buffer_height;
   g_renderer.render_texture = dev()->create_texture(w, h, bits);
   if (!g_renderer.render_texture) {
-    show_error_box(nullptr, sjis_message("Render テクスチャを生成できませんでした。"));
+    device_box(nullptr, sjis_message("Render テクスチャを生成できませんでした。"));
     return -1;
   }
   g_renderer.snapshot_texture = dev()->create_texture(w, h, bits);
   if (!g_renderer.snapshot_texture) {
-    show_error_box(nullptr, sjis_message("GetSS テクスチャを生成できませんでした。"));
+    device_box(nullptr, sjis_message("GetSS テクスチャを生成できませんでした。"));
     return -1;
   }
   if (g_settings.use_direct3d) {
     g_renderer.white_texture = solid_texture(0xFFFFFFFFu);
-    if (!g_renderer.white_texture) show_error_box("", sjis_message("WHITETEXBUF ERROR."));
+    if (!g_renderer.white_texture) device_box("", sjis_message("WHITETEXBUF ERROR."));
     g_renderer.black_texture = solid_texture(0xFF000000u);
-    if (!g_renderer.black_texture) show_error_box("", sjis_message("BLACKTEXBUF ERROR."));
+    if (!g_renderer.black_texture) device_box("", sjis_message("BLACKTEXBUF ERROR."));
   }
   return 0;
 }
 
 int test_shader_technique() {
   if (dev()->compile_effect() != 0) {
-    show_error_box("", sjis_message("[エラー] Shader Init Error."));
+    device_box("", sjis_message("[エラー] Shader Init Error."));
     return -1;
   }
   if (dev()->find_technique(kEffectTechnique) != 0) {
-    show_error_box("", sjis_message("指定されたテクニック名が見つかりませんでした。"));
+    device_box("", sjis_message("指定されたテクニック名が見つかりませんでした。"));
     return -1;
   }
   if (dev()->set_technique(kEffectTechnique) != 0) {
-    show_error_box("", sjis_message("指定されたテクニックが設定できませんでした。"));
+    device_box("", sjis_message("指定されたテクニックが設定できませんでした。"));
     return -1;
   }
   g_renderer.effect = 1;
@@ -174,8 +211,16 @@ int test_shader_technique() {
 
 int recover_d3d_device() {
   release_d3d_device();
-  if (init_d3d() != 0) {
+  g_rebuilding = 1;
+  const int rebuilt = init_d3d();
+  g_rebuilding = 0;
+  if (rebuilt != 0) {
     release_d3d_device();
+    // The CPU draws everything from now on: every layer that had textures
+    // is drawn from its pixels again, and the screen-copy layer receives the
+    // CPU's picture, so the window goes on changing as the tree changes.
+    give_layers_back_to_cpu();
+    free_texture_scratch();
     g_settings.renderer_level = 0;
     g_settings.cpu_scaling_flag = 1;
     g_present.cpu_scaling = 1;
@@ -200,7 +245,6 @@ int release_d3d_device() {
   release_texture(&g_renderer.snapshot_texture);
   release_texture(&g_renderer.render_texture);
   for_each_textured_layer(window_root_node(0), kTextureWalkRelease);
-  release_gpu_render_objects();
   g_renderer.effect = 0;
   if (dev()) dev()->close_device();
   g_renderer.device = 0;
@@ -209,6 +253,7 @@ int release_d3d_device() {
 
 void release_d3d() {
   if (g_renderer.device) release_d3d_device();
+  free_texture_scratch();
 }
 
 namespace {
@@ -229,8 +274,26 @@ int gpu_device_can_open() {
   return 0;
 }
 
+// The renderer's name for the machine description: the open device's, or
+// that of a small device opened for the question and closed again; "" when
+// none opens.
+std::string gpu_renderer_name() {
+  const PlatformGpu* gpu = g_platform.gpu;
+  if (!gpu) return "";
+  if (gpu->is_open()) return gpu->renderer_name();
+  for (int attempt : {gpu::kAttemptHardware, gpu::kAttemptDefault, gpu::kAttemptSoftware}) {
+    if (gpu->open_device(attempt, 16, 16) == 0) {
+      std::string name = gpu->renderer_name();
+      gpu->close_device();
+      return name;
+    }
+  }
+  return "";
+}
+
 const bool kProbeRegistered = [] {
   g_system_info_sources.gpu_device_available = gpu_device_can_open;
+  g_system_info_sources.gpu_renderer_name = gpu_renderer_name;
   return true;
 }();
 

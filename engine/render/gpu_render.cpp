@@ -23,6 +23,7 @@
 
 u8 g_gpu_tree_mode = 0;
 u8 g_redraw_requested = 0;
+u8 g_gpu_given_up = 0;
 
 namespace {
 
@@ -234,8 +235,6 @@ void install_gpu_hooks() {
   g_layer_release_hooks.release_textures = release_textures_of_freed;
 }
 
-void release_gpu_render_objects() {}
-
 int clear_render_target() { return dev()->clear(0x00000000u); }
 
 void read_back_screen(GpuTexture source, u32* pixels, i32 width, i32 height) {
@@ -274,7 +273,12 @@ int draw_layer_d3d(LayerImage* layer, LayerImage* mask, LayerImage* second, int 
   // sub-pixel placements.
   const bool one_to_one = emote || (SX == 100 && SY == 100 && !rotated && layer->x_centi % 100 == 0 &&
                                      layer->y_centi % 100 == 0 && ox == std::floor(ox) && oy == std::floor(oy));
+  // The sampler settings: 1 linear and 2 anisotropic filter, 0 samples
+  // the nearest texel; between mip levels -1 none, 0 nearest, 1 and 2
+  // linear.
   base.linear_filter = g_settings.mag_filter != 0 && !one_to_one ? 1 : 0;
+  base.min_linear_filter = g_settings.min_filter != 0 && !one_to_one ? 1 : 0;
+  base.mip_filter = static_cast<std::int8_t>(g_settings.mip_filter < 0 ? -1 : (g_settings.mip_filter == 0 ? 0 : 1));
   u8 stage1 = 0;
   blend_states_for(blend_mode, enabled ? layer->alpha : 0, layer->has_alpha, &base, &stage1);
   enum { kPlain, kMask, kSecond } kind = kPlain;
@@ -385,7 +389,9 @@ int draw_children_d3d(ObjectNode* node, double ox, double oy) {
     // places them.
     const double cx = ox + static_cast<double>(ci->x_centi) / 100.0;
     const double cy = oy + static_cast<double>(ci->y_centi) / 100.0;
-    if (c->is_group && ci->visible && ci->alpha != 0) {
+    // A group's visibility and opacity are its own image's: its children
+    // are drawn as the compositor draws them, whatever the group shows.
+    if (c->is_group) {
       // A group with a size of its own shows its children only inside it.
       const DrawClip outer = g_clip;
       if (ci->width > 0 && ci->height > 0) {
@@ -457,6 +463,31 @@ int render_frame_d3d() {
   return 0;
 }
 
+void give_layers_back_to_cpu() {
+  g_gpu_given_up = 1;
+  ObjectNode* root = window_root_node(0);
+  for_each_textured_layer(root, kTextureWalkToBitmap);
+  if (root) mark_layer_dirty(root);
+  if (LayerImage* img = image_of(root)) {
+    DirtyRect whole = {0, 0, i64{img->width} - 1, i64{img->height} - 1};
+    merge_dirty_rect_into(img, &whole);
+  }
+}
+
+void feed_screen_copy_from_cpu(const LayerImage* picture) {
+  if (!g_gpu_given_up || !g_copy_image || !picture || !picture->pixels || picture == g_copy_image) return;
+  LayerImage* copy = g_copy_image;
+  if (!copy->owned_pixels || copy->width != picture->width || copy->height != picture->height) return;
+  const size_t bytes = static_cast<size_t>(copy->width) * static_cast<size_t>(copy->height) * 4;
+  // The copy changes the tree only when the picture did: a copy that shows
+  // itself settles instead of redrawing every frame.
+  if (std::memcmp(copy->owned_pixels, picture->pixels, bytes) == 0) return;
+  std::memcpy(copy->owned_pixels, picture->pixels, bytes);
+  if (g_copy_node) mark_layer_dirty(g_copy_node);
+  DirtyRect whole = {0, 0, i64{copy->width} - 1, i64{copy->height} - 1};
+  merge_dirty_rect_into(copy, &whole);
+}
+
 // ---- the GPU paste ----
 
 int gpu_paste_sprite_setup(ObjectNode* destination, ObjectNode* source) {
@@ -473,9 +504,11 @@ int gpu_render_and_read_back(ObjectNode* destination, ObjectNode* source) {
   LayerImage* src = image_of(source);
   if (!dst || !src || !gpu_device_ready() || !g_windows[0]) return 0;
   if (dev()->set_target(nullptr) != 0) return 0;
+  // An E-mote source first draws its player into its texture, as a frame
+  // does; that leaves the back buffer as the target again.
+  if (is_emote_layer(src)) render_emote_layer(src, 0, 0);
   clear_render_target();
   draw_layer_d3d(src, nullptr, nullptr, 1, src->blend_mode, 0, 0);
-  gpu_end_scene();
   const i32 w = g_windows[0]->logical_width, h = g_windows[0]->logical_height;
   u32* buffer = alloc_image_buffer(nullptr, w, h, nullptr);
   if (!buffer) return -1;
@@ -493,5 +526,3 @@ int gpu_render_and_read_back(ObjectNode* destination, ObjectNode* source) {
   dev()->release_current();
   return 0;
 }
-
-void gpu_end_scene() {}

@@ -47,10 +47,17 @@ void blend_states_for(int blend_mode, int alpha, int has_alpha, GpuQuad* quad, u
 // memory error.
 int gpu_paste_sprite_setup(ObjectNode* destination, ObjectNode* source);
 int gpu_render_and_read_back(ObjectNode* destination, ObjectNode* source);
-void gpu_end_scene();
+
+// GPU drawing was given up in the middle of the run: every layer of window
+// 0's tree becomes a plain layer drawn by the CPU, and from now on the
+// screen-copy layer is fed from the CPU picture (feed_screen_copy_from_cpu).
+void give_layers_back_to_cpu();
+// 1 once give_layers_back_to_cpu ran (reset_renderer_state clears it).
+extern u8 g_gpu_given_up;
+// After window 0 was composed by the CPU: a screen-copy layer of the logical
+// size receives the composed picture (marked changed only when it differs).
+void feed_screen_copy_from_cpu(const LayerImage* picture);
 
 // Fills the layer commands' GPU hooks and the texture release of freed
 // layers.
 void install_gpu_hooks();
-// Forgets the objects the render keeps on the device (device release).
-void release_gpu_render_objects();

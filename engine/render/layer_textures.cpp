@@ -7,6 +7,7 @@
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/settings.h"
+#include "engine/image/dirty_rect.h"
 #include "engine/image/emote_plugin.h"
 #include "engine/image/layer_image.h"
 #include "engine/render/gpu_device.h"
@@ -217,18 +218,25 @@ int create_layer_textures(int reuse) {
   return 0;
 }
 
-int for_each_textured_layer(ObjectNode* node, int mode) {
-  LayerImage* img = node && node->payload_kind == kPayloadLayerImage ? static_cast<LayerImage*>(node->payload) : nullptr;
-  if (!img || (mode != kTextureWalkRelease && !img->pixels)) return 0;
+namespace {
+
+// The children of node in list order, each group's own children first. A
+// group is walked whether or not it has pixels of its own: a pure group
+// (size 0) has none, and its children are drawn all the same.
+int walk_textured_children(ObjectNode* node, int mode) {
   u32 n = 0;
   for (ObjectNode* c = node->first_child; c && n < node->child_count; c = c->next, ++n) {
-    if (c->is_group && for_each_textured_layer(c, mode) != 0) return -1;
+    if (c->is_group && walk_textured_children(c, mode) != 0) return -1;
     LayerImage* ci = c->payload_kind == kPayloadLayerImage ? static_cast<LayerImage*>(c->payload) : nullptr;
     if (!ci) continue;
-    if (mode == kTextureWalkRelease) {
+    if (mode == kTextureWalkRelease || mode == kTextureWalkToBitmap) {
       // Every handle goes, whatever the layer's kind or pixels now: none may
       // outlive its device.
       release_layer_textures(ci);
+      if (mode == kTextureWalkToBitmap && ci->content_kind != 0) {
+        ci->content_kind = 0;
+        mark_layer_dirty(c);
+      }
       continue;
     }
     // A layer without pixels keeps no textures; the walk goes on past it.
@@ -244,6 +252,14 @@ int for_each_textured_layer(ObjectNode* node, int mode) {
     if (create_layer_textures(0) != 0) return -1;
   }
   return 0;
+}
+
+}  // namespace
+
+int for_each_textured_layer(ObjectNode* node, int mode) {
+  LayerImage* img = node && node->payload_kind == kPayloadLayerImage ? static_cast<LayerImage*>(node->payload) : nullptr;
+  if (!img || (mode == kTextureWalkRecreate && !img->pixels)) return 0;
+  return walk_textured_children(node, mode);
 }
 
 void free_texture_scratch() {

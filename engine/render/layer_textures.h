@@ -24,6 +24,7 @@ extern TextureRequest g_texture_request;
 
 constexpr int kTextureWalkRelease = 1;
 constexpr int kTextureWalkRecreate = 2;
+constexpr int kTextureWalkToBitmap = 3;
 
 // The tile grid for width x height with the caps in force (device maximum,
 // the renderer's tile maximum, the layer's limits). 0, or -1 after the
@@ -39,7 +40,10 @@ int release_layer_textures(LayerImage* layer);
 // Walks node's children (groups first, recursively): kTextureWalkRelease
 // releases every layer's textures; kTextureWalkRecreate makes the textures
 // of every textured layer with pixels anew (keeping their pivots), -1 at the
-// first failure. Nothing without a payload with pixels at node.
+// first failure; kTextureWalkToBitmap releases every layer's textures and
+// makes it a plain layer again, drawn from its pixels by the CPU. Nothing
+// without a payload with pixels at node (release and to-bitmap: without a
+// payload).
 int for_each_textured_layer(ObjectNode* node, int mode);
 // Frees the scratch buffer of the uploads.
 void free_texture_scratch();

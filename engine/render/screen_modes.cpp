@@ -12,6 +12,7 @@
 #include "engine/frame/startup.h"
 #include "engine/frame/window.h"
 #include "engine/render/present.h"
+#include "platform/cursor.h"
 #include "platform/monitors.h"
 #include "platform/platform.h"
 
@@ -39,6 +40,14 @@ void resize_screen_buffer(i32 w, i32 h) {
 
 double logical_ratio(const WindowRecord* r) {
   return r->logical_height > 0 ? static_cast<double>(r->logical_width) / r->logical_height : 1.0;
+}
+
+// The pointer to the centre of monitor index (a desktop that refuses, as
+// Wayland does, leaves it where it is).
+void centre_cursor_on(int index) {
+  if (!g_platform.cursor || index < 0 || index >= kMaxMonitors) return;
+  g_platform.cursor->warp(kNoWindow, g_monitor_table.left[index] + g_monitor_table.width[index] / 2,
+                          g_monitor_table.top[index] + g_monitor_table.height[index] / 2);
 }
 
 void take_monitor_size(int index) {
@@ -156,6 +165,13 @@ int switch_to_fullscreen(WindowRecord* r) {
   std::string device;
   const int index = find_window_monitor(r->handle, &device);
   take_monitor_size(index);
+  // The window comes back to this place when it leaves full screen.
+  {
+    int wx = 0, wy = 0, ww = 0, wh = 0;
+    s.saved_place = ui_svc()->get_window_rect(r->handle, &wx, &wy, &ww, &wh) == 0 ? 1 : 0;
+    s.saved_x = wx;
+    s.saved_y = wy;
+  }
   s.saved_screen_width = s.screen_width;
   s.saved_screen_height = s.screen_height;
   s.saved_client_width = s.client_width > 0 ? s.client_width : g_screen_buffer.width;
@@ -177,6 +193,7 @@ int switch_to_fullscreen(WindowRecord* r) {
     if (best_w > 0) s.screen_width = best_w, s.screen_height = best_h;
   }
   s.full_screen = 1;
+  s.awaiting_size = 0;
   fit_client_to_screen(r->logical_width, r->logical_height, s.screen_width, s.screen_height);
   const std::uint32_t style = ui_svc()->get_style(r->handle);
   ui_svc()->set_style(r->handle,
@@ -190,7 +207,8 @@ int switch_to_fullscreen(WindowRecord* r) {
     ask_device_rebuild();
   }
   mon()->set_size_hints(r->handle, 0, 0, 0, 0, 0.0);
-  ui_svc()->move_window(r->handle, g_monitor_table.left[index], g_monitor_table.top[index]);
+  // Full screen on the monitor puts the window at its origin; a move there
+  // first would become the place the desktop gives the window back.
   if (mon()->fullscreen_on_monitor(r->handle, index) != 0) {
     s.full_screen = 0;
     restore_desktop_mode(r);
@@ -199,6 +217,7 @@ int switch_to_fullscreen(WindowRecord* r) {
   }
   g_present.screen_width = s.screen_width;
   g_present.screen_height = s.screen_height;
+  centre_cursor_on(index);
   return 0;
 }
 
@@ -247,6 +266,9 @@ void restore_desktop_mode(WindowRecord* r) {
     if (ui_svc()->get_work_area(&wx, &wy, &ww, &wh) != 0) wx = wy = ww = wh = 0;
     ui_svc()->move_window(r->handle, wx + (ww - g_screen_modes.client_width) / 2,
                           wy + (wh - g_screen_modes.client_height) / 2);
+    // A stretched window is shown restored, not maximised.
+    ui_svc()->post_message(r->handle, ui::kWmSysCommand, ui::kScRestore, 0);
+    g_screen_modes.saved_place = 0;
   }
 }
 
@@ -257,13 +279,22 @@ void switch_to_window(WindowRecord* r, int keep_display_mode) {
   if (!keep_display_mode) restore_desktop_mode(r);
   ask_device_rebuild();
   resize_screen_buffer(s.client_width, s.client_height);
-  if (r && r->handle != kNoWindow && s.client_width > 0 && s.client_height > 0)
+  s.awaiting_size = 0;
+  if (r && r->handle != kNoWindow && s.client_width > 0 && s.client_height > 0) {
     ui_svc()->set_client_size(r->handle, s.client_width, s.client_height);
+    s.awaiting_size = 1;
+    s.awaited_width = s.client_width;
+    s.awaited_height = s.client_height;
+  }
+  // Back to where the window was before full screen.
+  if (r && r->handle != kNoWindow && s.saved_place) ui_svc()->move_window(r->handle, s.saved_x, s.saved_y);
+  s.saved_place = 0;
   enumerate_monitors();
   const int index = find_window_monitor(r ? r->handle : kNoWindow, nullptr);
   take_monitor_size(index);
   g_present.screen_width = s.screen_width;
   g_present.screen_height = s.screen_height;
+  centre_cursor_on(index);
 }
 
 bool is_screen_mode_free() { return !g_screen_modes.full_screen && !g_present.stretch; }
@@ -347,8 +378,12 @@ void track_window_monitor(WindowRecord* r) {
   enumerate_monitors();
   const int index = find_window_monitor(r->handle, nullptr);
   if (index != g_screen_modes.monitor_index) {
+    // The first sighting is the monitor the window was made on (the window
+    // manager places a new window, and that move is no change of monitor):
+    // only a move from one known monitor to another rebuilds the device.
+    const bool seen_before = g_screen_modes.monitor_index >= 0;
     g_screen_modes.monitor_index = index;
-    if (is_screen_mode_free()) ask_device_rebuild();
+    if (seen_before && is_screen_mode_free()) ask_device_rebuild();
   }
   take_monitor_size(index);
 }
@@ -380,6 +415,21 @@ void window_geometry_message(int window, u32 message, u64 wparam, i64 lparam) {
     if (g_screen_modes.monitor_width <= 0 || g_screen_modes.monitor_height <= 0) {
       enumerate_monitors();
       take_monitor_size(find_window_monitor(r->handle, nullptr));
+    }
+    ScreenModeState& s = g_screen_modes;
+    if (s.awaiting_size && !s.full_screen && wparam != ui::kSizeMaximized) {
+      // On its way back from full screen the window may still report the
+      // full-screen size: the size asked for is asked again until it comes.
+      int cw = 0, ch = 0;
+      if (ui_svc()->get_client_size(r->handle, &cw, &ch) != 0) return;
+      // A desktop that keeps giving another size has the last word after a
+      // few asks.
+      if ((cw != s.awaited_width || ch != s.awaited_height) && s.awaiting_size < 8) {
+        ++s.awaiting_size;
+        ui_svc()->set_client_size(r->handle, s.awaited_width, s.awaited_height);
+        return;
+      }
+      s.awaiting_size = 0;
     }
     i32 lowest[2] = {0, 0}, highest[2] = {0, 0};
     limit_window_tracking(r, 0, 0, lowest, highest);

@@ -32,13 +32,22 @@ struct ScreenModeState {
   i32 saved_screen_width = 0, saved_screen_height = 0;
   i32 saved_client_width = 0, saved_client_height = 0;
   i32 monitor_width = 0, monitor_height = 0;
-  i32 monitor_index = -1;  // the monitor last seen under the window
+  // The monitor last seen under the window; -1 until the window or the
+  // device was first placed on one.
+  i32 monitor_index = -1;
   u8 full_screen = 0;
   // Full screen picks a display mode of its own (the scaling setting is
   // g_present.scaling, the resizable flag the window configuration's).
   u8 change_display_mode = 0;
   u8 display_changed = 0;      // the display runs such a mode now
   u8 placement = 0;            // 0 centred, 1 fit to width, 2 fit to height, 3 fill
+  // Where the window was (its outer rectangle's corner) before full screen.
+  u8 saved_place = 0;
+  i32 saved_x = 0, saved_y = 0;
+  // After leaving full screen: the client size asked for, which sizes the
+  // desktop reports on its way back from full screen do not replace.
+  u8 awaiting_size = 0;
+  i32 awaited_width = 0, awaited_height = 0;
   u8 pending_centre = 0;
   i32 pending_width = 0, pending_height = 0;
 };

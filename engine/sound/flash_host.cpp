@@ -8,8 +8,7 @@
 #include "engine/frame/messages.h"
 #include "engine/frame/sjis_text.h"
 #include "engine/frame/window.h"
-#include "engine/render/present.h"
-#include "engine/render/screen_modes.h"
+#include "engine/render/picture_area.h"
 #include "engine/sound/flash_control.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
@@ -113,10 +112,11 @@ void child_rect(i32* x, i32* y, i32* w, i32* h) {
     lw = g_windows[0]->logical_width;
     lh = g_windows[0]->logical_height;
   }
-  const i32 dw = g_screen_modes.client_width > 0 ? g_screen_modes.client_width : lw;
-  const i32 dh = g_screen_modes.client_height > 0 ? g_screen_modes.client_height : lh;
-  *x = clamp_i32(static_cast<i64>(g_present.offset_x) + g_flash.x);
-  *y = clamp_i32(static_cast<i64>(g_present.offset_y) + g_flash.y);
+  const PictureArea area = window_picture_area();
+  const i32 dw = area.width > 0 ? area.width : lw;
+  const i32 dh = area.height > 0 ? area.height : lh;
+  *x = clamp_i32(static_cast<i64>(area.offset_x) + g_flash.x);
+  *y = clamp_i32(static_cast<i64>(area.offset_y) + g_flash.y);
   *w = lw != 0 ? clamp_i32(static_cast<i64>(g_flash.w) * dw / lw) : g_flash.w;
   *h = lh != 0 ? clamp_i32(static_cast<i64>(g_flash.h) * dh / lh) : g_flash.h;
 }

@@ -94,6 +94,10 @@ struct SoundBuffer {
   u32 pcm_size;
   u32 buffer_bytes;
   SoundPcmFormat format;
+  // The Ogg decoder (an OggVorbis_File) the stream keeps while it plays on
+  // in the same file, or null; opened by the first open, seek or refill that
+  // needs it, closed with the buffer or the file.
+  void* ogg_decoder;
 };
 
 // ---- the queue ----
@@ -179,6 +183,9 @@ int sound_suspend(ObjectNode* node);
 int sound_resume(ObjectNode* node);
 int stop_sound_buffer(SoundBuffer* sb);
 void sound_release_buffer(SoundBuffer* sb);
+// Closes the stream's kept Ogg decoder (the next seek or refill opens one
+// again and seeks to the stream position).
+void sound_close_decoder(SoundBuffer* sb);
 void sound_release_device_buffer(SoundBuffer* sb);
 // Volume in hundredths of a decibel for the 0-256 scale; pan likewise for 0-512.
 i32 sound_volume_hundredths(i32 v);

@@ -62,6 +62,22 @@ int open_decoder(SoundBuffer* sb, OggVorbis_File* vf) {
   return ov_open_callbacks(sb, vf, nullptr, 0, kMemoryCallbacks);
 }
 
+// The stream's kept decoder, opened when it has none; null when the file
+// does not open. Opening costs the headers' parse and the first seek reads
+// pages from the file, so a stream that goes on in the same file keeps it
+// from half to half.
+OggVorbis_File* kept_decoder(SoundBuffer* sb) {
+  if (sb->ogg_decoder) return static_cast<OggVorbis_File*>(sb->ogg_decoder);
+  auto* vf = static_cast<OggVorbis_File*>(std::calloc(1, sizeof(OggVorbis_File)));
+  if (!vf) return nullptr;
+  if (open_decoder(sb, vf) < 0) {
+    std::free(vf);
+    return nullptr;
+  }
+  sb->ogg_decoder = vf;
+  return vf;
+}
+
 u8 silence_byte(const SoundBuffer* sb) { return sb->format.bits == 8 ? 0x80 : 0x00; }
 
 i64 round_block(const SoundBuffer* sb, i64 v) {
@@ -179,15 +195,19 @@ int decode_half(SoundBuffer* sb, OggVorbis_File* vf) {
 }
 
 int ogg_refill(SoundBuffer* sb) {
-  OggVorbis_File vf;
-  if (open_decoder(sb, &vf) < 0) return -3010;
-  if (ov_pcm_seek(&vf, sb->stream_pos) != 0) {
-    ov_clear(&vf);
+  OggVorbis_File* vf = kept_decoder(sb);
+  if (!vf) return -3010;
+  // The kept decoder stands where the last half ended; it is moved only
+  // when the stream position was set elsewhere.
+  if (ov_pcm_tell(vf) != sb->stream_pos && ov_pcm_seek(vf, sb->stream_pos) != 0) {
+    sound_close_decoder(sb);
     return -3020;
   }
-  int r = decode_half(sb, &vf);
-  ov_clear(&vf);
-  if (r < 0) return r;
+  int r = decode_half(sb, vf);
+  if (r < 0) {
+    sound_close_decoder(sb);
+    return r;
+  }
   return sound_write_half(sb, sb->write_offset) < 0 ? -3030 : 0;
 }
 
@@ -376,27 +396,28 @@ int sound_open_stream(SoundBuffer* sb) {
 }
 
 int ogg_open(SoundBuffer* sb) {
-  OggVorbis_File vf;
-  if (open_decoder(sb, &vf) < 0) return -1030;
+  sound_close_decoder(sb);
+  OggVorbis_File* vf = kept_decoder(sb);
+  if (!vf) return -1030;
   int code = 0;
   const vorbis_info* info = nullptr;
-  if (ov_seekable(&vf) == 0) {
+  if (ov_seekable(vf) == 0) {
     code = -1040;
-  } else if (ov_streams(&vf) != 1) {
+  } else if (ov_streams(vf) != 1) {
     code = -1045;
-  } else if ((info = ov_info(&vf, -1)) == nullptr) {
+  } else if ((info = ov_info(vf, -1)) == nullptr) {
     code = -1050;
   }
   if (code != 0) {
-    ov_clear(&vf);
+    sound_close_decoder(sb);
     return code;
   }
-  const double total = ov_time_total(&vf, -1);
+  const double total = ov_time_total(vf, -1);
   sb->length_ms = sb->end_ms = static_cast<i32>(total > 0 ? std::trunc(total * 1000.0) : 0);
   sb->data_form = kFormOgg;
   const u16 channels = static_cast<u16>(info->channels);
   const u32 rate = static_cast<u32>(info->rate);
-  ov_clear(&vf);
+  // The decoder that read the headers is kept for the first seek.
   return create_sound_buffer(sb, channels, rate, channels * rate * 2, static_cast<u16>(channels * 2), 16);
 }
 
@@ -469,10 +490,10 @@ int create_sound_buffer(SoundBuffer* sb, u16 channels, u32 samples_per_sec, u32 
 
 int sound_seek_ms(SoundBuffer* sb, i32 ms) {
   if (sb->data_form == kFormOgg) {
-    OggVorbis_File vf;
-    if (open_decoder(sb, &vf) < 0) return -2010;
-    int r = ogg_seek_ms(sb, &vf, ms);
-    ov_clear(&vf);
+    OggVorbis_File* vf = kept_decoder(sb);
+    if (!vf) return -2010;
+    int r = ogg_seek_ms(sb, vf, ms);
+    if (r < 0) sound_close_decoder(sb);
     return r;
   }
   return wave_seek_ms(sb, ms);
@@ -665,7 +686,16 @@ int stop_sound_buffer(SoundBuffer* sb) {
   return 1;
 }
 
+void sound_close_decoder(SoundBuffer* sb) {
+  if (!sb->ogg_decoder) return;
+  auto* vf = static_cast<OggVorbis_File*>(sb->ogg_decoder);
+  ov_clear(vf);
+  std::free(vf);
+  sb->ogg_decoder = nullptr;
+}
+
 void sound_release_device_buffer(SoundBuffer* sb) {
+  sound_close_decoder(sb);
   stop_sound_buffer(sb);
   if (sb->buffer) {
     audio()->release_buffer(sb->buffer);
@@ -679,6 +709,7 @@ void sound_release_device_buffer(SoundBuffer* sb) {
 
 void sound_release_buffer(SoundBuffer* sb) {
   sound_release_device_buffer(sb);
+  sound_close_decoder(sb);
   std::free(sb->data);
   sb->data = nullptr;
   sb->data_size = 0;

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
+#include "engine/frame/system_info.h"
 #include "engine/frame/window.h"
 #include "engine/sound/sound.h"
 #include "engine/sound/sound_objects.h"
@@ -185,6 +187,24 @@ void free_audio_record(void* payload) {
 int attach_root_sound(ObjectNode* s0) { return attach_audio_record(s0) ? 0 : -1; }
 
 i64 sv_sound_on() { return g_sound_switch != 0 ? 1 : 0; }
+
+namespace {
+
+// The machine description's sound devices, as the audio device lists them.
+std::vector<SoundDeviceName> sound_device_names(int input) {
+  std::vector<SoundDeviceName> out;
+  const PlatformAudio* audio = g_platform.audio;
+  if (!audio) return out;
+  for (const AudioDeviceInfo& d : audio->list_devices(input)) out.push_back(SoundDeviceName{d.name, d.channels});
+  return out;
+}
+
+const bool kDevicesRegistered = [] {
+  g_system_info_sources.sound_device_names = sound_device_names;
+  return true;
+}();
+
+}  // namespace
 
 // ---- effective values ----
 i32 sound_effective_volume(ObjectNode* node) {

@@ -203,8 +203,13 @@ int theora_resize_callback(void*, int w, int h) {
   if (w == g_theora_movie.frame_w && h == g_theora_movie.frame_h) return h;
   if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide) return -1;
   // The frame buffer's size goes to the debug log, not into a box before
-  // every movie.
-  write_debug_log(kDebugLogFileName, 0, kDebugLogWarnBytes, "theora frame buffer: OGV_SX = %d, OGV_SY = %d", w, h);
+  // every movie; only when it differs from the size logged last, so a clip
+  // played again and again adds no line each time.
+  if (w != g_theora_movie.logged_w || h != g_theora_movie.logged_h) {
+    write_debug_log(kDebugLogFileName, 0, kDebugLogWarnBytes, "theora frame buffer: OGV_SX = %d, OGV_SY = %d", w, h);
+    g_theora_movie.logged_w = w;
+    g_theora_movie.logged_h = h;
+  }
   g_theora_movie.frame_w = w;
   g_theora_movie.frame_h = h;
   g_t.frame.assign(static_cast<size_t>(w) * 4u * static_cast<size_t>(h), 0);
@@ -293,6 +298,9 @@ void theora_movie_frame() {
     m.target_path.clear();
     return;
   }
+  // Frames run faster than the movie's 30 a second: a frame already in the
+  // layer is not decoded, copied and redrawn again.
+  if (index == m.frame_index) return;
   m.frame_index = static_cast<i32>(index);
   decode_movie_frame();
 }

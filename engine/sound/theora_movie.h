@@ -16,6 +16,8 @@ struct TheoraMovieState {
   u32 start_ms = 0;
   u8 playing = 0;
   u8 loaded = 0;  // library handles and movie data held
+  // The frame-buffer size written to the debug log last (0 x 0: none yet).
+  i32 logged_w = 0, logged_h = 0;
 };
 extern TheoraMovieState g_theora_movie;
 

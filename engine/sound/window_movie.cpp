@@ -11,8 +11,7 @@
 #include "engine/frame/settings.h"
 #include "engine/frame/sjis_text.h"
 #include "engine/frame/window.h"
-#include "engine/render/present.h"
-#include "engine/render/screen_modes.h"
+#include "engine/render/picture_area.h"
 #include "engine/sound/theora_movie.h"
 #include "platform/files.h"
 #include "platform/movie.h"
@@ -34,11 +33,11 @@ std::string normalised(const char* name) {
 }
 
 // The drawing area of window 0: its size and offset in the client.
-void drawing_area(i32* dw, i32* dh, i32* ox, i32* oy) {
-  *dw = g_screen_modes.client_width;
-  *dh = g_screen_modes.client_height;
-  *ox = g_present.offset_x;
-  *oy = g_present.offset_y;
+void drawing_area(const PictureArea& area, i32* dw, i32* dh, i32* ox, i32* oy) {
+  *dw = area.width;
+  *dh = area.height;
+  *ox = area.offset_x;
+  *oy = area.offset_y;
   if (*dw <= 0 || *dh <= 0) {
     int cw = 0, ch = 0;
     if (g_platform.ui->get_client_size(main_window_handle(), &cw, &ch) == 0) {
@@ -61,13 +60,14 @@ void logical_size(i32* lw, i32* lh) {
 
 MovieRect current_rect(bool device) {
   i32 dw, dh, ox, oy, lw, lh;
-  drawing_area(&dw, &dh, &ox, &oy);
+  const PictureArea area = window_picture_area();
+  drawing_area(area, &dw, &dh, &ox, &oy);
   logical_size(&lw, &lh);
   const WindowMovieState& m = g_window_movie;
   if (!device) return map_graph_movie_rect(m.x, m.y, m.w, m.h, dw, dh, ox, oy, lw, lh);
   int cw = 0, ch = 0;
   g_platform.ui->get_client_size(main_window_handle(), &cw, &ch);
-  return map_device_movie_rect(m.x, m.y, m.w, m.h, dw, dh, ox, oy, cw, ch, lw, lh, g_present.stretch);
+  return map_device_movie_rect(m.x, m.y, m.w, m.h, dw, dh, ox, oy, cw, ch, lw, lh, area.stretch);
 }
 
 void apply_volume() {

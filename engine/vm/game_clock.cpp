@@ -1,31 +1,28 @@
-// The game clocks' pause while a box or dialog is open (and the system
-// command's pause and resume). It has a flag of its own: the engine pause of
-// an inactive window is ended by the next instruction, this one only by its
-// resume.
+// The holds on the game clocks: the engine pause, the scripts' pause, a
+// caption drag, the close confirmation and the error dialog. The clocks
+// stand while any holder holds them; when the last lets go, the time they
+// stood is added once to the offset of every running clock.
 #include "engine/frame/engine_steps.h"
 #include "platform/sync.h"
 #include "engine/vm/scheduler.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
-namespace {
-u8 g_game_paused = 0;
-u32 g_game_pause_start = 0;
-}  // namespace
-
-void game_clock_pause() {
+void game_clock_hold(u32 holder) {
   EngineLockGuard lock;
-  if (g_game_paused) return;
-  g_game_paused = 1;
-  g_game_pause_start = g_platform.clock->now_ms();
+  EngineClocks& c = g_engine_clocks;
+  if (c.holders == 0) c.hold_start = g_platform.clock->now_ms();
+  c.holders |= holder;
 }
 
-void game_clock_resume() {
+void game_clock_release(u32 holder) {
   EngineLockGuard lock;
-  if (!g_game_paused) return;
-  g_game_paused = 0;
-  u32 d = g_platform.clock->now_ms() - g_game_pause_start;
+  EngineClocks& c = g_engine_clocks;
+  if ((c.holders & holder) == 0) return;
+  c.holders &= ~holder;
+  if (c.holders) return;
+  u32 d = g_platform.clock->now_ms() - c.hold_start;
   for (int i = 0; i < 4; ++i)
-    if (g_engine_clocks.running[i]) g_engine_clocks.offset[i] += d;
-  g_game_pause_start = 0;
+    if (c.running[i]) c.offset[i] += d;
+  c.hold_start = 0;
 }

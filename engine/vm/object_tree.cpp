@@ -356,6 +356,14 @@ void layer_unlink(ObjectNode* parent, ObjectNode* child) {
   if (parent->child_count == 0) parent->first_child = parent->last_child = nullptr;
 }
 
+int layer_reorder(ObjectNode* node, i64 key) {
+  if (!node || !node->parent) return 0;
+  ObjectNode* parent = node->parent;
+  layer_unlink(parent, node);
+  layer_insert_child(parent, node, key);
+  return 1;
+}
+
 ObjectNode* object_detach(ObjectNode* node) {
   if (!node) return nullptr;
   ObjectNode* parent = node->parent;

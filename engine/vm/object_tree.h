@@ -115,6 +115,10 @@ int object_index_remove(ObjectNode* parent, ObjectNode* child);
 // Child list (also used to restack layers).
 void layer_insert_child(ObjectNode* parent, ObjectNode* child, i64 order_key);
 void layer_unlink(ObjectNode* parent, ObjectNode* child);
+// Restacks node under its parent with order key key (unlinked, then
+// inserted after every sibling of a key not above it): 1, or 0 without
+// node or parent. Layers, tasks and menu items alike.
+int layer_reorder(ObjectNode* node, i64 key);
 // Removes node from its parent's index and list (roots included) and clears
 // its sibling links; returns the parent. Its children, payload and parent
 // pointer stay; a node no longer in its parent's list is left alone.

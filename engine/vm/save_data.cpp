@@ -30,6 +30,7 @@ namespace {
 
 constexpr char kMagic[4] = {'Z', 'T', 'S', 'D'};
 constexpr const char* kMemoryName = "(mem)";
+constexpr u8 kBodyFlag = 1;
 // Above this many bytes a single unpacked record is refused as damaged
 // (the largest layer is 4 x 8192 x 8192 bytes plus its block).
 constexpr u64 kMaxUnpacked = 4ull * 8192 * 8192 + 8 + kLayerBlockSize;
@@ -72,7 +73,8 @@ const char* command_label(u32 command) {
   return command < kMaxCommands && g_command_list.commands[command].name ? g_command_list.commands[command].name : "";
 }
 
-// Pack method of a kind by the switches.
+// Pack method of a kind by the switches (kSaveKindGlobalStore: the global
+// store, whatever kind its record carries).
 u32 method_for(u8 kind) {
   u8 on = kind == kSaveKindLayer ? g_save_pack_switches.layers
           : kind == kSaveKindGlobalStore ? g_save_pack_switches.global_store
@@ -81,9 +83,11 @@ u32 method_for(u8 kind) {
 }
 int zlib_level_for(u8 kind) { return kind == kSaveKindGlobalStore ? 1 : 9; }
 
-void put_body_header(std::vector<u8>& b, u8 kind, u32 method, u32 id, u32 packed, u32 unpacked) {
+// Byte 1 of a body is always 1: the packing switches, not the record, say
+// how it is packed.
+void put_body_header(std::vector<u8>& b, u8 kind, u32 id, u32 packed, u32 unpacked) {
   b.push_back(kind);
-  b.push_back(static_cast<u8>(method));
+  b.push_back(kBodyFlag);
   put_u16(b, static_cast<u16>(id));
   put_u32(b, packed);
   put_u32(b, unpacked);
@@ -138,7 +142,7 @@ int read_record(const SaveSource& src, const char* name, u32 dno, SaveRecord* ou
   }
   out->dno = dno;
   out->kind = rh[4];
-  out->method = rh[5];
+  out->flag = rh[5];
   out->var_id = static_cast<u32>(static_cast<i32>(static_cast<i16>(get_u16(rh + 6))));
   const u32 packed = get_u32(rh + 8);
   out->unpacked_size = get_u32(rh + 12);
@@ -161,48 +165,89 @@ struct WalkedRecord {
   u64 size;  // 4 + body
 };
 
-// Checks old as a save file and lists its records in file order. 0, or -1
-// after the report (nothing written).
-int walk_records(const u8* old, u64 size, const char* name, std::vector<WalkedRecord>* out) {
-  if (size < 16 || std::memcmp(old, kMagic, 4) != 0) {
+// Checks src as a save file and lists its records in file order, reading
+// only the header and each record's head. 0, or -1 after the report
+// (nothing written).
+int walk_records(const SaveSource& src, const char* name, std::vector<WalkedRecord>* out) {
+  u8 head[16];
+  if (src.size < 16 || !src.read_at(0, head, 16) || std::memcmp(head, kMagic, 4) != 0) {
     report_error_at(kErrSaveNotSaveFile, 1, name);
     return -1;
   }
-  if (get_u32(old + 4) != kSaveVersion) {
+  if (get_u32(head + 4) != kSaveVersion) {
     report_error_at(kErrSaveVersion, 1, name);
     return -1;
   }
+  const u64 size = src.size;
   if (size < kSaveRecordsStart) {
     report_error_at(kErrSaveNotSaveFile, 1, name);
     return -1;
   }
   u64 at = kSaveRecordsStart;
   while (at < size) {
-    if (size - at < 4 + kSaveBodyHeader) {
+    u8 rh[4 + kSaveBodyHeader];
+    if (size - at < sizeof rh || !src.read_at(at, rh, sizeof rh)) {
       report_error_at(kErrSaveNotSaveFile, 1, name);
       return -1;
     }
-    const u32 dno = get_u32(old + at);
+    const u32 dno = get_u32(rh);
     if (dno == 0 || dno > kSaveDnoCount) {
       show_error_box("", sjis_message("( DNO = %d ) 不正なDNO番号を検出しました。"), static_cast<i64>(dno));
       return -1;
     }
-    const u64 packed = get_u32(old + at + 8);
-    if (packed > size - at - 4 - kSaveBodyHeader) {
+    const u64 packed = get_u32(rh + 8);
+    if (packed > size - at - sizeof rh) {
       report_error_at(kErrSaveNotSaveFile, 1, name);
       return -1;
     }
-    out->push_back({dno, at, 4 + kSaveBodyHeader + packed});
-    at += 4 + kSaveBodyHeader + packed;
+    out->push_back({dno, at, sizeof rh + packed});
+    at += sizeof rh + packed;
   }
   return 0;
 }
 
-void append_record(std::vector<u8>& out, u32 dno, const std::vector<u8>& body, u32 offsets[]) {
-  offsets[dno] = static_cast<u32>(out.size());
-  put_u32(out, dno);
-  out.insert(out.end(), body.begin(), body.end());
-}
+// The new file as pieces written in order: its header, old records taken
+// where they lie (in the old file's bytes in memory, or in the old file
+// itself, which the kernel copies from), and cached records (each its DNO
+// word and its body). Nothing is copied here. Kept from one write to the
+// next so that its lists are not allocated afresh.
+struct SavePlan {
+  u8 header[kSaveRecordsStart];
+  u8 dno_words[kSaveDnoCount + 1][4];
+  std::vector<FilePiece> pieces;
+  std::vector<WalkedRecord> walked;
+  u64 size = 0;
+  void add(const void* data, u64 n) {
+    // A piece that goes on where the last one ended in memory joins it.
+    if (!pieces.empty() && !pieces.back().from &&
+        static_cast<const u8*>(pieces.back().data) + pieces.back().size == data)
+      pieces.back().size += static_cast<unsigned long>(n);
+    else
+      pieces.push_back({data, static_cast<unsigned long>(n)});
+    size += n;
+  }
+  // Old bytes at..at + n of src (the old records kept in their order are
+  // one run).
+  void add_old(const SaveSource& src, u64 at, u64 n) {
+    if (src.mem) {
+      add(src.mem + at, n);
+      return;
+    }
+    FilePiece* last = pieces.empty() ? nullptr : &pieces.back();
+    if (last && last->from == src.file && last->at + last->size == at)
+      last->size += static_cast<unsigned long>(n);
+    else
+      pieces.push_back({nullptr, static_cast<unsigned long>(n), src.file, at});
+    size += n;
+  }
+  void add_cached(u32 dno, u32 offsets[]) {
+    offsets[dno] = static_cast<u32>(size);
+    set_u32(dno_words[dno], dno);
+    add(dno_words[dno], 4);
+    add(g_cache[dno].body.data(), g_cache[dno].body.size());
+  }
+};
+SavePlan g_plan;
 
 int ensure_folder(const std::string& folder) {
   // Every missing folder on the way is made (an existing one is no error).
@@ -220,23 +265,6 @@ void report_create_failure(int system_errno) {
   const int n = crt_errno_number(system_errno);
   const char* text = n >= 0 && n < 37 && g_command_list.errno_texts[n] ? g_command_list.errno_texts[n] : "";
   report_error_at(kErrSaveCreate, 1, n, text);
-}
-
-bool read_whole_file(const std::string& path, std::vector<u8>* out, bool* exists) {
-  *exists = g_platform.files->is_file(path.c_str()) != 0;
-  if (!*exists) return true;
-  std::FILE* f = g_platform.files->open(path.c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  long n = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  bool ok = n >= 0;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(n));
-    ok = std::fread(out->data(), 1, out->size(), f) == out->size();
-  }
-  std::fclose(f);
-  return ok;
 }
 
 // Validated variable data: the layout found in an unpacked value.
@@ -316,23 +344,40 @@ int pack_block(const u8* src, u32 length, u32 method, int zlib_level, std::vecto
   return ztzid_pack(src, length, out);
 }
 
-int unpack_block(const u8* src, u32 srclen, u8* dst, u32 dstlen, u32 method) {
+// ---- unpacking what a save holds ----
+namespace {
+// A zlib stream header: deflate, a window of at most 32 KB, no preset
+// dictionary, and the check bits that make the pair a multiple of 31.
+bool zlib_header(const u8* p, u32 n) {
+  return n >= 6 && (p[0] & 0x0F) == 8 && (p[0] >> 4) <= 7 && (p[1] & 0x20) == 0 && ((p[0] << 8) | p[1]) % 31 == 0;
+}
+// The whole of src is one zlib stream of exactly dstlen bytes whose Adler-32
+// check holds.
+bool zlib_unpacks(const u8* src, u32 srclen, u8* dst, u32 dstlen) {
+  static u8 spare = 0;
+  uLongf n = dstlen;
+  uLong used = srclen;
+  return uncompress2(dstlen ? dst : &spare, &n, src, &used) == Z_OK && n == dstlen && used == srclen;
+}
+
+// 0 when src unpacks to exactly dstlen bytes. *zlib tells whether it was
+// taken for a zlib stream.
+int unpack_quietly(const u8* src, u32 srclen, u8* dst, u32 dstlen, u8 flag, bool* zlib) {
   static u8 spare = 0;
   if (!dst) dst = &spare;
-  if (method == kPackZlib) {
-    uLongf n = dstlen;
-    // zlib never reads src when srclen is 0, but wants an address.
-    if (uncompress(dst, &n, srclen ? src : &spare, srclen) != Z_OK || n != dstlen) {
-      show_error_box("", "Uncompress Error.");
-      return -1;
-    }
-    return 0;
-  }
-  if (ztzid_unpack(srclen ? src : &spare, srclen, dst, dstlen) != 0) {
-    show_error_box("", "Zid Uncompress Error.");
-    return -1;
-  }
-  return 0;
+  if (!srclen) src = &spare;
+  // Only this engine's earlier saves wrote 2 (the method) into byte 1.
+  *zlib = flag != kPackBlock && zlib_header(src, srclen);
+  if (*zlib && zlib_unpacks(src, srclen, dst, dstlen)) return 0;
+  return ztzid_unpack(src, srclen, dst, dstlen) == 0 ? 0 : -1;
+}
+}  // namespace
+
+int unpack_block(const u8* src, u32 srclen, u8* dst, u32 dstlen, u8 flag) {
+  bool zlib = false;
+  if (unpack_quietly(src, srclen, dst, dstlen, flag, &zlib) == 0) return 0;
+  show_error_box("", zlib ? "Uncompress Error." : "Zid Uncompress Error.");
+  return -1;
 }
 
 // ---- record bodies ----
@@ -405,7 +450,7 @@ int make_record_body(u8 kind, u32 var_id, const std::vector<u8>& unpacked, std::
   }
   body->clear();
   body->reserve(kSaveBodyHeader + packed.size());
-  put_body_header(*body, kind, method, var_id, static_cast<u32>(packed.size()), static_cast<u32>(unpacked.size()));
+  put_body_header(*body, kind, var_id, static_cast<u32>(packed.size()), static_cast<u32>(unpacked.size()));
   body->insert(body->end(), packed.begin(), packed.end());
   return 0;
 }
@@ -415,7 +460,8 @@ int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body) {
   std::vector<u8> run, data, packed;
   u64 unpacked_total = 0;
   for (u32 i = 0; i < count; ++i) {
-    if (save_variable_data(ids[i], 1, 0, &data) != 0) {
+    // Scripts name variables by 16-bit ids; a sub-block carries no more.
+    if (ids[i] > 0xFFFFu || save_variable_data(ids[i], 1, 0, &data) != 0) {
       report_error_at(kErrVariableMissing, 1, static_cast<i64>(ids[i]));
       return -1;
     }
@@ -423,9 +469,9 @@ int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body) {
       out_of_memory();
       return -1;
     }
-    // The id's high 16 bits go into the first word, so ids of 32768 and
-    // above come back as themselves.
-    put_u16(run, static_cast<u16>(ids[i] >> 16));
+    // The first word is not read; it is written 0. The id word holds every
+    // id up to 65535 (read unsigned).
+    put_u16(run, 0);
     put_u16(run, static_cast<u16>(ids[i]));
     put_u32(run, static_cast<u32>(packed.size()));
     put_u32(run, static_cast<u32>(data.size()));
@@ -433,7 +479,7 @@ int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body) {
     unpacked_total += data.size();
   }
   body->clear();
-  put_body_header(*body, kSaveKindVars, method, 0, static_cast<u32>(run.size()),
+  put_body_header(*body, kSaveKindVars, 0, static_cast<u32>(run.size()),
                   static_cast<u32>(unpacked_total > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked_total));
   body->insert(body->end(), run.begin(), run.end());
   return 0;
@@ -448,7 +494,7 @@ int make_global_store_body(std::vector<u8>* body) {
       put_u32(run, 0);
       continue;
     }
-    if (pack_block(m.data, m.size, method, 1, &packed) != 0) {
+    if (pack_block(m.data, m.size, method, zlib_level_for(kSaveKindGlobalStore), &packed) != 0) {
       out_of_memory();
       return -1;
     }
@@ -457,7 +503,7 @@ int make_global_store_body(std::vector<u8>* body) {
     run.insert(run.end(), packed.begin(), packed.end());
   }
   body->clear();
-  put_body_header(*body, kSaveKindGlobalStore, method, 0, static_cast<u32>(run.size()), static_cast<u32>(run.size()));
+  put_body_header(*body, kSaveKindVar, 0, static_cast<u32>(run.size()), static_cast<u32>(run.size()));
   body->insert(body->end(), run.begin(), run.end());
   return 0;
 }
@@ -500,45 +546,64 @@ int save_file_path(const char* name, std::string* path) {
   return 0;
 }
 
-int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
+namespace {
+// Plans the new file: src's records (when has_old) with the cached records
+// put in. 0, or -1 after the report.
+int plan_save_image(const SaveSource& src, int has_old, SavePlan* plan) {
   u32 offsets[kSaveDnoCount + 1] = {};
-  out->clear();
-  std::vector<WalkedRecord> walked;
+  plan->walked.clear();
+  plan->pieces.clear();
+  plan->size = 0;
+  std::memset(plan->header, 0, sizeof plan->header);
   u32 count = 0;
   if (has_old) {
-    if (walk_records(old, old_size, "", &walked) != 0) return -1;
-    count = get_u32(old + 8);
+    if (walk_records(src, "", &plan->walked) != 0 || !src.read_at(0, plan->header, 16)) return -1;
+    count = get_u32(plan->header + 8);
+  } else {
+    std::memcpy(plan->header, kMagic, 4);
+    set_u32(plan->header + 4, kSaveVersion);
   }
-  out->assign(kSaveRecordsStart, 0);
-  if (has_old) std::memcpy(out->data(), old, 16);
-  else {
-    std::memcpy(out->data(), kMagic, 4);
-    set_u32(out->data() + 4, kSaveVersion);
-    set_u32(out->data() + 12, kSaveDnoCount);
-  }
+  plan->add(plan->header, kSaveRecordsStart);
   bool placed[kSaveDnoCount + 1] = {};
-  for (const WalkedRecord& r : walked) {
+  for (const WalkedRecord& r : plan->walked) {
     if (g_cache[r.dno].used && !placed[r.dno]) {
-      append_record(*out, r.dno, g_cache[r.dno].body, offsets);
+      plan->add_cached(r.dno, offsets);
       placed[r.dno] = true;
       continue;
     }
     if (placed[r.dno]) continue;  // a second copy of a replaced record
-    offsets[r.dno] = static_cast<u32>(out->size());
-    out->insert(out->end(), old + r.at, old + r.at + r.size);
+    offsets[r.dno] = static_cast<u32>(plan->size);
+    plan->add_old(src, r.at, r.size);
   }
   for (u32 d = 1; d <= kSaveDnoCount; ++d) {
     if (!g_cache[d].used || placed[d] || offsets[d]) continue;
-    append_record(*out, d, g_cache[d].body, offsets);
+    plan->add_cached(d, offsets);
     ++count;
   }
-  if (out->size() > 0xFFFFFFFFull) {
+  if (plan->size > 0xFFFFFFFFull) {
     out_of_memory();
     return -1;
   }
-  set_u32(out->data() + 8, count);
-  set_u32(out->data() + 12, kSaveDnoCount);
-  for (u32 d = 1; d <= kSaveDnoCount; ++d) set_u32(out->data() + 12 + 4 * d, offsets[d]);
+  set_u32(plan->header + 8, count);
+  set_u32(plan->header + 12, kSaveDnoCount);
+  for (u32 d = 1; d <= kSaveDnoCount; ++d) set_u32(plan->header + 12 + 4 * d, offsets[d]);
+  return 0;
+}
+}  // namespace
+
+int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
+  out->clear();
+  static const u8 kEmpty = 0;
+  SaveSource src;
+  src.mem = old ? old : &kEmpty;
+  src.size = old ? old_size : 0;
+  if (plan_save_image(src, has_old, &g_plan) != 0) return -1;
+  out->resize(g_plan.size);
+  u64 at = 0;
+  for (const FilePiece& p : g_plan.pieces) {
+    std::memcpy(out->data() + at, p.data, p.size);
+    at += p.size;
+  }
   return 0;
 }
 
@@ -574,21 +639,33 @@ int write_save_cache(const char* name, i64 memory_image) {
     return -1;
   }
   ensure_folder(save_folder_path());
-  std::vector<u8> old;
-  bool exists = false;
-  if (!read_whole_file(path, &old, &exists)) {
-    report_create_failure(errno ? errno : EIO);
-    free_memory_slot(-1);
-    return -1;
+  // Only the old file's header and record heads are read; the new file is
+  // written from pieces: the kept records copied by the kernel from the old
+  // file, the cached ones from the cache. The old file stays open (and
+  // unchanged: it is replaced by a rename, never written) until then.
+  SaveSource src;
+  const bool exists = g_platform.files->is_file(path.c_str()) != 0;
+  if (exists) {
+    src.file = g_platform.files->open(path.c_str(), "rb");
+    long end = -1;
+    if (src.file && std::fseek(src.file, 0, SEEK_END) == 0) end = std::ftell(src.file);
+    if (end < 0) {
+      report_create_failure(errno ? errno : EIO);
+      if (src.file) std::fclose(src.file);
+      free_memory_slot(-1);
+      return -1;
+    }
+    src.size = static_cast<u64>(end);
   }
-  rc = compose_save_image(old.data(), old.size(), exists, &image);
+  rc = plan_save_image(src, exists, &g_plan);
   if (rc == 0) {
     int error = 0;
-    if (files_replace_durably(path.c_str(), image.data(), image.size(), &error) != 0) {
+    if (files_replace_durably_pieces(path.c_str(), g_plan.pieces.data(), g_plan.pieces.size(), &error) != 0) {
       report_create_failure(error);
       rc = -1;
     }
   }
+  if (src.file) std::fclose(src.file);
   free_memory_slot(-1);
   return rc;
 }
@@ -635,47 +712,64 @@ int unpack_record(const SaveRecord& record, std::vector<u8>* out) {
   }
   out->resize(record.unpacked_size);
   return unpack_block(record.packed.data(), static_cast<u32>(record.packed.size()), out->data(), record.unpacked_size,
-                      record.method);
+                      record.flag);
+}
+
+namespace {
+// Walks a global store's run: for each of the 500 memory images u32 U, u32
+// P and P bytes, filling the run exactly. Calls each(i, U, P, bytes) and stops
+// when it returns false. false when the run is not such a walk.
+template <class Each>
+bool walk_global_store(const u8* p, u64 size, Each each) {
+  u64 at = 0;
+  for (u32 i = 0; i < kMemoryImageCount; ++i) {
+    if (size - at < 8) return false;
+    const u32 unpacked = get_u32(p + at), packed = get_u32(p + at + 4);
+    at += 8;
+    if (packed > size - at) return false;
+    if (!each(i, unpacked, packed, p + at)) return false;
+    at += packed;
+  }
+  return at == size;
+}
+}  // namespace
+
+int save_record_is_global_store(const SaveRecord& record) {
+  if (record.kind == kSaveKindGlobalStore) return 1;  // the form of this engine's earlier saves
+  if (record.dno != kGlobalStoreDno) return 0;
+  return walk_global_store(record.packed.data(), record.packed.size(), [](u32, u32, u32, const u8*) { return true; })
+             ? 1
+             : 0;
 }
 
 int load_global_store(const SaveRecord& record) {
-  struct Entry {
-    std::vector<u8> data;
-  };
-  std::vector<Entry> images(kMemoryImageCount);
-  const u8* p = record.packed.data();
-  const u64 size = record.packed.size();
-  u64 at = 0;
-  for (u32 i = 0; i < kMemoryImageCount; ++i) {
-    if (size - at < 8) {
-      show_error_box("", "Load Error.");
-      return -1;
-    }
-    const u32 unpacked = get_u32(p + at), packed = get_u32(p + at + 4);
-    at += 8;
-    if (packed > size - at || unpacked > 0x7FFFFFFFu || (unpacked == 0 && packed != 0) ||
-        !plausible_unpacked(unpacked, packed)) {
-      show_error_box("", "Load Error.");
-      return -1;
-    }
-    if (unpacked) {
-      images[i].data.resize(unpacked);
-      uLongf n = unpacked;
-      int ok = record.method == kPackZlib
-                   ? (uncompress(images[i].data.data(), &n, p + at, packed) == Z_OK && n == unpacked)
-                   : ztzid_unpack(p + at, packed, images[i].data.data(), unpacked) == 0;
-      if (!ok) {
-        show_error_box("", "Uncompress Status Error 4.");
-        return -1;
-      }
-    }
-    at += packed;
+  std::vector<std::vector<u8>> images(kMemoryImageCount);
+  bool unpacked_all = true;
+  const bool walked = walk_global_store(
+      record.packed.data(), record.packed.size(), [&](u32 i, u32 unpacked, u32 packed, const u8* bytes) {
+        if (unpacked == 0) return true;  // an empty image
+        if (unpacked > 0x7FFFFFFFu || !plausible_unpacked(unpacked, packed)) return false;
+        images[i].resize(unpacked);
+        bool zlib = false;
+        if (unpack_quietly(bytes, packed, images[i].data(), unpacked, record.flag, &zlib) != 0) {
+          unpacked_all = false;
+          return false;
+        }
+        return true;
+      });
+  if (!unpacked_all) {
+    show_error_box("", "Uncompress Status Error 4.");
+    return -1;
+  }
+  if (!walked) {
+    show_error_box("", "Load Error.");
+    return -1;
   }
   for (u32 i = 0; i < kMemoryImageCount; ++i) {
-    if (images[i].data.empty()) {
+    if (images[i].empty()) {
       g_memory_images[i].size = 0;
       g_memory_images[i].read_pos = 0;
-    } else if (memory_image_store(i, images[i].data.data(), static_cast<u32>(images[i].data.size())) != 0) {
+    } else if (memory_image_store(i, images[i].data(), static_cast<u32>(images[i].size())) != 0) {
       return -1;
     }
   }
@@ -809,7 +903,9 @@ int restore_saved_variables(const SaveRecord& record, u32 command) {
       report_error_at(kErrSaveNotSaveFile, 1, "");
       return -1;
     }
-    const u32 id = (static_cast<u32>(get_u16(p + at)) << 16) | get_u16(p + at + 2);
+    // The sub-block's first word is not read (this engine's earlier saves
+    // wrote 0 there); the id word is unsigned, so ids up to 65535 come back.
+    const u32 id = get_u16(p + at + 2);
     if (id < kFirstUserVar) {
       report_error_at(kErrSysvarReadOnly, 1, command_label(command), static_cast<i64>(id));
       return -1;
@@ -823,10 +919,10 @@ int restore_saved_variables(const SaveRecord& record, u32 command) {
   std::vector<u8> data;
   at = 0;
   while (at < size) {
-    const u32 id = (static_cast<u32>(get_u16(p + at)) << 16) | get_u16(p + at + 2);
+    const u32 id = get_u16(p + at + 2);
     const u32 packed = get_u32(p + at + 4), unpacked = get_u32(p + at + 8);
     data.resize(unpacked);
-    if (unpack_block(p + at + kSaveSubHeader, packed, data.data(), unpacked, record.method) != 0) return -1;
+    if (unpack_block(p + at + kSaveSubHeader, packed, data.data(), unpacked, record.flag) != 0) return -1;
     if (restore_typed_value(id, 0, data.data(), unpacked, command) != 0) return -1;
     at += kSaveSubHeader + packed;
   }
@@ -862,4 +958,6 @@ void clear_save_data_cache() { free_memory_slot(-1); }
 void free_memory_save_slots() {
   free_memory_slot(-1);
   free_memory_images();
+  g_plan.pieces = {};
+  g_plan.walked = {};
 }

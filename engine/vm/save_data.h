@@ -3,16 +3,25 @@
 //
 // File (little-endian): "ZTSD", u32 480, u32 record count, u32 1024, then
 // u32 offsets of DNO 1..1024 at 12 + 4 x DNO (0 = no record); records from
-// 4112, each a u32 DNO and a body. Body: u8 kind, u8 packing method (1 zlib,
-// 2 the block compressor), i16 variable id, u32 packed size P, u32 unpacked
-// size U, P packed bytes. The method is stored with each record, so a save
-// reads back whatever the packing switches say today.
+// 4112, each a u32 DNO and a body. Body: u8 kind, u8 1, i16 variable id
+// (kind 0), u32 packed size P, u32 unpacked size U, P packed bytes. How a
+// record is packed is chosen by the packing switches when it is written.
 //
 // Kinds: 0 one variable, 1 one layer image, 2 several variables (sub-blocks
-// of u16 high id bits, i16 low id bits, u32 P, u32 U, packed bytes; they
-// fill the body's P, and the body's U is their unpacked total), 3 the
-// global store (for each memory image u32 U, u32 P, packed bytes; the body's
-// P and U are both the length of that run).
+// of u16 not read (written 0), u16 id, u32 P, u32 U, packed bytes; they fill
+// the body's P, and the body's U is their unpacked total). DNO 1024 holds the
+// global store, written as kind 0: for each memory image u32 U, u32 P,
+// packed bytes, filling the body's P (its U is P too).
+//
+// Reading takes this engine's earlier saves as well: byte 1 held the method
+// (1 zlib, 2 the block compressor), a sub-block's first word the id's high
+// bits (always 0: ids are 16-bit), and the global store was kind 3. A record
+// is unpacked as zlib when its bytes are one whole zlib stream of U bytes
+// (header and Adler-32 check), else by the block compressor, so a save reads
+// back whatever the switches were when it was written. A record at DNO 1024
+// is the global store when it is kind 3 or its bytes walk as the 500 images
+// exactly; otherwise (an earlier save's ordinary record there) its kind
+// says what it is.
 //
 // Unpacked variable: u32 type (1-3), u32 dimension count d, d x u32 sizes;
 // types 1 and 2: u32 byte count (8 x elements) and the i64 / f64 elements;
@@ -42,10 +51,14 @@ constexpr u32 kLayerBlockSize = 1680;
 constexpr u32 kLayerWidthAt = 136;
 constexpr u32 kLayerHeightAt = 140;
 constexpr u64 kMaxSavedElements = 40000000;
+// A variable has up to 9 dimensions, and every one it can have loads back.
 constexpr u32 kMaxSavedDims = 9;
 constexpr u32 kSaveNameMax = 32;
 
+// kSaveKindGlobalStore is the global store's kind in this engine's earlier
+// saves (read, never written).
 enum SaveKind : u8 { kSaveKindVar = 0, kSaveKindLayer = 1, kSaveKindVars = 2, kSaveKindGlobalStore = 3 };
+// Packing methods; byte 1 of an earlier save's body held one of them.
 enum SavePackMethod : u8 { kPackZlib = 1, kPackBlock = 2 };
 
 constexpr u32 kErrSaveNoRecord = 102110;
@@ -101,9 +114,11 @@ void free_memory_images();
 // Packs length bytes with method (zlib at zlib_level, or the block
 // compressor) into out. 0, or -1 (nothing reported).
 int pack_block(const u8* src, u32 length, u32 method, int zlib_level, std::vector<u8>* out);
-// Unpacks exactly dstlen bytes: method 1 zlib, else the block compressor.
-// 0, or -1 after the box "Uncompress Error." / "Zid Uncompress Error.".
-int unpack_block(const u8* src, u32 srclen, u8* dst, u32 dstlen, u32 method);
+// Unpacks exactly dstlen bytes of a record whose byte 1 is flag: zlib when
+// src is one whole zlib stream of that length (never for flag 2), else the
+// block compressor. 0, or -1 after the box "Uncompress Error." (taken for
+// zlib) / "Zid Uncompress Error.".
+int unpack_block(const u8* src, u32 srclen, u8* dst, u32 dstlen, u8 flag);
 
 // ---- record bodies ----
 // The unpacked form of variable id: whole (every element, with its sizes)
@@ -115,9 +130,9 @@ void save_layer_data(i32 width, i32 height, const u32* pixels, std::vector<u8>* 
 // A body (header + packed bytes) of kind, packed by the method the switches
 // give for that kind. 0, or -1 after "メモリ不足です.".
 int make_record_body(u8 kind, u32 var_id, const std::vector<u8>& unpacked, std::vector<u8>* body);
-// Kind 2: one sub-block per variable (whole variables).
+// Kind 2: one sub-block per variable (whole variables; ids up to 65535).
 int make_variables_body(const u32* ids, u32 count, std::vector<u8>* body);
-// Kind 3: the 500 memory images.
+// The global store's body: the 500 memory images.
 int make_global_store_body(std::vector<u8>* body);
 
 // ---- writing ----
@@ -144,7 +159,7 @@ int crt_errno_number(int system_errno);
 struct SaveRecord {
   u32 dno = 0;
   u8 kind = 0;
-  u8 method = 0;
+  u8 flag = 0;  // byte 1 as the file has it
   u32 var_id = 0;
   u32 unpacked_size = 0;
   std::vector<u8> packed;  // P bytes
@@ -157,8 +172,11 @@ int read_save_record(const char* name, i64 memory_image, u32 dno, SaveRecord* ou
 int read_save_record_from(const u8* file, u64 size, u32 dno, SaveRecord* out);
 // Unpacks a record of kind 0 or 1 into out (U bytes). 0 or -1.
 int unpack_record(const SaveRecord& record, std::vector<u8>* out);
-// Kind 3: unpacks every image into its memory image; nothing changes unless
-// all of them unpack ("Uncompress Status Error 4." / "Load Error."). 0 or -1.
+// 1 when the record is a global store (see the top of this file).
+int save_record_is_global_store(const SaveRecord& record);
+// Unpacks every image of a global store into its memory image; nothing
+// changes unless all of them unpack ("Uncompress Status Error 4." / "Load
+// Error."). 0 or -1.
 int load_global_store(const SaveRecord& record);
 // Writes an unpacked variable value (size bytes) into variable id: d = 0
 // into element, else the whole variable, whose dimensions must match. The
@@ -166,8 +184,8 @@ int load_global_store(const SaveRecord& record);
 // command of the saved type), 108080, 108090, 108070; damaged data 108030.
 // Nothing is changed when a check fails. 0 or -1.
 int restore_typed_value(u32 id, i64 element, const u8* data, u32 size, u32 command);
-// Kind 2: every sub-block restored into the variable its id names (an id
-// below 1000: 101150; outside the table: 108010). 0 or -1.
+// Kind 2: every sub-block restored into the variable its id word names (an
+// id below 1000: 101150; outside the table: 108010). 0 or -1.
 int restore_saved_variables(const SaveRecord& record, u32 command);
 // A layer record's width, height and pixels (4 x w x h bytes), checked
 // against the data: 108110 for a block size other than 1680 or a pixel

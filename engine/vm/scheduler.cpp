@@ -222,9 +222,10 @@ void update_engine_pause() {
     bool active = g_windows[0] && g_windows[0]->focused;
     if (!active && !g_engine_clocks.paused) engine_clock_pause();
     else if (active && g_engine_clocks.paused) engine_clock_resume();
-  } else {
-    EngineLockGuard lock;
-    g_engine_clocks.paused = 0;
+  } else if (g_engine_clocks.paused) {
+    // Running in the background: the pause ends; the time it stood is not
+    // counted, like any other hold.
+    engine_clock_resume();
   }
 }
 
@@ -233,6 +234,7 @@ void engine_clock_pause() {
   if (g_engine_clocks.paused) return;
   g_engine_clocks.paused = 1;
   g_engine_clocks.pause_start = g_platform.clock->now_ms();
+  game_clock_hold(kClockHoldEngine);
 }
 
 void engine_clock_resume() {
@@ -240,10 +242,13 @@ void engine_clock_resume() {
   EngineClocks& c = g_engine_clocks;
   if (!c.paused) return;
   c.paused = 0;
-  u32 d = g_platform.clock->now_ms() - c.pause_start;
-  for (int i = 0; i < 4; ++i)
-    if (c.running[i]) c.offset[i] += d;
   c.pause_start = 0;
+  game_clock_release(kClockHoldEngine);
+}
+
+u32 game_clock_time_locked() {
+  const EngineClocks& c = g_engine_clocks;
+  return c.holders ? c.hold_start : g_platform.clock->now_ms();
 }
 
 void reset_engine_clocks() {
@@ -254,13 +259,15 @@ void reset_engine_clocks() {
     g_engine_clocks.running[i] = 1;
     g_engine_clocks.stop_time[i] = now;
   }
+  g_engine_clocks.holders = 0;
+  g_engine_clocks.hold_start = 0;
 }
 
 i64 sv_script_clock(u32 n) {
   if (n > 3) return 0;
   EngineLockGuard lock;
   const EngineClocks& c = g_engine_clocks;
-  u32 at = c.running[n] ? g_platform.clock->now_ms() : c.stop_time[n];
+  u32 at = c.running[n] ? game_clock_time_locked() : c.stop_time[n];
   return static_cast<i64>(static_cast<u32>(at - c.offset[n]));
 }
 

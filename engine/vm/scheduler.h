@@ -29,7 +29,12 @@ struct EngineClocks {
   u32 offset[4];
   u8 running[4];
   u32 stop_time[4];  // clock value when a clock was stopped
+  u32 holders = 0;     // kClockHold* bits of those that hold the clocks still
+  u32 hold_start = 0;  // millisecond time when the first of them began
 };
+// The millisecond time the game clocks read: the time they began to stand
+// while held, else now. Call under the engine lock.
+u32 game_clock_time_locked();
 extern EngineClocks g_engine_clocks;
 
 // One pass over the tasks below group. 0.

@@ -6,11 +6,14 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "engine/frame/settings.h"
+#include "engine/frame/startup.h"
 #include "engine/frame/window.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/expr.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/vars.h"
+#include "platform/process.h"
 
 SysvarStore g_sysvar_store;
 
@@ -63,23 +66,23 @@ i64 sysvar_int(u32 id, i64 element) {
   switch (id) {
     case 0: {
       if (element < 0 || element > 15) return 0;
-      if (element < 8) {
-        i32 f[8] = {};
-        sv_local_time(f);
-        return f[element];
-      }
-      const StartTime& s = g_start_time;
-      const i32 start[8] = {s.year, s.month, s.day, s.day_of_week, s.hour, s.minute, s.second, s.millisecond};
-      return start[element - 8];
+      const StartTime s = element < 8 ? local_time_now() : g_start_time;
+      const i32 fields[8] = {s.year, s.month, s.day, s.day_of_week, s.hour, s.minute, s.second, s.millisecond};
+      return fields[element & 7];
     }
     case 1:
       return element >= 2 && element <= 4 ? sv_script_clock(static_cast<u32>(element - 1)) : 0;
     case 2: return g_os_code;
+    // The graphics-library major version probed at start-up (0 when the
+    // probe failed).
+    case 3: return g_directx_major_version;
     case 4: return sv_sound_on();
     case 5: case 6: case 7: {
-      i64 m[3] = {};
-      sv_memory_status(m);
-      return m[id - 5];
+      u64 total = 0, available = 0;
+      u32 load = 0;
+      system_memory_status(&total, &available, &load);
+      const u64 m[3] = {total, load, available};
+      return static_cast<i64>(m[id - 5]);
     }
     case 11: return sv_debug_mode();
     case 15: return g_sysvar_store.value_15;
@@ -116,7 +119,7 @@ i64 sysvar_int(u32 id, i64 element) {
     case 109: return static_cast<i64>(sv_render_frame_counter());
     case 110: return static_cast<i64>(sv_scheduler_frame_counter());
     case 111: return sv_script_clock(0);
-    case 113: return sv_direct3d_configured();
+    case 113: return g_settings.use_direct3d ? 1 : 0;
     case 115: case 116: {
       i32 w = 0, h = 0;
       get_logical_screen_size(&w, &h);
@@ -196,10 +199,13 @@ void expr_read_system_value(u32 id, char* buffer, i64 element) {
       return;
     case 103: copy_text(buffer, g_paths.program_folder_true.c_str()); return;
     case 104: copy_text(buffer, g_paths.project_folder.c_str()); return;
-    case 105: copy_text(buffer, sv_save_folder()); return;
+    case 105: copy_text(buffer, g_settings.save_folder.c_str()); return;
     case 106: copy_text(buffer, g_paths.app_data_folder.c_str()); return;
     case 107: copy_text(buffer, g_paths.documents_folder.c_str()); return;
-    case 122: case 123: copy_text(buffer, sv_text_record_field(id - 122)); return;
+    // The two texts of the text record (the assignment command writes them).
+    case 122: case 123:
+      if (g_text_record) copy_text(buffer, id == 122 ? g_text_record->text_a : g_text_record->text_b);
+      return;
     case 125: copy_text(buffer, sv_current_task_name()); return;
     case 128: case 129: case 130: case 131: copy_text(buffer, g_object_base_paths[id == 128 ? kTreeLayer : id == 129 ? kTreeSound : id == 130 ? kTreeTask : kTreeMenu]); return;
     default: return;

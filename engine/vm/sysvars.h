@@ -1,8 +1,8 @@
-// System variables: ids below 1000, computed when read. Values that live in
-// other subsystems are read through the named accessors below; each is
-// defined by its owner, and until then sysvar_sources_pending.cpp gives 0 or
-// the empty text. Every element that selects an entry of a table is bounded
-// here before an accessor sees it.
+// System variables: ids below 1000, computed when read. Values kept by the
+// engine frame are read here directly; values that live in later subsystems
+// are read through the named accessors below, each defined by its owner.
+// Every element that selects an entry of a table is bounded here before an
+// accessor sees it.
 #pragma once
 #include "engine/frame/types.h"
 
@@ -31,15 +31,11 @@ constexpr u32 kKeyCounterCount = 384 + 36 * 16;
 // variable offset (0-4) and element, or -1 when it lies outside the table.
 i64 key_counter_entry(u32 offset, i64 element);
 
-// ---- accessors filled by other subsystems (0 / "" until then) ----
-// Local date and time: year, month, day, day of week, hour, minute, second,
-// millisecond.
-void sv_local_time(i32 fields[8]);
+// ---- accessors defined by the subsystems that own the values ----
 // Script clock n (0 = the game clock of variable 111, 1-3 = clocks 1-3) in
 // milliseconds, paused time and stopped clocks taken into account.
 i64 sv_script_clock(u32 n);
 i64 sv_sound_on();                       // 1 when sound is on
-void sv_memory_status(i64 out[3]);       // total physical, load %, available
 i64 sv_debug_mode();                     // variable 11
 i64 sv_block_b_depth();                  // current task's loop stack depth
 // Call-frame values of the current subroutine level: set 0 the arguments
@@ -52,9 +48,8 @@ const char* sv_call_value_text(u32 set, u32 k);
 i64 sv_task_slot_int(u32 k);
 double sv_task_slot_float(u32 k);
 const char* sv_task_slot_text(u32 k);
-u64 sv_render_frame_counter();           // 109
+u64 sv_render_frame_counter();           // 109: frames composed
 u64 sv_scheduler_frame_counter();        // 110
-i64 sv_direct3d_configured();            // 113
 i64 sv_mouse_x(u32 window);              // 133-137: windows 0, 0, 1, 2, 3
 i64 sv_mouse_y(u32 window);              // 138-142
 // Key counter of set 0 (first) or 1 (second); index < kKeyCounterCount.
@@ -65,6 +60,4 @@ void sv_set_key_counter(u32 set, u32 index, i64 value);
 int sv_key_down(u32 index);
 // Entry of the engine's file-name list (14); null past its end.
 const char* sv_file_name_entry(i64 element);
-const char* sv_save_folder();            // 105
-const char* sv_text_record_field(u32 n); // 122 (n 0), 123 (n 1)
 const char* sv_current_task_name();      // 125

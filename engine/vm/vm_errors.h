@@ -5,9 +5,6 @@
 #pragma once
 #include "engine/frame/types.h"
 
-// A command handler whose subsystem is not built into this engine yet
-// (engine/commands/commands_pending.cpp). Fatal.
-constexpr u32 kErrCommandNotBuilt = 900060;
 // Compiled data that is damaged or does not fit this engine: a command id
 // beyond the command list or the command table, a parameter id beyond its
 // command's parameter count, an argument record whose type byte is not 1-4 or

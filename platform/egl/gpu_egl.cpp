@@ -37,6 +37,10 @@ struct EglState {
   EglTexture* target = nullptr;  // null: the back buffer
   std::set<EglTexture*> textures;
   GLuint program = 0, vertex_array = 0, vertex_buffer = 0;
+  // The read-back buffer: a pixel-pack buffer of the back buffer's size
+  // that read-backs go through.
+  GLuint pack_buffer = 0;
+  int pack_bytes = 0;
   GLuint copy_texture = 0;
   int copy_width = 0, copy_height = 0;
   GLuint table_texture = 0;
@@ -261,6 +265,8 @@ void forget_objects() {
   s.back = EglTexture{};
   s.target = nullptr;
   s.program = s.vertex_array = s.vertex_buffer = 0;
+  s.pack_buffer = 0;
+  s.pack_bytes = 0;
   s.copy_texture = 0;
   s.copy_width = s.copy_height = 0;
   s.table_texture = 0;
@@ -271,15 +277,15 @@ void forget_objects() {
 
 int egl_open(int attempt, int width, int height) {
   EglState& s = st();
-  if (s.display != EGL_NO_DISPLAY || width < 1 || height < 1) return -1;
+  if (s.display != EGL_NO_DISPLAY || width < 1 || height < 1) return gpu::kOpenNoDisplay;
   EGLDisplay d = attempt_display(attempt);
-  if (d == EGL_NO_DISPLAY) return -1;
+  if (d == EGL_NO_DISPLAY) return gpu::kOpenNoDisplay;
   EGLint major = 0, minor = 0;
-  if (!eglInitialize(d, &major, &minor)) return -1;
+  if (!eglInitialize(d, &major, &minor)) return gpu::kOpenNoDisplay;
   s.display = d;
   if (!eglBindAPI(EGL_OPENGL_API)) {
     terminate_display();
-    return -1;
+    return gpu::kOpenNoDisplay;
   }
   const bool surfaceless = has_extension(eglQueryString(d, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
   const EGLint config_attribs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
@@ -290,7 +296,7 @@ int egl_open(int attempt, int width, int height) {
     const EGLint any[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
     if (!surfaceless || !eglChooseConfig(d, any, &config, 1, &configs) || configs < 1) {
       terminate_display();
-      return -1;
+      return gpu::kOpenNoDisplayMode;
     }
   }
   const EGLint robust_attribs[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
@@ -307,29 +313,47 @@ int egl_open(int attempt, int width, int height) {
   }
   if (s.context == EGL_NO_CONTEXT) {
     terminate_display();
-    return -1;
+    return gpu::kOpenNoDevice;
   }
   if (!surfaceless) {
     const EGLint pbuffer_attribs[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
     s.surface = eglCreatePbufferSurface(d, config, pbuffer_attribs);
     if (s.surface == EGL_NO_SURFACE) {
       terminate_display();
-      return -1;
+      return gpu::kOpenNoDevice;
     }
   }
   s.lost = false;
   if (!make_current() || epoxy_gl_version() < 33) {
     terminate_display();
-    return -1;
+    return gpu::kOpenNoDevice;
   }
   if (!make_target(&s.back, width, height, 32) || !bind_framebuffer(&s.back)) {
     terminate_display();
     forget_objects();
-    return -1;
+    return gpu::kOpenNoBackBuffer;
   }
   s.target = nullptr;
+  // Everything made from here is released with the context.
+  auto fail = [&](int code) {
+    terminate_display();
+    forget_objects();
+    return code;
+  };
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  const std::size_t pack = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+  glGenBuffers(1, &s.pack_buffer);
+  if (s.pack_buffer) {
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, s.pack_buffer);
+    glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(pack), nullptr, GL_STREAM_READ);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  }
+  if (!s.pack_buffer || glGetError() != GL_NO_ERROR) return fail(gpu::kOpenNoReadBack);
+  s.pack_bytes = static_cast<int>(pack);
   glGenVertexArrays(1, &s.vertex_array);
   glGenBuffers(1, &s.vertex_buffer);
+  if (!s.vertex_array || !s.vertex_buffer || glGetError() != GL_NO_ERROR) return fail(gpu::kOpenNoVertexLayout);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   return 0;
@@ -344,6 +368,7 @@ void egl_close() {
     if (s.program) glDeleteProgram(s.program);
     if (s.vertex_array) glDeleteVertexArrays(1, &s.vertex_array);
     if (s.vertex_buffer) glDeleteBuffers(1, &s.vertex_buffer);
+    if (s.pack_buffer) glDeleteBuffers(1, &s.pack_buffer);
     if (s.copy_texture) glDeleteTextures(1, &s.copy_texture);
     if (s.table_texture) glDeleteTextures(1, &s.table_texture);
   }
@@ -538,13 +563,15 @@ void colour_uniform(GLint where, std::uint32_t argb) {
               static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
 }
 
-void bind_texture(int unit, GLuint texture, bool linear) {
+void bind_texture(int unit, GLuint texture, const GpuQuad* q) {
   glActiveTexture(GL_TEXTURE0 + unit);
   glBindTexture(GL_TEXTURE_2D, texture);
   if (texture) {
-    const GLint f = linear ? GL_LINEAR : GL_NEAREST;
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, f);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, f);
+    static const GLint kMin[2][3] = {{GL_NEAREST, GL_NEAREST_MIPMAP_NEAREST, GL_NEAREST_MIPMAP_LINEAR},
+                                     {GL_LINEAR, GL_LINEAR_MIPMAP_NEAREST, GL_LINEAR_MIPMAP_LINEAR}};
+    const int mip = q->mip_filter < 0 ? 0 : (q->mip_filter == 0 ? 1 : 2);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, kMin[q->min_linear_filter ? 1 : 0][mip]);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, q->linear_filter ? GL_LINEAR : GL_NEAREST);
   }
 }
 
@@ -604,8 +631,8 @@ int egl_draw(const GpuQuad* q) {
   glUniform2f(loc("u_target"), static_cast<float>(target->width), static_cast<float>(target->height));
   const GpuStage& a = q->stages[0];
   const GpuStage& b = q->stages[1];
-  bind_texture(0, t0->texture, q->linear_filter != 0);
-  bind_texture(1, t1 ? t1->texture : 0, q->linear_filter != 0);
+  bind_texture(0, t0->texture, q);
+  bind_texture(1, t1 ? t1->texture : 0, q);
   // Stage 1 runs when it has its texture or reads none.
   const bool reads_texture = b.colour_arg1 == gpu::kTexture || b.colour_arg2 == gpu::kTexture;
   glUniform1i(loc("u_has_tex1"), t1 || !reads_texture ? 1 : 0);
@@ -664,7 +691,15 @@ int egl_read_back(GpuTexture source, std::uint32_t* pixels, int width, int heigh
   if (!usable() || !pixels || width < 1 || height < 1) return -1;
   EglTexture* t = source ? live(source) : &st().back;
   if (!t || width > t->width || height > t->height || !bind_framebuffer(t)) return -1;
-  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+  const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+  if (st().pack_buffer && bytes <= static_cast<std::size_t>(st().pack_bytes)) {
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, st().pack_buffer);
+    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glGetBufferSubData(GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(bytes), pixels);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  } else {
+    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+  }
   bind_framebuffer(current_target());
   return glGetError() == GL_NO_ERROR ? 0 : -1;
 }
@@ -684,10 +719,16 @@ void egl_lose() {
   s.lost = true;
 }
 
+const char* egl_renderer_name() {
+  if (!usable()) return "";
+  const GLubyte* name = glGetString(GL_RENDERER);
+  return name ? reinterpret_cast<const char*>(name) : "";
+}
+
 }  // namespace
 
 const PlatformGpu kEglGpu = {egl_open,           egl_close,          egl_is_open,         egl_status,
                              egl_caps,           egl_compile_effect, egl_find_technique,  egl_set_technique,
                              egl_create_texture, egl_upload,         egl_release_texture, egl_set_target,
                              egl_clear,          egl_draw,           egl_read_back,       egl_release_current,
-                             egl_lose};
+                             egl_lose,           egl_renderer_name};

@@ -272,13 +272,19 @@ int fake_is_playing(AudioBuffer* ab) {
   catch_up(b);
   return b->playing;
 }
+// One stereo output and one mono input, like a plain sound card.
+std::vector<AudioDeviceInfo> fake_list_devices(int input) {
+  if (input) return {AudioDeviceInfo{"Fake microphone", 1}};
+  return {AudioDeviceInfo{"Fake speakers", 2}};
+}
+
 }  // namespace
 
 const PlatformAudio kFakeAudio = {fake_open,         fake_close,      fake_create,       fake_release,
                                   fake_play,         fake_stop,       fake_get_position, fake_set_position,
                                   fake_lock,         fake_unlock,     fake_set_volume,   fake_set_pan,
                                   fake_set_frequency, fake_get_volume, fake_get_pan,      fake_get_frequency,
-                                  fake_is_playing};
+                                  fake_is_playing, fake_list_devices};
 
 void fake_audio_fail_open(std::uint32_t result) {
   std::lock_guard<std::mutex> g(g_fake_mutex);

@@ -54,8 +54,13 @@ void drop_textures() {
 
 int fake_open(int attempt, int width, int height) {
   note("open " + std::to_string(attempt) + " " + std::to_string(width) + " " + std::to_string(height));
-  if (st().open) return -1;
-  if (fails(("open" + std::to_string(attempt)).c_str()) || width < 1 || height < 1) return -1;
+  if (st().open || width < 1 || height < 1) return gpu::kOpenNoDisplay;
+  if (fails("display")) return gpu::kOpenNoDisplay;
+  if (fails("display_mode")) return gpu::kOpenNoDisplayMode;
+  if (fails(("open" + std::to_string(attempt)).c_str())) return gpu::kOpenNoDevice;
+  if (fails("back_buffer")) return gpu::kOpenNoBackBuffer;
+  if (fails("read_back_buffer")) return gpu::kOpenNoReadBack;
+  if (fails("vertex_layout")) return gpu::kOpenNoVertexLayout;
   st().open = true;
   st().lost = false;
   st().width = width;
@@ -194,13 +199,15 @@ void fake_lose() {
   if (st().open) st().lost = true;
 }
 
+const char* fake_renderer_name() { return st().open ? "fake renderer" : ""; }
+
 }  // namespace
 
 const PlatformGpu kFakeGpu = {fake_open,         fake_close,          fake_is_open,        fake_status,
                               fake_caps,         fake_compile_effect, fake_find_technique, fake_set_technique,
                               fake_create_texture, fake_upload,       fake_release_texture, fake_set_target,
                               fake_clear,        fake_draw,           fake_read_back,      fake_release_current,
-                              fake_lose};
+                              fake_lose,         fake_renderer_name};
 
 void fake_gpu_reset() {
   drop_textures();

@@ -155,18 +155,20 @@ void gc_destroy(UiCursor cursor) {
 }
 
 int gc_warp(UiWindow window, int x, int y) {
-  GtkWidget* area = gtk_ui_client_area(window);
+  if (!gtk_ui_on_gui_thread()) return -1;
+  GtkWidget* area = window == kNoWindow ? nullptr : gtk_ui_client_area(window);
   GdkWindow* gw = area ? gtk_widget_get_window(area) : nullptr;
-  if (!gw || !gtk_ui_on_gui_thread()) return -1;
-  GdkDisplay* d = gdk_window_get_display(gw);
+  if (window != kNoWindow && !gw) return -1;
+  GdkDisplay* d = gw ? gdk_window_get_display(gw) : gdk_display_get_default();
+  if (!d) return -1;
   // Wayland lets no program move the pointer.
   if (std::strcmp(G_OBJECT_TYPE_NAME(d), "GdkWaylandDisplay") == 0) return -1;
   GdkSeat* seat = gdk_display_get_default_seat(d);
   GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
   if (!pointer) return -1;
   int ox = 0, oy = 0;
-  gdk_window_get_origin(gw, &ox, &oy);
-  gdk_device_warp(pointer, gdk_window_get_screen(gw), ox + x, oy + y);
+  if (gw) gdk_window_get_origin(gw, &ox, &oy);
+  gdk_device_warp(pointer, gw ? gdk_window_get_screen(gw) : gdk_display_get_default_screen(d), ox + x, oy + y);
   gdk_display_flush(d);
   return 0;
 }

@@ -50,9 +50,7 @@ int copy_contents(int in, int out, off_t size) {
   return copy_by_reading(in, out, done);
 }
 
-}  // namespace
-
-int files_durable_copy(const char* from_sjis, const char* to_sjis) {
+int durable_copy(const char* from_sjis, const char* to_sjis, int create_flags) {
   std::string from, to;
   if (kPosixFiles.resolve(from_sjis, &from) != 0) return -1;
   if (kPosixFiles.resolve(to_sjis, &to) < 0) return -1;
@@ -63,14 +61,7 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
     close(in);
     return -1;
   }
-  // Made new: a link or file left at the name is removed, never written
-  // through, and a name that appears meanwhile fails the copy.
-  struct stat old;
-  if (lstat(to.c_str(), &old) == 0 && (S_ISDIR(old.st_mode) || unlink(to.c_str()) != 0)) {
-    close(in);
-    return -1;
-  }
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | create_flags, 0600);
   if (out < 0) {
     close(in);
     return -1;
@@ -84,13 +75,22 @@ int files_durable_copy(const char* from_sjis, const char* to_sjis) {
   return rc;
 }
 
-int files_remove_entry(const char* sjis_path) {
+}  // namespace
+
+int files_durable_copy(const char* from_sjis, const char* to_sjis) { return durable_copy(from_sjis, to_sjis, O_TRUNC); }
+
+int files_durable_copy_new(const char* from_sjis, const char* to_sjis) {
+  return durable_copy(from_sjis, to_sjis, O_EXCL | O_NOFOLLOW);
+}
+
+int files_remove_unless_folder(const char* sjis_path) {
   std::string real;
+  // A dangling link resolves as a missing name: its path is the link's.
   if (kPosixFiles.resolve(sjis_path, &real) < 0) return -1;
   struct stat st;
   if (lstat(real.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
   if (S_ISDIR(st.st_mode)) return -1;
-  return unlink(real.c_str()) == 0 ? 0 : -1;
+  return unlink(real.c_str()) == 0 || errno == ENOENT ? 0 : -1;
 }
 
 int files_is_read_only(const char* sjis_path) {
@@ -135,9 +135,18 @@ namespace {
 long posix_write(int fd, const void* data, unsigned long size) { return write(fd, data, size); }
 int posix_fsync(int fd) { return fsync(fd); }
 int posix_rename(const char* from, const char* to) { return rename(from, to); }
+long posix_copy(int from, long long at, int to, unsigned long size) {
+  off_t offset = static_cast<off_t>(at);
+  const ssize_t n = copy_file_range(from, &offset, to, nullptr, size, 0);
+  if (n >= 0 || (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)) return n;
+  char buffer[1 << 16];
+  const ssize_t got = pread(from, buffer, size < sizeof buffer ? size : sizeof buffer, static_cast<off_t>(at));
+  if (got <= 0) return got;
+  return write(to, buffer, static_cast<std::size_t>(got));
+}
 }  // namespace
 
-const DurableReplaceCalls kPosixDurableReplaceCalls = {posix_write, posix_fsync, posix_rename, posix_fsync};
+const DurableReplaceCalls kPosixDurableReplaceCalls = {posix_write, posix_fsync, posix_rename, posix_fsync, posix_copy};
 DurableReplaceCalls g_durable_replace_calls = kPosixDurableReplaceCalls;
 
 namespace {
@@ -146,6 +155,28 @@ constexpr const char* kTempMark = ".tmp-";
 constexpr std::size_t kTempRandom = 6;  // the XXXXXX of mkostemp
 // Bounded writes, so that a large file is written in several calls.
 constexpr unsigned long kWriteChunk = 1ul << 20;
+
+// Follows symbolic links from path to the file they name, which need not
+// exist yet (a dangling link names the file to make). false after 40 links,
+// a loop.
+bool follow_links(std::string* path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(path->c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = readlink(path->c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return false;
+    std::string next(target.data(), static_cast<std::size_t>(n));
+    if (next.empty()) return false;
+    if (next[0] != '/') {
+      const std::size_t slash = path->rfind('/');
+      if (slash != std::string::npos) next = path->substr(0, slash + 1) + next;
+    }
+    *path = next;
+  }
+  errno = ELOOP;
+  return false;
+}
 
 // Removes "<name>.tmp-XXXXXX" files in folder left by an interrupted replace.
 void remove_stale_temps(const std::string& folder, const std::string& name) {
@@ -178,9 +209,32 @@ int write_through(int fd, const char* data, unsigned long size) {
   return 0;
 }
 
+int copy_through(int fd, int from, unsigned long long at, unsigned long size) {
+  while (size > 0) {
+    const unsigned long part = size < kWriteChunk ? size : kWriteChunk;
+    long n = g_durable_replace_calls.copy(from, static_cast<long long>(at), fd, part);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) {
+      errno = EIO;  // the source ended early
+      return -1;
+    }
+    at += static_cast<unsigned long long>(n);
+    size -= static_cast<unsigned long>(n);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error) {
+  const FilePiece whole = {data, size};
+  return files_replace_durably_pieces(sjis_path, &whole, 1, error);
+}
+
+int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces, unsigned long count, int* error) {
   int dummy = 0;
   if (!error) error = &dummy;
   *error = 0;
@@ -190,11 +244,17 @@ int files_replace_durably(const char* sjis_path, const void* data, unsigned long
     *error = ENOENT;
     return -1;
   }
+  // A name that is a symbolic link keeps the link: the new contents replace
+  // the file it points at, from a temporary file beside that file.
+  if (!follow_links(&real)) {
+    *error = errno ? errno : ELOOP;
+    return -1;
+  }
   const std::size_t slash = real.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : real.substr(0, slash);
   const std::string name = slash == std::string::npos ? real : real.substr(slash + 1);
   struct stat old_st;
-  const bool had_old = found == 0 && stat(real.c_str(), &old_st) == 0;
+  const bool had_old = stat(real.c_str(), &old_st) == 0;
   if (had_old && !S_ISREG(old_st.st_mode)) {
     *error = EISDIR;
     return -1;
@@ -213,7 +273,12 @@ int files_replace_durably(const char* sjis_path, const void* data, unsigned long
     return -1;
   };
   fchmod(fd, had_old ? (old_st.st_mode & 0777) : 0644);
-  if (write_through(fd, static_cast<const char*>(data), size) != 0) return fail(errno);
+  for (unsigned long i = 0; i < count; ++i) {
+    const FilePiece& p = pieces[i];
+    const int rc = p.from ? copy_through(fd, fileno(p.from), p.at, p.size)
+                          : write_through(fd, static_cast<const char*>(p.data), p.size);
+    if (rc != 0) return fail(errno);
+  }
   if (g_durable_replace_calls.fsync(fd) != 0) return fail(errno);
   if (close(fd) != 0) {
     fd = -1;

@@ -4,7 +4,8 @@
 // process holds the name, and the name vanishes with its holder. A thread
 // answers connections: one request byte, 'Q' (is it there) or 'B' (bring the
 // window forward), answered with 'K' once handled. Only connections from the
-// same user are served, and only a holder of the same user is answered to.
+// same user are served, and only a holder of the same user is asked: any
+// user can bind any abstract name, this user's among them.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -156,7 +157,11 @@ void posix_withdraw(WindowClassListener* l) {
   delete l;
 }
 
-// Connects to the holder of the class; -1 when nobody holds it.
+constexpr int kHeldByOtherUser = -2;
+
+// Connects to the holder of the class; -1 when nobody holds it,
+// kHeldByOtherUser when a process of another user does (its socket is
+// closed again: it is not asked anything).
 int connect_class(const char* class_name) {
   sockaddr_un addr;
   socklen_t addr_len = class_address(class_name, &addr);
@@ -168,21 +173,20 @@ int connect_class(const char* class_name) {
     close(fd);
     return -1;
   }
-  return fd;
-}
-
-// Sends a request and waits (a bounded time) for the answer; -1 when nobody
-// holds the class. Abstract names are open to every user: a holder that is
-// another user (it took our name first) is no window of ours.
-int ask(const char* class_name, char request) {
-  int fd = connect_class(class_name);
-  if (fd < 0) return -1;
   ucred cred{};
   socklen_t len = sizeof cred;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
     close(fd);
-    return -1;
+    return kHeldByOtherUser;
   }
+  return fd;
+}
+
+// Sends a request and waits (a bounded time) for the answer; -1 when no
+// process of this user holds the class.
+int ask(const char* class_name, char request) {
+  int fd = connect_class(class_name);
+  if (fd < 0) return -1;
   // The answer only tells that the request was handled; a busy or vanishing
   // owner still counts as found, since it is listening.
   if (send(fd, &request, 1, MSG_NOSIGNAL) == 1 && wait_readable(fd, -1, kReplyTimeoutMs)) {
@@ -197,7 +201,13 @@ int posix_exists(const char* class_name) { return ask(class_name, 'Q') == 0 ? 1 
 
 int posix_bring_forward(const char* class_name) { return ask(class_name, 'B'); }
 
+int posix_held_by_other_user(const char* class_name) {
+  int fd = connect_class(class_name);
+  if (fd >= 0) close(fd);
+  return fd == kHeldByOtherUser ? 1 : 0;
+}
+
 }  // namespace
 
 const PlatformInstanceQuery kPosixInstanceQuery = {posix_announce, posix_withdraw, posix_exists,
-                                                   posix_bring_forward};
+                                                   posix_bring_forward, posix_held_by_other_user};

@@ -29,31 +29,30 @@ struct NamedLock {
 namespace {
 
 // Makes folder (mode 0700) unless it exists; it must be a real folder owned
-// by this user and closed to others. Anything else (a link planted by
-// another user) is refused.
-int private_folder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+// by this user and closed to others. Anything else (a link or a folder made
+// by another user under the name) is refused.
+LockFolderProblem private_folder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return LockFolderProblem::kCannotMake;
   struct stat st;
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return -1;
-  if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return -1;
-  return 0;
+  if (lstat(folder.c_str(), &st) != 0) return LockFolderProblem::kCannotMake;
+  if (!S_ISDIR(st.st_mode) || st.st_uid != getuid()) return LockFolderProblem::kOtherOwner;
+  if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return LockFolderProblem::kCannotMake;
+  return LockFolderProblem::kNone;
 }
 
 // The folder of the lock files: $XDG_RUNTIME_DIR/k_lumbrane, else (unset, or
 // not usable) /tmp/k_lumbrane-<uid>.
-int lock_folder(std::string* out) {
+LockFolderProblem lock_folder(std::string* out) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && runtime[0] == '/') {
     std::string folder = std::string(runtime) + "/k_lumbrane";
-    if (private_folder(folder) == 0) {
+    if (private_folder(folder) == LockFolderProblem::kNone) {
       *out = folder;
-      return 0;
+      return LockFolderProblem::kNone;
     }
   }
-  std::string folder = "/tmp/k_lumbrane-" + std::to_string(static_cast<unsigned long>(getuid()));
-  if (private_folder(folder) != 0) return -1;
-  *out = folder;
-  return 0;
+  *out = "/tmp/k_lumbrane-" + std::to_string(static_cast<unsigned long>(getuid()));
+  return private_folder(*out);
 }
 
 std::uint64_t fnv1a64(const std::string& s, std::uint64_t basis, bool reverse) {
@@ -99,7 +98,7 @@ std::string lock_file_name(const std::string& name) {
 int lock_path(const char* name, std::string* path) {
   if (!name || !*name) return -1;
   std::string folder;
-  if (lock_folder(&folder) != 0) return -1;
+  if (lock_folder(&folder) != LockFolderProblem::kNone) return -1;
   *path = folder + "/" + lock_file_name(name);
   return 0;
 }
@@ -112,6 +111,14 @@ int posix_lock_create(const char* name, NamedLock** out) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return -1;
+    // A file of another user (left from when the folder stood open) could be
+    // held by that user for ever: it is removed and made again.
+    struct stat own;
+    if (fstat(fd, &own) != 0 || !S_ISREG(own.st_mode) || own.st_uid != geteuid()) {
+      close(fd);
+      if (unlink(path.c_str()) != 0) return -1;
+      continue;
+    }
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
@@ -143,6 +150,12 @@ int posix_lock_exists(const char* name) {
   if (lock_path(name, &path) != 0) return 0;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return 0;
+  // Only this user's processes hold this user's names.
+  struct stat own;
+  if (fstat(fd, &own) != 0 || own.st_uid != geteuid()) {
+    close(fd);
+    return 0;
+  }
   struct flock fl {};
   fl.l_type = F_WRLCK;
   fl.l_whence = SEEK_SET;
@@ -152,5 +165,12 @@ int posix_lock_exists(const char* name) {
 }
 
 }  // namespace
+
+LockFolderProblem named_lock_folder_problem(std::string* folder) {
+  std::string path;
+  const LockFolderProblem problem = lock_folder(&path);
+  if (folder) *folder = path;
+  return problem;
+}
 
 const PlatformNamedLocks kPosixNamedLocks = {posix_lock_create, posix_lock_release, posix_lock_exists};

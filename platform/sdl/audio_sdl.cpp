@@ -9,6 +9,7 @@
 // mixer; SDL's device lock guards only the table of buffers.
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -61,59 +62,117 @@ void update_gains(SdlRing* b) {
   b->gain_right.store(static_cast<std::int32_t>(right));
 }
 
-inline void frame_at(const SdlRing* b, std::uint32_t f, std::int32_t* l, std::int32_t* r) {
-  const std::uint8_t* p = b->ring + static_cast<std::size_t>(f) * b->format.block_align;
-  if (b->format.bits == 16) {
-    std::int16_t s0;
-    std::memcpy(&s0, p, 2);
-    *l = s0;
-    if (b->format.channels == 2) {
-      std::int16_t s1;
-      std::memcpy(&s1, p + 2, 2);
-      *r = s1;
-    } else {
-      *r = s0;
-    }
+// The frame f of a ring of the given sample form as left and right.
+template <bool k16, bool kStereo>
+inline void sample_at(const std::uint8_t* ring, std::uint32_t f, std::int32_t* l, std::int32_t* r) {
+  constexpr std::size_t kAlign = (k16 ? 2 : 1) * (kStereo ? 2 : 1);
+  const std::uint8_t* p = ring + static_cast<std::size_t>(f) * kAlign;
+  if (k16) {
+    std::int16_t s[2] = {0, 0};
+    std::memcpy(s, p, kStereo ? 4 : 2);
+    *l = s[0];
+    *r = kStereo ? s[1] : s[0];
   } else {
     *l = (static_cast<std::int32_t>(p[0]) - 128) << 8;
-    *r = b->format.channels == 2 ? (static_cast<std::int32_t>(p[1]) - 128) << 8 : *l;
+    *r = kStereo ? (static_cast<std::int32_t>(p[1]) - 128) << 8 : *l;
   }
 }
 
-void mix_one(SdlRing* b, std::int32_t* out, int frames) {
-  if (!b->playing.load(std::memory_order_acquire)) return;
-  const std::uint64_t end = static_cast<std::uint64_t>(b->frames) << 32;
-  const std::uint64_t step = (static_cast<std::uint64_t>(b->frequency.load()) << 32) / kSdlMixRate;
-  const std::int64_t gl = b->gain_left.load();
-  const std::int64_t gr = b->gain_right.load();
-  const bool looping = b->looping.load() != 0;
-  std::uint64_t pos = b->position.load(std::memory_order_relaxed);
-  for (int i = 0; i < frames; ++i) {
-    std::uint32_t f = static_cast<std::uint32_t>(pos >> 32);
-    std::uint32_t next = f + 1;
-    if (next >= b->frames) next = looping ? 0 : f;
-    std::int32_t l0, r0, l1, r1;
-    frame_at(b, f, &l0, &r0);
-    frame_at(b, next, &l1, &r1);
-    std::int64_t frac = static_cast<std::int64_t>((pos >> 16) & 0xFFFF);
-    std::int64_t l = l0 + (((l1 - l0) * frac) >> 16);
-    std::int64_t r = r0 + (((r1 - r0) * frac) >> 16);
+// Adds up to `frames` frames of the ring from pos (32.32 frames) into out,
+// interpolating between neighbouring frames. Returns the frames mixed; sets
+// *ended when a ring that does not loop reached its end (pos then stays at
+// its last frame).
+template <bool k16, bool kStereo>
+int mix_frames(const SdlRing* b, std::int32_t* out, int frames, std::uint64_t* position, std::uint64_t step,
+               std::int64_t gl, std::int64_t gr, bool looping, bool* ended) {
+  const std::uint32_t count = b->frames;
+  const std::uint64_t end = static_cast<std::uint64_t>(count) << 32;
+  const std::uint8_t* ring = b->ring;
+  std::uint64_t pos = *position;
+  // At the device's own rate from a whole frame, every read falls on a
+  // frame: its neighbour adds nothing.
+  const bool whole = step == (1ull << 32) && ((pos >> 16) & 0xFFFF) == 0;
+  int i = 0;
+  // The frames whose neighbour is the next frame of the ring and after which
+  // the position stays inside it: no wrap to look for.
+  const std::uint64_t last = static_cast<std::uint64_t>(count - 1) << 32;
+  const std::uint64_t limit = step > (1ull << 32) ? (end > step ? end - step : 0) : last;
+  if (step > 0 && count > 1 && pos < limit) {
+    const std::uint64_t inside = (limit - pos + step - 1) / step;  // frames read before pos reaches limit
+    const int run = static_cast<int>(std::min<std::uint64_t>(inside, static_cast<std::uint64_t>(frames)));
+    if (whole) {
+      for (; i < run; ++i) {
+        std::int32_t l0, r0;
+        sample_at<k16, kStereo>(ring, static_cast<std::uint32_t>(pos >> 32), &l0, &r0);
+        out[2 * i] += static_cast<std::int32_t>((l0 * gl) >> 16);
+        out[2 * i + 1] += static_cast<std::int32_t>((r0 * gr) >> 16);
+        pos += step;
+      }
+    } else {
+      for (; i < run; ++i) {
+        const std::uint32_t f = static_cast<std::uint32_t>(pos >> 32);
+        std::int32_t l0, r0, l1, r1;
+        sample_at<k16, kStereo>(ring, f, &l0, &r0);
+        sample_at<k16, kStereo>(ring, f + 1, &l1, &r1);
+        const std::int64_t frac = static_cast<std::int64_t>((pos >> 16) & 0xFFFF);
+        const std::int64_t l = l0 + (((l1 - l0) * frac) >> 16);
+        const std::int64_t r = r0 + (((r1 - r0) * frac) >> 16);
+        out[2 * i] += static_cast<std::int32_t>((l * gl) >> 16);
+        out[2 * i + 1] += static_cast<std::int32_t>((r * gr) >> 16);
+        pos += step;
+      }
+    }
+  }
+  for (; i < frames; ++i) {
+    const std::uint32_t f = static_cast<std::uint32_t>(pos >> 32);
+    std::int32_t l0, r0;
+    sample_at<k16, kStereo>(ring, f, &l0, &r0);
+    std::int64_t l = l0, r = r0;
+    if (!whole) {
+      std::uint32_t next = f + 1;
+      if (next >= count) next = looping ? 0 : f;
+      std::int32_t l1, r1;
+      sample_at<k16, kStereo>(ring, next, &l1, &r1);
+      const std::int64_t frac = static_cast<std::int64_t>((pos >> 16) & 0xFFFF);
+      l = l0 + (((l1 - l0) * frac) >> 16);
+      r = r0 + (((r1 - r0) * frac) >> 16);
+    }
     out[2 * i] += static_cast<std::int32_t>((l * gl) >> 16);
     out[2 * i + 1] += static_cast<std::int32_t>((r * gr) >> 16);
     pos += step;
     if (pos >= end) {
       if (!looping) {
-        pos = end - (1ull << 32);
-        b->position.store(pos, std::memory_order_relaxed);
-        b->advanced.fetch_add(step * static_cast<std::uint64_t>(i + 1), std::memory_order_relaxed);
-        b->playing.store(0);
-        return;
+        *position = end - (1ull << 32);
+        *ended = true;
+        return i + 1;
       }
       pos -= end;
     }
   }
+  *position = pos;
+  return frames;
+}
+
+void mix_one(SdlRing* b, std::int32_t* out, int frames) {
+  if (!b->playing.load(std::memory_order_acquire)) return;
+  const std::uint64_t step = (static_cast<std::uint64_t>(b->frequency.load()) << 32) / kSdlMixRate;
+  const std::int64_t gl = b->gain_left.load();
+  const std::int64_t gr = b->gain_right.load();
+  const bool looping = b->looping.load() != 0;
+  std::uint64_t pos = b->position.load(std::memory_order_relaxed);
+  bool ended = false;
+  const bool stereo = b->format.channels == 2;
+  int done;
+  if (b->format.bits == 16) {
+    done = stereo ? mix_frames<true, true>(b, out, frames, &pos, step, gl, gr, looping, &ended)
+                  : mix_frames<true, false>(b, out, frames, &pos, step, gl, gr, looping, &ended);
+  } else {
+    done = stereo ? mix_frames<false, true>(b, out, frames, &pos, step, gl, gr, looping, &ended)
+                  : mix_frames<false, false>(b, out, frames, &pos, step, gl, gr, looping, &ended);
+  }
   b->position.store(pos, std::memory_order_relaxed);
-  b->advanced.fetch_add(step * static_cast<std::uint64_t>(frames), std::memory_order_relaxed);
+  b->advanced.fetch_add(step * static_cast<std::uint64_t>(done), std::memory_order_relaxed);
+  if (ended) b->playing.store(0);
 }
 
 void SDLCALL mix_callback(void*, Uint8* stream, int len) {
@@ -321,6 +380,36 @@ std::uint32_t sdl_get_frequency(AudioBuffer* ab) {
   auto* b = static_cast<SdlRing*>(ab); return b->frequency.load(); }
 int sdl_is_playing(AudioBuffer* ab) {
   auto* b = static_cast<SdlRing*>(ab); return b->playing.load(); }
+// Devices by name; the audio subsystem is started for the question when the
+// device is not open and stopped again after it.
+std::vector<AudioDeviceInfo> sdl_list_devices(int input) {
+  std::vector<AudioDeviceInfo> out;
+  const bool started_here = !g_subsystem_started;
+  if (started_here && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return out;
+  const int capture = input ? 1 : 0;
+  const int count = SDL_GetNumAudioDevices(capture);
+  for (int i = 0; i < count; ++i) {
+    const char* name = SDL_GetAudioDeviceName(i, capture);
+    SDL_AudioSpec spec{};
+    AudioDeviceInfo d;
+    d.name = name ? name : "";
+    d.channels = SDL_GetAudioDeviceSpec(i, capture, &spec) == 0 ? spec.channels : 0;
+    // A driver that does not say plays what the engine opens: stereo.
+    if (d.channels < 1) d.channels = 2;
+    out.push_back(d);
+  }
+  if (out.empty() && !capture) {
+    char* name = nullptr;
+    SDL_AudioSpec spec{};
+    if (SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0) {
+      out.push_back(AudioDeviceInfo{name ? name : "", spec.channels >= 1 ? spec.channels : 2});
+      SDL_free(name);
+    }
+  }
+  if (started_here) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return out;
+}
+
 }  // namespace
 
 void sdl_audio_mix_buffers(AudioBuffer* const* buffers, int count, std::int32_t* out, int frames) {
@@ -362,4 +451,4 @@ const PlatformAudio kSdlAudio = {sdl_open,         sdl_close,      sdl_create,  
                                  sdl_play,         sdl_stop,       sdl_get_position,  sdl_set_position,
                                  sdl_lock,         sdl_unlock,     sdl_set_volume,    sdl_set_pan,
                                  sdl_set_frequency, sdl_get_volume, sdl_get_pan,       sdl_get_frequency,
-                                 sdl_is_playing};
+                                 sdl_is_playing, sdl_list_devices};

@@ -1,5 +1,6 @@
-// Joysticks through SDL2's joystick subsystem. SDL's axes run -32768..32767;
-// adding 32768 gives joyGetPosEx's 0..65535 with the centre at 32768.
+// Joysticks through SDL2's joystick subsystem. SDL's axes run -32768..32767
+// with the rest at 0; they are read as joyGetPosEx reads a calibrated pad:
+// 0..65535 with the rest at 32767, which the engine reads as no direction.
 #include <SDL.h>
 
 #include <mutex>
@@ -11,6 +12,22 @@ std::mutex g_mutex;
 SDL_Joystick* g_pads[kJoystickDeviceMax] = {};
 int g_count = 0;
 bool g_subsystem = false;
+
+}  // namespace
+
+std::uint32_t sdl_axis_to_joy(int v) {
+  // A stick at rest wavers a little around 0: within the dead zone it reads
+  // as the centre, as a calibrated pad does.
+  if (v > -kSdlAxisDeadZone && v < kSdlAxisDeadZone) return 32767;
+  if (v < 0) {
+    if (v < -32768) v = -32768;
+    return static_cast<std::uint32_t>((v + 32768) * 32767 / 32768);  // -32768 -> 0
+  }
+  if (v > 32767) v = 32767;
+  return static_cast<std::uint32_t>(32767 + v * 32768 / 32767);  // 32767 -> 65535
+}
+
+namespace {
 
 void close_locked() {
   for (int i = 0; i < g_count; ++i) {
@@ -43,8 +60,8 @@ int sdl_read(int index, JoystickReading* out) {
   if (!SDL_JoystickGetAttached(j)) return kJoyErrUnplugged;
   JoystickReading r;
   int axes = SDL_JoystickNumAxes(j);
-  r.x = axes > 0 ? static_cast<std::uint32_t>(SDL_JoystickGetAxis(j, 0) + 32768) : 32767;
-  r.y = axes > 1 ? static_cast<std::uint32_t>(SDL_JoystickGetAxis(j, 1) + 32768) : 32767;
+  r.x = axes > 0 ? sdl_axis_to_joy(SDL_JoystickGetAxis(j, 0)) : 32767;
+  r.y = axes > 1 ? sdl_axis_to_joy(SDL_JoystickGetAxis(j, 1)) : 32767;
   int buttons = SDL_JoystickNumButtons(j);
   if (buttons > 32) buttons = 32;
   for (int b = 0; b < buttons; ++b)

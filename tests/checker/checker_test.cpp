@@ -61,10 +61,18 @@ TEST(CheckerParse, HexValues) {
   } cases[] = {
       {"1a2b3c4d", 0x1a2b3c4d},  {"1A2B3C4D", 0x1a2b3c4d},   {"ABCDEF", 0xabcdef},
       {"", 0},                   {"0", 0},                   {"12h34", 0x12},
-      {"12H", 0x12},             {"12g4", ~0ull},            {"q", ~0ull},  // no digit beyond 'f'
-      {"V1", ~0ull},             {"1234 ", 0x1234},          {"1234\t", 0x1234},
-      {"ff ff", 0xff},           {"123456789abcdef0", 0x123456789abcdef0ull},
-      {"1ffffffff", 0x1ffffffffull},
+      {"12H", 0x12},             {"12g4", ~0ull},            {"p", ~0ull},
+      {"w", ~0ull},              {"Z0", ~0ull},              {"12z", ~0ull},
+      // Letters whose low four bits are 1-6 count as 10-15 whatever their row.
+      {"q", 0xa},                {"V1", 0xf1},               {"quv", 0xaef},
+      // Blanks and other bytes count with their own code.
+      {"1234 ", 0x12340 + 0x20}, {"1234\t", 0x12340 + 9},   {"ff ff", 0x1010ff},
+      {"\x81", 0x81},
+      {"123456789abcdef0", 0x123456789abcdef0ull},           {"1ffffffff", 0x1ffffffffull},
+      // Long values: leading zeros change nothing; digits past 16 push the
+      // first ones off the 64 bits.
+      {"000000000000000000000000000000001234abcd", 0x1234abcd},
+      {"10000000000000000", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(parse_hex_h(c.text, std::strlen(c.text)), c.value) << '"' << c.text << '"';
 }
@@ -91,7 +99,7 @@ TEST(CheckerParse, ListLines) {
   EXPECT_EQ(e[2].path, path_sjis);
   EXPECT_EQ(e[2].expected, 0u);
   EXPECT_EQ(e[3].path, "last");
-  EXPECT_EQ(e[3].expected, 0x12u);
+  EXPECT_EQ(e[3].expected, 0x12u * 16 + ' ');  // the trailing blank counts
 }
 
 TEST(CheckerParse, BoundsOfEntriesPathsAndValues) {
@@ -113,7 +121,8 @@ TEST(CheckerParse, BoundsOfEntriesPathsAndValues) {
   EXPECT_FALSE(e[0].path_too_long);
   EXPECT_TRUE(e[1].path_too_long);
   EXPECT_EQ(e[1].path.size(), kCheckPathMax);
-  EXPECT_EQ(e[2].expected, ~0ull);  // longer than its slot
+  EXPECT_EQ(e[2].expected, 1u);  // 32 digits
+  EXPECT_EQ(e[2].value_text.size(), 32u);
   EXPECT_EQ(e[3].expected, 1u);
 }
 
@@ -128,7 +137,7 @@ TEST(CheckerParse, RandomBytesStayWithinBounds) {
     ASSERT_LE(e.size(), 128u) << seed;
     for (const CheckListEntry& x : e) {
       ASSERT_LE(x.path.size(), kCheckPathMax) << seed;
-      ASSERT_LE(x.value_text.size(), kCheckValueMax) << seed;
+      ASSERT_EQ(x.expected, parse_hex_h(x.value_text.data(), x.value_text.size())) << seed;
       ASSERT_EQ(x.value_text.find_first_of("\r\n"), std::string::npos) << seed;
     }
   }
@@ -285,9 +294,11 @@ TEST_F(CheckerRun, ChecksListedFiles) {
        "data\\good.BIN\t" + hex(crc_of(good)) + "\r\n" + jp + "\t" + hex(crc_of(good)) + "\r\nPAC\\BIG.ZPF\t" +
            hex(crc_of(big)),
        "data\\good.BIN" + ok + jp + ok + "PAC\\BIG.ZPF" + ok, sjis("破損ファイルなし"), all_good, 0},
-      {"bad CRC and upper-case hex with trailing blanks",
+      // Blanks behind a value are digits of their own code, so the listed
+      // value no longer matches.
+      {"bad CRC, and a right CRC with trailing blanks",
        "bad.bin\t" + hex(crc_of("original")) + "\r\n" + "data\\good.bin\t" + hex(crc_of(good)) + "  \t\r\n",
-       "bad.bin" + damaged + "data\\good.bin" + ok, sjis("破損ファイル数 = 1"), some_bad, 1},
+       "bad.bin" + damaged + "data\\good.bin" + damaged, sjis("破損ファイル数 = 2"), some_bad, 2},
       {"missing entries are named and counted",
        "gone.bin\t0\nbad.bin\t" + hex(crc_of(bad)) + "\nnowhere\\x.bin\t0\n",
        "gone.bin" + missing + "bad.bin" + ok + "nowhere\\x.bin" + missing, sjis("破損ファイル数 = 2"), some_bad, 2},

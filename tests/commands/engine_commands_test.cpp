@@ -65,6 +65,28 @@ TEST(DialogCommand, BoxesAnswerByTheirButtons) {
   EXPECT_TRUE(fake_ui_boxes().empty());
 }
 
+// A box or the text dialog opened during the scripts' clock pause leaves the
+// pause in force: the time until the scripts resume is taken out once.
+TEST(DialogCommand, BoxesLeaveTheScriptsClockPauseInForce) {
+  for (const char* args : {"arg 14 int : B:1\n", "arg 16 int : B:1\narg 10 int : v:1001\n"}) {
+    fake_ui_reset();
+    fake_dialogs_reset();
+    fake_ui_push_box_answer(ui::kIdYes);
+    fake_dialogs_push_answer(1, "x");
+    fake_clock_set(5000);
+    GameRun run;
+    ASSERT_EQ(run.load_text(kHeader + "script 0 main.txt\nlabel SYSTEM_START\ninstr 10\narg 1 text : \"M\"\n" + args +
+                            "arg 11 int : v:1000\n" + kIdleLoop),
+              0);
+    game_clock_hold(kClockHoldScript);
+    run.frame();
+    EXPECT_EQ(var_get_int(1000, 0), 1) << args;
+    fake_clock_set(6000);
+    game_clock_release(kClockHoldScript);
+    EXPECT_EQ(g_engine_clocks.offset[0], 6000u) << args;
+  }
+}
+
 TEST(DialogCommand, TextInputDialog) {
   fake_dialogs_reset();
   fake_dialogs_push_answer(1, "Taro");

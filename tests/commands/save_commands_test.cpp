@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/settings.h"
 #include "engine/frame/ztzid.h"
+#include "engine/frame/main_loop.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/saved_layer.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/save_data.h"
 #include "engine/vm/vars.h"
 #include "platform/dynlib.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
 #include "tests/commands/commands_fixture.h"
 #include "tests/support/save_writer.h"
@@ -49,7 +53,7 @@ class SaveCommandsTest : public ::testing::Test {
   }
   // Loads the game with body; fills the variables and makes layer W0/pic
   // (3 x 2) before the first frame runs it. The first error number.
-  u32 run(const std::string& body) {
+  u32 run(const std::string& body, const std::function<void(ObjectNode*, LayerImage*)>& prepare = nullptr) {
     if (!g_text_record) g_text_record = new TextRecord();
     EXPECT_EQ(game.load_text(kHeader + "script 0 main.txt\nlabel SYSTEM_START\n" + body + kIdleLoop), 0)
         << g_error_report_log.last_message;
@@ -68,6 +72,7 @@ class SaveCommandsTest : public ::testing::Test {
     for (int i = 0; i < 6; ++i) buf[i] = kPixels[i];
     replace_layer_pixels(im, buf, 3, 2);
     im->alpha = 100;
+    if (prepare) prepare(node, im);
     reset_error_report_log();
     game.frame();
     return g_error_report_log.report_count ? g_error_report_log.last_number : 0;
@@ -98,7 +103,7 @@ TEST_F(SaveCommandsTest, ALayerRoundTripsIntoANewAndAnExistingLayer) {
   ASSERT_EQ(sd_parse(file, &f), "");
   ASSERT_EQ(f.records.size(), 1u);
   EXPECT_EQ(f.records[0].kind, 1);
-  EXPECT_EQ(f.records[0].method, 1);  // layers: zlib at start
+  EXPECT_EQ(f.records[0].flag, 1);
   SdBytes unpacked;
   ASSERT_TRUE(sd_unpack(f.records[0].data, 1, f.records[0].unpacked, &unpacked));
   EXPECT_EQ(unpacked, sd_layer_value(3, 2, std::vector<u32>(kPixels, kPixels + 6)));
@@ -123,6 +128,62 @@ TEST_F(SaveCommandsTest, ALayerRoundTripsIntoANewAndAnExistingLayer) {
   EXPECT_EQ(pic->width, 2);
   EXPECT_EQ(pic->height, 4);
   EXPECT_EQ(std::memcmp(pic->owned_pixels, other.data(), 32), 0);
+}
+
+TEST_F(SaveCommandsTest, ALayerLoadedOverAnExistingOneKeepsEveryOtherField) {
+  // Each row moves one field away from its default before the load; after
+  // it every field must still hold what the row set.
+  struct Field {
+    const char* what;
+    std::function<void(ObjectNode*, LayerImage*)> set;
+    std::function<bool(const ObjectNode*, const LayerImage*)> kept;
+  };
+  const std::vector<Field> fields = {
+      {"x", [](ObjectNode*, LayerImage* i) { i->x = 40; }, [](const ObjectNode*, const LayerImage* i) { return i->x == 40; }},
+      {"y", [](ObjectNode*, LayerImage* i) { i->y = 30; }, [](const ObjectNode*, const LayerImage* i) { return i->y == 30; }},
+      {"alpha", [](ObjectNode*, LayerImage* i) { i->alpha = 77; },
+       [](const ObjectNode*, const LayerImage* i) { return i->alpha == 77; }},
+      {"visibility", [](ObjectNode*, LayerImage* i) { i->visible = 0; },
+       [](const ObjectNode*, const LayerImage* i) { return i->visible == 0; }},
+      {"blend mode", [](ObjectNode*, LayerImage* i) { i->blend_mode = 3; },
+       [](const ObjectNode*, const LayerImage* i) { return i->blend_mode == 3; }},
+      {"tone level", [](ObjectNode*, LayerImage* i) { i->tone_level = 200; },
+       [](const ObjectNode*, const LayerImage* i) { return i->tone_level == 200; }},
+      {"tone colour", [](ObjectNode*, LayerImage* i) { i->tone_colour = 0x123456; },
+       [](const ObjectNode*, const LayerImage* i) { return i->tone_colour == 0x123456; }},
+      {"position in hundredths", [](ObjectNode*, LayerImage* i) { i->x_centi = 4012; },
+       [](const ObjectNode*, const LayerImage* i) { return i->x_centi == 4012; }},
+      {"scale", [](ObjectNode*, LayerImage* i) { i->scale_x = 5000; },
+       [](const ObjectNode*, const LayerImage* i) { return i->scale_x == 5000; }},
+      {"order", [](ObjectNode*, LayerImage*) {},
+       [](const ObjectNode* n, const LayerImage*) { return n->order_key == 7; }},
+  };
+  const std::vector<u32> other = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_TRUE(sd_write_file(save_path("kept.sd"), sd_file({{9, sd_body(1, 1, 0, sd_layer_value(2, 4, other))}})));
+  LayerImage* before = nullptr;
+  ASSERT_EQ(run("instr 54\narg 0 text : \"kept\"\narg 2 int : B:9\narg 4 text : \"pic\"\n",
+                [&](ObjectNode* n, LayerImage* i) {
+                  for (const Field& f : fields) f.set(n, i);
+                  before = i;
+                }),
+            0u)
+      << g_error_report_log.last_message;
+  ObjectNode* node = resolve_object_path(g_object_roots[kTreeLayer], "W0/pic", 0);
+  ASSERT_NE(node, nullptr);
+  LayerImage* pic = layer("W0/pic");
+  EXPECT_EQ(pic, before) << "the layer's record was replaced";
+  for (const Field& f : fields) EXPECT_TRUE(f.kept(node, pic)) << f.what;
+  EXPECT_EQ(pic->width, 2);
+  EXPECT_EQ(pic->height, 4);
+  EXPECT_EQ(std::memcmp(pic->owned_pixels, other.data(), 32), 0);
+
+  // The load stamps the millisecond clock for frame pacing.
+  fake_clock_set(424242);
+  g_pacing.frame_start = 1;
+  const u8 pixel[4] = {1, 2, 3, 4};
+  ASSERT_EQ(restore_saved_layer("pic", 1, 1, pixel), 0);
+  EXPECT_EQ(g_pacing.frame_start, 424242u);
+  EXPECT_EQ(pic->x, 40);
 }
 
 TEST_F(SaveCommandsTest, LayerSizesOutsideTheLimitsAreRefusedAndTheLayerStays) {

@@ -226,10 +226,11 @@ TEST(SystemCommand, EditFieldAndGameClockPause) {
   EXPECT_EQ(f.text, "hello");
   EXPECT_EQ(f.focused, 1);
   fake_clock_advance(700);
-  game_clock_pause();  // already paused: keeps the first start
-  game_clock_resume();
+  EXPECT_EQ(sv_script_clock(0), 0);  // held since 20013 ran at 5000
+  ASSERT_EQ(run_once(run, kHeader, sys(20013)), 0u);  // held already: keeps the first start
+  ASSERT_EQ(run_once(run, kHeader, sys(20014)), 0u);
   EXPECT_EQ(g_engine_clocks.offset[0], 5700u);
-  game_clock_resume();  // not paused: nothing
+  ASSERT_EQ(run_once(run, kHeader, sys(20014)), 0u);  // not held: nothing
   EXPECT_EQ(g_engine_clocks.offset[0], 5700u);
   g_windows[0]->handle = kNoWindow;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/commands/command_table.h"
+#include "engine/frame/debug_log.h"
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
@@ -192,6 +193,11 @@ TEST_F(TheoraMovieTest, FramesFollowTheClockAndTheMovieClosesAtItsEnd) {
     EXPECT_LE(difference(im, i, 320, 240), 2) << "frame " << i;
     EXPECT_EQ(w0->is_dirty, 1) << "frame " << i;  // the change reaches the window's layer
   }
+  // Within the last frame's thirtieth of a second nothing is drawn again.
+  w0->is_dirty = 0;
+  fake_clock_advance(10);
+  theora_movie_step();
+  EXPECT_EQ(w0->is_dirty, 0);
   EXPECT_EQ(theora_movie_now_sample(), (kFrames - 1) * 22050 / 30);
   fake_clock_set(50000 + kFrames * 1000 / 30 - 1);
   theora_movie_step();
@@ -223,6 +229,28 @@ TEST_F(TheoraMovieTest, CopiesAreClippedToTheLayerAndStopOnItsRelease) {
   // A second play without a stop frees the first movie and plays again.
   ASSERT_EQ(theora_movie_play(play_params("wide", "clip.ogv")), 0);
   EXPECT_EQ(fake_dynlib_loaded_count(), 1);
+}
+
+TEST_F(TheoraMovieTest, TheFrameBufferSizeIsLoggedOnlyWhenItChanges) {
+  const std::string saved_program = g_paths.program_folder_true;
+  g_paths.program_folder_true = folder_;
+  const std::string log = folder_ + "/debuglog.txt";
+  std::remove(log.c_str());
+  reset_debug_log_state();
+  make_layer("W0/mv", 320, 240);
+  // A clip started again and again (as a looping corner clip is) logs its
+  // size once.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(theora_movie_play(play_params("mv", "clip.ogv")), 0);
+  const std::vector<unsigned char> bytes = read_file(log);
+  const std::string text(bytes.begin(), bytes.end());
+  std::size_t lines = 0;
+  for (std::size_t at = text.find("theora frame buffer"); at != std::string::npos;
+       at = text.find("theora frame buffer", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 1u) << text;
+  EXPECT_NE(text.find("OGV_SX = 320, OGV_SY = 240"), std::string::npos) << text;
+  std::remove(log.c_str());
+  g_paths.program_folder_true = saved_program;
 }
 
 TEST_F(TheoraMovieTest, FailuresStopTheCommand) {

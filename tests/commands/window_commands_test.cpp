@@ -10,6 +10,8 @@
 #include "engine/frame/startup.h"
 #include "engine/commands/command_table.h"
 #include "engine/frame/window.h"
+#include "engine/image/layer_image.h"
+#include "engine/vm/object_tree.h"
 #include "engine/vm/command_args.h"
 #include "engine/vm/vars.h"
 #include "platform/platform.h"
@@ -25,7 +27,8 @@ std::string command_lines() {
   std::string s;
   for (int c : {105, 106, 107}) {
     s += "command " + std::to_string(c) + " win" + std::to_string(c);
-    for (int p = 0; p < 26; ++p) s += " p" + std::to_string(p) + ":num:0";
+    // Window 105 names its layer set, menu and layers (21-24) by text.
+    for (int p = 0; p < 26; ++p) s += " p" + std::to_string(p) + (c == 105 && p >= 21 && p <= 24 ? ":text:0" : ":num:0");
     s += "\n";
   }
   return s;
@@ -210,3 +213,41 @@ TEST_F(WindowCommandTest, Queries) {
 }
 
 }  // namespace
+
+// The layer set and the drag layer are looked up in the layer tree: a new
+// sub window takes the set's picture size, the window-root flag moves with
+// the choice, and a drag layer that exists is kept.
+TEST_F(WindowCommandTest, LayerSetsAndTheDragLayerByName) {
+  ASSERT_EQ(create_system_objects(), 0);
+  ObjectNode* sets[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    sets[i] = get_named_object(g_object_roots[kTreeLayer], i ? "W0/SetB" : "W0/SetA", 0, 10 + i);
+    ASSERT_NE(sets[i], nullptr);
+    LayerImage* img = get_or_create_layer_image(sets[i]);
+    ASSERT_NE(img, nullptr);
+    install_image_buffer(img, alloc_image_buffer(nullptr, 30 + i, 20 + i, nullptr), 30 + i, 20 + i);
+  }
+  auto image = [](ObjectNode* n) { return static_cast<LayerImage*>(n->payload); };
+  EXPECT_EQ(run(105, "arg 0 int : B:1\narg 21 text : \"SetA\"\narg 3 int : B:1\n"), 0u)
+      << g_error_report_log.last_number;
+  WindowRecord* r = g_windows[1];
+  EXPECT_EQ(r->root_layer, sets[0]);
+  EXPECT_EQ(r->logical_width, 30);
+  EXPECT_EQ(r->logical_height, 20);
+  EXPECT_EQ(image(sets[0])->is_window_root, 1);
+
+  EXPECT_EQ(run(105, "arg 0 int : B:1\narg 21 text : \"SetB\"\narg 24 text : \"SetB\"\n"), 0u);
+  EXPECT_EQ(r->root_layer, sets[1]);
+  EXPECT_EQ(r->drag_layer, sets[1]);
+  EXPECT_EQ(image(sets[0])->is_window_root, 0);
+  EXPECT_EQ(image(sets[1])->is_window_root, 1);
+
+  // A set that is not there changes nothing.
+  EXPECT_EQ(run(105, "arg 0 int : B:1\narg 21 text : \"SetC\"\narg 3 int : B:0\n"), 0xFFFFFFFFu);
+  EXPECT_EQ(g_error_report_log.last_number, 101250u);
+  EXPECT_EQ(r->root_layer, sets[1]);
+  EXPECT_EQ(r->shown, 1);
+  r->root_layer = nullptr;
+  r->drag_layer = nullptr;
+  destroy_system_objects();
+}

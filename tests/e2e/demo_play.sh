@@ -23,10 +23,8 @@ start_display
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the demo window did not appear"; }
-sleep 3
+bar=$(menu_bar_height "$main" 600) || fail "the demo window has no menu bar"
 kill -0 $engine 2>/dev/null || { cat "$work/engine.log"; fail "the demo ended by itself"; }
-height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
-bar=$((height - 600))
 xdotool windowfocus --sync "$main" 2>/dev/null
 
 # Waits up to 20 s for demo_check to answer $1 (0 the last frame, 1 another).
@@ -42,12 +40,13 @@ wait_check() {
   return 1
 }
 wait_check 0 || fail "the demo does not show its last frame"
+check_windows "$main"
 # The corner clip plays in its layer at (580, 200), 160 x 120: two pictures
 # of it a third of a second apart differ, and neither is the layer's own
 # plain picture.
 py=/usr/bin/python3
 [ -x "$py" ] || py=python3
-eval "$(xdotool getwindowgeometry --shell "$main")"
+eval "$(window_geometry "$main")"
 "$py" - "$X" "$((Y + bar))" <<'PY' || fail "the corner clip does not play"
 import sys, time
 from PIL import ImageGrab
@@ -86,6 +85,7 @@ grep -q "first difference at (4[4-9][0-9], 3[89][0-9])" "$work/check.log" ||
   { cat "$work/check.log"; fail "the first change is not where the ball was"; }
 choose_ball
 wait_check 0 || fail "showing the ball again did not bring back the last frame"
+check_windows "$main"
 
 # A key pressed for a tenth of a second: the engine reads the keyboard's
 # state once a frame, as a player's press lasts.
@@ -97,6 +97,7 @@ press() {
 # N: the name dialog; C: the greeting onto the clipboard.
 press n
 dlg=$(find_window "お名前") || { cat "$work/engine.log"; fail "the name dialog did not appear"; }
+check_windows "$main" "$dlg"
 xdotool windowfocus --sync "$dlg" 2>/dev/null
 xdotool type --delay 20 "Taro"
 xdotool key Return
@@ -112,6 +113,7 @@ done
 [ "$clip" = "ようこそ、Taroさん。" ] || fail "the clipboard holds '$clip'"
 # The text box now greets the name: the window is no longer the last frame.
 wait_check 1 || fail "the greeting did not change the text box"
+check_windows "$main"
 
 kill $engine 2>/dev/null
 wait $engine 2>/dev/null

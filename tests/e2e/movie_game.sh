@@ -37,6 +37,8 @@ gst-launch-1.0 -q filesrc location="$work/layer.ogv" ! oggdemux ! theoradec ! \
 
 # The scene: green everywhere, a magenta layer shown after the movie and a
 # black 320 x 240 layer for the layer movie.
+# The window is made resizable first (command 105, switch 25): the window
+# manager holds a fixed-size window at its size.
 write_game() {  # folder volume
   local game=$1 volume=$2
   mkdir -p "$game"
@@ -46,9 +48,13 @@ config width=640 height=480 title=k_lumbrane
 command 70 movie name:text:0 control:num:0 x:num:0 y:num:0 w:num:0 h:num:0 volume:num:0
 command 72 moviequery p0:num:0 p1:num:0 p2:num:0 p3:num:0 p4:num:0 p5:num:0 name:text:0 result:num:0
 command 73 theora target:text:0 number:num:0 file:text:0 p3:num:0 w:num:0 h:num:0
+$(window_command_line)
 var 1000 int = 1
 script 0 movie.txt
 label SYSTEM_START
+instr 105
+arg 0 int : B:0
+arg 25 int : B:1
 instr 1
 arg 0 text : "scene"
 arg 6 int : I:1
@@ -114,7 +120,7 @@ start_display
 # The client area's picture as the screen shows it, into $work/$1.png.
 grab() {
   local geo
-  geo=$(xdotool getwindowgeometry --shell "$main") || return 1
+  geo=$(window_geometry "$main") || return 1
   eval "$geo"
   "$py" -c "
 from PIL import ImageGrab

@@ -29,7 +29,8 @@ write_game "$game" first
 cp "$out/k_lumbrane" "$game/k_lumbrane2"
 write_game "$work/other" other
 
-# 1 when window $1 lies above window $2 among the top-level windows.
+# 1 when window $1 lies above window $2 among the top-level windows (under
+# the window manager: the frames that hold them).
 above() {
   python3 - "$1" "$2" <<'PY'
 import ctypes, sys
@@ -44,7 +45,17 @@ root, parent = ctypes.c_ulong(), ctypes.c_ulong()
 children, n = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
 x.XQueryTree(d, x.XDefaultRootWindow(d), ctypes.byref(root), ctypes.byref(parent), ctypes.byref(children), ctypes.byref(n))
 order = [children[i] for i in range(n.value)]  # bottom to top
-a, b = int(sys.argv[1]), int(sys.argv[2])
+top = root.value
+def frame_of(w):
+    while True:
+        r, p = ctypes.c_ulong(), ctypes.c_ulong()
+        c, m = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not x.XQueryTree(d, w, ctypes.byref(r), ctypes.byref(p), ctypes.byref(c), ctypes.byref(m)):
+            return None
+        if p.value == top:
+            return w
+        w = p.value
+a, b = frame_of(int(sys.argv[1])), frame_of(int(sys.argv[2]))
 sys.exit(0 if a in order and b in order and order.index(a) > order.index(b) else 1)
 PY
 }

@@ -138,7 +138,7 @@ await_save() {
 # Grabs the client area of window $1 into $2.
 grab() {
   local X Y WIDTH HEIGHT SCREEN
-  eval "$(xdotool getwindowgeometry --shell "$1")" || return 1
+  eval "$(window_geometry "$1")" || return 1
   "$py" -c "
 from PIL import ImageGrab
 import sys

@@ -24,17 +24,7 @@ head -c 64M /dev/urandom >"$pkg/data/pac/update2.zpf"
 registry="$XDG_CONFIG_HOME/k_lumbrane/registry.ini"
 
 # answer <caption> <key>: waits for the box and presses the key in it.
-answer() {
-  local w
-  w=$(find_window "$1") || fail "no box captioned $1"
-  for _ in 1 2 3 4 5; do
-    xdotool windowfocus --sync "$w" 2>/dev/null
-    xdotool key --clearmodifiers "$2"
-    sleep 0.3
-    xdotool getwindowname "$w" >/dev/null 2>&1 || return 0
-  done
-  fail "the box captioned $1 did not take $2"
-}
+answer() { answer_box "$1" "$2"; }
 run_updater() { (cd "$pkg" && exec "$out/updater") >>"$work/engine.log" 2>&1 & upd=$!; }
 # finish [status]: the updater ends with status (0: done or cancelled; 1:
 # a step failed).

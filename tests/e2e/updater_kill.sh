@@ -46,17 +46,7 @@ fresh_install() {
   cp "$work/old/k_lumbrane" "$work/old/ZTFChk" "$work/old/ztfchk.ini" "$install/"
 }
 
-answer() {
-  local w
-  w=$(find_window "$1") || fail "no box captioned $1"
-  for _ in 1 2 3 4 5; do
-    xdotool windowfocus --sync "$w" 2>/dev/null
-    xdotool key --clearmodifiers "$2"
-    sleep 0.3
-    xdotool getwindowname "$w" >/dev/null 2>&1 || return 0
-  done
-  fail "the box captioned $1 did not take $2"
-}
+answer() { answer_box "$1" "$2"; }
 
 # The engine starts from the install folder and keeps running.
 engine_starts() {

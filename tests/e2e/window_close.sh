@@ -34,12 +34,14 @@ engine=$!
 main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the main window did not appear"; }
 geometry=$(xdotool getwindowgeometry "$main")
 echo "$geometry" | grep -q "Geometry: 640x360" || fail "main window size: $geometry"
+check_windows "$main"
 
 # Answers the close confirmation (captioned with the window title) by the
 # mnemonic of its button.
 answer() {
   local box
   box=$(find_window "k_lumbrane" "$main") || fail "the close confirmation did not appear"
+  check_windows "$main" "$box"
   xdotool windowfocus --sync "$box" 2>/dev/null
   xdotool key --clearmodifiers "alt+$1"
 }
@@ -47,7 +49,8 @@ answer() {
 # "No": the window stays and the run goes on.
 wm_delete "$main" || fail "could not send the close request"
 answer n
-sleep 1
+# The box goes and the main window stays, alone.
+check_windows "$main"
 kill -0 $engine 2>/dev/null || fail "the run ended after answering No"
 xdotool search --onlyvisible --name "^k_lumbrane\$" | grep -q "^$main\$" || fail "the main window went away after No"
 

@@ -5,6 +5,9 @@
 #include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/window.h"
+#include "engine/vm/engine_pause.h"
+#include "engine/vm/scheduler.h"
+#include "engine/vm/sysvars.h"
 #include "platform/clock.h"
 #include "platform/cursor.h"
 #include "platform/joysticks.h"
@@ -321,6 +324,52 @@ TEST_F(InputTest, OpaquePressMovesTheWindowUntilTheButtonIsLetGo) {
   pump();
   EXPECT_EQ(g_window_input.clocks_paused_by_drag.load(), 0);
   g_window_config.clock_pause_on_drag = 0;
+}
+
+TEST_F(InputTest, FocusLossPausesTheEngineOnlyWhenTheScriptsAskForIt) {
+  // The main window's own procedure takes the activation messages.
+  UiWindowDesc d;
+  d.class_name = "input_test_main";
+  d.client_width = 320;
+  d.client_height = 240;
+  d.proc = main_wndproc;
+  d.user_data = g_windows[0];
+  UiWindow main = g_platform.ui->create_window(&d);
+  ASSERT_NE(main, kNoWindow);
+  g_windows[0]->handle = main;
+  auto activate = [main](int on) {
+    g_platform.ui->post_message(main, ui::kWmActivate, on ? 1u : 0u, 0);
+    UiMessage m;
+    while (g_platform.ui->peek_message(&m, 1)) g_platform.ui->dispatch_message(&m);
+  };
+  struct Case {
+    u8 run_while_inactive;
+    int paused_while_away;
+    i64 clock_after;  // game clock 300 ms after start, 2000 ms of them away
+  };
+  for (const Case& c : {Case{0, 1, 100 + 200}, Case{1, 0, 2300}}) {
+    SCOPED_TRACE(static_cast<int>(c.run_while_inactive));
+    fake_clock_set(10000);
+    reset_engine_clocks();
+    g_scheduler.run_while_inactive = c.run_while_inactive;
+    activate(1);
+    fake_clock_set(10100);
+    frame();
+    EXPECT_EQ(engine_pause_flag(), 0);
+    activate(0);
+    frame();
+    EXPECT_EQ(engine_pause_flag(), c.paused_while_away);
+    fake_clock_set(12100);
+    frame();
+    EXPECT_EQ(engine_pause_flag(), c.paused_while_away);
+    activate(1);
+    frame();
+    EXPECT_EQ(engine_pause_flag(), 0);
+    fake_clock_set(12300);
+    EXPECT_EQ(sv_script_clock(0), c.clock_after);
+  }
+  reset_scheduler();
+  fake_clock_set(1000);
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ void expect_defaults(const EngineSettings& s) {
   EXPECT_EQ(s.use_direct3d, 1);
   EXPECT_EQ(s.texture_bits, 32u);
   EXPECT_EQ(s.texture_format, 21u);
+  EXPECT_EQ(s.texture_switch, 1) << "16-bit textures are dithered unless the file says otherwise";
 }
 
 TEST_F(SettingsTest, MissingFilesKeepEveryDefault) {
@@ -103,7 +104,7 @@ TEST_F(SettingsTest, RendererChoice) {
 
 TEST_F(SettingsTest, WordMappings) {
   write_file("ztcfg.dat",
-             words({{0, 0}, {2, 0}, {3, 1}, {4, 0}, {6, 0}, {7, 3}, {9, 1}, {10, 1}, {12, 1}, {13, 1}, {14, 1},
+             words({{0, 0}, {2, 0}, {3, 1}, {4, 0}, {6, 0}, {7, 3}, {9, 1}, {10, 1}, {12, 1}, {13, 1}, {14, 0},
                     {22, 1}}),
              128);
   read_engine_settings();
@@ -120,7 +121,7 @@ TEST_F(SettingsTest, WordMappings) {
   EXPECT_EQ(s.use_16bit_textures, 1);
   EXPECT_EQ(s.texture_bits, 16u);
   EXPECT_EQ(s.texture_format, 26u);
-  EXPECT_EQ(s.texture_switch, 1);
+  EXPECT_EQ(s.texture_switch, 0);
   EXPECT_EQ(s.desktop_composition_off, 1);
   // Renderer defaults are reset after the words.
   EXPECT_EQ(s.max_tile_width, 512);

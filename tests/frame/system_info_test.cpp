@@ -12,6 +12,7 @@
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
+#include "platform/gpu.h"
 #include "tests/support/zpf_writer.h"
 
 namespace {
@@ -68,7 +69,7 @@ TEST(SystemInfo, TheDescriptionIsDroppedAndAnOldFileRemoved) {
   const SystemInfoSources saved = g_system_info_sources;
   g_system_info_sources.gpu_renderer_name = [] { return std::string("llvmpipe"); };
   g_system_info_sources.sound_device_names = [](int input) {
-    return input ? std::vector<std::string>{} : std::vector<std::string>{"out0"};
+    return input ? std::vector<SoundDeviceName>{{"mic", 1}} : std::vector<SoundDeviceName>{{"out0", 2}};
   };
   const i32 metrics[4] = {g_desktop_metrics[0], g_desktop_metrics[1], g_desktop_metrics[2], g_desktop_metrics[3]};
   g_desktop_metrics[0] = 1280, g_desktop_metrics[1] = 1024, g_desktop_metrics[2] = 24, g_desktop_metrics[3] = 60;
@@ -81,6 +82,7 @@ TEST(SystemInfo, TheDescriptionIsDroppedAndAnOldFileRemoved) {
   EXPECT_TRUE(has("[  0]1280x1024 24 bit (60 Hz)"));
   EXPECT_TRUE(has("llvmpipe"));
   EXPECT_TRUE(has("out0 Stereo"));
+  EXPECT_TRUE(has("mic Mono"));
   EXPECT_TRUE(has(geteuid() == 0 ? "ADMIN = 1" : "ADMIN = 0"));
   EXPECT_EQ(lines.front().rfind("OS_VER = ", 0), 0u);
 #if defined(__x86_64__)
@@ -100,3 +102,18 @@ TEST(SystemInfo, SoundFormatNames) {
 }
 
 }  // namespace
+
+// The GPU device and the sound thread register themselves: the description
+// names the renderer and every sound device, a mono one as "Mono".
+TEST(SystemInfo, VideoAndSoundLinesNameTheDevices) {
+  fake_gpu_reset();
+  const std::vector<std::string> lines = format_system_info();
+  auto after = [&](const std::string& heading) {
+    auto it = std::find(lines.begin(), lines.end(), heading);
+    return it == lines.end() || it + 1 == lines.end() ? std::string() : *(it + 1);
+  };
+  EXPECT_EQ(after("VIDEO"), "fake renderer");
+  EXPECT_EQ(after("SOUND[OUTPUT]"), "Fake speakers Stereo");
+  EXPECT_EQ(after("SOUND[INPUT]"), "Fake microphone Mono");
+  EXPECT_EQ(kFakeGpu.is_open(), 0) << "the device opened for the question stays closed";
+}

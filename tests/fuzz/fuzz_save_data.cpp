@@ -64,6 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SaveRecord r;
     if (read_save_record_from(data, size, dno, &r) != 0) continue;
     std::vector<u8> out;
+    if (save_record_is_global_store(r)) {
+      load_global_store(r);
+      continue;
+    }
     switch (r.kind) {
       case kSaveKindVar:
         if (unpack_record(r, &out) == 0)
@@ -81,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       case kSaveKindVars: restore_saved_variables(r, 54); break;
-      case kSaveKindGlobalStore: load_global_store(r); break;
       default: break;
     }
   }

@@ -112,7 +112,7 @@ TEST_F(BmpDecodeTest, HeaderErrors) {
     std::uint32_t error;
   } cases[] = {
       {"signature", not_bm, 100070},
-      {"core header", with(14, 12), 100070},
+      {"OS/2 core header", with(14, 12), 100091},
       {"data offset", with(10, 10), 100080},
       {"wide", with(18, 8193), 100091},
       {"tall", with(22, 8193), 100091},
@@ -220,4 +220,105 @@ TEST_F(BmpDecodeTest, ChannelMasksOfSixteenAndThirtyTwoBitFiles) {
   EXPECT_EQ(image->has_alpha, 1);
   EXPECT_EQ(image->pixels[0], 0x80102030u);
   EXPECT_EQ(image->pixels[1], 0x00405060u);
+}
+
+// Direct-colour pixels over random channel masks (contiguous, scattered,
+// wide, overlapping, missing), sizes, bit counts and header forms equal the
+// per-pixel scale round(v * 255 / max) of each channel, and the layer gets
+// alpha exactly when an alpha channel has a non-zero value somewhere.
+TEST_F(BmpDecodeTest, DirectColourEqualsTheChannelScaleOverRandomMasks) {
+  std::uint64_t state = 0;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>(state >> 32);
+  };
+  auto random_mask = [&](int bits) {
+    const std::uint32_t word = bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+    switch (next() % 4) {
+      case 0: return 0u;
+      case 1: return next() & next() & word;  // scattered bits
+      default: {
+        const int width = 1 + static_cast<int>(next() % static_cast<std::uint32_t>(bits));
+        const int at = static_cast<int>(next() % static_cast<std::uint32_t>(bits - width + 1));
+        return static_cast<std::uint32_t>(((width == 32 ? 0xFFFFFFFFull : (1ull << width) - 1) << at) & word);
+      }
+    }
+  };
+  auto scale = [](std::uint32_t pixel, std::uint32_t mask) -> std::uint32_t {
+    if (mask == 0) return 0;
+    const int shift = __builtin_ctz(mask);
+    const std::uint64_t max = mask >> shift, v = (pixel & mask) >> shift;
+    return static_cast<std::uint32_t>((v * 255 + max / 2) / max);
+  };
+  for (std::uint64_t seed = 1; seed <= 400; ++seed) {
+    state = seed;
+    BmpSpec s;
+    s.width = 1 + static_cast<int>(next() % 41);
+    s.height = 1 + static_cast<int>(next() % 7);
+    s.bits = next() % 2 ? 16 : 32;
+    if (next() % 10 == 0) {
+      // Large enough for the 16-bit whole-pixel table.
+      s.width = 257 + static_cast<int>(next() % 64);
+      s.height = 256;
+    }
+    const std::uint32_t form = next() % 4;  // none, three masks behind, alpha masks behind, masks in a v5 header
+    std::uint32_t m[4] = {0x7C00u, 0x03E0u, 0x001Fu, 0};
+    if (s.bits == 32) m[0] = 0x00FF0000u, m[1] = 0x0000FF00u, m[2] = 0x000000FFu, m[3] = 0xFF000000u;
+    if (form != 0) {
+      s.compression = form == 2 ? 6 : 3;
+      s.header_size = form == 3 ? 124 : 40;
+      for (std::uint32_t& x : m) x = random_mask(s.bits);
+      if (form == 1) m[3] = 0;
+      s.masks.assign(m, m + (form == 1 ? 3 : 4));
+    }
+    const bool zero_alpha = next() % 3 == 0;
+    for (int i = 0; i < s.width * s.height; ++i) {
+      std::uint32_t p = next() & (s.bits == 16 ? 0xFFFFu : 0xFFFFFFFFu);
+      if (zero_alpha) p &= ~m[3];
+      s.pixels.push_back(p);
+    }
+    const bool plain = s.bits == 32 && m[0] == 0x00FF0000u && m[1] == 0x0000FF00u && m[2] == 0x000000FFu &&
+                       (m[3] == 0 || m[3] == 0xFF000000u);
+    std::vector<std::uint32_t> want;
+    bool alpha = false;
+    for (std::uint32_t p : s.pixels) {
+      if (plain) {
+        want.push_back(p);
+        alpha |= (p >> 24) != 0;
+        continue;
+      }
+      const std::uint32_t a = m[3] ? scale(p, m[3]) : 255u;
+      alpha |= m[3] && a != 0;
+      want.push_back(a << 24 | scale(p, m[0]) << 16 | scale(p, m[1]) << 8 | scale(p, m[2]));
+    }
+    const bool alpha_channel = plain || m[3] != 0;
+    if (alpha_channel && !alpha)
+      for (std::uint32_t& w : want) w |= 0xFF000000u;
+    ASSERT_EQ(decode(fixtures::write_bmp(s)), 0) << "seed " << seed;
+    ASSERT_EQ(image->has_alpha, alpha_channel && alpha ? 1 : 0) << "seed " << seed;
+    for (std::size_t i = 0; i < want.size(); ++i)
+      ASSERT_EQ(image->pixels[i], want[i]) << "seed " << seed << " pixel " << i << " masks " << std::hex << m[0] << " "
+                                           << m[1] << " " << m[2] << " " << m[3];
+  }
+}
+
+// A bitmap with the 12-byte OS/2 core header (16-bit width and height) is
+// refused for its size fields, not for its signature, and the layer stays.
+TEST_F(BmpDecodeTest, CoreHeaderIsRefusedForItsSize) {
+  ASSERT_EQ(decode(fixtures::write_bmp(indexed(4, 4, 8))), 0);
+  u32* const kept = image->owned_pixels;
+  Bytes core(14 + 12 + 4 * 2 * 3, 0);  // 2 x 2, 24-bit, rows padded to 8 bytes
+  core[0] = 'B';
+  core[1] = 'M';
+  fixtures::put32(core, 2, static_cast<std::uint32_t>(core.size()));
+  fixtures::put32(core, 10, 26);
+  fixtures::put32(core, 14, 12);
+  fixtures::put16(core, 18, 2);
+  fixtures::put16(core, 20, 2);
+  fixtures::put16(core, 22, 1);
+  fixtures::put16(core, 24, 24);
+  EXPECT_EQ(decode(core), -1);
+  EXPECT_EQ(g_error_report_log.last_number, 100091u);
+  EXPECT_EQ(image->owned_pixels, kept);
+  EXPECT_EQ(image->width, 4);
 }

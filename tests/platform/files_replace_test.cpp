@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/files_durable.h"
 
@@ -60,6 +62,42 @@ TEST_F(FilesReplaceTest, MakesAndReplacesKeepingThePermissionBits) {
   EXPECT_EQ(read_text(root + "/画像/Save.SD"), "");
 }
 
+TEST_F(FilesReplaceTest, PiecesAreWrittenInTheirOrder) {
+  const std::string sjis = sjis_root + "\\pieces.sd";
+  struct Case {
+    const char* what;
+    std::vector<FilePiece> pieces;
+    std::string want;
+  } cases[] = {
+      {"three with an empty one", {{"ab", 2}, {"", 0}, {"cde", 3}}, "abcde"},
+      {"one", {{"whole", 5}}, "whole"},
+      {"none", {}, ""},
+  };
+  for (const Case& c : cases) {
+    int error = -1;
+    ASSERT_EQ(files_replace_durably_pieces(sjis.c_str(), c.pieces.data(), c.pieces.size(), &error), 0) << c.what;
+    EXPECT_EQ(read_text(root + "/pieces.sd"), c.want) << c.what;
+  }
+  // Pieces of an open file (the save being replaced, even), between pieces
+  // in memory; a source that ends early fails and leaves the old contents.
+  write_text(root + "/source", "0123456789");
+  ASSERT_EQ(files_replace_durably(sjis.c_str(), "whole", 5, nullptr), 0);
+  std::FILE* from = std::fopen((root + "/pieces.sd").c_str(), "rb");
+  std::FILE* other = std::fopen((root + "/source").c_str(), "rb");
+  ASSERT_TRUE(from && other);
+  const std::vector<FilePiece> mixed = {{"<", 1}, {nullptr, 3, other, 2}, {nullptr, 0, other, 9}, {"|", 1},
+                                        {nullptr, 5, from, 0}, {nullptr, 1, other, 9}};
+  int error = -1;
+  ASSERT_EQ(files_replace_durably_pieces(sjis.c_str(), mixed.data(), mixed.size(), &error), 0) << error;
+  EXPECT_EQ(read_text(root + "/pieces.sd"), "<234|whole9");
+  const std::vector<FilePiece> cut = {{"x", 1}, {nullptr, 4, other, 8}};
+  EXPECT_EQ(files_replace_durably_pieces(sjis.c_str(), cut.data(), cut.size(), &error), -1);
+  EXPECT_EQ(error, EIO);
+  EXPECT_EQ(read_text(root + "/pieces.sd"), "<234|whole9");
+  std::fclose(from);
+  std::fclose(other);
+}
+
 TEST_F(FilesReplaceTest, RefusalsGiveTheirErrno) {
   int error = 0;
   EXPECT_EQ(files_replace_durably((sjis_root + "\\missing\\a.sd").c_str(), "x", 1, &error), -1);
@@ -80,6 +118,44 @@ TEST_F(FilesReplaceTest, ClearsOnlyItsOwnLeftOverTemporaryFiles) {
   EXPECT_TRUE(exists(folder + "b.sd.tmp-AbC123"));
   EXPECT_TRUE(exists(folder + "a.sd.tmp-AbC1234"));
   EXPECT_EQ(read_text(folder + "a.sd"), "new");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FilesReplaceTest, ASaveReachedThroughALinkReplacesTheLinksTarget) {
+  // The save folder holds links (a player's saves kept on another disk):
+  // the link stays a link and the file it names gets the new contents.
+  ASSERT_EQ(mkdir((root + "/elsewhere").c_str(), 0755), 0);
+  struct Case {
+    const char* what;
+    std::string target;  // what the link says
+    std::string real;    // the file that must get the contents
+    bool made_before;
+  } cases[] = {
+      {"absolute link", root + "/elsewhere/abs.sd", root + "/elsewhere/abs.sd", true},
+      {"relative link", "../elsewhere/rel.sd", root + "/elsewhere/rel.sd", true},
+      {"dangling link", "../elsewhere/new.sd", root + "/elsewhere/new.sd", false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string name = "link" + std::to_string(n++) + ".sd";
+    if (c.made_before) write_text(c.real, "old");
+    ASSERT_EQ(symlink(c.target.c_str(), (root + "/画像/" + name).c_str()), 0) << c.what;
+    int error = -1;
+    ASSERT_EQ(files_replace_durably((sjis_root + "\\\x89\xE6\x91\x9C\\" + name).c_str(), "new", 3, &error), 0)
+        << c.what << " " << error;
+    struct stat st;
+    ASSERT_EQ(lstat((root + "/画像/" + name).c_str(), &st), 0) << c.what;
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what << ": the link became a plain file";
+    EXPECT_EQ(read_text(c.real), "new") << c.what;
+  }
+  // A link that leads round in a circle is refused, nothing made.
+  ASSERT_EQ(symlink("loop.sd", (root + "/画像/loop.sd").c_str()), 0);
+  int error = 0;
+  EXPECT_EQ(files_replace_durably((sjis_root + "\\\x89\xE6\x91\x9C\\loop.sd").c_str(), "x", 1, &error), -1);
+  EXPECT_EQ(error, ELOOP);
 }
 
 }  // namespace

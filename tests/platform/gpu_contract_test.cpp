@@ -2,6 +2,7 @@
 // backend over Mesa's software OpenGL.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/gpu.h"
@@ -37,7 +38,11 @@ TEST_P(GpuContract, OpensOnceWithSaneLimitsAndTheEffect) {
   EXPECT_EQ(g->find_technique("ZT_ShaderTest1"), 0);
   EXPECT_EQ(g->find_technique("Other"), -1);
   EXPECT_EQ(g->set_technique("ZT_ShaderTest1"), 0);
+  const std::string renderer = g->renderer_name();
+  EXPECT_FALSE(renderer.empty());
+  EXPECT_EQ(renderer, g->renderer_name());
   g->close_device();
+  EXPECT_STREQ(g->renderer_name(), "");
   EXPECT_EQ(g->is_open(), 0);
   EXPECT_EQ(g->device_status(), -1);
   EXPECT_EQ(g->get_caps(&caps), -1);

@@ -129,4 +129,38 @@ TEST(InstanceQuery, EndsWithItsProcess) {
   instances().withdraw(l);
 }
 
+TEST(InstanceQuery, AHolderOfAnotherUserIsNobodysWindow) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  // A process of another user binds this user's name for the class: its
+  // real user is this one (so the name is this user's), its effective one
+  // another, which is the user its socket reports.
+  const std::string cls = unique_class(":opt:game3:k_lumbrane");
+  ChildProcess squatter([&](ChildProcess& self) {
+    if (setresgid(0, 65534, 0) != 0 || setresuid(0, 65534, 0) != 0) return 1;
+    WindowClassListener* l = kPosixInstanceQuery.announce(cls.c_str(), nullptr, nullptr);
+    if (!l) return 2;
+    self.tell_parent('a');
+    self.wait_parent();
+    kPosixInstanceQuery.withdraw(l);
+    return 0;
+  });
+  ASSERT_TRUE(squatter.started());
+  ASSERT_EQ(squatter.wait_child(), 'a');
+  // Not this user's window: not there, not brought forward, and the name
+  // can't be announced, for a reason that can be told.
+  EXPECT_EQ(instances().exists(cls.c_str()), 0);
+  EXPECT_EQ(instances().bring_forward(cls.c_str()), -1);
+  EXPECT_EQ(instances().held_by_other_user(cls.c_str()), 1);
+  EXPECT_EQ(instances().announce(cls.c_str(), nullptr, nullptr), nullptr);
+  squatter.tell_child('g');
+  EXPECT_EQ(squatter.wait(), 0);
+  EXPECT_EQ(instances().held_by_other_user(cls.c_str()), 0);
+  // This user's own holder is not another user's.
+  WindowClassListener* l = instances().announce(cls.c_str(), nullptr, nullptr);
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(instances().held_by_other_user(cls.c_str()), 0);
+  EXPECT_EQ(instances().exists(cls.c_str()), 1);
+  instances().withdraw(l);
+}
+
 }  // namespace

@@ -1,8 +1,13 @@
 // Named locks within one process and across processes.
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include "platform/named_locks.h"
@@ -89,6 +94,60 @@ TEST(NamedLocks, SeenFromAnotherProcessUntilReleasedOrEnded) {
     ASSERT_EQ(locks().create(name.c_str(), &lock), 0);
     locks().release(lock);
   }
+}
+
+// Runs body in a child as user uid (group too), with XDG_RUNTIME_DIR unset,
+// so that the lock files go to /tmp/k_lumbrane-<uid>; the child's result.
+int as_user_without_runtime_dir(uid_t uid, const std::function<int()>& body) {
+  ChildProcess child([&](ChildProcess&) {
+    unsetenv("XDG_RUNTIME_DIR");
+    if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0) return 100;
+    return body();
+  });
+  return child.started() ? child.wait() : -1;
+}
+
+TEST(NamedLocks, ATakenFallBackFolderIsRefusedWithItsReason) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  // A user id of nobody on this machine, so that its folder is this test's.
+  const uid_t user = 64000 + static_cast<uid_t>(getpid() % 1000);
+  const std::string folder = "/tmp/k_lumbrane-" + std::to_string(user);
+  std::filesystem::remove_all(folder);
+  // Another user (here root) made the user's fall-back folder first.
+  ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+  EXPECT_EQ(as_user_without_runtime_dir(user, [&] {
+              NamedLock* lock = nullptr;
+              if (kPosixNamedLocks.create("ze-tar1", &lock) != -1) return 1;
+              std::string where;
+              if (named_lock_folder_problem(&where) != LockFolderProblem::kOtherOwner) return 2;
+              return where == folder ? 0 : 3;
+            }),
+            0);
+  // The user's own folder, left open to others, with a lock file another
+  // user put there (held by that user, it would stop every start): closed
+  // again, and the file replaced by one of the user's.
+  ASSERT_EQ(chown(folder.c_str(), user, user), 0);
+  const std::string planted = folder + "/ze-tar1.lock";
+  {
+    std::ofstream(planted) << "";
+  }
+  ASSERT_EQ(chmod(planted.c_str(), 0666), 0);
+  EXPECT_EQ(as_user_without_runtime_dir(user, [&] {
+              if (kPosixNamedLocks.exists("ze-tar1") != 0) return 1;
+              NamedLock* lock = nullptr;
+              if (kPosixNamedLocks.create("ze-tar1", &lock) != 0) return 2;
+              if (kPosixNamedLocks.exists("ze-tar1") != 1) return 3;
+              struct stat st;
+              if (stat(folder.c_str(), &st) != 0 || (st.st_mode & 077) != 0) return 4;
+              if (stat(planted.c_str(), &st) != 0 || st.st_uid != user) return 6;
+              std::string where;
+              if (named_lock_folder_problem(&where) != LockFolderProblem::kNone) return 5;
+              kPosixNamedLocks.release(lock);
+              return 0;
+            }),
+            0);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -543,6 +543,17 @@ TEST_F(EmoteEgl, TheScreenCopyShowsThePlayersRectangle) {
   expect_rectangle(p, 0xFFFF0000u, {{12, 91}, {49, 108}}, {{8, 100}, {53, 100}, {30, 87}, {30, 112}, {80, 60}}, "moved");
 }
 
+// The GPU paste of an E-mote layer draws its player first: the destination
+// receives the player's rectangle, not the layer's empty texture.
+TEST_F(EmoteEgl, ThePasteOfAnEmoteLayerShowsItsPlayer) {
+  emote_layer("W0/chara", 80, 60);
+  LayerImage* dst = leaf("W0/dst", 0, 0, 8, 8, 3);
+  ASSERT_EQ(gpu_render_and_read_back(leaf_node("W0/dst"), leaf_node("W0/chara")), 0);
+  ASSERT_EQ(dst->width, kW);
+  const std::vector<u32> p(dst->pixels, dst->pixels + static_cast<size_t>(kW) * kH);
+  expect_rectangle(p, 0xFF808080u, {{80, 60}, {62, 51}, {99, 68}}, {{58, 60}, {103, 60}, {80, 47}, {5, 5}}, "pasted");
+}
+
 TEST_F(EmoteEgl, WithoutThePairThePsbLayerShowsNothing) {
   unload_emote_plugin();
   ObjectNode* n = get_named_object(root, "W0/chara", 0, ++order);

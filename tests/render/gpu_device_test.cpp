@@ -82,6 +82,11 @@ TEST_F(GpuDevice, EveryFailureFallsBackWithNothingLeftOpen) {
     const char* box_start;
   } cases[] = {
       {"open", 1, "[Direct3D"},
+      {"display", 1, "[DX]オブジェクト"},
+      {"display_mode", 1, "[DX]現在のディスプレイモード"},
+      {"back_buffer", 1, "バックバッファサーフェス"},
+      {"read_back_buffer", 1, "オフスクリーンサーフェス"},
+      {"vertex_layout", 1, "CreateVertexDeclaration"},
       {"compile_effect", 1, "[エラー] Shader"},
       {"find_technique", 1, "指定されたテクニック名"},
       {"set_technique", 1, "指定されたテクニックが"},
@@ -105,6 +110,31 @@ TEST_F(GpuDevice, EveryFailureFallsBackWithNothingLeftOpen) {
     EXPECT_EQ(fake_gpu_live_textures(), 0) << c.step;
     EXPECT_EQ(g_error_report_log.box_count, 1u) << c.step;
     EXPECT_EQ(g_error_report_log.last_box_text.rfind(sjis_message(c.box_start), 0), 0u) << c.step;
+  }
+}
+
+// However the new device fails, the rebuild shows one box: the move to the
+// CPU. The failed step's own box belongs to start-up only.
+TEST_F(GpuDevice, AFailedRebuildShowsOneBox) {
+  for (const char* step : {"display", "display_mode", "open", "back_buffer", "read_back_buffer", "vertex_layout",
+                           "compile_effect", "create_texture#1"}) {
+    fake_gpu_reset();
+    reset_renderer_state();
+    g_settings.use_direct3d = 1;
+    ASSERT_EQ(init_d3d(), 0) << step;
+    if (std::string(step) == "open") {
+      fake_gpu_fail("open0");
+      fake_gpu_fail("open1");
+      fake_gpu_fail("open2");
+    } else {
+      fake_gpu_fail(step);
+    }
+    reset_error_report_log();
+    EXPECT_EQ(recover_d3d_device(), -1) << step;
+    EXPECT_EQ(g_error_report_log.box_count, 1u) << step;
+    EXPECT_EQ(g_error_report_log.last_box_text, sjis_message("GPU描画が出来ませんでした。CPU描画に移行します。")) << step;
+    EXPECT_EQ(g_settings.use_direct3d, 0) << step;
+    EXPECT_EQ(g_platform.gpu->is_open(), 0) << step;
   }
 }
 
@@ -155,7 +185,7 @@ TEST_F(GpuDevice, LossRebuildsAndRecreatesEveryTexturedLayer) {
   EXPECT_EQ(g_settings.renderer_level, 0);
   EXPECT_EQ(g_settings.cpu_scaling_flag, 1);
   EXPECT_EQ(g_error_report_log.last_box_text, sjis_message("GPU描画が出来ませんでした。CPU描画に移行します。"));
-  EXPECT_EQ(g_error_report_log.box_count, 3u) << "the rebuild notice, the failed creation's box, the fall-back box";
+  EXPECT_EQ(g_error_report_log.box_count, 2u) << "the loss notice and the rebuild's one box, the fall-back";
   EXPECT_EQ(fake_gpu_live_textures(), 0);
   EXPECT_EQ(a->textures[0], nullptr) << "no handle outlives its device";
   reset_error_report_log();

@@ -268,6 +268,31 @@ TEST_F(GpuPicture, LayerDrawingRequestPastesThroughTheDevice) {
   EXPECT_EQ(other->width, 8);
 }
 
+// Drawn at half size, a layer follows the minification setting: nearest
+// gives one texel of each 2 x 2 block, linear a blend of the block.
+TEST_F(GpuPicture, HalvedLayersFollowTheMinificationSetting) {
+  LayerImage* a = leaf("W0/a", 10, 10, 40, 30, 16);
+  to_gpu({a});
+  a->scale_x = a->scale_y = 5000;
+  for (int linear : {0, 1}) {
+    SCOPED_TRACE(linear ? "linear" : "nearest");
+    g_settings.min_filter = static_cast<u8>(linear);
+    const std::vector<u32> gpu = gpu_picture();
+    int exact = 0;
+    for (int y = 0; y < 15; ++y)
+      for (int x = 0; x < 20; ++x) {
+        const u32 shown = gpu[(10 + y) * kW + 10 + x] & 0xFFFFFF;
+        bool one_texel = false;
+        for (int dy = 0; dy < 2; ++dy)
+          for (int dx = 0; dx < 2; ++dx)
+            one_texel = one_texel || shown == (a->pixels[(2 * y + dy) * 40 + 2 * x + dx] & 0xFFFFFF);
+        exact += one_texel ? 1 : 0;
+      }
+    if (linear) EXPECT_LT(exact, 30) << "of 300 pixels, blends of their blocks";
+    else EXPECT_EQ(exact, 300);
+  }
+}
+
 TEST_F(GpuPicture, DoubledLayersPointSampleInBlocks) {
   // Point sampling at twice the size: each source pixel covers a 2 x 2 block.
   LayerImage* a = leaf("W0/a", 10, 10, 30, 20, 15);

@@ -11,6 +11,7 @@
 #include "engine/frame/window.h"
 #include "engine/render/present.h"
 #include "engine/render/screen_modes.h"
+#include "platform/cursor.h"
 #include "platform/monitors.h"
 #include "platform/platform.h"
 
@@ -74,6 +75,33 @@ TEST_F(ScreenModes, MonitorUnderTheWindowAndItsName) {
   EXPECT_EQ(g_monitor_table.count, 16);
   place_window_centre(1850, 50);
   EXPECT_EQ(find_window_monitor(r->handle, nullptr), 0);
+}
+
+// The device is rebuilt only when the window leaves the monitor it was made
+// on: the window manager's first placement and moves within a monitor keep it.
+TEST_F(ScreenModes, OnlyAChangeOfMonitorAsksForADeviceRebuild) {
+  const u8 saved_d3d = g_settings.use_direct3d;
+  g_settings.use_direct3d = 1;
+  fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+  struct Step {
+    int x, y;
+    u8 rebuild;
+    const char* what;
+  };
+  const Step steps[] = {
+      {500, 400, 0, "first placement by the window manager"},
+      {900, 600, 0, "moved within the first monitor"},
+      {2500, 500, 1, "moved onto the second monitor"},
+      {2600, 300, 0, "moved within the second monitor"},
+      {100, 100, 1, "back onto the first monitor"},
+  };
+  for (const Step& s : steps) {
+    g_device_reset_pending = 0;
+    place_window_centre(s.x, s.y);
+    window_geometry_message(0, ui::kWmMove, 0, 0);
+    EXPECT_EQ(g_device_reset_pending, s.rebuild) << s.what;
+  }
+  g_settings.use_direct3d = saved_d3d;
 }
 
 TEST_F(ScreenModes, FitByScalingSetting) {
@@ -196,6 +224,34 @@ TEST_F(ScreenModes, FullScreenRestylesOnlyAndComesBack) {
   EXPECT_EQ(cw, 800);
   EXPECT_EQ(ch, 600);
   EXPECT_NE(g_platform.ui->get_style(r->handle) & ui::kWsCaption, 0u);
+}
+
+// Each switch puts the pointer in the centre of the window's monitor, and
+// leaving full screen puts the window back where it was.
+TEST_F(ScreenModes, SwitchesCentreThePointerAndLeavingRestoresThePlace) {
+  fake_monitors_set({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+  place_window_centre(2500, 500);
+  int x0 = 0, y0 = 0, w0 = 0, h0 = 0;
+  g_platform.ui->get_window_rect(r->handle, &x0, &y0, &w0, &h0);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_EQ(enter_full_screen(), 0);
+    UiWindow warped = r->handle;
+    int wx = 0, wy = 0;
+    fake_cursor_last_warp(&warped, &wx, &wy);
+    EXPECT_EQ(warped, kNoWindow);
+    EXPECT_EQ(wx, 1920 + 640);
+    EXPECT_EQ(wy, 512);
+    fake_cursor_reset();
+    leave_full_screen();
+    fake_cursor_last_warp(&warped, &wx, &wy);
+    EXPECT_EQ(wx, 1920 + 640) << "back in the window, the pointer is centred again";
+    EXPECT_EQ(wy, 512);
+    int x = 0, y = 0, w = 0, h = 0;
+    g_platform.ui->get_window_rect(r->handle, &x, &y, &w, &h);
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(x0, y0));
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(w0, h0));
+  }
 }
 
 TEST_F(ScreenModes, OwnDisplayModeChoiceAndRefusals) {

@@ -362,3 +362,48 @@ TEST_F(Playback, OggFilesThatCannotStreamGiveTheirCodes) {
   EXPECT_STREQ(sound_error_text(-1045, text, sizeof text), sjis_message("複数曲連結OGGには対応していません。"));
 }
 }  // namespace
+
+// A stream keeps its Ogg decoder from half to half; what is heard equals,
+// byte for byte, the same sound played with the decoder opened again for
+// every half, through start and loop points, loop counts and fades.
+TEST_F(Playback, KeptOggDecoderSoundsAsOneOpenedAgainEveryHalf) {
+  const std::string dir = temp_dir("keptogg");
+  ASSERT_FALSE(dir.empty());
+  ASSERT_EQ(run("sox -n -r 22050 -c 2 -b 16 '" + dir + "/k.wav' synth 2.3 sine 300-900 sine 550 gain -3"), 0);
+  ASSERT_EQ(run("oggenc -Q -s 99 -o '" + dir + "/k.ogg' '" + dir + "/k.wav'"), 0);
+  add_memory_file("k.ogg", read_file(dir + "/k.ogg"));
+  struct Case {
+    const char* what;
+    i32 start_ms, loop_ms, end_ms, loops, fade_in_ms, fade_out_after;  // fade_out_after: cycles, 0 none
+  } cases[] = {
+      {"whole file twice", 0, 0, 0, 2, 0, 0},
+      {"start, loop point and end, three passes", 250, 700, 1900, 3, 0, 0},
+      {"faded in, loop point, faded out", 0, 1200, 0, 0, 400, 120},
+  };
+  for (const Case& c : cases) {
+    std::vector<u8> heard[2];
+    for (int reopen = 0; reopen < 2; ++reopen) {
+      fake_audio_reset();
+      ObjectNode* n = sound(reopen ? "S0/b" : "S0/a");
+      ASSERT_NE(n, nullptr);
+      sound_control_load(n, "k.ogg", kCodecOgg, c.loops, 0);
+      sound_control_loop_count(n, c.loops, 0);
+      if (c.start_ms) sound_control_start_ms(n, c.start_ms, 0);
+      if (c.loop_ms) sound_control_loop_ms(n, c.loop_ms, 0);
+      if (c.end_ms) sound_control_end_ms(n, c.end_ms, 0);
+      sound_control_play(n, c.fade_in_ms, 0);
+      for (int i = 0; i < 400 && !(fake_audio_buffer_count() && fake_audio_record(0).released); ++i) {
+        if (reopen && rec(n)) sound_close_decoder(rec(n));
+        if (c.fade_out_after && i == c.fade_out_after) sound_control_fade_out(n, 300, 0);
+        ASSERT_EQ(sound_cycle(), 0) << c.what;
+      }
+      ASSERT_TRUE(fake_audio_buffer_count() && fake_audio_record(0).released) << c.what;
+      const FakeAudioRecord r = fake_audio_record(0);
+      heard[reopen].assign(r.heard, r.heard + r.heard_size);
+      sound_control_stop(n, 0);
+      ASSERT_EQ(cycles(2), 0);
+    }
+    EXPECT_GT(heard[0].size(), 22050u * 4) << c.what;
+    EXPECT_TRUE(heard[0] == heard[1]) << c.what << ": " << heard[0].size() << " and " << heard[1].size() << " bytes";
+  }
+}

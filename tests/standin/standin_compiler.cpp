@@ -10,6 +10,8 @@
 //   zero_files  result 1 and no files
 //   overrun     one item whose name length passes the end of the list
 //   hang        never ends after go
+//   huge_list   as normal, stating a list size of nearly 4 GiB
+//   crowded     as normal, stating more files than the list's size holds
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -35,8 +37,10 @@ std::uint32_t get_u32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// The engine's blocks carry the user's id: "/<name>.<uid>".
 std::uint8_t* map_block(const char* name, std::size_t size) {
-  int fd = shm_open(name, O_RDWR, 0);
+  const std::string object = std::string("/") + name + "." + std::to_string(getuid());
+  int fd = shm_open(object.c_str(), O_RDWR, 0);
   if (fd < 0) return nullptr;
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
@@ -56,7 +60,7 @@ int main(int argc, char** argv) {
   const std::string mode = m ? m : "normal";
   if (mode == "early_exit") return 0;
   if (argc != 2 || std::strcmp(argv[1], "zt") != 0) return 2;
-  std::uint8_t* block = map_block("/ZE-TARCompilerFileMapObject", 512);
+  std::uint8_t* block = map_block("ZE-TARCompilerFileMapObject", 512);
   if (!block) return 3;
   // The engine's version, and its folder: the one this program runs in.
   if (get_u32(block + 128) != 554) return 4;
@@ -93,9 +97,8 @@ int main(int argc, char** argv) {
     std::strncpy(reinterpret_cast<char*>(block + 132), backslashed(project).c_str(), 512 - 132 - 1);
   }
   block[12] = mode == "fail" ? 0 : 1;
-  put_u32_at(block + 16, count);
-  // "huge_list" states a block of 1 GiB for a few items.
-  put_u32_at(block + 20, mode == "huge_list" ? (1u << 30) : static_cast<std::uint32_t>(list.size()));
+  put_u32_at(block + 16, mode == "crowded" ? count + 1000 : count);
+  put_u32_at(block + 20, mode == "huge_list" ? 0xFFFFFFF0u : static_cast<std::uint32_t>(list.size()));
   __atomic_store_n(reinterpret_cast<std::uint32_t*>(block), 1u, __ATOMIC_RELEASE);
   // Go comes once the engine has made the list's block.
   for (int i = 0; __atomic_load_n(reinterpret_cast<std::uint32_t*>(block + 4), __ATOMIC_ACQUIRE) != 1; ++i) {
@@ -103,7 +106,7 @@ int main(int argc, char** argv) {
     usleep(1000);
   }
   if (!list.empty()) {
-    std::uint8_t* out = map_block("/ZE-TARCompilerFileMapObject2", list.size());
+    std::uint8_t* out = map_block("ZE-TARCompilerFileMapObject2", list.size());
     if (!out) return 7;
     std::memcpy(out, list.data(), list.size());
   }

@@ -64,6 +64,19 @@ bool sd_unpack(const SdBytes& packed, int method, std::uint32_t size, SdBytes* o
   return n >= 0 && static_cast<std::uint32_t>(n) == size;
 }
 
+bool sd_unpack_any(const SdBytes& packed, std::uint32_t size, SdBytes* out) {
+  SdBytes z(size);
+  static std::uint8_t spare;
+  uLongf n = size;
+  uLong used = packed.size();
+  if (packed.size() >= 2 &&
+      uncompress2(size ? z.data() : &spare, &n, packed.data(), &used) == Z_OK && n == size && used == packed.size()) {
+    *out = z;
+    return true;
+  }
+  return sd_unpack(packed, 2, size, out);
+}
+
 SdBytes sd_int_value(const std::vector<std::uint32_t>& dims, const std::vector<std::int64_t>& values) {
   return numbers(1, dims, values);
 }
@@ -93,11 +106,11 @@ SdBytes sd_layer_value(std::int32_t width, std::int32_t height, const std::vecto
   return b;
 }
 
-SdBytes sd_body(int kind, int method, std::int16_t id, const SdBytes& unpacked) {
+SdBytes sd_body(int kind, int method, std::int16_t id, const SdBytes& unpacked, int flag) {
   SdBytes packed = sd_pack(unpacked, method);
   SdBytes b;
   b.push_back(static_cast<std::uint8_t>(kind));
-  b.push_back(static_cast<std::uint8_t>(method));
+  b.push_back(static_cast<std::uint8_t>(flag < 0 ? method : flag));
   u16le(b, static_cast<std::uint16_t>(id));
   u32le(b, static_cast<std::uint32_t>(packed.size()));
   u32le(b, static_cast<std::uint32_t>(unpacked.size()));
@@ -105,26 +118,27 @@ SdBytes sd_body(int kind, int method, std::int16_t id, const SdBytes& unpacked) 
   return b;
 }
 
-SdBytes sd_vars_body(int method, const std::vector<std::pair<std::uint32_t, SdBytes>>& vars) {
+SdBytes sd_vars_body(int method, const std::vector<std::pair<std::uint32_t, SdBytes>>& vars, int flag,
+                     int first_word) {
   SdBytes run;
   std::uint32_t total = 0;
   for (const auto& [id, value] : vars) {
     SdBytes packed = sd_pack(value, method);
-    u16le(run, static_cast<std::uint16_t>(id >> 16));
+    u16le(run, static_cast<std::uint16_t>(first_word < 0 ? id >> 16 : static_cast<std::uint32_t>(first_word)));
     u16le(run, static_cast<std::uint16_t>(id));
     u32le(run, static_cast<std::uint32_t>(packed.size()));
     u32le(run, static_cast<std::uint32_t>(value.size()));
     run.insert(run.end(), packed.begin(), packed.end());
     total += static_cast<std::uint32_t>(value.size());
   }
-  SdBytes b = {2, static_cast<std::uint8_t>(method), 0, 0};
+  SdBytes b = {2, static_cast<std::uint8_t>(flag < 0 ? method : flag), 0, 0};
   u32le(b, static_cast<std::uint32_t>(run.size()));
   u32le(b, total);
   b.insert(b.end(), run.begin(), run.end());
   return b;
 }
 
-SdBytes sd_global_store_body(int method, const std::map<int, SdBytes>& images) {
+SdBytes sd_global_store_body(int method, const std::map<int, SdBytes>& images, int kind, int flag) {
   SdBytes run;
   for (int i = 0; i < 500; ++i) {
     auto it = images.find(i);
@@ -138,7 +152,7 @@ SdBytes sd_global_store_body(int method, const std::map<int, SdBytes>& images) {
     u32le(run, static_cast<std::uint32_t>(packed.size()));
     run.insert(run.end(), packed.begin(), packed.end());
   }
-  SdBytes b = {3, static_cast<std::uint8_t>(method), 0, 0};
+  SdBytes b = {static_cast<std::uint8_t>(kind), static_cast<std::uint8_t>(flag < 0 ? method : flag), 0, 0};
   u32le(b, static_cast<std::uint32_t>(run.size()));
   u32le(b, static_cast<std::uint32_t>(run.size()));
   b.insert(b.end(), run.begin(), run.end());
@@ -174,7 +188,7 @@ std::string sd_parse(const SdBytes& file, SdFile* out) {
     SdRecord r;
     r.dno = rd32(&file[at]);
     r.kind = file[at + 4];
-    r.method = file[at + 5];
+    r.flag = file[at + 5];
     std::memcpy(&r.id, &file[at + 6], 2);
     r.packed = rd32(&file[at + 8]);
     r.unpacked = rd32(&file[at + 12]);

@@ -3,6 +3,13 @@
 // packed by zlib or LZ4 blocks, the variable, layer, several-variable and
 // memory-image forms. Tests build saves with it for the engine to load, and
 // check what the engine wrote with its reader.
+//
+// Two forms: the format's own (byte 1 of a body is 1 and the engine's
+// switches say how it is packed; a kind-2 sub-block's first word is not
+// read; the global store is an ordinary kind at DNO 1024), and the form of
+// the engine's earlier saves (byte 1 the method, the first word the id's
+// high 16 bits, the global store kind 3). The defaults write the earlier
+// form; the flag, word and kind arguments write the other.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -23,19 +30,27 @@ SdBytes sd_text_value(const std::vector<std::uint32_t>& dims, const std::vector<
 // A layer: the 1680-byte block with width at 136 and height at 140.
 SdBytes sd_layer_value(std::int32_t width, std::int32_t height, const std::vector<std::uint32_t>& pixels);
 
-// A record body: kind, method, i16 id, P, U and the packed bytes.
-SdBytes sd_body(int kind, int method, std::int16_t id, const SdBytes& unpacked);
-// Kind 2: one sub-block per (id, unpacked value).
-SdBytes sd_vars_body(int method, const std::vector<std::pair<std::uint32_t, SdBytes>>& vars);
-// Kind 3: 500 memory images (missing ones empty).
-SdBytes sd_global_store_body(int method, const std::map<int, SdBytes>& images);
+// Unpacks a record whose method the reader does not know: zlib when it is a
+// whole zlib stream of exactly size bytes, else an LZ4 block.
+bool sd_unpack_any(const SdBytes& packed, std::uint32_t size, SdBytes* out);
+
+// A record body: kind, byte 1 (flag; -1: the method), i16 id, P, U and the
+// bytes packed by method.
+SdBytes sd_body(int kind, int method, std::int16_t id, const SdBytes& unpacked, int flag = -1);
+// Kind 2: one sub-block per (id, unpacked value): first word (-1: the id's
+// high 16 bits), the id's low 16 bits, P, U, packed bytes.
+SdBytes sd_vars_body(int method, const std::vector<std::pair<std::uint32_t, SdBytes>>& vars, int flag = -1,
+                     int first_word = -1);
+// The global store: 500 memory images (missing ones empty), each u32 U, u32
+// P and the bytes, in a body of kind (3 in the earlier form).
+SdBytes sd_global_store_body(int method, const std::map<int, SdBytes>& images, int kind = 3, int flag = -1);
 
 // A whole file of (DNO, body) records in the given order.
 SdBytes sd_file(const std::vector<std::pair<std::uint32_t, SdBytes>>& records);
 
 struct SdRecord {
   std::uint32_t dno = 0;
-  int kind = 0, method = 0;
+  int kind = 0, flag = 0;  // flag: byte 1
   std::int16_t id = 0;
   std::uint32_t packed = 0, unpacked = 0;
   SdBytes data;  // the packed bytes

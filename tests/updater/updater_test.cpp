@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "tests/platform/child_process.h"
 #include "updater/updater.h"
 
 namespace fs = std::filesystem;
@@ -382,27 +384,6 @@ TEST_F(Updater, OneUpdaterAtATimeAndExitCodeOneOnlyForAFailedStep) {
   g_platform.locks->release(again);
 }
 
-// Links left at the staged names (dangling, or to a file of someone else's)
-// are removed, never written through: nothing outside the folder changes.
-TEST_F(Updater, LinksAtTheStagedNamesAreNeverWrittenThrough) {
-  fs::create_directories(root_ / "outside");
-  write_file(root_ / "outside/kept", "not yours");
-  fs::create_symlink(root_ / "outside/made", install_ / ("k_lumbrane" + std::string(kStagedSuffix)));
-  fs::create_symlink(root_ / "outside/kept", install_ / ("ztfchk.ini" + std::string(kStagedSuffix)));
-  EXPECT_EQ(run_update(), 0);
-  EXPECT_FALSE(fs::exists(root_ / "outside/made"));
-  EXPECT_EQ(read_all(root_ / "outside/kept"), "not yours");
-  for (int i = 0; i < kUpdateFileCount; ++i) EXPECT_EQ(target(i), package(i)) << kTargetFiles[i];
-  EXPECT_TRUE(no_staged_files());
-  // The copy itself makes its destination new, whatever link stands there.
-  write_file(root_ / "src.bin", "data");
-  fs::create_symlink(root_ / "outside/kept", root_ / "dst.bin");
-  ASSERT_EQ(files_durable_copy(sjis_path(root_ / "src.bin").c_str(), sjis_path(root_ / "dst.bin").c_str()), 0);
-  EXPECT_FALSE(fs::is_symlink(root_ / "dst.bin"));
-  EXPECT_EQ(read_all(root_ / "dst.bin"), "data");
-  EXPECT_EQ(read_all(root_ / "outside/kept"), "not yours");
-}
-
 TEST_F(Updater, DurableCopiesAreWholeAndKeepTheProgramBits) {
   struct Case {
     std::size_t size;
@@ -423,6 +404,116 @@ TEST_F(Updater, DurableCopiesAreWholeAndKeepTheProgramBits) {
   EXPECT_EQ(files_durable_copy(sjis_path(root_ / "none").c_str(), sjis_path(root_ / "dst2").c_str()), -1);
   EXPECT_FALSE(fs::exists(root_ / "dst2"));
   EXPECT_EQ(files_durable_copy(sjis_path(root_ / "src.bin").c_str(), sjis_path(root_ / "no/dst").c_str()), -1);
+}
+
+TEST_F(Updater, LinksAtTheStagedNamesAreNeverWrittenThrough) {
+  // Links at every staged name, into a folder outside the install folder:
+  // dangling ones (the file they name would be made) and ones to a file
+  // there (it would be overwritten).
+  const fs::path outside = root_ / "outside";
+  fs::create_directories(outside);
+  write_file(outside / "kept", "not yours");
+  auto plant = [&](bool dangling) {
+    int n = 0;
+    for (const char* t : kTargetFiles) {
+      std::string staged = std::string(t) + kStagedSuffix;
+      for (char& c : staged) c = c == '\\' ? '/' : c;
+      fs::remove(install_ / staged);
+      fs::create_symlink(dangling ? outside / ("made" + std::to_string(n++)) : outside / "kept", install_ / staged);
+    }
+  };
+  auto staged_names_free = [&] {
+    for (const char* t : kTargetFiles) {
+      std::string staged = std::string(t) + kStagedSuffix;
+      for (char& c : staged) c = c == '\\' ? '/' : c;
+      if (fs::symlink_status(install_ / staged).type() != fs::file_type::not_found) return false;
+    }
+    return true;
+  };
+  const std::string dir = sjis_path(install_) + "\\";
+  for (bool dangling : {true, false}) {
+    SCOPED_TRACE(dangling ? "dangling" : "to a file");
+    // Left before the run: removed with the leftovers.
+    TearDown();
+    SetUp();
+    fs::create_directories(outside);
+    write_file(outside / "kept", "not yours");
+    plant(dangling);
+    EXPECT_EQ(run_update(), 0);
+    for (int i = 0; i < kUpdateFileCount; ++i) EXPECT_EQ(target(i), package(i)) << kTargetFiles[i];
+    EXPECT_TRUE(staged_names_free());
+    EXPECT_EQ(read_all(outside / "kept"), "not yours");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+    // Planted after that removal, while the questions were up: the staging
+    // itself does not follow them either.
+    plant(dangling);
+    EXPECT_EQ(install_update_files(dir), 0);
+    EXPECT_TRUE(staged_names_free());
+    EXPECT_EQ(read_all(outside / "kept"), "not yours");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+  }
+  // A new copy refuses whatever stands at its name, links included.
+  write_file(root_ / "src", "data");
+  fs::create_symlink(outside / "made", root_ / "dangling");
+  EXPECT_EQ(files_durable_copy_new(sjis_path(root_ / "src").c_str(), sjis_path(root_ / "dangling").c_str()), -1);
+  EXPECT_FALSE(fs::exists(outside / "made"));
+  EXPECT_EQ(files_durable_copy_new(sjis_path(root_ / "src").c_str(), sjis_path(outside / "kept").c_str()), -1);
+  EXPECT_EQ(read_all(outside / "kept"), "not yours");
+  ASSERT_EQ(files_durable_copy_new(sjis_path(root_ / "src").c_str(), sjis_path(root_ / "dst").c_str()), 0);
+  EXPECT_EQ(read_all(root_ / "dst"), "data");
+  // Removing a name removes the link, never what it points at, nor a folder.
+  fs::create_symlink(outside / "kept", root_ / "link");
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(root_ / "link").c_str()), 0);
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(root_ / "dangling").c_str()), 0);
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(root_ / "none").c_str()), 0);
+  EXPECT_EQ(files_remove_unless_folder(sjis_path(outside).c_str()), -1);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "link")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "dangling")));
+  EXPECT_EQ(read_all(outside / "kept"), "not yours");
+}
+
+TEST_F(Updater, AnotherUsersProgramsNeitherStopNorSilenceIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  // A program of another user holds the engine's window names for this
+  // user (any user can bind any such name): it is no engine of this user's.
+  EngineNames names = engine_names_for(sjis_path(install_) + "\\");
+  const std::string folder_class = "folder:" + names.folder;
+  ChildProcess squatter([&](ChildProcess& self) {
+    if (setresgid(0, 65534, 0) != 0 || setresuid(0, 65534, 0) != 0) return 1;
+    WindowClassListener* a = g_platform.instances->announce(names.instance.c_str(), nullptr, nullptr);
+    WindowClassListener* b = g_platform.instances->announce(folder_class.c_str(), nullptr, nullptr);
+    if (!a || !b) return 2;
+    self.tell_parent('a');
+    self.wait_parent();
+    return 0;
+  });
+  ASSERT_TRUE(squatter.started());
+  ASSERT_EQ(squatter.wait_child(), 'a');
+  EXPECT_EQ(is_engine_running(sjis_path(install_) + "\\"), 0);
+  squatter.tell_child('g');
+  EXPECT_EQ(squatter.wait(), 0);
+  // Another user made this user's fall-back lock folder: the updater can't
+  // hold its lock, says why, naming the folder, and ends with 1.
+  const uid_t user = 64000 + static_cast<uid_t>(getpid() % 1000);
+  const std::string folder = "/tmp/k_lumbrane-" + std::to_string(user);
+  fs::remove_all(folder);
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string error = sjis("エラー");
+  const std::string reason = sjis("他のユーザーのもの");
+  ChildProcess user_run([&](ChildProcess&) {
+    unsetenv("XDG_RUNTIME_DIR");
+    if (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0) return 1;
+    if (updater_main() != 1) return 2;
+    if (fake_ui_boxes().size() != 1) return 3;
+    const FakeUiBox& b = fake_ui_boxes()[0];
+    if (b.caption != error || b.text.find(reason) == std::string::npos || b.text.find(folder) == std::string::npos)
+      return 4;
+    return 0;
+  });
+  ASSERT_TRUE(user_run.started());
+  EXPECT_EQ(user_run.wait(), 0);
+  EXPECT_TRUE(unchanged());
+  fs::remove_all(folder);
 }
 
 }  // namespace

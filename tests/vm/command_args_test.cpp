@@ -262,9 +262,6 @@ TEST_F(CommandArgsTest, CommandTable) {
   EXPECT_EQ(cmd_undefined(), 0xFFFFFFFFu);
   EXPECT_EQ(g_error_report_log.last_number, kErrUndefinedCommand);
   EXPECT_EQ(g_error_report_log.last_fatal, 1);
-  reset_error_report_log();
-  EXPECT_EQ(command_not_built(1), 0xFFFFFFFFu);
-  EXPECT_EQ(g_error_report_log.last_number, kErrCommandNotBuilt);
 
   load("instr 15\n  arg 0 int : B:5\ninstr 15\n  arg 0 int : B:1\n");
   EXPECT_EQ(command_handler_for(15), cmd_args_only_15);

@@ -121,9 +121,10 @@ class SaveDataTest : public ::testing::Test {
   const PlatformDynLib* saved_dynlib = nullptr;
 };
 
-SdBytes unpacked_of(const SdRecord& r) {
+// The unpacked bytes of a record packed by method (0: whichever it is).
+SdBytes unpacked_of(const SdRecord& r, int method = 0) {
   SdBytes out;
-  EXPECT_TRUE(sd_unpack(r.data, r.method, r.unpacked, &out));
+  EXPECT_TRUE(method ? sd_unpack(r.data, method, r.unpacked, &out) : sd_unpack_any(r.data, r.unpacked, &out));
   return out;
 }
 
@@ -142,10 +143,11 @@ TEST_F(SaveDataTest, EveryTypeRoundTripsWithEitherPackingAndMatchesTheTable) {
     SdFile f;
     ASSERT_EQ(sd_parse(file_bytes("rt.sd"), &f), "");
     ASSERT_EQ(f.records.size(), 5u);
-    for (const SdRecord& r : f.records) EXPECT_EQ(r.method, block ? 2 : 1) << r.dno;
+    // Byte 1 is 1; the switch alone chose the packing.
+    for (const SdRecord& r : f.records) EXPECT_EQ(r.flag, 1) << r.dno;
     EXPECT_EQ(sd_find(f, 1)->id, static_cast<i16>(kInt));
     std::vector<i64> ints(var_record(kInt)->ints, var_record(kInt)->ints + 6);
-    EXPECT_EQ(unpacked_of(*sd_find(f, 1)), sd_int_value({3, 2}, ints));
+    EXPECT_EQ(unpacked_of(*sd_find(f, 1), block ? 2 : 1), sd_int_value({3, 2}, ints));
     std::vector<double> fs(var_record(kFloat)->floats, var_record(kFloat)->floats + 4);
     EXPECT_EQ(unpacked_of(*sd_find(f, 2)), sd_float_value({4}, fs));
     EXPECT_EQ(unpacked_of(*sd_find(f, 3)), sd_text_value({3}, {"abc", "", "\x95\x5c\x8e\xa6"}));
@@ -154,7 +156,7 @@ TEST_F(SaveDataTest, EveryTypeRoundTripsWithEitherPackingAndMatchesTheTable) {
     EXPECT_EQ(unpacked_of(*sd_find(f, 5)), sd_text_value({}, {"\x95\x5c\x8e\xa6"}));
 
     // Cleared and loaded back; the switch flipped meanwhile does not matter,
-    // since each record carries its method.
+    // since the packed bytes show how they were packed.
     g_save_pack_switches.variables = !block;
     for (u32 id : {kInt, kFloat, kText, kScalar}) {
       VarRecord* v = var_record(id);
@@ -176,6 +178,99 @@ TEST_F(SaveDataTest, EveryTypeRoundTripsWithEitherPackingAndMatchesTheTable) {
     EXPECT_EQ(var_get_int(kScalar, 0), 77);
     EXPECT_EQ(g_error_report_log.report_count, 0u);
     std::remove(real("rt.sd").c_str());
+  }
+}
+
+TEST_F(SaveDataTest, SavesInTheFixedLayoutAndEarlierSavesLoadUnderEitherSwitch) {
+  // Written by the fixture writer, not the engine: byte 1 = 1 with
+  // the bytes packed either way, a kind-2 first word that is not 0, the
+  // global store as kinds 0-2 at DNO 1024; and this engine's earlier form
+  // (byte 1 the method, the first word the id's high bits, kind 3).
+  const std::vector<i64> ints = {7, -8, 9, 1LL << 40, 0, 3};
+  const std::vector<u32> px = {0xFF0000FFu, 0x00000000u, 0x80112233u, 1, 2, 3};
+  const SdBytes img = sd_file({{1, sd_body(0, 1, 1003, sd_int_value({}, {31}))}});
+  const std::map<int, SdBytes> images = {{0, img}, {250, SdBytes(60000, 0x5A)}, {499, img}};
+  auto vars = [&](int method, int flag, int word) {
+    return sd_vars_body(method, {{kBig, sd_int_value({2}, {40, 41})}, {kScalar, sd_int_value({}, {12})}}, flag, word);
+  };
+  enum Check { kInts, kTexts, kTwo, kLayer, kStore };
+  struct Case {
+    const char* what;
+    u32 dno;
+    SdBytes body;
+    Check check;
+  } cases[] = {
+      {"kind 0, 1, zlib", 5, sd_body(0, 1, kInt, sd_int_value({3, 2}, ints), 1), kInts},
+      {"kind 0, 1, block", 5, sd_body(0, 2, kInt, sd_int_value({3, 2}, ints), 1), kInts},
+      {"kind 0 text, 1, block", 5, sd_body(0, 2, kText, sd_text_value({3}, {"p", "", "qq"}), 1), kTexts},
+      {"kind 2, word set, zlib", 6, vars(1, 1, 0xBEEF), kTwo},
+      {"kind 2, word set, block", 6, vars(2, 1, 0xFFFF), kTwo},
+      {"kind 1, 1, block", 7, sd_body(1, 2, 0, sd_layer_value(3, 2, px), 1), kLayer},
+      {"store as kind 0, zlib", 1024, sd_global_store_body(1, images, 0, 1), kStore},
+      {"store as kind 0, block", 1024, sd_global_store_body(2, images, 0, 1), kStore},
+      {"store as kind 1, zlib", 1024, sd_global_store_body(1, images, 1, 1), kStore},
+      {"store as kind 2, block", 1024, sd_global_store_body(2, images, 2, 1), kStore},
+      {"earlier: kind 0, 1 = zlib", 5, sd_body(0, 1, kInt, sd_int_value({3, 2}, ints)), kInts},
+      {"earlier: kind 0, 2 = block", 5, sd_body(0, 2, kInt, sd_int_value({3, 2}, ints)), kInts},
+      {"earlier: kind 2, high word", 6, vars(2, -1, -1), kTwo},
+      {"earlier: kind 1, 2 = block", 7, sd_body(1, 2, 0, sd_layer_value(3, 2, px)), kLayer},
+      {"earlier: kind 3 store, zlib", 1024, sd_global_store_body(1, images), kStore},
+      {"earlier: kind 3 store, block", 1024, sd_global_store_body(2, images), kStore},
+  };
+  for (const Case& c : cases) {
+    for (u8 on : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << c.what << (on ? ", switches on" : ", switches off"));
+      g_save_pack_switches = {on, on, on};
+      put_file("form.sd", sd_file({{c.dno, c.body}}));
+      ASSERT_EQ(var_alloc_int(kInt, 0), 0);
+      ASSERT_EQ(var_alloc_string(kText, "x", 1), 0);
+      ASSERT_EQ(var_alloc_int(kBig, 0), 0);
+      ASSERT_EQ(var_alloc_int(kScalar, 0), 0);
+      free_memory_images();
+      reset_error_report_log();
+      SaveRecord r;
+      ASSERT_EQ(read_save_record("form", -1, c.dno, &r), 0);
+      ASSERT_EQ(save_record_is_global_store(r), c.check == kStore ? 1 : 0);
+      std::vector<u8> data;
+      switch (c.check) {
+        case kInts:
+          ASSERT_EQ(load_var("form", c.dno, kInt), 0) << g_error_report_log.last_box_text;
+          for (int e = 0; e < 6; ++e) EXPECT_EQ(var_get_int(kInt, e), ints[e]) << e;
+          break;
+        case kTexts:
+          ASSERT_EQ(load_var("form", c.dno, kText), 0) << g_error_report_log.last_box_text;
+          EXPECT_STREQ(var_get_string(kText, 0), "p");
+          EXPECT_STREQ(var_get_string(kText, 1), "");
+          EXPECT_STREQ(var_get_string(kText, 2), "qq");
+          break;
+        case kTwo:
+          ASSERT_EQ(restore_saved_variables(r, 54), 0) << g_error_report_log.last_box_text;
+          EXPECT_EQ(var_get_int(kBig, 0), 40);
+          EXPECT_EQ(var_get_int(kBig, 1), 41);
+          EXPECT_EQ(var_get_int(kScalar, 0), 12);
+          break;
+        case kLayer: {
+          ASSERT_EQ(unpack_record(r, &data), 0) << g_error_report_log.last_box_text;
+          i32 w = 0, h = 0;
+          const u8* pixels = nullptr;
+          ASSERT_EQ(parse_saved_layer(data.data(), static_cast<u32>(data.size()), &w, &h, &pixels), 0);
+          EXPECT_EQ(w, 3);
+          EXPECT_EQ(h, 2);
+          EXPECT_EQ(std::memcmp(pixels, px.data(), 24), 0);
+          break;
+        }
+        case kStore:
+          ASSERT_EQ(load_global_store(r), 0) << g_error_report_log.last_box_text;
+          for (int i : {0, 250, 499})
+            EXPECT_EQ(SdBytes(g_memory_images[i].data, g_memory_images[i].data + g_memory_images[i].size),
+                      images.at(i))
+                << i;
+          EXPECT_EQ(g_memory_images[1].size, 0u);
+          break;
+      }
+      EXPECT_EQ(g_error_report_log.report_count, 0u);
+      EXPECT_EQ(g_error_report_log.last_box_text, "");
+    }
   }
 }
 
@@ -205,7 +300,7 @@ TEST_F(SaveDataTest, FixtureFilesOfEveryKindLoad) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
-TEST_F(SaveDataTest, SeveralVariablesKeepIdsAboveThe16BitRange) {
+TEST_F(SaveDataTest, SeveralVariablesKeepIdsAbove32767) {
   const u32 ids[] = {kBig, kInt};
   std::vector<u8> body;
   ASSERT_EQ(make_variables_body(ids, 2, &body), 0);
@@ -214,7 +309,8 @@ TEST_F(SaveDataTest, SeveralVariablesKeepIdsAboveThe16BitRange) {
   SdFile f;
   ASSERT_EQ(sd_parse(file_bytes("k2.sd"), &f), "");
   ASSERT_EQ(f.records[0].kind, 2);
-  // The first sub-block names 40000 through its high word.
+  // The first sub-block: a first word of 0 (not read), then 40000 in the id
+  // word, read unsigned.
   const SdBytes& run = f.records[0].data;
   EXPECT_EQ(run[0] | run[1] << 8, 0);
   EXPECT_EQ(run[2] | run[3] << 8, static_cast<int>(kBig));
@@ -231,7 +327,7 @@ TEST_F(SaveDataTest, KindTwoIdsAreChecked) {
   struct Case {
     u32 id;
     u32 error;
-  } cases[] = {{5, 101150}, {999, 101150}, {kBig + 1, 108010}, {0xFFFF0000u, 108010}};
+  } cases[] = {{5, 101150}, {999, 101150}, {kBig + 1, 108010}, {0xFFFFu, 108010}};
   for (const Case& c : cases) {
     put_file("bad.sd", sd_file({{1, sd_vars_body(1, {{kInt, sd_int_value({3, 2}, {9, 9, 9, 9, 9, 9})},
                                                       {c.id, sd_int_value({}, {1})}})}}));
@@ -425,6 +521,35 @@ TEST_F(SaveDataTest, NamesAndFolders) {
   EXPECT_EQ(stat((folder.path + "/deep/er/save/abs.sd").c_str(), &st), 0);
 }
 
+TEST_F(SaveDataTest, ASaveThatIsALinkKeepsTheLink) {
+  // The player keeps a save elsewhere and links it into the save folder:
+  // writes replace the linked file (its kept records copied from it), the
+  // link stays, and loads read through it.
+  mkdir((folder.path + "/save").c_str(), 0700);
+  mkdir((folder.path + "/elsewhere").c_str(), 0700);
+  ASSERT_EQ(symlink("../elsewhere/kept.sd", real("linked.sd").c_str()), 0);
+  cache_var(1, kInt);
+  cache_var(2, kScalar);
+  ASSERT_EQ(write_save_cache("linked", -1), 0) << g_error_report_log.last_message;
+  var_record(kScalar)->ints[0] = 78;
+  cache_var(2, kScalar);
+  ASSERT_EQ(write_save_cache("linked", -1), 0) << g_error_report_log.last_message;
+  struct stat st;
+  ASSERT_EQ(lstat(real("linked.sd").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  SdBytes target;
+  ASSERT_TRUE(sd_read_file(folder.path + "/elsewhere/kept.sd", &target));
+  SdFile f;
+  ASSERT_EQ(sd_parse(target, &f), "");
+  EXPECT_EQ(f.records.size(), 2u);
+  var_record(kScalar)->ints[0] = 0;
+  var_record(kInt)->ints[5] = 0;
+  ASSERT_EQ(load_var("linked", 2, kScalar), 0);
+  ASSERT_EQ(load_var("linked", 1, kInt), 0);
+  EXPECT_EQ(var_get_int(kScalar, 0), 78);
+  EXPECT_EQ(var_get_int(kInt, 5), 3 * 1000000007LL);
+}
+
 TEST_F(SaveDataTest, MemoryImagesGrowAndTheGlobalStoreBringsThemBack) {
   // A record bigger than an image's first 51,200 bytes.
   dim(kBig, {20000});
@@ -447,14 +572,14 @@ TEST_F(SaveDataTest, MemoryImagesGrowAndTheGlobalStoreBringsThemBack) {
     g_save_pack_switches.global_store = block;
     std::vector<u8> body;
     ASSERT_EQ(make_global_store_body(&body), 0);
-    EXPECT_EQ(body[0], kSaveKindGlobalStore);
-    EXPECT_EQ(body[1], block ? 2 : 1);
+    EXPECT_EQ(body[0], kSaveKindVar);
+    EXPECT_EQ(body[1], 1);
     ASSERT_EQ(save_cache_put(kGlobalStoreDno, std::move(body)), 0);
     ASSERT_EQ(write_save_cache("global", -1), 0);
     free_memory_images();
     SaveRecord r;
     ASSERT_EQ(read_save_record("global", -1, kGlobalStoreDno, &r), 0);
-    ASSERT_EQ(r.kind, kSaveKindGlobalStore);
+    ASSERT_EQ(save_record_is_global_store(r), 1);
     ASSERT_EQ(load_global_store(r), 0);
     EXPECT_EQ(SdBytes(g_memory_images[3].data, g_memory_images[3].data + g_memory_images[3].size), image3);
     EXPECT_EQ(SdBytes(g_memory_images[499].data, g_memory_images[499].data + g_memory_images[499].size), image499);
@@ -559,9 +684,14 @@ int inj_rename(const char* a, const char* b) {
   return injected(Injection::kRename) ? -1 : kPosixDurableReplaceCalls.rename(a, b);
 }
 int inj_folder(int fd) { return injected(Injection::kFolder) ? -1 : kPosixDurableReplaceCalls.fsync_folder(fd); }
+// Copies of the old file's kept records are writes of the new file too.
+long inj_copy(int from, long long at, int fd, unsigned long n) {
+  if (injected(Injection::kWrite)) return -1;
+  return kPosixDurableReplaceCalls.copy(from, at, fd, n > 1000 ? 1000 : n);
+}
 void use_injection(Injection* in) {
   g_inject = in;
-  g_durable_replace_calls = {inj_write, inj_fsync, inj_rename, inj_folder};
+  g_durable_replace_calls = {inj_write, inj_fsync, inj_rename, inj_folder, inj_copy};
 }
 
 TEST_F(SaveDataTest, AFailingCallAtAnyStepLeavesTheOldFile) {

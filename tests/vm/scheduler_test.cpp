@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
@@ -13,6 +14,7 @@
 #include "engine/vm/command_args.h"
 #include "engine/commands/command_table.h"
 #include "engine/vm/control_flow.h"
+#include "engine/vm/engine_pause.h"
 #include "engine/vm/object_tree.h"
 #include "engine/vm/scheduler.h"
 #include "engine/vm/script_context.h"
@@ -271,6 +273,105 @@ TEST(Scheduler, PausedTimeDoesNotCountOnRunningClocks) {
   EXPECT_EQ(sv_script_clock(2), 0);  // stopped: it stands, and its offset grew nothing
   EXPECT_EQ(g_engine_clocks.offset[2], 10000u);
   EXPECT_EQ(g_engine_clocks.paused, 0);
+  reset_scheduler();
+  fake_clock_set(0);
+}
+
+// Four holders of the game clocks (the engine pause, the scripts' pause, a
+// caption drag, the close box), each begun and later ended, in every order
+// of the eight events: the clock stands while any holds it, the time it
+// stood is taken out once, and no reading ever goes back. A stopped clock
+// stays where it stopped.
+TEST(Scheduler, OverlappingClockHoldsCountOnceInEveryOrder) {
+  auto act = [](int holder, bool begin) {
+    switch (holder) {
+      case 0: begin ? engine_clock_pause() : engine_clock_resume(); break;
+      case 1: begin ? game_clock_hold(kClockHoldScript) : game_clock_release(kClockHoldScript); break;
+      case 2: begin ? game_clock_hold(kClockHoldDrag) : game_clock_release(kClockHoldDrag); break;
+      default: begin ? game_clock_hold(kClockHoldCloseBox) : game_clock_release(kClockHoldCloseBox); break;
+    }
+  };
+  // Every order in which each holder begins before it ends: event e is
+  // holder e / 2, begin when e is even.
+  std::vector<std::vector<int>> orders;
+  std::vector<int> order;
+  int state[4] = {0, 0, 0, 0};  // 0 not begun, 1 holding, 2 ended
+  auto walk = [&](auto&& self) -> void {
+    if (order.size() == 8) {
+      orders.push_back(order);
+      return;
+    }
+    for (int h = 0; h < 4; ++h) {
+      if (state[h] == 2) continue;
+      order.push_back(h * 2 + (state[h] == 0 ? 0 : 1));
+      ++state[h];
+      self(self);
+      --state[h];
+      order.pop_back();
+    }
+  };
+  walk(walk);
+  ASSERT_EQ(orders.size(), 2520u);
+  g_scheduler.run_while_inactive = 0;
+  for (const auto& o : orders) {
+    fake_clock_set(50000);
+    reset_engine_clocks();
+    g_engine_clocks.running[1] = 0;
+    g_engine_clocks.stop_time[1] = 50000;
+    u32 t = 50000, last_t = 50000;
+    i64 expected = 0, last_reading = 0;
+    int holding = 0;
+    for (std::size_t i = 0; i < o.size(); ++i) {
+      t += 100 + static_cast<u32>((i * 37) % 90);  // uneven steps
+      fake_clock_set(t);
+      if (holding == 0) expected += t - last_t;
+      last_t = t;
+      bool begin = o[i] % 2 == 0;
+      act(o[i] / 2, begin);
+      // A repeated begin or end changes nothing.
+      act(o[i] / 2, begin);
+      holding += begin ? 1 : -1;
+      i64 reading = sv_script_clock(0);
+      ASSERT_EQ(reading, expected) << "event " << i << " of order " << &o - &orders[0];
+      ASSERT_GE(reading, last_reading);
+      last_reading = reading;
+      ASSERT_EQ(sv_script_clock(1), 0);
+    }
+    fake_clock_set(t + 250);
+    ASSERT_EQ(sv_script_clock(0), expected + 250);
+    ASSERT_EQ(sv_script_clock(3), expected + 250);
+    ASSERT_EQ(engine_pause_flag(), 0);
+  }
+  reset_scheduler();
+  fake_clock_set(0);
+}
+
+// A clock switched off and on by command 93 while the clocks are held stays
+// where it stood: no jump at either switch or at the end of the hold.
+TEST(Scheduler, ClockSwitchedDuringAHoldStaysWhereItStood) {
+  GameRun run;
+  fake_clock_set(20000);
+  reset_engine_clocks();
+  ASSERT_EQ(run.load_text("command 93 config p0:num:0 p1:num:0 p2:num:0 p3:num:0 p4:num:0 p5:num:0 p6:num:0 "
+                          "p7:num:0\nscript 0 main.txt\nlabel SYSTEM_START\n"
+                          "instr 93\narg 5 int : B:0\nwait B:1\ninstr 93\narg 5 int : B:1\n" +
+                          std::string(kIdle)),
+            0);
+  fake_clock_set(20100);
+  game_clock_hold(kClockHoldScript);
+  fake_clock_set(20300);
+  run.frame();  // clock 1 off while held: it reads 100
+  EXPECT_EQ(sv_script_clock(1), 100);
+  fake_clock_set(20600);
+  game_clock_release(kClockHoldScript);
+  EXPECT_EQ(sv_script_clock(1), 100);
+  EXPECT_EQ(sv_script_clock(0), 100);
+  fake_clock_set(20900);
+  run.frame();  // on again
+  EXPECT_EQ(sv_script_clock(1), 100);
+  fake_clock_set(21000);
+  EXPECT_EQ(sv_script_clock(1), 200);
+  EXPECT_EQ(sv_script_clock(0), 500);
   reset_scheduler();
   fake_clock_set(0);
 }

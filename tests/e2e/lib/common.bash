@@ -5,6 +5,13 @@ work=$(mktemp -d)
 engine=
 fail() {
   echo "FAIL: $* (display ${DISPLAY:-none})"
+  # A display that went away explains a program that could not open it.
+  [ -n "${xvfb_pid:-}" ] && ! kill -0 "$xvfb_pid" 2>/dev/null && echo "the X server of this test had ended"
+  # What the engine shows at the failure, a box with its text included.
+  if [ -z "${windows_described:-}" ] && [ -n "$engine" ] && [ -n "${xvfb_pid:-}" ] && kill -0 "$engine" 2>/dev/null; then
+    echo "windows of the engine:"
+    describe_windows "$engine"
+  fi
   [ -f "$work/engine.log" ] && cat "$work/engine.log"
   [ -f "$work/xvfb.log" ] && cat "$work/xvfb.log"
   exit 1
@@ -14,17 +21,7 @@ source "$src/tests/e2e/lib/x_display.bash"
 # machines have no sound card. A script that checks the output sets its own.
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw"
 wm=
-trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; [ -n "$wm" ] && kill $wm 2>/dev/null; stop_display; rm -rf "$work"' EXIT
-
-# Starts openbox on the display (a bare X server ignores full-screen and
-# move requests) and waits until it manages the screen; killed at exit.
-start_window_manager() {
-  command -v openbox >/dev/null || fail "openbox is not installed"
-  openbox >"$work/openbox.log" 2>&1 &
-  wm=$!
-  local _
-  for _ in $(seq 1 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break; sleep 0.1; done
-}
+trap '[ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
 
 # Writes $1 as a 24-bit BMP of $2 x $3 pixels: the left half in colour $4,
 # the right half in $5 (default $4), colours as RRGGBB.

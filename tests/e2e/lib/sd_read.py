@@ -1,6 +1,8 @@
 # Reading ".sd" save files in the end-to-end tests, from the format's table:
 # the header and offsets, each record walked from 4112 and unpacked (zlib, or
-# an LZ4 block as the block compressor packs), and the unpacked forms.
+# an LZ4 block as the block compressor packs), and the unpacked forms. Byte 1
+# of a body is 1 (earlier saves: 2 for an LZ4 block), so the bytes tell how
+# they are packed: a whole zlib stream, else an LZ4 block.
 import struct, zlib
 
 def lz4_block(src, size):
@@ -30,6 +32,18 @@ def lz4_block(src, size):
     return bytes(out)
 
 
+def unpack(flag, data, size):
+    if flag != 2:
+        try:
+            d = zlib.decompressobj()
+            raw = d.decompress(data)
+            if d.eof and not d.unused_data and len(raw) == size:
+                return raw
+        except zlib.error:
+            pass
+    return lz4_block(data, size)
+
+
 def records(path):
     """Every record of the file as (dno, kind, method, id, unpacked bytes);
     raises when the file is not whole."""
@@ -46,7 +60,7 @@ def records(path):
         if kind == 2:
             raw = data
         else:
-            raw = zlib.decompress(data) if method == 1 else lz4_block(data, u)
+            raw = unpack(method, data, u)
             assert len(raw) == u, "unpacked size"
         out.append((dno, kind, method, vid, raw))
         at += 16 + p
@@ -54,12 +68,13 @@ def records(path):
     return out
 
 def sub_blocks(method, run):
-    """The (id, unpacked bytes) of a several-variable record's run."""
+    """The (id, unpacked bytes) of a several-variable record's run; the
+    first word of a sub-block is not read."""
     at, out = 0, []
     while at < len(run):
-        high, low, p, u = struct.unpack_from('<HHII', run, at)
+        _, vid, p, u = struct.unpack_from('<HHII', run, at)
         data = run[at + 12:at + 12 + p]
-        out.append((high << 16 | low, zlib.decompress(data) if method == 1 else lz4_block(data, u)))
+        out.append((vid, unpack(method, data, u)))
         at += 12 + p
     return out
 

@@ -113,8 +113,10 @@ class RateReporter : public CheckingReporter {
 // cost when the cores they would use are taken.
 class BusyMachine {
  public:
-  BusyMachine() {
-    const unsigned n = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 4;
+  // threads: how many spin (0: one per hardware thread).
+  explicit BusyMachine(unsigned threads = 0) {
+    const unsigned all = std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 4;
+    const unsigned n = threads ? threads : all;
     for (unsigned i = 0; i < n; ++i)
       spinners_.emplace_back([this] {
         volatile std::uint64_t x = 0;
@@ -182,3 +184,38 @@ void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work
     benchmark::Shutdown();                                \
     return bench_exit_status();                           \
   }
+
+// The median and the largest of values (which it sorts).
+inline double median_of(std::vector<double>& v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+inline double worst_of(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
+// One run of four workers against one thread on the same work: blocks of
+// `block` calls of work() alternate between no workers and four (use_workers
+// starts them), `rounds` blocks of each, every call timed; returns the mean
+// four-worker time over the mean one-thread time. Alternating blocks see the
+// same load when the machine's load changes from second to second.
+template <typename UseWorkers, typename Work>
+double four_over_one(UseWorkers use_workers, Work work, int block, int rounds, double* one_ms = nullptr,
+                     double* four_ms = nullptr) {
+  double total[2] = {0, 0};
+  int runs[2] = {0, 0};
+  for (int round = 0; round < rounds; ++round)
+    for (int k = 0; k < 2; ++k) {
+      use_workers(k == 0 ? 0 : 4);
+      work();  // the first call after a switch finds threads just started or ended
+      for (int i = 0; i < block; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        total[k] += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ++runs[k];
+      }
+    }
+  use_workers(0);
+  const double one = total[0] / runs[0], four = total[1] / runs[1];
+  if (one_ms) *one_ms = one * 1e3;
+  if (four_ms) *four_ms = four * 1e3;
+  return four / one;
+}

@@ -2,6 +2,7 @@
 // file that such a copy needs. Paths are Shift-JIS with '\' or '/', resolved
 // case-insensitively as the files service resolves them. Any thread.
 #pragma once
+#include <cstdio>
 #include <string>
 
 // Copies from_sjis to to_sjis (an existing destination file is truncated and
@@ -38,6 +39,10 @@ struct DurableReplaceCalls {
   int (*fsync)(int fd);  // the new file's contents
   int (*rename)(const char* from_real, const char* to_real);
   int (*fsync_folder)(int folder_fd);  // the folder's entries after the rename
+  // Copies up to size bytes of from_fd at offset at to fd's position, as
+  // copy_file_range does (through a buffer where the files cannot); the
+  // count copied, 0 at the source's end.
+  long (*copy)(int from_fd, long long at, int fd, unsigned long size);
 };
 extern const DurableReplaceCalls kPosixDurableReplaceCalls;
 // The table in use (kPosixDurableReplaceCalls unless a test set another).
@@ -54,3 +59,16 @@ extern DurableReplaceCalls g_durable_replace_calls;
 // errno of the failing call, the temporary file removed and the old file as
 // it was.
 int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error);
+// One piece of a file's new contents: size bytes at data, or, when from is
+// set, size bytes of that open file at offset at (copied by the kernel,
+// never through the caller's memory).
+struct FilePiece {
+  const void* data;
+  unsigned long size;
+  std::FILE* from = nullptr;
+  unsigned long long at = 0;
+};
+// The same with the contents given as count pieces, written in their order
+// (no copy of them is made in memory). A file piece whose source ends early
+// fails with EIO.
+int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces, unsigned long count, int* error);

@@ -74,3 +74,17 @@ struct FakePopupShown {
 const std::vector<FakePopupShown>& fake_menu_popups();
 // The user choosing an item of the window's bar: posts WM_COMMAND.
 void fake_menu_choose(UiWindow window, std::uint32_t id);
+
+// ---- what a window's bar shows, on either backend (tests) ----
+// The items depth first: a submenu's items follow its item, one deeper.
+// Captions in the program's form ("&File"), Shift-JIS.
+struct ShownMenuItem {
+  std::string caption;
+  int depth = 0, separator = 0, grayed = 0, checked = 0;
+  bool operator==(const ShownMenuItem&) const = default;
+};
+std::vector<ShownMenuItem> fake_menu_shown(UiWindow window);
+std::vector<ShownMenuItem> gtk_menu_shown(UiWindow window);
+// The player choosing the bar's item of id on GTK, as a click does; -1 when
+// the bar has no such item.
+int gtk_menu_choose(UiWindow window, std::uint32_t id);

@@ -266,6 +266,10 @@ struct PlatformUi {
   // own move; without a held button nothing moves). When the move is over,
   // WM_EXITSIZEMOVE is queued. 0, or -1 for a dead or hidden window.
   int (*begin_move_drag)(UiWindow window);
+  // Opens the item of the window's menu bar whose mnemonic ("&F") is key (a
+  // lower-case ASCII letter or digit), as Alt with that key does. 1 when an
+  // item opened, 0 when none has that mnemonic (or the window has no bar).
+  int (*open_bar_mnemonic)(UiWindow window, int key);
   // Asks for a WM_PAINT (coalesced with one already waiting).
   void (*invalidate)(UiWindow window);
   // Accepts dropped files (WM_DROPFILES) or not.
@@ -313,7 +317,10 @@ struct PlatformUi {
   std::int64_t (*dispatch_message)(const UiMessage* message);
   // The default answer (DefWindowProc): WM_SYSCOMMAND SC_CLOSE sends
   // WM_CLOSE, WM_CLOSE destroys the window, SC_MINIMIZE / SC_MAXIMIZE /
-  // SC_RESTORE act on the window; everything else answers 0.
+  // SC_RESTORE act on the window; WM_SYSKEYDOWN of a letter or digit (Alt
+  // held) sends WM_SYSCOMMAND SC_KEYMENU with the lower-case character in
+  // lparam, and SC_KEYMENU opens the bar item of that mnemonic;
+  // everything else answers 0.
   std::int64_t (*def_window_proc)(UiWindow window, std::uint32_t message, std::uint64_t wparam,
                                   std::int64_t lparam);
 
@@ -398,6 +405,9 @@ int fake_ui_drop_alive(std::uint64_t drop);
 void fake_ui_set_associated_program(const std::string& sjis_program);
 // The user clicking the window's close button: queues WM_SYSCOMMAND SC_CLOSE.
 void fake_ui_click_close(UiWindow window);
+// The mnemonics open_bar_mnemonic was asked to open on the window since the
+// reset, in order.
+std::vector<int> fake_ui_bar_mnemonics(UiWindow window);
 // How often begin_move_drag started a move of the window since the reset
 // (a move starts only while fake_ui_set_key holds kVkLButton down).
 int fake_ui_move_drags(UiWindow window);

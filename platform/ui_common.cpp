@@ -101,9 +101,21 @@ std::int64_t ui_dispatch_message(const PlatformUi& backend, const UiMessage* m) 
 }
 
 std::int64_t ui_def_window_proc(const PlatformUi& backend, UiWindow window, std::uint32_t msg,
-                                std::uint64_t wp) {
+                                std::uint64_t wp, std::int64_t lp) {
+  if (msg == ui::kWmSysKeyDown) {
+    // Alt with a letter or digit asks for the bar item of that mnemonic.
+    if ((wp >= 'A' && wp <= 'Z') || (wp >= '0' && wp <= '9')) {
+      std::int64_t ch = wp >= 'A' && wp <= 'Z' ? static_cast<std::int64_t>(wp - 'A' + 'a') : static_cast<std::int64_t>(wp);
+      backend.send_message(window, ui::kWmSysCommand, ui::kScKeyMenu, ch);
+    }
+    return 0;
+  }
   if (msg == ui::kWmSysCommand) {
     std::uint32_t cmd = static_cast<std::uint32_t>(wp) & 0xFFF0u;
+    if (cmd == ui::kScKeyMenu) {
+      if (backend.open_bar_mnemonic && lp > 0 && lp < 128) backend.open_bar_mnemonic(window, static_cast<int>(lp));
+      return 0;
+    }
     if (cmd == ui::kScClose) return backend.send_message(window, ui::kWmClose, 0, 0);
     if (cmd == ui::kScMinimize) backend.show_window(window, ui::kSwMinimize);
     if (cmd == ui::kScMaximize) backend.show_window(window, ui::kSwMaximize);

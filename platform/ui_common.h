@@ -65,6 +65,8 @@ std::int64_t ui_dispatch_message(const PlatformUi& backend, const UiMessage* mes
 // DefWindowProc through the backend: SC_CLOSE sends WM_CLOSE (and answers
 // what it answered), SC_MINIMIZE / SC_MAXIMIZE / SC_RESTORE show the window
 // so, WM_CLOSE destroys it, WM_NCLBUTTONDOWN on the caption (HTCAPTION)
-// starts the desktop's move of the window; everything else answers 0.
+// starts the desktop's move of the window, WM_SYSKEYDOWN of a letter or
+// digit sends SC_KEYMENU with its lower-case character and SC_KEYMENU opens
+// the bar item of that mnemonic; everything else answers 0.
 std::int64_t ui_def_window_proc(const PlatformUi& backend, UiWindow window, std::uint32_t message,
-                                std::uint64_t wparam);
+                                std::uint64_t wparam, std::int64_t lparam);

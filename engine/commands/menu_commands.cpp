@@ -8,6 +8,7 @@
 #include "engine/commands/command_params.h"
 #include "engine/commands/command_table.h"
 #include "engine/commands/result_vars.h"
+#include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/sjis_text.h"
@@ -35,13 +36,21 @@ constexpr u32 kErrNoOrderKey = 100240;
 constexpr std::size_t kTipSize = 64;
 constexpr int kTrayIconSize = 16;
 constexpr u32 kTrayCallbackMessage = ui::kWmUser + 10;
+constexpr u32 kTrayIconId = 123;
 
 struct TrayState {
   u8 shown = 0;
   std::string tip;  // kept between calls, at most 63 bytes
   u8 hook_set = 0;
+  std::vector<u32> pixels;  // the layer's icon; empty: the program's
+  std::string menu_path;    // full path of the group its menu was built from
 };
 TrayState g_tray;
+
+// Menus built from the tree that the scripts changed in this frame: the bar
+// of each window and the icon's menu, built again at the end of the frame.
+u8 g_bar_stale[kWindowCount] = {};
+u8 g_tray_menu_stale = 0;
 
 MenuItem* item_of(ObjectNode* n) {
   return n && n->payload_kind == kPayloadMenuItem ? static_cast<MenuItem*>(n->payload) : nullptr;
@@ -107,7 +116,7 @@ void cursor_in_main_window(i32* x, i32* y) {
 // brings the window forward; a double click or a right release also opens
 // the icon's menu at the cursor.
 int tray_message(WindowRecord* r, u32 message, u64 wparam, i64 lparam, std::int64_t* result) {
-  if (static_cast<u32>(wparam) != 123) return 0;
+  if (static_cast<u32>(wparam) != kTrayIconId) return 0;
   const u32 what = static_cast<u32>(lparam);
   if (what != ui::kWmLButtonDown && what != ui::kWmLButtonDblClk && what != ui::kWmRButtonUp) return 0;
   if (r->handle != kNoWindow) g_platform.ui->set_foreground(r->handle);
@@ -121,6 +130,51 @@ int tray_message(WindowRecord* r, u32 message, u64 wparam, i64 lparam, std::int6
 
 void show_box(const char* sjis_text) { g_platform.ui->message_box(kNoWindow, sjis_text, "", ui::kMbOk); }
 
+// The definition node of the window's bar, or null (no bar, or gone).
+ObjectNode* bar_definition(int window) {
+  const WindowRecord* r = g_windows[window];
+  return r && !r->menu_name.empty() ? menu_group(r->menu_name.c_str()) : nullptr;
+}
+
+ObjectNode* tray_menu_group() {
+  ObjectNode* root = g_object_roots[kTreeMenu];
+  if (g_tray.menu_path.empty() || !root) return nullptr;
+  std::vector<char> path(g_tray.menu_path.begin(), g_tray.menu_path.end());
+  path.push_back(0);
+  return resolve_object_path(root, path.data(), 1);
+}
+
+bool lies_under(ObjectNode* node, ObjectNode* group) {
+  for (ObjectNode* n = node; n && group; n = n->parent)
+    if (n == group) return true;
+  return false;
+}
+
+// A menu item changed (command 62) or is about to go (command 64): the menus
+// built from a group that holds it are built again at the end of the frame,
+// so they show the captions, marks and states the scripts set.
+void note_menu_item_change(ObjectNode* node) {
+  if (!node) return;
+  for (int w = 0; w < kWindowCount; ++w)
+    if (lies_under(node, bar_definition(w))) g_bar_stale[w] = 1;
+  if (g_tray.shown && lies_under(node, tray_menu_group())) g_tray_menu_stale = 1;
+}
+
+// Shows (or changes) the icon with the kept image, tip and menu set 2.
+void show_tray_icon() {
+  const PlatformTray* t = g_platform.tray;
+  UiWindow main = main_window_handle();
+  if (!g_tray.hook_set) g_tray.hook_set = set_window_message_hook(kTrayCallbackMessage, tray_message) == 0;
+  UiMenu menu = g_menu_sets.handles[kMenuSetTray][0]
+                    ? g_platform.menus->submenu_of(g_menu_sets.handles[kMenuSetTray][0], 0)
+                    : 0;
+  const bool own = g_tray.pixels.empty();
+  if (t && main != kNoWindow &&
+      t->show(main, own ? nullptr : g_tray.pixels.data(), own ? 0 : kTrayIconSize, own ? 0 : kTrayIconSize,
+              g_tray.tip.c_str(), menu, kTrayCallbackMessage, kTrayIconId) == 0)
+    g_tray.shown = 1;
+}
+
 }  // namespace
 
 u32 cmd_menu_item_set() {
@@ -133,6 +187,23 @@ u32 cmd_menu_item_set() {
   const i64 key = has_key ? combined_key(node ? node->order_key : 1, g_args_decoded.slots[arg_slot(2)].assign_op,
                                          arg_value(2))
                           : 0;
+  // What a shown menu built from this item would show, to see whether the
+  // command changes it.
+  struct Shown {
+    bool exists;
+    i64 key;
+    std::string caption;
+    u8 shown, checked;
+    u16 enabled;
+    i64 command;
+    bool operator==(const Shown&) const = default;
+  };
+  auto shown_of = [](ObjectNode* n) {
+    MenuItem* i = item_of(n);
+    if (!i) return Shown{false, 0, {}, 0, 0, 0, 0};
+    return Shown{true, n->order_key, i->caption ? i->caption : "", i->shown, i->checked, i->enabled, i->command};
+  };
+  const Shown before = shown_of(node);
   if (!node) {
     if (!arg_given(1)) {
       report_error_at(kErrNoCaption, 1, command_name(kCmdMenuItemSet));
@@ -161,6 +232,7 @@ u32 cmd_menu_item_set() {
   if (arg_given(4)) m->enabled = static_cast<u16>(arg_value(4));
   if (arg_given(5)) m->checked = static_cast<u8>(arg_value(5));
   if (arg_given(6)) m->command = arg_value(6);
+  if (!(shown_of(node) == before)) note_menu_item_change(node);
   return 0;
 }
 
@@ -186,6 +258,7 @@ u32 cmd_menu_item_delete() {
   }
   // The root and the base group "M0" are held by the engine: never freed.
   if (node == g_object_roots[kTreeMenu] || node == g_system_objects[kTreeMenu] || !node->parent) return 0;
+  note_menu_item_change(node);
   object_detach(node);
   object_subtree_free(node);
   return 0;
@@ -221,6 +294,20 @@ u32 cmd_menu_item_query() {
   return 0;
 }
 
+void refresh_changed_menu_bars() {
+  for (int w = 0; w < kWindowCount; ++w) {
+    if (!g_bar_stale[w]) continue;
+    g_bar_stale[w] = 0;
+    // A definition deleted meanwhile leaves the bar as it was.
+    if (bar_definition(w)) load_menu_bar(g_windows[w]->menu_name.c_str(), w);
+  }
+  if (g_tray_menu_stale) {
+    g_tray_menu_stale = 0;
+    ObjectNode* group = tray_menu_group();
+    if (g_tray.shown && group && build_popup_set(kMenuSetTray, group) == 0) show_tray_icon();
+  }
+}
+
 void remove_tray_icon() {
   if (!g_tray.shown) return;
   const PlatformTray* t = g_platform.tray;
@@ -251,11 +338,15 @@ u32 cmd_tray_icon_set() {
     g_tray.tip = tip.substr(0, n);
   }
   if (arg_given(3)) {
-    ObjectNode* group = menu_group(arg_text(3));
-    if (group) build_popup_set(kMenuSetTray, group);
+    char path[kObjectPathSize];
+    int kind = build_object_path(path, arg_text(3), g_object_base_paths[kTreeMenu], 0);
+    ObjectNode* root = g_object_roots[kTreeMenu];
+    ObjectNode* group = kind >= 0 && root ? resolve_object_path(root, path, 1) : nullptr;
+    if (group) {
+      g_tray.menu_path = path;
+      build_popup_set(kMenuSetTray, group);
+    }
   }
-  const PlatformTray* t = g_platform.tray;
-  UiWindow main = main_window_handle();
   if (arg_value(0) == 1 && arg_given(0)) {
     std::vector<u32> pixels;
     if (layer) {
@@ -270,16 +361,10 @@ u32 cmd_tray_icon_set() {
         pixels.assign(layer->pixels, layer->pixels + kTrayIconSize * kTrayIconSize);
       }
     }
-    if (!g_tray.hook_set) g_tray.hook_set = set_window_message_hook(kTrayCallbackMessage, tray_message) == 0;
     // Added when not shown, changed when shown: an icon removed before is
     // shown again.
-    UiMenu menu = g_menu_sets.handles[kMenuSetTray][0] ? g_platform.menus->submenu_of(
-                                                             g_menu_sets.handles[kMenuSetTray][0], 0)
-                                                       : 0;
-    if (t && main != kNoWindow &&
-        t->show(main, pixels.empty() ? nullptr : pixels.data(), pixels.empty() ? 0 : kTrayIconSize,
-                pixels.empty() ? 0 : kTrayIconSize, g_tray.tip.c_str(), menu) == 0)
-      g_tray.shown = 1;
+    g_tray.pixels = std::move(pixels);
+    show_tray_icon();
   } else if (arg_given(0)) {
     remove_tray_icon();
   }

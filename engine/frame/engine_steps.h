@@ -66,6 +66,9 @@ void update_fullscreen_menu_strip();
 int request_window_repaint(int window);
 void reset_dirty_state();
 void show_pending_popup_menu();
+// Builds again the bars and the icon's menu whose items the scripts changed
+// in this frame.
+void refresh_changed_menu_bars();
 int emote_motion_active();
 void advance_emote_times(u32 elapsed_ms);
 

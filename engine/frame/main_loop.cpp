@@ -163,6 +163,7 @@ i8 run_frame() {
     count_drawn_frame();
     reset_dirty_state();
   }
+  refresh_changed_menu_bars();
   show_pending_popup_menu();
   p.skip_this_draw = p.skip_next_draw;
   return static_cast<i8>(g_quit_requested.load());

@@ -46,8 +46,26 @@ constexpr i64 kWorkerPreemptedNs = 50'000;
 // takes milliseconds; the poster alone is held up by nobody. The hold is
 // short because a virtual machine takes a core away now and then even when
 // idle, and a long hold would then keep the workers out of every frame.
+//
+// A machine that stays busy takes the core of a worker again and again: a
+// loss that comes soon after the last hold ended doubles the hold, up to
+// half a second, so that a lasting load keeps jobs on the poster instead of
+// costing one held-up frame every few milliseconds; a loss long after the
+// last one starts again from the short hold.
 constexpr i64 kBusyHoldNs = 2'000'000;
+constexpr i64 kBusyHoldMostNs = 500'000'000;
 std::atomic<i64> g_preempted_at{0};
+std::atomic<i64> g_busy_hold_ns{kBusyHoldNs};
+
+// A worker lost its core in the middle of its bands at `at`.
+void note_preempted(i64 at) {
+  const i64 previous = g_preempted_at.load(std::memory_order_relaxed);
+  const i64 hold = g_busy_hold_ns.load(std::memory_order_relaxed);
+  // Soon after the last hold ended: the load goes on.
+  const i64 next = at - previous < 4 * hold ? std::min(hold * 2, kBusyHoldMostNs) : kBusyHoldNs;
+  g_busy_hold_ns.store(next, std::memory_order_relaxed);
+  g_preempted_at.store(at, std::memory_order_relaxed);
+}
 
 // Times the calling thread has lost its core to another thread.
 i64 involuntary_switches() { return thread_involuntary_switches(); }
@@ -135,7 +153,24 @@ void blend_rows(i32 code, u32* dst_base, i32 dst_w, const LayerImage* src, const
   const int mode = layer_mode(src);
   BlendRowKernel kernel = code == kPixelJobBlendPlain ? g_blend_kernels.plain[blend_kernel_index(mode, layer_opacity(src))]
                                                       : g_blend_kernels.alpha[blend_kernel_index(mode, layer_opacity(src))];
+  // A run narrower than the layer's rows starts each row at a new place in
+  // memory, where the processor's own prefetch (which follows a stream and
+  // stops at a page boundary) does not go: the source run four rows ahead is
+  // asked for while this row blends, or every row would start with a wait
+  // for memory. Whole rows are one stream and need no help.
+  const bool narrow = width < src->width;
+  const i32 run_bytes = width * 4;
+  if (narrow)
+    for (i32 r = first; r < std::min(first + 4, end); ++r) {
+      const char* row = reinterpret_cast<const char*>(row_at(src_base, src->width, src_x, src_y + r));
+      for (i32 b = 0; b < run_bytes; b += 64) __builtin_prefetch(row + b);
+    }
   for (i32 r = first; r < end; ++r) {
+    if (narrow && r + 4 < end) {
+      const char* ahead = reinterpret_cast<const char*>(row_at(src_base, src->width, src_x, src_y + r + 4));
+      for (i32 b = 0; b < run_bytes; b += 64) __builtin_prefetch(ahead + b);
+      __builtin_prefetch(ahead + run_bytes - 1);
+    }
     // The layer opacity is read again for every row. The run is blended by
     // the columns of the layer's own row, so a partial redraw gives the
     // bytes of a full one.
@@ -387,7 +422,7 @@ int pixel_job_worker(PixelJob* job, int index) {
         take_bands(false);
         last = now_ns();
         until = last + kWorkerSpinNs;
-        if (involuntary_switches() != switches) g_preempted_at.store(last, std::memory_order_relaxed);
+        if (involuntary_switches() != switches) note_preempted(last);
         continue;
       }
       cpu_relax();
@@ -444,14 +479,20 @@ int job_class(i64 work) {
   return c;
 }
 
+// A job of fewer pixels than this takes the poster alone about as long as
+// the hand-over to a worker that is awake (a few microseconds): it never pays
+// for one, and runs on the poster without being timed or probed.
+constexpr i64 kAloneBelowPixels = 32768;
+
 // Whether a job of `work` pixels is handed over.
 bool worth_sharing(i64 work) {
   if (work <= 0 || g_always_share.load(std::memory_order_relaxed)) return true;  // no size given: always shared
+  if (work < kAloneBelowPixels) return false;
   // Only a worker that lost its core in the middle of its bands counts: the
   // poster itself is held up by nobody when it loses its core (the system
   // takes it away now and then even on an idle machine).
   const i64 now = now_ns();
-  if (now - g_preempted_at.load(std::memory_order_relaxed) < kBusyHoldNs) return false;
+  if (now - g_preempted_at.load(std::memory_order_relaxed) < g_busy_hold_ns.load(std::memory_order_relaxed)) return false;
   JobTimes& t = g_job_times[job_class(work)];
   ++t.jobs;
   if (t.shared_ps == 0) {
@@ -484,6 +525,14 @@ bool worth_sharing(i64 work) {
 void note_job_time(i64 work, i64 ns, bool shared) {
   if (work <= 0 || ns <= 0) return;
   JobTimes& t = g_job_times[job_class(work)];
+  // A shared job that took more than twice what shared jobs of its size
+  // take, and longer than it takes alone, was held up by a worker that lost
+  // its core without noticing it in its own count (between two bands, or
+  // before it took one): the machine is busy, as if the worker had seen it.
+  if (shared && !t.skip && t.shared_ps > 0 && t.alone_ps > 0) {
+    const i64 per_pixel = ns * 1000 / work;
+    if (per_pixel > 2 * t.shared_ps && per_pixel > t.alone_ps) note_preempted(now_ns());
+  }
   if (t.skip && shared) {
     t.skip = 0;
     return;
@@ -511,7 +560,7 @@ int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[k
   const i64 t0 = now_ns();
   if (g_running == 0 || !worth_sharing(work)) {
     failed = run_here(fill, ctx, bands > 0 ? 1 : workers, statuses);
-    if (g_running > 0) note_job_time(work, now_ns() - t0, false);
+    if (g_running > 0 && work >= kAloneBelowPixels) note_job_time(work, now_ns() - t0, false);
   } else {
     const int count = bands > 0 ? std::min(bands, kMaxPixelBands) : workers;
     for (int i = 0; i < count; ++i) {

@@ -298,6 +298,9 @@ void theora_movie_frame() {
     m.target_path.clear();
     return;
   }
+  // Frames run faster than the movie's 30 a second: a frame already in the
+  // layer is not decoded, copied and redrawn again.
+  if (index == m.frame_index) return;
   m.frame_index = static_cast<i32>(index);
   decode_movie_frame();
 }

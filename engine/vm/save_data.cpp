@@ -165,48 +165,89 @@ struct WalkedRecord {
   u64 size;  // 4 + body
 };
 
-// Checks old as a save file and lists its records in file order. 0, or -1
-// after the report (nothing written).
-int walk_records(const u8* old, u64 size, const char* name, std::vector<WalkedRecord>* out) {
-  if (size < 16 || std::memcmp(old, kMagic, 4) != 0) {
+// Checks src as a save file and lists its records in file order, reading
+// only the header and each record's head. 0, or -1 after the report
+// (nothing written).
+int walk_records(const SaveSource& src, const char* name, std::vector<WalkedRecord>* out) {
+  u8 head[16];
+  if (src.size < 16 || !src.read_at(0, head, 16) || std::memcmp(head, kMagic, 4) != 0) {
     report_error_at(kErrSaveNotSaveFile, 1, name);
     return -1;
   }
-  if (get_u32(old + 4) != kSaveVersion) {
+  if (get_u32(head + 4) != kSaveVersion) {
     report_error_at(kErrSaveVersion, 1, name);
     return -1;
   }
+  const u64 size = src.size;
   if (size < kSaveRecordsStart) {
     report_error_at(kErrSaveNotSaveFile, 1, name);
     return -1;
   }
   u64 at = kSaveRecordsStart;
   while (at < size) {
-    if (size - at < 4 + kSaveBodyHeader) {
+    u8 rh[4 + kSaveBodyHeader];
+    if (size - at < sizeof rh || !src.read_at(at, rh, sizeof rh)) {
       report_error_at(kErrSaveNotSaveFile, 1, name);
       return -1;
     }
-    const u32 dno = get_u32(old + at);
+    const u32 dno = get_u32(rh);
     if (dno == 0 || dno > kSaveDnoCount) {
       show_error_box("", sjis_message("( DNO = %d ) 不正なDNO番号を検出しました。"), static_cast<i64>(dno));
       return -1;
     }
-    const u64 packed = get_u32(old + at + 8);
-    if (packed > size - at - 4 - kSaveBodyHeader) {
+    const u64 packed = get_u32(rh + 8);
+    if (packed > size - at - sizeof rh) {
       report_error_at(kErrSaveNotSaveFile, 1, name);
       return -1;
     }
-    out->push_back({dno, at, 4 + kSaveBodyHeader + packed});
-    at += 4 + kSaveBodyHeader + packed;
+    out->push_back({dno, at, sizeof rh + packed});
+    at += sizeof rh + packed;
   }
   return 0;
 }
 
-void append_record(std::vector<u8>& out, u32 dno, const std::vector<u8>& body, u32 offsets[]) {
-  offsets[dno] = static_cast<u32>(out.size());
-  put_u32(out, dno);
-  out.insert(out.end(), body.begin(), body.end());
-}
+// The new file as pieces written in order: its header, old records taken
+// where they lie (in the old file's bytes in memory, or in the old file
+// itself, which the kernel copies from), and cached records (each its DNO
+// word and its body). Nothing is copied here. Kept from one write to the
+// next so that its lists are not allocated afresh.
+struct SavePlan {
+  u8 header[kSaveRecordsStart];
+  u8 dno_words[kSaveDnoCount + 1][4];
+  std::vector<FilePiece> pieces;
+  std::vector<WalkedRecord> walked;
+  u64 size = 0;
+  void add(const void* data, u64 n) {
+    // A piece that goes on where the last one ended in memory joins it.
+    if (!pieces.empty() && !pieces.back().from &&
+        static_cast<const u8*>(pieces.back().data) + pieces.back().size == data)
+      pieces.back().size += static_cast<unsigned long>(n);
+    else
+      pieces.push_back({data, static_cast<unsigned long>(n)});
+    size += n;
+  }
+  // Old bytes at..at + n of src (the old records kept in their order are
+  // one run).
+  void add_old(const SaveSource& src, u64 at, u64 n) {
+    if (src.mem) {
+      add(src.mem + at, n);
+      return;
+    }
+    FilePiece* last = pieces.empty() ? nullptr : &pieces.back();
+    if (last && last->from == src.file && last->at + last->size == at)
+      last->size += static_cast<unsigned long>(n);
+    else
+      pieces.push_back({nullptr, static_cast<unsigned long>(n), src.file, at});
+    size += n;
+  }
+  void add_cached(u32 dno, u32 offsets[]) {
+    offsets[dno] = static_cast<u32>(size);
+    set_u32(dno_words[dno], dno);
+    add(dno_words[dno], 4);
+    add(g_cache[dno].body.data(), g_cache[dno].body.size());
+  }
+};
+SavePlan g_plan;
 
 int ensure_folder(const std::string& folder) {
   // Every missing folder on the way is made (an existing one is no error).
@@ -224,23 +265,6 @@ void report_create_failure(int system_errno) {
   const int n = crt_errno_number(system_errno);
   const char* text = n >= 0 && n < 37 && g_command_list.errno_texts[n] ? g_command_list.errno_texts[n] : "";
   report_error_at(kErrSaveCreate, 1, n, text);
-}
-
-bool read_whole_file(const std::string& path, std::vector<u8>* out, bool* exists) {
-  *exists = g_platform.files->is_file(path.c_str()) != 0;
-  if (!*exists) return true;
-  std::FILE* f = g_platform.files->open(path.c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  long n = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  bool ok = n >= 0;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(n));
-    ok = std::fread(out->data(), 1, out->size(), f) == out->size();
-  }
-  std::fclose(f);
-  return ok;
 }
 
 // Validated variable data: the layout found in an unpacked value.
@@ -522,45 +546,64 @@ int save_file_path(const char* name, std::string* path) {
   return 0;
 }
 
-int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
+namespace {
+// Plans the new file: src's records (when has_old) with the cached records
+// put in. 0, or -1 after the report.
+int plan_save_image(const SaveSource& src, int has_old, SavePlan* plan) {
   u32 offsets[kSaveDnoCount + 1] = {};
-  out->clear();
-  std::vector<WalkedRecord> walked;
+  plan->walked.clear();
+  plan->pieces.clear();
+  plan->size = 0;
+  std::memset(plan->header, 0, sizeof plan->header);
   u32 count = 0;
   if (has_old) {
-    if (walk_records(old, old_size, "", &walked) != 0) return -1;
-    count = get_u32(old + 8);
+    if (walk_records(src, "", &plan->walked) != 0 || !src.read_at(0, plan->header, 16)) return -1;
+    count = get_u32(plan->header + 8);
+  } else {
+    std::memcpy(plan->header, kMagic, 4);
+    set_u32(plan->header + 4, kSaveVersion);
   }
-  out->assign(kSaveRecordsStart, 0);
-  if (has_old) std::memcpy(out->data(), old, 16);
-  else {
-    std::memcpy(out->data(), kMagic, 4);
-    set_u32(out->data() + 4, kSaveVersion);
-    set_u32(out->data() + 12, kSaveDnoCount);
-  }
+  plan->add(plan->header, kSaveRecordsStart);
   bool placed[kSaveDnoCount + 1] = {};
-  for (const WalkedRecord& r : walked) {
+  for (const WalkedRecord& r : plan->walked) {
     if (g_cache[r.dno].used && !placed[r.dno]) {
-      append_record(*out, r.dno, g_cache[r.dno].body, offsets);
+      plan->add_cached(r.dno, offsets);
       placed[r.dno] = true;
       continue;
     }
     if (placed[r.dno]) continue;  // a second copy of a replaced record
-    offsets[r.dno] = static_cast<u32>(out->size());
-    out->insert(out->end(), old + r.at, old + r.at + r.size);
+    offsets[r.dno] = static_cast<u32>(plan->size);
+    plan->add_old(src, r.at, r.size);
   }
   for (u32 d = 1; d <= kSaveDnoCount; ++d) {
     if (!g_cache[d].used || placed[d] || offsets[d]) continue;
-    append_record(*out, d, g_cache[d].body, offsets);
+    plan->add_cached(d, offsets);
     ++count;
   }
-  if (out->size() > 0xFFFFFFFFull) {
+  if (plan->size > 0xFFFFFFFFull) {
     out_of_memory();
     return -1;
   }
-  set_u32(out->data() + 8, count);
-  set_u32(out->data() + 12, kSaveDnoCount);
-  for (u32 d = 1; d <= kSaveDnoCount; ++d) set_u32(out->data() + 12 + 4 * d, offsets[d]);
+  set_u32(plan->header + 8, count);
+  set_u32(plan->header + 12, kSaveDnoCount);
+  for (u32 d = 1; d <= kSaveDnoCount; ++d) set_u32(plan->header + 12 + 4 * d, offsets[d]);
+  return 0;
+}
+}  // namespace
+
+int compose_save_image(const u8* old, u64 old_size, int has_old, std::vector<u8>* out) {
+  out->clear();
+  static const u8 kEmpty = 0;
+  SaveSource src;
+  src.mem = old ? old : &kEmpty;
+  src.size = old ? old_size : 0;
+  if (plan_save_image(src, has_old, &g_plan) != 0) return -1;
+  out->resize(g_plan.size);
+  u64 at = 0;
+  for (const FilePiece& p : g_plan.pieces) {
+    std::memcpy(out->data() + at, p.data, p.size);
+    at += p.size;
+  }
   return 0;
 }
 
@@ -596,21 +639,33 @@ int write_save_cache(const char* name, i64 memory_image) {
     return -1;
   }
   ensure_folder(save_folder_path());
-  std::vector<u8> old;
-  bool exists = false;
-  if (!read_whole_file(path, &old, &exists)) {
-    report_create_failure(errno ? errno : EIO);
-    free_memory_slot(-1);
-    return -1;
+  // Only the old file's header and record heads are read; the new file is
+  // written from pieces: the kept records copied by the kernel from the old
+  // file, the cached ones from the cache. The old file stays open (and
+  // unchanged: it is replaced by a rename, never written) until then.
+  SaveSource src;
+  const bool exists = g_platform.files->is_file(path.c_str()) != 0;
+  if (exists) {
+    src.file = g_platform.files->open(path.c_str(), "rb");
+    long end = -1;
+    if (src.file && std::fseek(src.file, 0, SEEK_END) == 0) end = std::ftell(src.file);
+    if (end < 0) {
+      report_create_failure(errno ? errno : EIO);
+      if (src.file) std::fclose(src.file);
+      free_memory_slot(-1);
+      return -1;
+    }
+    src.size = static_cast<u64>(end);
   }
-  rc = compose_save_image(old.data(), old.size(), exists, &image);
+  rc = plan_save_image(src, exists, &g_plan);
   if (rc == 0) {
     int error = 0;
-    if (files_replace_durably(path.c_str(), image.data(), image.size(), &error) != 0) {
+    if (files_replace_durably_pieces(path.c_str(), g_plan.pieces.data(), g_plan.pieces.size(), &error) != 0) {
       report_create_failure(error);
       rc = -1;
     }
   }
+  if (src.file) std::fclose(src.file);
   free_memory_slot(-1);
   return rc;
 }
@@ -903,4 +958,6 @@ void clear_save_data_cache() { free_memory_slot(-1); }
 void free_memory_save_slots() {
   free_memory_slot(-1);
   free_memory_images();
+  g_plan.pieces = {};
+  g_plan.walked = {};
 }

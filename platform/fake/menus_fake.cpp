@@ -145,3 +145,28 @@ const std::vector<FakePopupShown>& fake_menu_popups() { return g_popups; }
 void fake_menu_choose(UiWindow window, std::uint32_t id) {
   if (g_platform.ui) g_platform.ui->post_message(window, ui::kWmCommand, id, 0);
 }
+
+namespace {
+void shown_of(UiMenu menu, int depth, std::vector<ShownMenuItem>* out) {
+  auto it = g_menus.find(menu);
+  if (it == g_menus.end() || depth > 256) return;
+  for (const FakeMenuItem& m : it->second.items) {
+    ShownMenuItem i;
+    i.depth = depth;
+    i.separator = m.separator;
+    if (!m.separator) i.caption = m.caption;
+    i.grayed = m.grayed;
+    i.checked = m.checked;
+    out->push_back(i);
+    if (m.submenu) shown_of(m.submenu, depth + 1, out);
+  }
+}
+}  // namespace
+
+std::vector<ShownMenuItem> fake_menu_shown(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::vector<ShownMenuItem> out;
+  auto b = g_bars.find(window);
+  if (b != g_bars.end()) shown_of(b->second, 0, &out);
+  return out;
+}

@@ -1,5 +1,6 @@
 #include <mutex>
 
+#include "platform/platform.h"
 #include "platform/tray.h"
 
 namespace {
@@ -7,7 +8,7 @@ std::mutex g_mutex;
 FakeTrayState g_state;
 
 int fake_show(UiWindow window, const std::uint32_t* pixels, int width, int height, const char* sjis_tip,
-              UiMenu menu) {
+              UiMenu menu, std::uint32_t callback_message, std::uint32_t icon_id) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_state.shown = 1;
   g_state.show_calls += 1;
@@ -18,6 +19,9 @@ int fake_show(UiWindow window, const std::uint32_t* pixels, int width, int heigh
                         pixels ? pixels + static_cast<std::size_t>(width) * height : nullptr);
   g_state.tip = sjis_tip ? sjis_tip : "";
   g_state.menu = menu;
+  g_state.window = window;
+  g_state.callback_message = callback_message;
+  g_state.icon_id = icon_id;
   return 0;
 }
 
@@ -35,3 +39,18 @@ void fake_tray_reset() {
 }
 
 const FakeTrayState& fake_tray_state() { return g_state; }
+
+int fake_tray_click(int button) {
+  UiWindow window;
+  std::uint32_t message, id;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_state.shown) return -1;
+    window = g_state.window;
+    message = g_state.callback_message;
+    id = g_state.icon_id;
+  }
+  std::uint32_t what = button == 1 ? ui::kWmLButtonDown : button == 2 ? ui::kWmRButtonUp : ui::kWmMButtonUp;
+  const PlatformUi* u = g_platform.ui ? g_platform.ui : &kFakeUi;
+  return u->post_message(window, message, id, what);
+}

@@ -28,6 +28,7 @@ struct FakeWindow {
   int presents = 0;
   int last_present[4] = {};
   int move_drags = 0;
+  std::vector<int> bar_mnemonics;
   bool moving = false;  // a move started and not yet ended
 };
 
@@ -267,6 +268,13 @@ int fake_begin_move_drag(UiWindow window) {
   w->moving = true;
   return 0;
 }
+int fake_open_bar_mnemonic(UiWindow window, int key) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live_here(window);
+  if (!w) return 0;
+  w->bar_mnemonics.push_back(key);
+  return 0;
+}
 void fake_invalidate(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   FakeWindow* w = live(window);
@@ -348,8 +356,8 @@ int fake_get_message(UiMessage* out) {
 }
 void fake_process_desktop_events() {}
 std::int64_t fake_dispatch_message(const UiMessage* m) { return ui_dispatch_message(kFakeUi, m); }
-std::int64_t fake_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
-  return ui_def_window_proc(kFakeUi, window, msg, wp);
+std::int64_t fake_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  return ui_def_window_proc(kFakeUi, window, msg, wp, lp);
 }
 
 int fake_message_box(UiWindow owner, const char* text, const char* caption, std::uint32_t type) {
@@ -431,6 +439,7 @@ const PlatformUi kFakeUi = {
     .focus_window = fake_focus_window,
     .set_z_order = fake_set_z_order,
     .begin_move_drag = fake_begin_move_drag,
+    .open_bar_mnemonic = fake_open_bar_mnemonic,
     .invalidate = fake_invalidate,
     .accept_files = fake_accept_files,
     .get_cursor_pos = fake_get_cursor_pos,
@@ -547,6 +556,11 @@ int fake_ui_drop_alive(std::uint64_t drop) {
   return st().drops.count(drop) ? 1 : 0;
 }
 void fake_ui_click_close(UiWindow window) { fake_post_message(window, ui::kWmSysCommand, ui::kScClose, 0); }
+std::vector<int> fake_ui_bar_mnemonics(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  FakeWindow* w = live(window);
+  return w ? w->bar_mnemonics : std::vector<int>();
+}
 int fake_ui_move_drags(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   FakeWindow* w = live(window);

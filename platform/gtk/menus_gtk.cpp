@@ -79,11 +79,30 @@ struct ActivateData {
   std::uint32_t id;
 };
 
-void on_item_activate(GtkMenuItem* item, gpointer p) {
-  // A check item toggles itself when chosen; the scripts decide its state.
+void on_item_activate(GtkMenuItem* item, gpointer p);
+
+// A check item toggles itself when chosen; a menu item here shows only what
+// the program gave it, so the mark is put back to the model's (blocking the
+// handlers, since setting the mark activates the item again).
+void on_check_activate(GtkMenuItem* item, gpointer checked) {
+  GtkCheckMenuItem* c = GTK_CHECK_MENU_ITEM(item);
+  gboolean want = GPOINTER_TO_INT(checked) ? TRUE : FALSE;
+  if (gtk_check_menu_item_get_active(c) == want) return;
+  g_signal_handlers_block_matched(item, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr, reinterpret_cast<gpointer>(on_item_activate),
+                                  nullptr);
+  g_signal_handlers_block_matched(item, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                  reinterpret_cast<gpointer>(on_check_activate), nullptr);
+  gtk_check_menu_item_set_active(c, want);
+  g_signal_handlers_unblock_matched(item, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                    reinterpret_cast<gpointer>(on_check_activate), nullptr);
+  g_signal_handlers_unblock_matched(item, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                    reinterpret_cast<gpointer>(on_item_activate), nullptr);
+}
+
+void on_item_activate(GtkMenuItem*, gpointer p) {
   auto* d = static_cast<ActivateData*>(p);
   if (d->window != kNoWindow) {
-    if (g_platform.ui) g_platform.ui->post_message(d->window, ui::kWmCommand, d->id, 0);
+    kGtkUi.post_message(d->window, ui::kWmCommand, d->id, 0);
   } else if (g_popup_choice) {
     *g_popup_choice = d->id;
   }
@@ -104,10 +123,12 @@ void fill_shell(GtkWidget* shell, UiMenu menu, UiWindow window, int depth) {
       if (m.checked) {
         item = gtk_check_menu_item_new_with_mnemonic(label.c_str());
         gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), TRUE);
+        g_signal_connect(item, "activate", G_CALLBACK(on_check_activate), GINT_TO_POINTER(1));
       } else {
         item = gtk_menu_item_new_with_mnemonic(label.c_str());
       }
       if (m.grayed) gtk_widget_set_sensitive(item, FALSE);
+      g_object_set_data(G_OBJECT(item), "kl-menu-id", GUINT_TO_POINTER(m.id));
       if (m.submenu && g_menus.count(m.submenu)) {
         GtkWidget* sub = gtk_menu_new();
         fill_shell(sub, m.submenu, window, depth + 1);
@@ -308,6 +329,118 @@ GtkWidget* gtk_menus_build(UiMenu menu, UiWindow window) {
   fill_shell(shell, menu, window, 0);
   gtk_widget_show_all(shell);
   return shell;
+}
+
+namespace {
+
+// "_File" as the program wrote it: "&File" ("__" a plain '_', '&' doubled).
+std::string win32_caption(const char* label) {
+  std::string out;
+  for (const char* c = label ? label : ""; *c; ++c) {
+    if (*c == '_' && c[1] == '_') {
+      out += '_';
+      ++c;
+    } else if (*c == '_') {
+      out += '&';
+    } else if (*c == '&') {
+      out += "&&";
+    } else {
+      out += *c;
+    }
+  }
+  std::string sjis;
+  return utf8_to_sjis(out.c_str(), &sjis) == 0 ? sjis : out;
+}
+
+void shown_items(GtkWidget* shell, int depth, std::vector<ShownMenuItem>* out) {
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  for (GList* l = children; l; l = l->next) {
+    GtkWidget* w = GTK_WIDGET(l->data);
+    if (!GTK_IS_MENU_ITEM(w)) continue;
+    ShownMenuItem i;
+    i.depth = depth;
+    i.separator = GTK_IS_SEPARATOR_MENU_ITEM(w) ? 1 : 0;
+    if (!i.separator) i.caption = win32_caption(gtk_menu_item_get_label(GTK_MENU_ITEM(w)));
+    i.grayed = gtk_widget_get_sensitive(w) ? 0 : 1;
+    i.checked = GTK_IS_CHECK_MENU_ITEM(w) && gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(w)) ? 1 : 0;
+    out->push_back(i);
+    GtkWidget* sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(w));
+    if (sub) shown_items(sub, depth + 1, out);
+  }
+  g_list_free(children);
+}
+
+GtkWidget* find_item(GtkWidget* shell, std::uint32_t id) {
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  GtkWidget* found = nullptr;
+  for (GList* l = children; l && !found; l = l->next) {
+    GtkWidget* w = GTK_WIDGET(l->data);
+    if (!GTK_IS_MENU_ITEM(w) || GTK_IS_SEPARATOR_MENU_ITEM(w)) continue;
+    GtkWidget* sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(w));
+    if (sub) found = find_item(sub, id);
+    else if (GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(w), "kl-menu-id")) == id) found = w;
+  }
+  g_list_free(children);
+  return found;
+}
+
+}  // namespace
+
+bool gtk_menus_items(std::uint32_t menu, std::vector<FakeMenuItem>* items) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  auto it = g_menus.find(menu);
+  if (it == g_menus.end()) return false;
+  *items = it->second.items;
+  return true;
+}
+
+std::string gtk_menus_label(const char* sjis_caption) { return gtk_label(sjis_caption); }
+
+int gtk_menus_open_mnemonic(UiWindow window, int key) {
+  GtkWidget* target = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    auto b = g_bars.find(window);
+    if (b == g_bars.end() || !b->second.bar || !gtk_widget_get_mapped(b->second.bar)) return 0;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(b->second.bar));
+    for (GList* l = children; l && !target; l = l->next) {
+      GtkWidget* item = GTK_WIDGET(l->data);
+      GtkWidget* label = GTK_IS_BIN(item) ? gtk_bin_get_child(GTK_BIN(item)) : nullptr;
+      if (!label || !GTK_IS_LABEL(label) || !gtk_widget_is_sensitive(item)) continue;
+      guint kv = gtk_label_get_mnemonic_keyval(GTK_LABEL(label));
+      if (kv != GDK_KEY_VoidSymbol && gdk_keyval_to_lower(kv) == static_cast<guint>(key)) target = item;
+    }
+    g_list_free(children);
+  }
+  if (!target) return 0;
+  gtk_widget_mnemonic_activate(target, FALSE);
+  return 1;
+}
+
+std::vector<ShownMenuItem> gtk_menu_shown(UiWindow window) {
+  std::vector<ShownMenuItem> out;
+  gtk_ui_run_on_gui_thread([&] {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    auto b = g_bars.find(window);
+    if (b != g_bars.end() && b->second.bar) shown_items(b->second.bar, 0, &out);
+  });
+  return out;
+}
+
+int gtk_menu_choose(UiWindow window, std::uint32_t id) {
+  int r = -1;
+  gtk_ui_run_on_gui_thread([&] {
+    GtkWidget* item = nullptr;
+    {
+      std::lock_guard<std::recursive_mutex> lock(g_mutex);
+      auto b = g_bars.find(window);
+      if (b != g_bars.end() && b->second.bar) item = find_item(b->second.bar, id);
+    }
+    if (!item) return;
+    gtk_menu_item_activate(GTK_MENU_ITEM(item));
+    r = 0;
+  });
+  return r;
 }
 
 const PlatformMenus kGtkMenus = {gm_create,     gm_destroy,         gm_is_menu,    gm_insert,

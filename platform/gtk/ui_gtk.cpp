@@ -715,6 +715,15 @@ void gk_set_z_order(UiWindow window, int mode) {
     if (GdkWindow* gw = gtk_widget_get_window(w->top)) gdk_window_lower(gw);
   }
 }
+int gk_open_bar_mnemonic(UiWindow window, int key) {
+  if (!on_gui_thread() || !live(window)) return 0;
+  if (!gtk_menus_open_mnemonic(window, key)) return 0;
+  // The open menu takes the keyboard: the keys held now are let go there.
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  ui_clear_keys(st());
+  return 1;
+}
+
 int gk_begin_move_drag(UiWindow window) {
   GtkWin* w = live(window);
   if (!w || !on_gui_thread() || !w->visible) return -1;
@@ -832,8 +841,8 @@ int gk_get_message(UiMessage* out) {
 
 std::int64_t gk_dispatch_message(const UiMessage* m) { return ui_dispatch_message(kGtkUi, m); }
 
-std::int64_t gk_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t) {
-  return ui_def_window_proc(kGtkUi, window, msg, wp);
+std::int64_t gk_def_window_proc(UiWindow window, std::uint32_t msg, std::uint64_t wp, std::int64_t lp) {
+  return ui_def_window_proc(kGtkUi, window, msg, wp, lp);
 }
 
 void forget_dialog(GtkWidget* dlg) {
@@ -1121,6 +1130,7 @@ const PlatformUi kGtkUi = {
     .focus_window = gk_focus_window,
     .set_z_order = gk_set_z_order,
     .begin_move_drag = gk_begin_move_drag,
+    .open_bar_mnemonic = gk_open_bar_mnemonic,
     .invalidate = gk_invalidate,
     .accept_files = gk_accept_files,
     .get_cursor_pos = gk_get_cursor_pos,

@@ -7,7 +7,10 @@
 #include <cstdint>
 
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "platform/menus.h"
 #include "platform/ui.h"
 
 // 1 when GTK is initialised and a display is open.
@@ -27,3 +30,10 @@ GtkWidget* gtk_ui_child_area_box(std::uint32_t child);
 // A GtkMenu (floating reference) built from a menu of the menu service, its
 // choices posting WM_COMMAND to window.
 GtkWidget* gtk_menus_build(std::uint32_t menu, UiWindow window);
+// The items of a live menu of the menu service (false for a dead one), and
+// a caption as a GTK mnemonic label in UTF-8 ("&File" -> "_File").
+bool gtk_menus_items(std::uint32_t menu, std::vector<FakeMenuItem>* items);
+std::string gtk_menus_label(const char* sjis_caption);
+// Opens the item of the window's bar whose mnemonic is key (lower-case
+// ASCII), as GTK's own Alt+key does. 1 when one opened. GUI thread.
+int gtk_menus_open_mnemonic(UiWindow window, int key);

@@ -135,9 +135,18 @@ namespace {
 long posix_write(int fd, const void* data, unsigned long size) { return write(fd, data, size); }
 int posix_fsync(int fd) { return fsync(fd); }
 int posix_rename(const char* from, const char* to) { return rename(from, to); }
+long posix_copy(int from, long long at, int to, unsigned long size) {
+  off_t offset = static_cast<off_t>(at);
+  const ssize_t n = copy_file_range(from, &offset, to, nullptr, size, 0);
+  if (n >= 0 || (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)) return n;
+  char buffer[1 << 16];
+  const ssize_t got = pread(from, buffer, size < sizeof buffer ? size : sizeof buffer, static_cast<off_t>(at));
+  if (got <= 0) return got;
+  return write(to, buffer, static_cast<std::size_t>(got));
+}
 }  // namespace
 
-const DurableReplaceCalls kPosixDurableReplaceCalls = {posix_write, posix_fsync, posix_rename, posix_fsync};
+const DurableReplaceCalls kPosixDurableReplaceCalls = {posix_write, posix_fsync, posix_rename, posix_fsync, posix_copy};
 DurableReplaceCalls g_durable_replace_calls = kPosixDurableReplaceCalls;
 
 namespace {
@@ -200,9 +209,32 @@ int write_through(int fd, const char* data, unsigned long size) {
   return 0;
 }
 
+int copy_through(int fd, int from, unsigned long long at, unsigned long size) {
+  while (size > 0) {
+    const unsigned long part = size < kWriteChunk ? size : kWriteChunk;
+    long n = g_durable_replace_calls.copy(from, static_cast<long long>(at), fd, part);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) {
+      errno = EIO;  // the source ended early
+      return -1;
+    }
+    at += static_cast<unsigned long long>(n);
+    size -= static_cast<unsigned long>(n);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int files_replace_durably(const char* sjis_path, const void* data, unsigned long size, int* error) {
+  const FilePiece whole = {data, size};
+  return files_replace_durably_pieces(sjis_path, &whole, 1, error);
+}
+
+int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces, unsigned long count, int* error) {
   int dummy = 0;
   if (!error) error = &dummy;
   *error = 0;
@@ -241,7 +273,12 @@ int files_replace_durably(const char* sjis_path, const void* data, unsigned long
     return -1;
   };
   fchmod(fd, had_old ? (old_st.st_mode & 0777) : 0644);
-  if (write_through(fd, static_cast<const char*>(data), size) != 0) return fail(errno);
+  for (unsigned long i = 0; i < count; ++i) {
+    const FilePiece& p = pieces[i];
+    const int rc = p.from ? copy_through(fd, fileno(p.from), p.at, p.size)
+                          : write_through(fd, static_cast<const char*>(p.data), p.size);
+    if (rc != 0) return fail(errno);
+  }
   if (g_durable_replace_calls.fsync(fd) != 0) return fail(errno);
   if (close(fd) != 0) {
     fd = -1;

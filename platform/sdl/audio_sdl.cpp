@@ -9,6 +9,7 @@
 // mixer; SDL's device lock guards only the table of buffers.
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -91,7 +92,38 @@ int mix_frames(const SdlRing* b, std::int32_t* out, int frames, std::uint64_t* p
   // At the device's own rate from a whole frame, every read falls on a
   // frame: its neighbour adds nothing.
   const bool whole = step == (1ull << 32) && ((pos >> 16) & 0xFFFF) == 0;
-  for (int i = 0; i < frames; ++i) {
+  int i = 0;
+  // The frames whose neighbour is the next frame of the ring and after which
+  // the position stays inside it: no wrap to look for.
+  const std::uint64_t last = static_cast<std::uint64_t>(count - 1) << 32;
+  const std::uint64_t limit = step > (1ull << 32) ? (end > step ? end - step : 0) : last;
+  if (step > 0 && count > 1 && pos < limit) {
+    const std::uint64_t inside = (limit - pos + step - 1) / step;  // frames read before pos reaches limit
+    const int run = static_cast<int>(std::min<std::uint64_t>(inside, static_cast<std::uint64_t>(frames)));
+    if (whole) {
+      for (; i < run; ++i) {
+        std::int32_t l0, r0;
+        sample_at<k16, kStereo>(ring, static_cast<std::uint32_t>(pos >> 32), &l0, &r0);
+        out[2 * i] += static_cast<std::int32_t>((l0 * gl) >> 16);
+        out[2 * i + 1] += static_cast<std::int32_t>((r0 * gr) >> 16);
+        pos += step;
+      }
+    } else {
+      for (; i < run; ++i) {
+        const std::uint32_t f = static_cast<std::uint32_t>(pos >> 32);
+        std::int32_t l0, r0, l1, r1;
+        sample_at<k16, kStereo>(ring, f, &l0, &r0);
+        sample_at<k16, kStereo>(ring, f + 1, &l1, &r1);
+        const std::int64_t frac = static_cast<std::int64_t>((pos >> 16) & 0xFFFF);
+        const std::int64_t l = l0 + (((l1 - l0) * frac) >> 16);
+        const std::int64_t r = r0 + (((r1 - r0) * frac) >> 16);
+        out[2 * i] += static_cast<std::int32_t>((l * gl) >> 16);
+        out[2 * i + 1] += static_cast<std::int32_t>((r * gr) >> 16);
+        pos += step;
+      }
+    }
+  }
+  for (; i < frames; ++i) {
     const std::uint32_t f = static_cast<std::uint32_t>(pos >> 32);
     std::int32_t l0, r0;
     sample_at<k16, kStereo>(ring, f, &l0, &r0);

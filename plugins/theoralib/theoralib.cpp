@@ -7,6 +7,7 @@
 #include <theora/theoradec.h>
 #include <vorbis/codec.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -104,6 +105,20 @@ struct Movie {
   int now_frame = -1;    // the frame last written
   int decoded_frame = -1;  // the frame the decoder holds
   bool loaded = false;
+  // The Y'CbCr each picture row was last converted from (its luma, then the
+  // chroma it used) and the row it was written to: a row whose picture and
+  // place are unchanged is not converted again. A still background, the
+  // common case in a game's movie, costs a comparison instead of a
+  // conversion.
+  std::vector<unsigned char> last_rows;
+  std::vector<std::uint32_t*> last_out;
+  int last_width = 0, last_chroma = 0;
+  // While the packet of the frame to show decodes, each finished stripe of
+  // rows is written at once, while it is still in the cache; the picture is
+  // read whole afterwards only when the stripes did not cover it (a dropped
+  // frame has none).
+  bool striping = false;
+  int stripe_rows = 0;
 };
 
 struct Sound {
@@ -127,10 +142,15 @@ void drop_decoder(Movie* m) {
   m->decoded_frame = -1;
 }
 
+void stripe_decoded(void* ctx, th_ycbcr_buffer yuv, int yfrag0, int yfrag_end);
+
 bool start_decoder(Movie* m) {
   drop_decoder(m);
   m->dec = th_decode_alloc(&m->info, m->setup);
-  return m->dec != nullptr;
+  if (!m->dec) return false;
+  th_stripe_callback cb{m, stripe_decoded};
+  th_decode_ctl(m->dec, TH_DECCTL_SET_STRIPE_CB, &cb, sizeof cb);
+  return true;
 }
 
 void release_movie(Movie* m) {
@@ -150,8 +170,11 @@ void release_movie(Movie* m) {
 }
 
 // Each picture row is converted by the fastest row kernel of the processor
-// (ycbcr_rows.h); 4:2:0 rows that share a chroma row go in pairs.
-void write_picture(Movie* m, th_ycbcr_buffer yuv) {
+// (ycbcr_rows.h); 4:2:0 rows that share a chroma row go in pairs. Rows whose
+// Y'CbCr and output row are those of their last conversion are left as they
+// are (the output rows belong to the movie: its host reads them and does not
+// write them).
+void write_rows(Movie* m, th_ycbcr_buffer yuv, int y_begin, int y_end) {
   static const YcbcrRowFn convert = ycbcr_row_best();
   static const YcbcrRowPairFn convert_pair = ycbcr_row_pair_best();
   const int xdec = m->info.pixel_fmt == TH_PF_444 ? 0 : 1;
@@ -159,26 +182,80 @@ void write_picture(Movie* m, th_ycbcr_buffer yuv) {
   const int px = static_cast<int>(m->info.pic_x), py = static_cast<int>(m->info.pic_y);
   const int odd = xdec ? px & 1 : 0;
   const std::ptrdiff_t cx = px >> xdec;
+  const int width = m->width;
+  const int chroma = xdec ? (width + odd + 1) >> 1 : width;  // chroma samples a row uses
+  const std::size_t slot = static_cast<std::size_t>(width) + 2u * static_cast<std::size_t>(chroma);
+  if (m->last_width != width || m->last_chroma != chroma ||
+      m->last_out.size() != static_cast<std::size_t>(m->height)) {
+    m->last_width = width;
+    m->last_chroma = chroma;
+    m->last_rows.assign(slot * static_cast<std::size_t>(m->height), 0);
+    m->last_out.assign(static_cast<std::size_t>(m->height), nullptr);
+  }
   auto out_row = [&](int y) {
     return static_cast<std::uint32_t*>(m->row(m, m->top_first ? y : m->height - 1 - y));
   };
   auto luma = [&](int y) { return yuv[0].data + static_cast<std::ptrdiff_t>(py + y) * yuv[0].stride + px; };
-  for (int y = 0; y < m->height;) {
+  // Whether row y was last converted from these bytes into out (the chroma
+  // compared when u is given), and keeping them for the next picture when
+  // not.
+  auto same = [&](int y, std::uint32_t* out, const unsigned char* l, const unsigned char* u, const unsigned char* v) {
+    unsigned char* kept = m->last_rows.data() + slot * static_cast<std::size_t>(y);
+    bool equal = m->last_out[static_cast<std::size_t>(y)] == out && std::memcmp(kept, l, static_cast<std::size_t>(width)) == 0;
+    if (u)
+      equal = equal && std::memcmp(kept + width, u, static_cast<std::size_t>(chroma)) == 0 &&
+              std::memcmp(kept + width + chroma, v, static_cast<std::size_t>(chroma)) == 0;
+    return equal;
+  };
+  auto keep = [&](int y, std::uint32_t* out, const unsigned char* l, const unsigned char* u, const unsigned char* v) {
+    unsigned char* kept = m->last_rows.data() + slot * static_cast<std::size_t>(y);
+    m->last_out[static_cast<std::size_t>(y)] = out;
+    std::memcpy(kept, l, static_cast<std::size_t>(width));
+    std::memcpy(kept + width, u, static_cast<std::size_t>(chroma));
+    std::memcpy(kept + width + chroma, v, static_cast<std::size_t>(chroma));
+  };
+  // A range starts on the first row of a chroma pair (stripes hold whole
+  // pairs); a lone row before it is converted alone.
+  for (int y = std::max(y_begin, 0); y < std::min(y_end, m->height);) {
     const int cy = (py + y) >> ydec;
     const unsigned char* u = yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride + cx;
     const unsigned char* v = yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride + cx;
     std::uint32_t* out = out_row(y);
-    if (ydec && ((py + y) & 1) == 0 && y + 1 < m->height) {
+    if (ydec && ((py + y) & 1) == 0 && y + 1 < std::min(y_end, m->height)) {
       std::uint32_t* next = out_row(y + 1);
-      if (out && next) convert_pair(out, next, luma(y), luma(y + 1), u, v, m->width, xdec, odd);
-      else if (out) convert(out, luma(y), u, v, m->width, xdec, odd);
-      else if (next) convert(next, luma(y + 1), u, v, m->width, xdec, odd);
+      const unsigned char *l0 = luma(y), *l1 = luma(y + 1);
+      if (!(same(y, out, l0, u, v) && same(y + 1, next, l1, nullptr, nullptr))) {
+        if (out && next) convert_pair(out, next, l0, l1, u, v, width, xdec, odd);
+        else if (out) convert(out, l0, u, v, width, xdec, odd);
+        else if (next) convert(next, l1, u, v, width, xdec, odd);
+        keep(y, out, l0, u, v);
+        keep(y + 1, next, l1, u, v);
+      }
       y += 2;
       continue;
     }
-    if (out) convert(out, luma(y), u, v, m->width, xdec, odd);
+    const unsigned char* l = luma(y);
+    if (!same(y, out, l, u, v)) {
+      if (out) convert(out, l, u, v, width, xdec, odd);
+      keep(y, out, l, u, v);
+    }
     ++y;
   }
+}
+
+void write_picture(Movie* m, th_ycbcr_buffer yuv) { write_rows(m, yuv, 0, m->height); }
+
+// A finished stripe of the frame being decoded: fragment rows [yfrag0,
+// yfrag_end) of the frame, 8 pixel rows each, counted from the top.
+void stripe_decoded(void* ctx, th_ycbcr_buffer yuv, int yfrag0, int yfrag_end) {
+  auto* m = static_cast<Movie*>(ctx);
+  if (!m->striping) return;
+  const int py = static_cast<int>(m->info.pic_y);
+  const int first = yfrag0 * 8 - py, end = yfrag_end * 8 - py;
+  const int from = std::max(first, 0), to = std::min(end, m->height);
+  if (from >= to) return;
+  write_rows(m, yuv, from, to);
+  m->stripe_rows += to - from;
 }
 
 }  // namespace
@@ -276,17 +353,25 @@ KL_EXPORT int theoralib_m_decodeframe(void* movie, int index) {
   if (index < m->decoded_frame || !m->dec) {
     if (!start_decoder(m)) return -1;
   }
+  bool written = false;
   while (m->decoded_frame < index) {
     const int n = m->next_packet;
     ogg_packet p = as_packet(m->packets[static_cast<size_t>(n)], 3 + n, false);
     ogg_int64_t granule = 0;
+    // Only the frame to show is written, stripe by stripe.
+    m->striping = m->decoded_frame + 1 == index;
+    m->stripe_rows = 0;
     th_decode_packetin(m->dec, &p, &granule);
+    written = m->striping && m->stripe_rows == m->height;
+    m->striping = false;
     m->next_packet++;
     m->decoded_frame++;
   }
-  th_ycbcr_buffer yuv;
-  if (th_decode_ycbcr_out(m->dec, yuv) != 0) return -1;
-  write_picture(m, yuv);
+  if (!written) {
+    th_ycbcr_buffer yuv;
+    if (th_decode_ycbcr_out(m->dec, yuv) != 0) return -1;
+    write_picture(m, yuv);
+  }
   m->now_frame = index;
   return 1;
 }

@@ -155,6 +155,61 @@ TEST_F(MenuCommandsTest, BarIsBuiltFromTheTreeAndAChoiceReachesTheScripts) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
+// The bar and the icon's menu follow the items the scripts change: a mark,
+// a grayed state or a caption set by command 62, and an item deleted by
+// command 64, show from the end of that frame; a change outside the bar's
+// definition, or one that changes nothing, leaves the bar's menus alone.
+TEST_F(MenuCommandsTest, BarFollowsTheItemsTheScriptsChange) {
+  define_bar();
+  item("other/", "other", 5);
+  item("other/x", "x", 1);
+  g_windows[0]->menu_name = "bar/";
+  ASSERT_EQ(load_menu_bar("bar/", 0), 0);
+  // The icon's menu from the same group.
+  ASSERT_EQ(run(100, "show:num:0 tip:text:0 layer:text:0 menu:text:0", "arg 0 int : B:1\narg 3 text : \"bar/view/\"\n",
+                cmd_tray_icon_set),
+            0u);
+  auto ball = [&] {
+    for (const ShownMenuItem& i : fake_menu_shown(main_))
+      if (i.caption == "Ball" || i.caption == "Ball!") return i;
+    return ShownMenuItem{};
+  };
+  auto tray_ball = [&] {
+    for (const FakeMenuItem& i : fake_menu_items(fake_tray_state().menu))
+      if (i.caption == "Ball" || i.caption == "Ball!") return ShownMenuItem{i.caption, 1, 0, i.grayed, i.checked};
+    return ShownMenuItem{};
+  };
+  EXPECT_EQ(ball().checked, 1);
+  EXPECT_EQ(tray_ball().checked, 1);
+  const UiMenu first = fake_menu_window_bar(main_);
+  ASSERT_EQ(set("arg 0 text : \"other/x\"\narg 5 int : B:1\n"), 0u);
+  refresh_changed_menu_bars();
+  EXPECT_EQ(fake_menu_window_bar(main_), first);  // not built again
+  // Nor when a bar item is set to what it holds already.
+  ASSERT_EQ(set("arg 0 text : \"bar/view/ball\"\narg 5 int : B:1\narg 1 text : \"Ball\"\n"), 0u);
+  refresh_changed_menu_bars();
+  EXPECT_EQ(fake_menu_window_bar(main_), first);
+  struct Case {
+    const char* args;
+    ShownMenuItem want;
+  } cases[] = {
+      {"arg 5 int : B:0\n", {"Ball", 1, 0, 0, 0}},
+      {"arg 5 int : B:1\narg 4 int : B:0\n", {"Ball", 1, 0, 1, 1}},
+      {"arg 1 text : \"Ball!\"\narg 4 int : B:1\n", {"Ball!", 1, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(set(std::string("arg 0 text : \"bar/view/ball\"\n") + c.args), 0u) << c.args;
+    refresh_changed_menu_bars();
+    EXPECT_EQ(ball(), c.want) << c.args;
+    EXPECT_EQ(tray_ball(), c.want) << c.args;
+  }
+  ASSERT_EQ(run(64, "name:text:0", "arg 0 text : \"bar/view/ball\"\n", cmd_menu_item_delete), 0u);
+  refresh_changed_menu_bars();
+  EXPECT_EQ(ball().caption, "");
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+  g_windows[0]->menu_name.clear();
+}
+
 TEST_F(MenuCommandsTest, InFullScreenTheBarRidesTheStripShownAtTheTop) {
   define_bar();
   ASSERT_EQ(create_menu_strip_window(), 0);
@@ -393,6 +448,29 @@ TEST_F(MenuCommandsTest, TrayIconTipLayerAndMenu) {
   auto items = fake_menu_items(s.menu);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].caption, "Ball");
+  // Clicks on the icon: the left button brings the window forward, the
+  // right one also asks for the icon's menu at the end of the frame; the
+  // middle one does nothing.
+  struct Click {
+    int button;
+    int forward;
+    u8 popup_set;
+  } clicks[] = {{1, 1, 0}, {2, 1, kMenuSetTray}, {3, 0, 0}};
+  UiWindowDesc other_desc;
+  other_desc.class_name = "other";
+  other_desc.proc = [](UiWindow, std::uint32_t, std::uint64_t, std::int64_t) -> std::int64_t { return 0; };
+  UiWindow other = g_platform.ui->create_window(&other_desc);
+  for (const Click& c : clicks) {
+    g_popup_request = PopupRequest{};
+    g_platform.ui->set_foreground(other);
+    ASSERT_EQ(fake_tray_click(c.button), 0);
+    while (pump_window_messages(always)) {
+    }
+    EXPECT_EQ(g_platform.ui->focus_window() == main_, c.forward == 1) << c.button;
+    EXPECT_EQ(g_popup_request.set, c.popup_set) << c.button;
+  }
+  g_popup_request = PopupRequest{};
+  g_platform.ui->destroy_window(other);
   // A layer of another size: the message and the program's icon; the tip
   // is kept.
   ASSERT_EQ(tray("arg 0 int : B:1\narg 2 text : \"big\"\n"), 0u);

@@ -342,6 +342,27 @@ TEST_F(MovieCommandsTest, MpegProbeReadsThePackHeader) {
   EXPECT_EQ(query(6, "none.mpg"), 0);
 }
 
+// Files as an encoder writes them, not only their first bytes: ffmpeg's
+// MPEG-1 system stream and its MPEG-2 program streams (DVD and plain).
+TEST_F(MovieCommandsTest, MpegProbeKnowsFilesMadeByAnEncoder) {
+  ASSERT_EQ(std::system("command -v ffmpeg >/dev/null"), 0) << "ffmpeg is not installed";
+  struct Case {
+    const char* name;
+    const char* format;
+    i64 want;
+  } cases[] = {
+      {"one.mpg", "-c:v mpeg1video -f mpeg", 1},
+      {"two.vob", "-c:v mpeg2video -f vob", 2},
+      {"two.mpg", "-c:v mpeg2video -f dvd", 2},
+  };
+  for (const Case& c : cases) {
+    const std::string cmd = std::string("ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=64x48:rate=25 ") +
+                            "-frames:v 5 " + c.format + " -y '" + path(c.name) + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(query(6, c.name), c.want) << c.name;
+  }
+}
+
 // ---- Flash ----
 
 namespace {

@@ -193,6 +193,11 @@ TEST_F(TheoraMovieTest, FramesFollowTheClockAndTheMovieClosesAtItsEnd) {
     EXPECT_LE(difference(im, i, 320, 240), 2) << "frame " << i;
     EXPECT_EQ(w0->is_dirty, 1) << "frame " << i;  // the change reaches the window's layer
   }
+  // Within the last frame's thirtieth of a second nothing is drawn again.
+  w0->is_dirty = 0;
+  fake_clock_advance(10);
+  theora_movie_step();
+  EXPECT_EQ(w0->is_dirty, 0);
   EXPECT_EQ(theora_movie_now_sample(), (kFrames - 1) * 22050 / 30);
   fake_clock_set(50000 + kFrames * 1000 / 30 - 1);
   theora_movie_step();

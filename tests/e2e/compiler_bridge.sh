@@ -25,9 +25,9 @@ start_display
 engine=$!
 main=$(find_window "k_lumbrane") || fail "the demo window did not appear"
 [ -d "$game/ztbin" ] && fail "compiled files were written to the folder"
-sleep 3
 kill -0 $engine 2>/dev/null || fail "the demo ended by itself"
 demo_check_until "$main" 0 || { cat "$work/check.log"; fail "the window does not show the demo's last frame"; }
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

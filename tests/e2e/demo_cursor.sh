@@ -21,9 +21,8 @@ start_display
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the demo window did not appear"; }
-sleep 3
-height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
-bar=$((height - 600))
+bar=$(menu_bar_height "$main" 600) || fail "the demo window has no menu bar"
+demo_check_until "$main" 0 "$bar" || { cat "$work/check.log"; fail "the demo's scene did not come to rest"; }
 check_windows "$main"
 xdotool windowfocus --sync "$main" 2>/dev/null
 

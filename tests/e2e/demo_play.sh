@@ -23,10 +23,8 @@ start_display
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the demo window did not appear"; }
-sleep 3
+bar=$(menu_bar_height "$main" 600) || fail "the demo window has no menu bar"
 kill -0 $engine 2>/dev/null || { cat "$work/engine.log"; fail "the demo ended by itself"; }
-height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
-bar=$((height - 600))
 xdotool windowfocus --sync "$main" 2>/dev/null
 
 # Waits up to 20 s for demo_check to answer $1 (0 the last frame, 1 another).

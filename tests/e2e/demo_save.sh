@@ -19,6 +19,8 @@ unset WAYLAND_DISPLAY
 export GSETTINGS_BACKEND=memory KL_E2E_LIB="$src/tests/e2e/lib" PYTHONDONTWRITEBYTECODE=1
 start_display
 save="$game/save/demo.sd"
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
 
 # Prints "counter x y" of the save.
 read_save() {
@@ -46,6 +48,26 @@ for run in 1 2; do
   [ -n "$now" ] && [ "$now" != "$before" ] || fail "run $run: the demo wrote no save"
   main=$(find_window "k_lumbrane") || fail "run $run: the demo window did not appear"
   check_windows "$main"
+  # The screen-copy thumbnail (a fifth of the screen at (580, 340)) shows the
+  # ball where it rests in this run: its centre at x 488, then x 88.
+  [ $run -eq 1 ] && at=677 other=597 || at=597 other=677
+  bar=$(($(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p') - 600))
+  thumb=
+  for _ in $(seq 1 50); do
+    eval "$(window_geometry "$main")"
+    "$py" - "$X" "$((Y + bar))" "$at" "$other" <<'PY' && { thumb=1; break; }
+import sys
+from PIL import ImageGrab
+left, top, at, other = map(int, sys.argv[1:5])
+shot = ImageGrab.grab(bbox=(left, top, left + 800, top + 600))
+ball = lambda p: p[0] > 120 and p[2] < 90  # the ball's red and orange, not the blue background
+here, there = shot.getpixel((at, 425)), shot.getpixel((other, 425))
+print("thumbnail at %d: %s, at %d: %s" % (at, here, other, there))
+sys.exit(0 if ball(here) and not ball(there) else 1)
+PY
+    sleep 0.2
+  done
+  [ -n "$thumb" ] || fail "run $run: the thumbnail's ball is not where the ball rests"
   kill -TERM $engine
   wait_for_end $engine || fail "run $run: the demo did not end after SIGTERM"
   wait $engine

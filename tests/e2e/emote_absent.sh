@@ -35,13 +35,11 @@ start_display
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
 main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the window did not appear"; }
-sleep 3
+bar=$(menu_bar_height "$main" 600) || fail "the window has no menu bar"
 kill -0 $engine 2>/dev/null || { cat "$work/engine.log"; fail "the game ended by itself"; }
-boxes=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -vc "^$main\$")
-[ "$boxes" -eq 0 ] || fail "a box appeared: the .psb load was reported"
-height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
-bar=$((height - 600))
 demo_check_until "$main" 1 "$bar" || { cat "$work/check.log"; fail "the E-mote layer changed the picture"; }
+# The scene is at rest, the .psb long since asked for: no box reported it.
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

@@ -56,7 +56,6 @@ answer() {
 
 start_demo
 main=$(find_window "k_lumbrane") || fail "the frame-thread demo's window did not appear"
-sleep 3
 kill -0 $engine 2>/dev/null || fail "the demo ended by itself"
 demo_check_until "$main" 0 || { cat "$work/check.log"; fail "the window does not show the last frame"; }
 wm_delete "$main" || fail "could not send the close request"

@@ -99,6 +99,7 @@ wait_geometry 640x360 || { xdotool keyup Left; fail "going back did not restore 
 xdotool keyup Left
 xprop -id "$main" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN && fail "the window is still in the full-screen state"
 
+check_windows "$main"
 kill $engine
 wait $engine 2>/dev/null
 engine=

@@ -174,6 +174,7 @@ height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9
 [ "$height" -gt 360 ] || fail "the window has no menu bar again (height $height)"
 strip_shown && fail "the strip shows in the window"
 
+check_windows "$main"
 kill $engine
 wait $engine 2>/dev/null
 engine=

@@ -56,7 +56,6 @@ done
 [ $boxes -ge 1 ] || fail "no box told of the move to CPU drawing"
 [ $boxes -le 2 ] || fail "$boxes boxes at start-up; the failed device and the move to CPU drawing say it once each"
 [ -n "$main" ] || fail "the demo window did not appear"
-sleep 3
 demo_check_until "$main" 0 || { cat "$work/check.log"; fail "the CPU picture differs"; }
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"

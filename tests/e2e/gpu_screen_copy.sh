@@ -40,9 +40,9 @@ engine=$!
 main=$(find_window "k_lumbrane") || fail "the window did not appear"
 boxes=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -vc "^$main\$")
 [ "$boxes" -eq 0 ] || fail "a box at start-up: the GPU device did not open"
-sleep 4
 kill -0 $engine 2>/dev/null || fail "the game ended by itself"
 demo_check_until "$main" 2 || { cat "$work/check.log"; fail "the screen copy differs"; }
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

@@ -57,6 +57,7 @@ djpeg -pnm -outfile "$work/saved.ppm" "$game/saved.jpg" || fail "djpeg refuses t
 head -c 20 "$work/saved.ppm" | tr '\n' ' ' | grep -q "^P6 640 480 255" || fail "the JPEG is not 640x480"
 psnr=$(compare -metric PSNR "$work/saved.ppm" "$work/shot.png" null: 2>&1 | cut -d' ' -f1)
 awk -v p="$psnr" 'BEGIN { exit !(p + 0 >= 30) }' || fail "the JPEG is far from the screenshot: $psnr dB"
+check_windows "$main"
 kill -TERM $engine
 wait_for_end $engine || fail "the engine did not end after SIGTERM"
 wait $engine

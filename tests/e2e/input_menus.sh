@@ -193,6 +193,7 @@ sleep 0.5
 xdotool key Return
 wait_width 300 || { cat "$work/engine.log"; fail "the popup's choice did not reach the script"; }
 
+check_windows "$main"
 kill $engine
 wait $engine 2>/dev/null
 engine=

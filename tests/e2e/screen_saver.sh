@@ -17,7 +17,10 @@ cp "$out/libZTZid.so" "$out/libTheoraLib.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
-start_display
+# A bare display: the saver's client is as large as the screen below the
+# caption its configuration gives it, so under a window manager its bottom
+# rows lie off the screen, where its picture can't be read back.
+start_display bare
 
 # "/c": the version box, no game window; Return closes it and the run ends.
 (cd "$game" && exec ./saver /c) >"$work/engine.log" 2>&1 &

@@ -54,6 +54,7 @@ for _ in $(seq 1 100); do [ -s "$game/count.txt" ] && break; sleep 0.1; done
 sleep 1
 [ -z "$(boxes)" ] || fail "another box came after the first"
 kill -0 $engine 2>/dev/null || fail "the game ended"
+check_windows "$main"
 kill $engine
 wait $engine 2>/dev/null
 engine=

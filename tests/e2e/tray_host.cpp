@@ -2,11 +2,16 @@
 // StatusNotifierWatcher name on the session bus, waits for an item to
 // register, then checks it as a desktop's tray would show it and clicks a
 // menu item.
-//   tray_host <title> <icon colour 0xRRGGBB> <layout> <label to click>
+//   tray_host <title> <icon colour 0xRRGGBB> <layout> <label to click> [serve]
 // layout: the menu's entries in order, ';' between them: a label, "-" for a
 // separator, a label with "[x]" for a checked toggle, "[ ]" for an unchecked
-// one, "[grey]" for a disabled entry. Exit 0 when all matches and the click
-// was sent; 1 with a message otherwise; 2 after 20 s without an item.
+// one, "[grey]" for a disabled entry. The title is also the ToolTip's. Exit
+// 0 when all matches and the click was sent; 1 with a message otherwise; 2
+// after 20 s without an item. With "serve" the host then stays, reading
+// clicks on the icon from standard input, one a line: "activate" (a left
+// click), "context" (a right click), "secondary" (a middle click); it
+// answers "done <click>" on standard output and ends at "quit" or the end
+// of its input.
 #include <gio/gio.h>
 #include <png.h>
 
@@ -104,7 +109,8 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) return fail("usage: tray_host <title> <colour> <layout> <label>");
+  if (argc != 5 && !(argc == 6 && std::strcmp(argv[5], "serve") == 0))
+    return fail("usage: tray_host <title> <colour> <layout> <label> [serve]");
   const std::string want_title = argv[1];
   const unsigned long want_colour = std::strtoul(argv[2], nullptr, 16);
   const std::string want_layout = argv[3], click = argv[4];
@@ -123,6 +129,11 @@ int main(int argc, char** argv) {
   if (!title) return fail("no Title");
   if (want_title != g_variant_get_string(title, nullptr))
     return fail(std::string("Title is '") + g_variant_get_string(title, nullptr) + "'");
+  GVariant* tooltip = item_property(c, "ToolTip");
+  if (!tooltip) return fail("no ToolTip");
+  const gchar* tip_title = nullptr;
+  g_variant_get(tooltip, "(&s@a(iiay)&s&s)", nullptr, nullptr, &tip_title, nullptr);
+  if (want_title != tip_title) return fail(std::string("ToolTip title is '") + tip_title + "'");
   GVariant* icon = item_property(c, "IconName");
   GVariant* theme = item_property(c, "IconThemePath");
   if (!icon) return fail("no IconName");
@@ -202,5 +213,24 @@ int main(int argc, char** argv) {
       nullptr, nullptr);
   if (!r) return fail("Event failed");
   std::printf("tray_host: item %s%s checked, '%s' clicked\n", g_item_name.c_str(), g_item_path.c_str(), click.c_str());
+  std::fflush(stdout);
+  if (argc == 5) return 0;
+  char line[64];
+  while (std::fgets(line, sizeof line, stdin)) {
+    line[std::strcspn(line, "\r\n")] = 0;
+    const char* method = std::strcmp(line, "activate") == 0    ? "Activate"
+                         : std::strcmp(line, "context") == 0   ? "ContextMenu"
+                         : std::strcmp(line, "secondary") == 0 ? "SecondaryActivate"
+                                                               : nullptr;
+    if (std::strcmp(line, "quit") == 0) break;
+    if (!method) return fail(std::string("unknown click '") + line + "'");
+    GVariant* a = g_dbus_connection_call_sync(c, g_item_name.c_str(), g_item_path.c_str(), "org.kde.StatusNotifierItem",
+                                              method, g_variant_new("(ii)", 0, 0), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                                              5000, nullptr, nullptr);
+    if (!a) return fail(std::string(method) + " failed");
+    g_variant_unref(a);
+    std::printf("done %s\n", line);
+    std::fflush(stdout);
+  }
   return 0;
 }

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The notification-area icon on a session bus: a StatusNotifierWatcher and
-# host of ours (tray_host) receives the engine's item, checks its icon
-# against the 16 x 16 layer, its title against the tip and its menu against
-# the menu group (captions, separator, check mark, greyed), and clicks
-# "Narrow"; the engine gets that item's id as a menu choice and the script
-# narrows its window to 360.
+# The notification-area icon on a session bus under a window manager: a
+# StatusNotifierWatcher and host of ours (tray_host) receives the engine's
+# item, checks its icon against the 16 x 16 layer, its title and tooltip
+# against the tip and its menu against the menu group (captions, separator,
+# check mark, greyed), and clicks "Narrow"; the engine gets that item's id
+# as a menu choice and the script narrows its window to 360. Then the
+# player's clicks on the icon: with another window in front, a left click
+# (Activate) brings the game's window forward, and a right click
+# (ContextMenu) opens the icon's menu set as a popup, whose "Ball" the
+# script answers with the width 300.
 set -u
 out=$1
 src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
-command -v dbus-run-session >/dev/null || fail "dbus-run-session is not installed"
 [ -x "$out/tray_host" ] || fail "no tray host program"
 writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
@@ -69,6 +72,12 @@ arg 0 int : B:0
 arg 7 int : I:360
 set V:145 ) = B:0
 endif
+if H:145 I:600 =
+instr 105
+arg 0 int : B:0
+arg 7 int : I:300
+set V:145 ) = B:0
+endif
 wait I:1
 endloop
 GAME
@@ -78,34 +87,113 @@ cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
-# tray_host is the watcher and the host, on a bus of its own: the desktop
-# comes without its notification area.
+# tray_host is the watcher and the host: the desktop comes without its
+# notification area.
 start_display no-tray
 
-cat >"$work/session.sh" <<EOF2
-set -u
-"$out/tray_host" "Demo tip" 20a040 "Ball[x];-;Narrow;Off[grey]" Narrow >"$work/host.log" 2>&1 &
-host=\$!
-sleep 0.5
+other=
+host=
+trap '[ -n "$host" ] && kill $host 2>/dev/null; [ -n "$other" ] && kill $other 2>/dev/null; [ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
+
+mkfifo "$work/host.in"
+"$out/tray_host" "Demo tip" 20a040 "Ball[x];-;Narrow;Off[grey]" Narrow serve <"$work/host.in" >"$work/host.log" 2>&1 &
+host=$!
+exec 7>"$work/host.in"
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=\$!
-wait \$host
-rc=\$?
-[ \$rc -eq 0 ] || { kill \$engine; exit 10; }
-for _ in \$(seq 1 100); do
-  w=\$(xdotool search --onlyvisible --name "^k_lumbrane\\\$" 2>/dev/null | head -1)
-  [ -n "\$w" ] && xdotool getwindowgeometry "\$w" | grep -q "Geometry: 360x" && { kill \$engine; wait \$engine 2>/dev/null; exit 0; }
+engine=$!
+
+# Waits up to 30 s for the host's log to have a line matching $1.
+wait_host() {
+  local _
+  for _ in $(seq 1 300); do
+    grep -q "$1" "$work/host.log" && return 0
+    kill -0 $host 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+wait_host "clicked" || fail "the tray host did not see the expected item: $(cat "$work/host.log")"
+main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+# Waits up to 20 s for the window's width to become $1.
+wait_width() {
+  local _
+  for _ in $(seq 1 200); do
+    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1x" && return 0
+    kill -0 $engine 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+# Waits up to 20 s until the window manager's active window is $1.
+wait_active() {
+  local _
+  for _ in $(seq 1 200); do
+    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+wait_width 360 || fail "the menu choice from the tray did not reach the script"
+
+# Another window takes the focus; a left click on the icon brings the game
+# forward.
+python3 - <<'PY' &
+import ctypes, os, signal, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XCreateSimpleWindow.restype = ctypes.c_ulong
+x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+x.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_int,
+                              ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+x.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x.XFlush.argtypes = [ctypes.c_void_p]
+d = x.XOpenDisplay(None)
+if not d:
+    sys.exit(1)
+w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 100, 100, 900, 700, 1, 0, 0xffffff)
+x.XStoreName(d, w, b"other")
+pid = ctypes.c_long(os.getpid())
+x.XChangeProperty(d, w, x.XInternAtom(d, b"_NET_WM_PID", 0), 6, 32, 0, ctypes.byref(pid), 1)  # CARDINAL
+x.XMapWindow(d, w)
+x.XFlush(d)
+signal.sigwait([signal.SIGTERM])
+PY
+other=$!
+second=$(find_window "other") || fail "the other window did not appear"
+xdotool windowactivate --sync "$second" 2>/dev/null
+wait_active "$second" || fail "the other window did not take the focus"
+check_windows "$main"
+echo activate >&7
+wait_host "done activate" || fail "the host's Activate failed: $(cat "$work/host.log")"
+wait_active "$main" || fail "a left click on the icon did not bring the game forward (active: $(xdotool getactivewindow 2>/dev/null))"
+
+# A right click opens the icon's menu as a popup; its first item is chosen.
+echo context >&7
+wait_host "done context" || fail "the host's ContextMenu failed: $(cat "$work/host.log")"
+popup=
+for _ in $(seq 1 100); do
+  popup=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$" | head -1)
+  [ -n "$popup" ] && break
   sleep 0.1
 done
-kill \$engine
-exit 11
-EOF2
-timeout 60 dbus-run-session -- bash "$work/session.sh"
+[ -n "$popup" ] || fail "a right click on the icon opened no menu"
+xdotool key Down Return
+wait_width 300 || fail "the popup's choice did not reach the script: $(xdotool getwindowgeometry "$main")"
+# The popup is gone with the choice.
+check_windows "$main"
+echo quit >&7
+exec 7>&-
+wait $host
 rc=$?
-case $rc in
-  0) ;;
-  10) cat "$work/host.log" "$work/engine.log"; fail "the tray host did not see the expected item" ;;
-  11) cat "$work/engine.log"; fail "the menu choice from the tray did not reach the script" ;;
-  *) cat "$work/host.log" "$work/engine.log" 2>/dev/null; fail "the bus session failed ($rc)" ;;
-esac
+host=
+[ $rc -eq 0 ] || fail "the tray host failed ($rc): $(cat "$work/host.log")"
+kill $engine
+wait $engine 2>/dev/null
+engine=
 echo "tray icon: ok"

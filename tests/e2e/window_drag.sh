@@ -83,6 +83,7 @@ IFS=, read -r ax ay <<<"$after"
 
 # The window has its pointer back: a press on the background is a click again.
 kill -0 $engine 2>/dev/null || fail "the engine ended during the drag"
+check_windows "$main"
 kill $engine
 wait $engine 2>/dev/null
 engine=

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -317,6 +319,38 @@ TEST_F(WindowTest, KeyAndMouseAnswers) {
   pump();
   EXPECT_EQ(u->is_iconic(h), 0);
   EXPECT_EQ(u->focus_window(), h);
+}
+
+// Alt with a letter or digit opens the bar item of that mnemonic unless the
+// no-key-menu switch is on (outside screen-saver mode); Alt alone and F10
+// stay keys for the scripts and open nothing.
+TEST_F(WindowTest, AltWithALetterOpensItsBarItem) {
+  UiWindow h = make_main();
+  const PlatformUi* u = g_platform.ui;
+  struct Case {
+    u32 vk;
+    u8 no_key_menu, saver;
+    std::vector<int> opened;
+  } cases[] = {
+      {'F', 0, 0, {'f'}},
+      {'7', 0, 0, {'7'}},
+      {ui::kVkMenu, 0, 0, {}},
+      {ui::kVkF10, 0, 0, {}},
+      {ui::kVkF1 + 3, 0, 0, {}},  // F4
+      {'F', 1, 0, {}},
+      {'F', 1, 1, {'f'}},
+  };
+  for (const Case& c : cases) {
+    std::size_t before = fake_ui_bar_mnemonics(h).size();
+    g_window_config.no_key_menu = c.no_key_menu;
+    g_screen_saver_mode = c.saver;
+    u->send_message(h, ui::kWmSysKeyDown, c.vk, 0);
+    std::vector<int> seen = fake_ui_bar_mnemonics(h);
+    EXPECT_EQ(std::vector<int>(seen.begin() + static_cast<std::ptrdiff_t>(before), seen.end()), c.opened)
+        << c.vk << " " << int{c.no_key_menu} << " " << int{c.saver};
+  }
+  g_window_config.no_key_menu = 0;
+  g_screen_saver_mode = 0;
 }
 
 TEST_F(WindowTest, CaptionDoubleClickGoesToTheScriptsWhenSwitchedOn) {

@@ -244,6 +244,24 @@ TEST_F(PixelWorkersTest, IdleWorkersGoToSleepAfterTheirJobs) {
   EXPECT_EQ(again.store, expected);
 }
 
+// A job too small to pay for any hand-over runs on the poster: the sleeping
+// workers are not woken for it, however many come.
+TEST_F(PixelWorkersTest, SmallJobsRunOnThePosterWithoutWakingTheWorkers) {
+  ASSERT_EQ(start_pixel_workers_count(4), 0);
+  for (int i = 0; i < 400 && g_pixel_worker_waiting.load() != 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(g_pixel_worker_waiting.load(), 1u);
+  TestLayer src(96, 96, 30), dst(96, 96, 31), alone(96, 96, 31);
+  src.image.has_alpha = 1;
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(post_blend_job(103, &dst.image, &src.image, nullptr, nullptr, 0, 0, 0, 0, 96, 96), 0);
+    ASSERT_EQ(g_pixel_worker_waiting.load(), 1u) << "a worker woke for job " << i;
+  }
+  stop_pixel_workers();
+  for (int i = 0; i < 200; ++i) post_blend_job(103, &alone.image, &src.image, nullptr, nullptr, 0, 0, 0, 0, 96, 96);
+  EXPECT_EQ(dst.store, alone.store);
+}
+
 // ---- ZCG parts ----
 
 struct ZcgPost {

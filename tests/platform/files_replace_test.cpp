@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/files_durable.h"
 
@@ -58,6 +60,42 @@ TEST_F(FilesReplaceTest, MakesAndReplacesKeepingThePermissionBits) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   ASSERT_EQ(files_replace_durably(lower.c_str(), "", 0, &error), 0);
   EXPECT_EQ(read_text(root + "/画像/Save.SD"), "");
+}
+
+TEST_F(FilesReplaceTest, PiecesAreWrittenInTheirOrder) {
+  const std::string sjis = sjis_root + "\\pieces.sd";
+  struct Case {
+    const char* what;
+    std::vector<FilePiece> pieces;
+    std::string want;
+  } cases[] = {
+      {"three with an empty one", {{"ab", 2}, {"", 0}, {"cde", 3}}, "abcde"},
+      {"one", {{"whole", 5}}, "whole"},
+      {"none", {}, ""},
+  };
+  for (const Case& c : cases) {
+    int error = -1;
+    ASSERT_EQ(files_replace_durably_pieces(sjis.c_str(), c.pieces.data(), c.pieces.size(), &error), 0) << c.what;
+    EXPECT_EQ(read_text(root + "/pieces.sd"), c.want) << c.what;
+  }
+  // Pieces of an open file (the save being replaced, even), between pieces
+  // in memory; a source that ends early fails and leaves the old contents.
+  write_text(root + "/source", "0123456789");
+  ASSERT_EQ(files_replace_durably(sjis.c_str(), "whole", 5, nullptr), 0);
+  std::FILE* from = std::fopen((root + "/pieces.sd").c_str(), "rb");
+  std::FILE* other = std::fopen((root + "/source").c_str(), "rb");
+  ASSERT_TRUE(from && other);
+  const std::vector<FilePiece> mixed = {{"<", 1}, {nullptr, 3, other, 2}, {nullptr, 0, other, 9}, {"|", 1},
+                                        {nullptr, 5, from, 0}, {nullptr, 1, other, 9}};
+  int error = -1;
+  ASSERT_EQ(files_replace_durably_pieces(sjis.c_str(), mixed.data(), mixed.size(), &error), 0) << error;
+  EXPECT_EQ(read_text(root + "/pieces.sd"), "<234|whole9");
+  const std::vector<FilePiece> cut = {{"x", 1}, {nullptr, 4, other, 8}};
+  EXPECT_EQ(files_replace_durably_pieces(sjis.c_str(), cut.data(), cut.size(), &error), -1);
+  EXPECT_EQ(error, EIO);
+  EXPECT_EQ(read_text(root + "/pieces.sd"), "<234|whole9");
+  std::fclose(from);
+  std::fclose(other);
 }
 
 TEST_F(FilesReplaceTest, RefusalsGiveTheirErrno) {

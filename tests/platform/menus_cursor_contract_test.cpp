@@ -109,6 +109,63 @@ TEST_P(MenusCursorContract, MenusOwnTheirSubmenusAndDeadHandlesAreHarmless) {
   m->destroy_menu(fresh);
 }
 
+// The bar shows exactly the captions, marks and grayed states it was given,
+// and a choice changes none of them (a checked item does not uncheck itself,
+// an unchecked one does not check itself): only the program changes them.
+TEST_P(MenusCursorContract, BarShowsTheGivenStateAndChoicesChangeNothing) {
+  static std::vector<std::uint32_t> commands;
+  commands.clear();
+  UiWindowDesc d;
+  d.class_name = "contract_bar";
+  d.client_width = 200;
+  d.client_height = 100;
+  d.proc = [](UiWindow, std::uint32_t msg, std::uint64_t wparam, std::int64_t) -> std::int64_t {
+    if (msg == ui::kWmCommand) commands.push_back(static_cast<std::uint32_t>(wparam));
+    return 0;
+  };
+  UiWindow win = b_.ui->create_window(&d);
+  ASSERT_NE(win, kNoWindow);
+  b_.ui->show_window(win, ui::kSwShow);
+  const PlatformMenus* m = b_.menus;
+  UiMenu bar = m->create_menu(0), file = m->create_menu(1), view = m->create_menu(1);
+  auto add = [m](UiMenu menu, const char* caption, std::uint32_t id, int checked, int grayed, UiMenu sub = 0) {
+    UiMenuItem i;
+    i.caption = caption;
+    i.separator = caption == nullptr;
+    i.id = id;
+    i.checked = checked;
+    i.grayed = grayed;
+    i.submenu = sub;
+    ASSERT_EQ(m->insert_item(menu, 99, &i), 0);
+  };
+  add(bar, "&File", 0, 0, 0, file);
+  add(file, "&Open", 1, 1, 0);
+  add(file, "Save && go", 2, 0, 0);
+  add(file, nullptr, 0, 0, 0);
+  add(file, "Quit", 3, 0, 1);
+  add(bar, "&View", 0, 0, 0, view);
+  add(view, "Ball", 4, 1, 1);
+  add(view, "Pa_use", 5, 0, 0);
+  ASSERT_EQ(m->set_window_menu(win, bar), 0);
+  pump();
+  auto shown = [&] { return b_.ui == &kGtkUi ? gtk_menu_shown(win) : fake_menu_shown(win); };
+  const std::vector<ShownMenuItem> want = {
+      {"&File", 0, 0, 0, 0}, {"&Open", 1, 0, 0, 1}, {"Save && go", 1, 0, 0, 0}, {"", 1, 1, 0, 0},
+      {"Quit", 1, 0, 1, 0},  {"&View", 0, 0, 0, 0}, {"Ball", 1, 0, 1, 1},       {"Pa_use", 1, 0, 0, 0},
+  };
+  ASSERT_EQ(shown(), want);
+  for (std::uint32_t id : {1u, 2u, 5u, 1u}) {
+    if (b_.ui == &kGtkUi) ASSERT_EQ(gtk_menu_choose(win, id), 0) << id;
+    else fake_menu_choose(win, id);
+    pump();
+    EXPECT_EQ(shown(), want) << "after choosing " << id;
+  }
+  EXPECT_EQ(commands, (std::vector<std::uint32_t>{1, 2, 5, 1}));
+  m->destroy_menu(bar);
+  b_.ui->destroy_window(win);
+  pump();
+}
+
 TEST_P(MenusCursorContract, CursorCountShapesImagesAndWarps) {
   const PlatformCursor* c = b_.cursor;
   const int base = c->show_cursor(0);

@@ -195,6 +195,44 @@ TEST_F(ProcessTest, ShellOpenWithTheOpenersProcess) {
   fake_process_reset();
 }
 
+// The desktop's own opener (xdg-open of xdg-utils, not a stand-in) opens a
+// file with the program the user's settings choose for its type: here a
+// handler of the test's own, chosen for plain text in a private
+// XDG_CONFIG_HOME and XDG_DATA_HOME, writes the path it was given.
+TEST_F(ProcessTest, ShellOpenRunsTheDesktopsChosenProgram) {
+  ASSERT_EQ(std::system("command -v xdg-open >/dev/null"), 0) << "xdg-open is not installed (xdg-utils)";
+  ASSERT_EQ(mkdir((dir_ + "/config").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir_ + "/data").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir_ + "/data/applications").c_str(), 0700), 0);
+  const std::string handler = dir_ + "/handler";
+  {
+    std::ofstream f(handler);
+    f << "#!/bin/sh\nprintf '%s' \"$1\" > '" << dir_ << "/opened.tmp' && mv '" << dir_ << "/opened.tmp' '" << dir_
+      << "/opened'\n";
+  }
+  ASSERT_EQ(chmod(handler.c_str(), 0755), 0);
+  std::ofstream(dir_ + "/data/applications/kl-marker.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Marker\nExec=" << handler
+      << " %f\nMimeType=text/plain;\nNoDisplay=true\n";
+  std::ofstream(dir_ + "/config/mimeapps.list") << "[Default Applications]\ntext/plain=kl-marker.desktop\n";
+  std::ofstream(dir_ + "/Read me.txt") << "plain text\n";
+  // No desktop environment named: xdg-open takes the user's settings. It
+  // opens files only where there is a display to show them on.
+  ScopedEnv config("XDG_CONFIG_HOME", (dir_ + "/config").c_str());
+  ScopedEnv data("XDG_DATA_HOME", (dir_ + "/data").c_str());
+  ScopedEnv config_dirs("XDG_CONFIG_DIRS", (dir_ + "/none").c_str());
+  ScopedEnv data_dirs("XDG_DATA_DIRS", "/usr/share");
+  ScopedEnv desktop("XDG_CURRENT_DESKTOP", nullptr);
+  ScopedEnv session("DESKTOP_SESSION", nullptr);
+  ScopedEnv display("DISPLAY", std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ":0");
+  std::string sjis_dir = dir_;
+  for (char& c : sjis_dir)
+    if (c == '/') c = '\\';
+  ASSERT_EQ(kPosixProcess.open_with_shell((sjis_dir + "\\read ME.TXT").c_str()), 0);
+  ASSERT_TRUE(wait_for_file(dir_ + "/opened")) << "the chosen program was not run";
+  EXPECT_EQ(read_text(dir_ + "/opened"), dir_ + "/Read me.txt");
+}
+
 TEST(FakeProcess, RecordsCallsAndScriptedAnswers) {
   fake_process_reset();
   EXPECT_EQ(kFakeProcess.start_program("Vornset.exe", {"/ztcfg"}), 0);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -164,3 +165,72 @@ INSTANTIATE_TEST_SUITE_P(Backends, AudioContract,
                                            Backend{"sdl_disk", &kSdlAudio, advance_real}),
                          [](const ::testing::TestParamInfo<Backend>& i) { return std::string(i.param.name); });
 }  // namespace
+
+// The SDL backend's mixer over random rings (8 and 16 bits, mono and
+// stereo, rates around and far from the device's), start positions, loop
+// flags and period lengths adds, period after period, exactly what the
+// interpolation between neighbouring frames gives: the neighbour of the
+// last frame is the first when the ring loops, else the last itself, and a
+// ring that does not loop stops at its end.
+TEST(SdlMixer, AddsTheInterpolatedFramesOverRandomRings) {
+  std::uint64_t state = 0;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>(state >> 33);
+  };
+  const std::uint32_t rates[] = {44100, 22050, 48000, 32000, 11025, 96000, 100, 200000};
+  for (std::uint64_t seed = 1; seed <= 300; ++seed) {
+    state = seed;
+    AudioFormat f;
+    f.bits = next() % 2 ? 16 : 8;
+    f.channels = next() % 2 ? 2 : 1;
+    f.block_align = static_cast<std::uint16_t>(f.bits / 8 * f.channels);
+    f.samples_per_sec = rates[next() % 8];
+    const std::uint32_t frames = 2 + next() % 3000;
+    AudioBuffer* ring = sdl_audio_make_ring(&f, frames * f.block_align);
+    ASSERT_NE(ring, nullptr);
+    std::vector<std::uint8_t> bytes(frames * f.block_align);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(next());
+    void *p1, *p2;
+    std::uint32_t n1, n2;
+    ASSERT_EQ(kSdlAudio.lock(ring, 0, static_cast<std::uint32_t>(bytes.size()), &p1, &n1, &p2, &n2), kAudioOk);
+    std::memcpy(p1, bytes.data(), n1);
+    kSdlAudio.unlock(ring, p1, n1, p2, n2);
+    const std::uint32_t start = next() % frames;
+    ASSERT_EQ(kSdlAudio.set_position(ring, start * f.block_align), kAudioOk);
+    const bool looping = next() % 2;
+    ASSERT_EQ(kSdlAudio.play(ring, looping ? 1 : 0), kAudioOk);
+    auto frame = [&](std::uint32_t k, int channel) -> std::int64_t {
+      const std::uint8_t* p = bytes.data() + static_cast<std::size_t>(k) * f.block_align;
+      const int c = f.channels == 2 ? channel : 0;
+      if (f.bits == 8) return (static_cast<std::int32_t>(p[c]) - 128) << 8;
+      return static_cast<std::int16_t>(p[2 * c] | p[2 * c + 1] << 8);
+    };
+    const std::uint64_t step = (static_cast<std::uint64_t>(f.samples_per_sec) << 32) / kSdlMixRate;
+    const std::uint64_t end = static_cast<std::uint64_t>(frames) << 32;
+    std::uint64_t pos = static_cast<std::uint64_t>(start) << 32;
+    bool playing = true;
+    for (int period = 0; period < 4; ++period) {
+      const int n = 1 + static_cast<int>(next() % 2000);
+      std::vector<std::int32_t> got(2 * n, 7), want(2 * n, 7);
+      sdl_audio_mix_buffers(&ring, 1, got.data(), n);
+      for (int i = 0; i < n && playing; ++i) {
+        const std::uint32_t k = static_cast<std::uint32_t>(pos >> 32);
+        const std::uint32_t k1 = k + 1 < frames ? k + 1 : (looping ? 0 : k);
+        const std::int64_t frac = static_cast<std::int64_t>((pos >> 16) & 0xFFFF);
+        for (int c = 0; c < 2; ++c) {
+          const std::int64_t a = frame(k, c), b = frame(k1, c);
+          want[2 * i + c] += static_cast<std::int32_t>(((a + (((b - a) * frac) >> 16)) * 65536) >> 16);
+        }
+        pos += step;
+        if (pos >= end) {
+          if (!looping) playing = false;
+          else pos -= end;
+        }
+      }
+      ASSERT_EQ(got, want) << "seed " << seed << " period " << period;
+    }
+    EXPECT_EQ(kSdlAudio.is_playing(ring), playing ? 1 : 0) << "seed " << seed;
+    sdl_audio_free_ring(ring);
+  }
+}

@@ -181,8 +181,8 @@ TEST_F(SaveDataTest, EveryTypeRoundTripsWithEitherPackingAndMatchesTheTable) {
   }
 }
 
-TEST_F(SaveDataTest, SavesInTheTablesFormAndEarlierSavesLoadUnderEitherSwitch) {
-  // Written by the fixture writer from the format's table: byte 1 = 1 with
+TEST_F(SaveDataTest, SavesInTheFixedLayoutAndEarlierSavesLoadUnderEitherSwitch) {
+  // Written by the fixture writer, not the engine: byte 1 = 1 with
   // the bytes packed either way, a kind-2 first word that is not 0, the
   // global store as kinds 0-2 at DNO 1024; and this engine's earlier form
   // (byte 1 the method, the first word the id's high bits, kind 3).
@@ -521,6 +521,35 @@ TEST_F(SaveDataTest, NamesAndFolders) {
   EXPECT_EQ(stat((folder.path + "/deep/er/save/abs.sd").c_str(), &st), 0);
 }
 
+TEST_F(SaveDataTest, ASaveThatIsALinkKeepsTheLink) {
+  // The player keeps a save elsewhere and links it into the save folder:
+  // writes replace the linked file (its kept records copied from it), the
+  // link stays, and loads read through it.
+  mkdir((folder.path + "/save").c_str(), 0700);
+  mkdir((folder.path + "/elsewhere").c_str(), 0700);
+  ASSERT_EQ(symlink("../elsewhere/kept.sd", real("linked.sd").c_str()), 0);
+  cache_var(1, kInt);
+  cache_var(2, kScalar);
+  ASSERT_EQ(write_save_cache("linked", -1), 0) << g_error_report_log.last_message;
+  var_record(kScalar)->ints[0] = 78;
+  cache_var(2, kScalar);
+  ASSERT_EQ(write_save_cache("linked", -1), 0) << g_error_report_log.last_message;
+  struct stat st;
+  ASSERT_EQ(lstat(real("linked.sd").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  SdBytes target;
+  ASSERT_TRUE(sd_read_file(folder.path + "/elsewhere/kept.sd", &target));
+  SdFile f;
+  ASSERT_EQ(sd_parse(target, &f), "");
+  EXPECT_EQ(f.records.size(), 2u);
+  var_record(kScalar)->ints[0] = 0;
+  var_record(kInt)->ints[5] = 0;
+  ASSERT_EQ(load_var("linked", 2, kScalar), 0);
+  ASSERT_EQ(load_var("linked", 1, kInt), 0);
+  EXPECT_EQ(var_get_int(kScalar, 0), 78);
+  EXPECT_EQ(var_get_int(kInt, 5), 3 * 1000000007LL);
+}
+
 TEST_F(SaveDataTest, MemoryImagesGrowAndTheGlobalStoreBringsThemBack) {
   // A record bigger than an image's first 51,200 bytes.
   dim(kBig, {20000});
@@ -655,9 +684,14 @@ int inj_rename(const char* a, const char* b) {
   return injected(Injection::kRename) ? -1 : kPosixDurableReplaceCalls.rename(a, b);
 }
 int inj_folder(int fd) { return injected(Injection::kFolder) ? -1 : kPosixDurableReplaceCalls.fsync_folder(fd); }
+// Copies of the old file's kept records are writes of the new file too.
+long inj_copy(int from, long long at, int fd, unsigned long n) {
+  if (injected(Injection::kWrite)) return -1;
+  return kPosixDurableReplaceCalls.copy(from, at, fd, n > 1000 ? 1000 : n);
+}
 void use_injection(Injection* in) {
   g_inject = in;
-  g_durable_replace_calls = {inj_write, inj_fsync, inj_rename, inj_folder};
+  g_durable_replace_calls = {inj_write, inj_fsync, inj_rename, inj_folder, inj_copy};
 }
 
 TEST_F(SaveDataTest, AFailingCallAtAnyStepLeavesTheOldFile) {

@@ -83,10 +83,12 @@ start_window_manager() {
   wm=$!
   desktop_pids+=($wm)
   local _
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
+    kill -0 $wm 2>/dev/null || break
     sleep 0.1
   done
+  cat "$work/openbox.log"
   fail "openbox did not take the screen"
 }
 
@@ -271,4 +273,17 @@ frame_origin() {
   eval "$(window_geometry "$1")" || return 1
   read -r left _ top _ < <(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= *//p' | tr -d ',')
   echo "$((X - ${left:-0})) $((Y - ${top:-0}))"
+}
+
+# Prints the height of window $1's menu bar once the window has one: the
+# window is taller than its client height $2. Waits up to 10 s; status 1
+# when no bar came.
+menu_bar_height() {
+  local _ height
+  for _ in $(seq 1 100); do
+    height=$(xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
+    [ -n "$height" ] && [ "$height" -gt "$2" ] && { echo $((height - $2)); return 0; }
+    sleep 0.1
+  done
+  return 1
 }

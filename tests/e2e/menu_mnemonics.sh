@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Alt with a letter opens the bar item of that mnemonic under a window
+# manager, and the open menu's own mnemonics choose an item; the game shows
+# the chosen id by its window's logical width (window command 105):
+#   View > Small (Alt+V, S; id 70001) -> 400
+#   File > Hide  (Alt+F, H; id 70000) -> 440
+# Alt alone and F10 stay keys for the scripts (input_menus checks that).
+set -u
+out=$1
+src=$2
+bin=$3
+source "$src/tests/e2e/lib/common.bash"
+
+writer="$bin/demo/make_demo"
+[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
+game="$work/game"
+mkdir -p "$game"
+{
+  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  window_command_line
+  cat <<'GAME'
+config width=640 height=360 title=k_lumbrane
+var 145 int = 0
+script 0 main.txt
+label SYSTEM_START
+instr 62
+arg 0 text : "bar/"
+arg 1 text : "bar"
+arg 2 int : B:1
+instr 62
+arg 0 text : "bar/file/"
+arg 1 text : "&File"
+arg 2 int : B:1
+instr 62
+arg 0 text : "bar/file/hide"
+arg 1 text : "&Hide"
+arg 2 int : B:1
+arg 6 int : I:70000
+instr 62
+arg 0 text : "bar/view/"
+arg 1 text : "&View"
+arg 2 int : B:2
+instr 62
+arg 0 text : "bar/view/small"
+arg 1 text : "&Small"
+arg 2 int : B:1
+arg 6 int : I:70001
+instr 105
+arg 0 int : B:0
+arg 22 text : "bar/"
+loop L:-1
+if H:145 I:70000 =
+instr 105
+arg 0 int : B:0
+arg 7 int : I:440
+set V:145 ) = B:0
+endif
+if H:145 I:70001 =
+instr 105
+arg 0 int : B:0
+arg 7 int : I:400
+set V:145 ) = B:0
+endif
+wait I:1
+endloop
+GAME
+} >"$work/mnemonics.game"
+"$writer" "$work/mnemonics.game" "$game" game.zpf || fail "the game could not be written"
+cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+start_display
+
+(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
+engine=$!
+main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+
+# Waits up to 20 s for the window's width to become $1.
+wait_width() {
+  local _
+  for _ in $(seq 1 200); do
+    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1x" && return 0
+    kill -0 $engine 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+# The engine's visible windows other than the main one: its open menus.
+menus() {
+  xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
+}
+# Waits up to 10 s for a menu of the engine to be open ($1 = 1) or closed (0).
+wait_menu() {
+  local _
+  for _ in $(seq 1 100); do
+    if [ "$1" = 1 ]; then [ -n "$(menus)" ] && return 0; else [ -z "$(menus)" ] && return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+wait_width 640 || fail "main window: $(xdotool getwindowgeometry "$main")"
+xdotool windowactivate --sync "$main" 2>/dev/null
+wait_menu 0 || fail "a menu was open from the start"
+
+# mnemonic LETTER ITEM WIDTH: Alt+LETTER opens the bar item, ITEM chooses.
+mnemonic() {
+  xdotool key "alt+$1"
+  wait_menu 1 || fail "Alt+$1 opened no menu"
+  check_windows "$main" $(menus)
+  xdotool key "$2"
+  wait_width "$3" || fail "Alt+$1 then $2 did not choose the item: $(xdotool getwindowgeometry "$main")"
+  wait_menu 0 || fail "the menu stayed open after the choice"
+}
+mnemonic v s 400
+mnemonic f h 440
+check_windows "$main"
+
+kill $engine
+wait $engine 2>/dev/null
+engine=
+echo "menu mnemonics: ok"

@@ -105,6 +105,21 @@ void covered_size(const XRRModeInfo* m, Rotation r, int* w, int* h) {
 
 bool usable(const XRRModeInfo* m) { return m && !(m->modeFlags & (RR_Interlace | RR_DoubleScan)); }
 
+// The screen's size as the server has it now (Xlib's own copy follows only
+// the events this connection never reads).
+void screen_size(Display* dpy, int* w, int* h) {
+  Window root_return = 0;
+  int x = 0, y = 0;
+  unsigned int width = 0, height = 0, border = 0, depth = 0;
+  if (XGetGeometry(dpy, DefaultRootWindow(dpy), &root_return, &x, &y, &width, &height, &border, &depth)) {
+    *w = static_cast<int>(width);
+    *h = static_cast<int>(height);
+  } else {
+    *w = DisplayWidth(dpy, DefaultScreen(dpy));
+    *h = DisplayHeight(dpy, DefaultScreen(dpy));
+  }
+}
+
 void restore_locked() {
   RandrState& s = st();
   if (!s.dpy || s.saved.empty()) return;
@@ -114,7 +129,8 @@ void restore_locked() {
     XRRScreenResources* res = XRRGetScreenResourcesCurrent(dpy, root);
     if (!res) return;
     // A screen larger than before first, so every CRTC fits while it moves.
-    const int cur_w = DisplayWidth(dpy, DefaultScreen(dpy)), cur_h = DisplayHeight(dpy, DefaultScreen(dpy));
+    int cur_w = 0, cur_h = 0;
+    screen_size(dpy, &cur_w, &cur_h);
     if (s.screen_w > cur_w || s.screen_h > cur_h)
       XRRSetScreenSize(dpy, root, std::max(cur_w, s.screen_w), std::max(cur_h, s.screen_h), s.screen_mm_w,
                        s.screen_mm_h);
@@ -226,8 +242,15 @@ int x11_set_output_mode(GdkDisplay* display, int index, int width, int height) {
       need_w = std::max(need_w, min_w);
       need_h = std::max(need_h, min_h);
       const int scr = DefaultScreen(dpy);
-      const int cur_w = DisplayWidth(dpy, scr), cur_h = DisplayHeight(dpy, scr);
-      const int mm_w = DisplayWidthMM(dpy, scr), mm_h = DisplayHeightMM(dpy, scr);
+      int cur_w = 0, cur_h = 0;
+      screen_size(dpy, &cur_w, &cur_h);
+      // Millimetres in proportion to the first size seen (Xlib's copy is
+      // that of the connection's start).
+      const int base_w = s.saved.empty() ? cur_w : s.screen_w, base_h = s.saved.empty() ? cur_h : s.screen_h;
+      const int base_mm_w = s.saved.empty() ? DisplayWidthMM(dpy, scr) : s.screen_mm_w;
+      const int base_mm_h = s.saved.empty() ? DisplayHeightMM(dpy, scr) : s.screen_mm_h;
+      const int mm_w = base_w > 0 ? static_cast<int>(static_cast<long>(base_mm_w) * cur_w / base_w) : base_mm_w;
+      const int mm_h = base_h > 0 ? static_cast<int>(static_cast<long>(base_mm_h) * cur_h / base_h) : base_mm_h;
       if (need_w <= max_w && need_h <= max_h) {
         if (s.saved.empty()) {
           s.screen_w = cur_w, s.screen_h = cur_h, s.screen_mm_w = mm_w, s.screen_mm_h = mm_h;

@@ -137,7 +137,8 @@ void restore_locked() {
     for (SavedCrtc& c : s.saved)
       XRRSetCrtcConfig(dpy, res, c.crtc, CurrentTime, c.x, c.y, c.mode, c.rotation, c.outputs.data(),
                        static_cast<int>(c.outputs.size()));
-    if (s.screen_w > 0 && s.screen_h > 0) XRRSetScreenSize(dpy, root, s.screen_w, s.screen_h, s.screen_mm_w, s.screen_mm_h);
+    if (s.screen_w > 0 && s.screen_h > 0)
+      XRRSetScreenSize(dpy, root, s.screen_w, s.screen_h, s.screen_mm_w, s.screen_mm_h);
     XRRFreeScreenResources(res);
   });
   s.saved.clear();
@@ -267,16 +268,21 @@ int x11_set_output_mode(GdkDisplay* display, int index, int width, int height) {
           c.outputs.assign(ci->outputs, ci->outputs + ci->noutput);
           s.saved.push_back(c);
         }
-        auto scaled_mm = [](int mm, int px, int cur) { return cur > 0 ? static_cast<int>(static_cast<long>(mm) * px / cur) : mm; };
-        if (need_w > cur_w || need_h > cur_h)
-          XRRSetScreenSize(dpy, root, std::max(need_w, cur_w), std::max(need_h, cur_h),
-                           scaled_mm(mm_w, std::max(need_w, cur_w), cur_w), scaled_mm(mm_h, std::max(need_h, cur_h), cur_h));
+        auto scaled_mm = [](int mm, int px, int cur) {
+          return cur > 0 ? static_cast<int>(static_cast<long>(mm) * px / cur) : mm;
+        };
+        const int grown_w = std::max(need_w, cur_w), grown_h = std::max(need_h, cur_h);
+        if (grown_w > cur_w || grown_h > cur_h)
+          XRRSetScreenSize(dpy, root, grown_w, grown_h, scaled_mm(mm_w, grown_w, cur_w),
+                           scaled_mm(mm_h, grown_h, cur_h));
         const Status st_change = XRRSetCrtcConfig(dpy, res, oi->crtc, CurrentTime, ci->x, ci->y, chosen, ci->rotation,
                                                   ci->outputs, ci->noutput);
         if (st_change == RRSetConfigSuccess) {
-          // The screen is now the larger of both; it ends at what the CRTCs cover.
-          if (need_w < cur_w || need_h < cur_h)
-            XRRSetScreenSize(dpy, root, need_w, need_h, scaled_mm(mm_w, need_w, cur_w), scaled_mm(mm_h, need_h, cur_h));
+          // The screen is now the larger of both; it ends at what the CRTCs
+          // cover.
+          if (need_w < grown_w || need_h < grown_h)
+            XRRSetScreenSize(dpy, root, need_w, need_h, scaled_mm(mm_w, need_w, cur_w),
+                             scaled_mm(mm_h, need_h, cur_h));
           result = 0;
         }
       }

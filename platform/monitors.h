@@ -2,9 +2,11 @@
 //
 // Monitors are numbered in the desktop's own order (GDK's monitor index);
 // the engine names monitor n "\\.\DISPLAYn+1", so its device walk, its
-// monitor table and its device choice share that one order. Linux desktops
-// keep their resolution: each monitor lists only its current mode, and a
-// change to that mode succeeds without acting. GUI thread only.
+// monitor table and its device choice share that one order. A change to the
+// mode a monitor already has succeeds without acting. On X11 with RandR a
+// monitor lists its output's modes and can be put into any of them (at one
+// colour depth, the screen's); elsewhere (Wayland) it lists only its current
+// mode and refuses every other. GUI thread only.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -30,7 +32,8 @@ struct PlatformMonitors {
   int (*display_modes)(int index, DisplayMode* out, int max);
   // Puts monitor index into the mode: 0, or -1 when refused.
   int (*change_display_mode)(int index, int width, int height, int bits);
-  // Gives every monitor back its desktop mode.
+  // Gives every monitor back its desktop mode (also done at exit when a
+  // change is still in effect).
   void (*restore_display_mode)();
   // Full screen of the window on monitor index (borderless, above panels):
   // 0, or -1 for a dead handle or a monitor that does not exist.

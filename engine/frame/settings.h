@@ -14,7 +14,10 @@ struct EngineSettings {
   u8 sse_allowed = 1;              // word 2: SSE span kernels allowed
   u8 sse2_allowed = 1;             // word 3: SSE2 span kernels allowed
   // word 4 = 0 limits the pixel workers to one (g_worker_maximum := 1).
-  u8 fullscreen_switch_a = 0;      // word 6: 0 -> 1, 1 -> 0 (inverted)
+  // Word 6: 0 -> 1, 1 -> 0 (inverted). On, full screen puts the monitor
+  // into a display mode of its own (the smallest of its aspect that holds
+  // the game's screen).
+  u8 fullscreen_switch_a = 0;
   u8 capture_mode = 0;             // word 7: 0 -> 1, 1 -> 2, 2 -> 3, 3 -> 0
   u8 renderer_level = 3;           // word 8 (renderer choice 0..3 -> level 3..0)
   u8 cpu_scaling_flag = 1;         // word 8: 1 bilinear, 0 nearest; capped at 1

@@ -423,6 +423,8 @@ i8 engine_startup() {
   // 20-21: timer, menu strip, the four object trees.
   step(20);
   init_timer();
+  // A screen saver covers the desktop as it is: no display mode of its own.
+  if (g_screen_saver_mode) g_settings.fullscreen_switch_a = 0;
   step(21);
   if (create_menu_strip_window() != 0) return -1;
   if (create_system_objects() != 0 || fatal_reported()) return -1;

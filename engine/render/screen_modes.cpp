@@ -178,7 +178,7 @@ int switch_to_fullscreen(WindowRecord* r) {
   s.saved_client_height = s.client_height > 0 ? s.client_height : g_screen_buffer.height;
   s.screen_width = s.monitor_width;
   s.screen_height = s.monitor_height;
-  if (s.change_display_mode && s.monitor_height > 0) {
+  if (g_settings.fullscreen_switch_a && s.monitor_height > 0) {
     // The smallest mode of the monitor's aspect that holds the logical size.
     DisplayMode modes[64];
     const int n = mon()->display_modes(index, modes, 64);
@@ -201,7 +201,7 @@ int switch_to_fullscreen(WindowRecord* r) {
                       0);
   // Without the display-mode setting the desktop keeps its mode: the window
   // is only restyled.
-  if (s.change_display_mode) {
+  if (g_settings.fullscreen_switch_a) {
     if (change_display_mode(r, device, index) != 0) return -1;
   } else {
     ask_device_rebuild();

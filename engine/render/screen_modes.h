@@ -3,9 +3,10 @@
 // the logical screen inside it, the aspect-keeping limits while the user
 // sizes the window, and the screen frame buffer that follows the client.
 //
-// On Linux the desktop keeps its resolution: full screen is borderless at
-// the monitor's size and presentation scales the picture into it. GUI
-// thread only.
+// Full screen is borderless on the window's monitor and presentation scales
+// the picture into it; when the settings ask for a display mode of its own
+// (an X11 desktop with RandR can give one, Wayland cannot), the monitor is
+// put into that mode and gets its own back on leaving. GUI thread only.
 #pragma once
 #include <string>
 
@@ -36,9 +37,9 @@ struct ScreenModeState {
   // device was first placed on one.
   i32 monitor_index = -1;
   u8 full_screen = 0;
-  // Full screen picks a display mode of its own (the scaling setting is
-  // g_present.scaling, the resizable flag the window configuration's).
-  u8 change_display_mode = 0;
+  // Full screen picks a display mode of its own when the settings ask for it
+  // (g_settings.fullscreen_switch_a); the scaling setting is
+  // g_present.scaling, the resizable flag the window configuration's.
   u8 display_changed = 0;      // the display runs such a mode now
   u8 placement = 0;            // 0 centred, 1 fit to width, 2 fit to height, 3 fill
   // Where the window was (its outer rectangle's corner) before full screen.

@@ -1,8 +1,11 @@
 // Monitors and full screen on GTK 3: GDK's monitors in GDK's order, full
-// screen through gtk_window_fullscreen_on_monitor. Linux desktops keep their
-// resolution, so each monitor offers only its current mode.
+// screen through gtk_window_fullscreen_on_monitor. On X11 with RandR 1.2 a
+// monitor offers the modes of its output and can be put into one of them
+// (see display_modes_x11.cpp); elsewhere (Wayland, a server without RandR)
+// it offers only its current mode, and any other mode is refused.
 #include <gtk/gtk.h>
 
+#include "platform/gtk/display_modes_x11.h"
 #include "platform/gtk/ui_gtk_access.h"
 #include "platform/monitors.h"
 
@@ -59,16 +62,37 @@ int current_mode(int index, DisplayMode* out) {
 
 int gm_display_modes(int index, DisplayMode* out, int max) {
   if (max < 1) return 0;
-  return current_mode(index, out);
+  DisplayMode current;
+  if (!current_mode(index, &current)) return 0;
+  int n = 0;
+  gtk_ui_run_on_gui_thread([&] { n = x11_output_modes(display(), index, current.bits, out, max); });
+  if (n > 0) {
+    // The current mode is always among them.
+    for (int i = 0; i < n; ++i)
+      if (out[i].width == current.width && out[i].height == current.height) return n;
+    if (n < max) {
+      out[n++] = current;
+      return n;
+    }
+  }
+  out[0] = current;
+  return 1;
 }
 
 int gm_change_display_mode(int index, int width, int height, int bits) {
-  DisplayMode m;
-  if (!current_mode(index, &m)) return -1;
-  return m.width == width && m.height == height && m.bits == bits ? 0 : -1;
+  DisplayMode current;
+  if (!current_mode(index, &current)) return -1;
+  if (current.width == width && current.height == height && current.bits == bits) return 0;
+  // The colour depth of an X screen is fixed.
+  if (bits != current.bits) return -1;
+  int result = -1;
+  gtk_ui_run_on_gui_thread([&] { result = x11_set_output_mode(display(), index, width, height); });
+  return result;
 }
 
-void gm_restore_display_mode() {}
+void gm_restore_display_mode() {
+  gtk_ui_run_on_gui_thread([] { x11_restore_output_modes(); });
+}
 
 int gm_fullscreen_on_monitor(UiWindow window, int index) {
   int result = -1;

@@ -3,6 +3,9 @@
 // mode, including the refusals.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
@@ -27,6 +30,7 @@ class ScreenModes : public ::testing::Test {
     g_screen_modes = ScreenModeState{};
     g_present = PresentSettings{};
     g_device_reset_pending = 0;
+    g_settings = EngineSettings{};
     ASSERT_EQ(create_window_records(), 0);
     r = g_windows[0];
     r->logical_width = 800;
@@ -45,6 +49,7 @@ class ScreenModes : public ::testing::Test {
     g_platform.ui->destroy_window(r->handle);
     free_window_records();
     g_screen_modes = ScreenModeState{};
+    g_settings = EngineSettings{};
   }
   void place_window_centre(int x, int y) {
     int wx = 0, wy = 0, ww = 0, wh = 0;
@@ -257,12 +262,31 @@ TEST_F(ScreenModes, SwitchesCentreThePointerAndLeavingRestoresThePlace) {
 TEST_F(ScreenModes, OwnDisplayModeChoiceAndRefusals) {
   fake_monitors_set({{0, 0, 1600, 1200}});
   fake_monitors_set_modes(0, {{640, 480, 32}, {1024, 768, 32}, {800, 600, 16}, {1280, 960, 32}, {1600, 1200, 32}});
-  g_screen_modes.change_display_mode = 1;
   g_desktop_metrics[2] = 32;
+  // Without the setting the desktop keeps its mode.
+  ASSERT_EQ(enter_full_screen(), 0);
+  EXPECT_EQ(g_screen_modes.screen_width, 1600);
+  leave_full_screen();
+  for (const FakeMonitorCall& c : fake_monitor_calls()) EXPECT_STRNE(c.what, "change");
+  // Settings word 6 = 0 asks for a mode of its own.
+  g_settings.fullscreen_switch_a = 1;
   ASSERT_EQ(enter_full_screen(), 0);
   EXPECT_EQ(g_screen_modes.screen_width, 1024) << "smallest 4:3 mode of 32 bits holding 800 x 600";
   EXPECT_EQ(g_screen_modes.client_width, 1024) << "the mode, not the desktop, bounds the client";
+  const FakeMonitorCall* change = nullptr;
+  for (const FakeMonitorCall& c : fake_monitor_calls())
+    if (std::string(c.what) == "change") change = &c;
+  ASSERT_NE(change, nullptr);
+  EXPECT_EQ(std::vector<int>({change->a, change->b, change->c, change->d}), std::vector<int>({0, 1024, 768, 32}));
+  // Leaving (also the shut-down's way out of full screen) gives the desktop
+  // its mode back.
+  const std::size_t before_leave = fake_monitor_calls().size();
   leave_full_screen();
+  bool restored = false;
+  for (std::size_t i = before_leave; i < fake_monitor_calls().size(); ++i)
+    restored = restored || std::string(fake_monitor_calls()[i].what) == "restore";
+  EXPECT_TRUE(restored);
+  EXPECT_EQ(g_screen_modes.display_changed, 0);
   // No mode of that size: the box, back in the window with its sizes.
   fake_monitors_set_modes(0, {{1600, 1200, 16}});
   reset_error_report_log();

@@ -19,13 +19,25 @@ e2e_lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # bus); "no-tray" leaves out the StatusNotifierItem watcher and host, for a
 # test that brings its own or checks the fall-back without one.
 start_display() {
-  local mode=${1:-desktop}
+  local mode=${1:-desktop} attempt
   case $mode in desktop|bare|no-tray) ;; *) fail "start_display: unknown mode $mode" ;; esac
-  start_xvfb
-  [ "$mode" = bare ] && return 0
-  start_session_bus
-  start_window_manager
-  [ "$mode" = no-tray ] || start_tray
+  for attempt in 1 2 3; do
+    start_xvfb
+    [ "$mode" = bare ] && return 0
+    start_session_bus
+    # A window manager that could not open a display the server had just
+    # answered on gets a new desktop: seen on a loaded machine, where the
+    # fresh server refused openbox's connection although xdpyinfo's passed.
+    if try_window_manager; then
+      [ "$mode" = no-tray ] || start_tray
+      return 0
+    fi
+    echo "openbox could not use display $DISPLAY (attempt $attempt):"
+    cat "$work/openbox.log"
+    xdpyinfo >/dev/null 2>&1 && echo "(the display still answers xdpyinfo)" || echo "(the display no longer answers)"
+    stop_display
+  done
+  fail "openbox did not take the screen"
 }
 
 # Starts Xvfb on a free display number and exports DISPLAY. Xvfb picks the
@@ -77,6 +89,14 @@ start_session_bus() {
 # bare X server ignores full-screen and move requests). Does nothing when
 # the desktop already has it.
 start_window_manager() {
+  try_window_manager && return 0
+  cat "$work/openbox.log"
+  fail "openbox did not take the screen"
+}
+
+# As start_window_manager, with status 1 instead of a failure when openbox
+# ends or does not take the screen within 30 s.
+try_window_manager() {
   [ -n "$wm" ] && return 0
   command -v openbox >/dev/null || fail "openbox is not installed"
   openbox >"$work/openbox.log" 2>&1 &
@@ -85,11 +105,10 @@ start_window_manager() {
   local _
   for _ in $(seq 1 300); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
-    kill -0 $wm 2>/dev/null || break
+    kill -0 $wm 2>/dev/null || return 1
     sleep 0.1
   done
-  cat "$work/openbox.log"
-  fail "openbox did not take the screen"
+  return 1
 }
 
 # The notification area: a StatusNotifierItem watcher, then a host that

@@ -77,7 +77,6 @@ struct ErrorTextTable {
 };
 // Keeps the table (entries past the 256th are dropped).
 void set_error_text_table(const ErrorTextTable& table);
-const ErrorTextTable& error_text_table();
 // The text of a number (Shift-JIS): a built-in text, else the table's, else
 // the default text.
 const char* error_text_for_code(std::uint32_t number);

@@ -80,7 +80,7 @@ TEST_F(ErrorsTest, TableKeepsAtMost256Entries) {
   ErrorTextTable table;
   for (u32 i = 0; i < 300; ++i) table.entries.push_back({300000 + i, "t" + std::to_string(i)});
   set_error_text_table(table);
-  EXPECT_EQ(error_text_table().entries.size(), 256u);
+  EXPECT_EQ(std::string(error_text_for_code(300000)), "t0");
   EXPECT_EQ(std::string(error_text_for_code(300255)), "t255");
   EXPECT_EQ(std::string(error_text_for_code(300256)), std::string(error_text_for_code(999999)));
 }

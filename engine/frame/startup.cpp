@@ -531,4 +531,14 @@ void shutdown_engine() {
   destroy_windows();
   std::free(g_screen_buffer.pixels);
   g_screen_buffer = ScreenBuffer{};
+  // Every thread has ended: what the run loaded and built goes, so that a
+  // run leaves nothing behind (the window records go once the signal
+  // watcher, which may still read them, has stopped).
+  release_frame_decoder();
+  memory_groups_clear();
+  reset_scheduler();
+  destroy_system_objects();
+  free_engine_data();
+  var_table_free();
+  free_command_list();
 }

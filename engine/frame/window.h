@@ -225,5 +225,5 @@ using WindowMessageHook = int (*)(WindowRecord* record, u32 message, u64 wparam,
 // table of 32 handlers is full.
 int set_window_message_hook(u32 message, WindowMessageHook hook);
 
-// Frees the records (after destroy_windows; tests).
+// Frees the records (after destroy_windows, at the end of the program).
 void free_window_records();

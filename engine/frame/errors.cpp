@@ -168,8 +168,6 @@ void set_error_dialog_caption(const char* caption) {
   g_caption_set = caption != nullptr;
 }
 
-const std::string& error_stored_file() { return g_stored_file; }
-std::uint32_t error_stored_line() { return g_stored_line; }
 
 std::string dialog_text_crlf(const char* text) {
   std::string out;

@@ -103,10 +103,9 @@ std::string dialog_text_crlf(const char* text);
 std::vector<std::string> editor_arguments(const char* program, const char* path, std::uint32_t line);
 // Shows the error dialog with message (at most once per run).
 void show_error_dialog(const char* message);
-// The file and line of the last report (empty and 1 without a position).
-const std::string& error_stored_file();
-std::uint32_t error_stored_line();
-// Opens the stored script in the editor (the dialog's edit button).
+// The dialog's edit button: opens the script file of the last report at its
+// line in the editor associated with it; nothing when that report had no
+// script position.
 void open_script_in_editor();
 
 // What the reporter did, kept for the tests (and the debug log): every report

@@ -20,6 +20,7 @@
 #include "engine/vm/vars.h"
 #include "engine/vm/vm_errors.h"
 #include "engine/vm/zbn_format.h"
+#include "platform/ui.h"
 #include "tests/support/game_writer_run.h"
 
 namespace {
@@ -295,6 +296,22 @@ TEST(ZbnFiles, ConfigurationChecks) {
   GameRun run3;
   EXPECT_EQ(run3.load(files), 0);
   EXPECT_EQ(g_window_config.main_title, " ");
+}
+
+TEST(ZbnFiles, DebugModeOffersTheEditButton) {
+  for (u32 debug : {0u, 1u, 2u}) {
+    GameRun run;
+    ASSERT_EQ(run.load_text("config debug=" + std::to_string(debug) + "\nscript 0 a.txt\nlabel SYSTEM_START\nnop\n"), 0);
+    reset_error_report_log();
+    fake_ui_reset();
+    show_error_dialog("x");
+    ASSERT_EQ(fake_ui_error_dialogs().size(), 1u);
+    // No script position yet: the button shows, disabled.
+    EXPECT_EQ(fake_ui_error_dialogs()[0].edit_button, debug == 1 ? 1 : 0) << debug;
+  }
+  set_error_editor_button(0);
+  reset_error_report_log();
+  fake_ui_reset();
 }
 
 TEST(ZbnFiles, ErrorTextsAndTableSize) {

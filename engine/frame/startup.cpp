@@ -12,6 +12,7 @@
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/settings.h"
@@ -424,6 +425,9 @@ i8 engine_startup() {
   if (create_direct_sound() != 0) return -1;
   // 23: joystick, pacing clock, start time.
   step(23);
+  // The run's input starts clear: keys, counters, press counts and the
+  // joystick records.
+  reset_input_state();
   g_joystick_count = 0;
   init_joystick();
   g_pacing.pacing_clock = 0;

@@ -16,6 +16,7 @@
 #include "engine/frame/data_item.h"
 #include "engine/frame/engine_state.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/startup.h"
 #include "engine/frame/window.h"
@@ -153,8 +154,10 @@ TEST_F(RunOrder, CloseButtonEndsARunInEitherFrameMode) {
     SCOPED_TRACE(mode ? "frame thread" : "GUI thread");
     g_steps.clear();
     shown_ = false;
+    g_input.press_counts[5] = 7;  // left over from an earlier run
     ASSERT_EQ(start(waiting_game(mode)), 0) << g_error_report_log.last_message;
     EXPECT_EQ(g_steps, steps('s', 1, 31));
+    EXPECT_EQ(g_input.press_counts[5], 0u) << "a run's input starts clear";
     EXPECT_EQ(g_frame_thread_mode, mode);
     g_steps.clear();
     ASSERT_TRUE(run_loop(true)) << "the main loop did not end";

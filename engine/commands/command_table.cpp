@@ -134,4 +134,3 @@ void init_command_table() {
   bind_command_handlers();
   g_command_bindings = g_bindings;
 }
-

@@ -28,6 +28,7 @@
 #include "engine/vm/script_files.h"
 #include "engine/vm/vars.h"
 #include "engine/vm/zbn_format.h"
+#include "tests/support/arg_record_writer.h"
 
 namespace {
 

@@ -134,9 +134,3 @@ void init_command_table() {
   bind_command_handlers();
   g_command_bindings = g_bindings;
 }
-
-CommandHandler bound_command_handler(u32 command_id) {
-  if (command_id >= kCommandCount) return nullptr;
-  if (!g_command_bindings) init_command_table();
-  return g_bindings[command_id];
-}

@@ -12,8 +12,6 @@
 // list loads. Called once by the engine's global initialisation; harmless
 // again.
 void init_command_table();
-// The fixed binding of a command id (null for ids >= kCommandCount).
-CommandHandler bound_command_handler(u32 command_id);
 
 // Handlers built here.
 u32 cmd_nop();        // returns 0 without decoding

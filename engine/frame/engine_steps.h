@@ -144,3 +144,11 @@ void free_memory_save_slots();
 void close_flash_host();
 void unload_optional_plugins();
 void destroy_windows();
+// What the run still holds in memory, freed last (nothing runs any more):
+void release_frame_decoder();        // the frames' shared decompressor
+void memory_groups_clear();          // the in-memory file groups
+void reset_scheduler();              // retired tasks, scheduler state
+void destroy_system_objects();       // the four object trees
+void free_engine_data();             // compiled scripts, labels, definitions
+void var_table_free();               // the variables
+void free_command_list();            // the command list

@@ -146,8 +146,6 @@ void set_error_text_table(const ErrorTextTable& table) {
   if (g_table.entries.size() > ErrorTextTable::kMaxEntries) g_table.entries.resize(ErrorTextTable::kMaxEntries);
 }
 
-const ErrorTextTable& error_text_table() { return g_table; }
-
 const char* error_text_for_code(std::uint32_t number) {
   for (const BuiltInText& b : kBuiltInTexts)
     if (b.number == number) return sjis_message(b.utf8);
@@ -170,8 +168,6 @@ void set_error_dialog_caption(const char* caption) {
   g_caption_set = caption != nullptr;
 }
 
-const std::string& error_stored_file() { return g_stored_file; }
-std::uint32_t error_stored_line() { return g_stored_line; }
 
 std::string dialog_text_crlf(const char* text) {
   std::string out;

@@ -77,7 +77,6 @@ struct ErrorTextTable {
 };
 // Keeps the table (entries past the 256th are dropped).
 void set_error_text_table(const ErrorTextTable& table);
-const ErrorTextTable& error_text_table();
 // The text of a number (Shift-JIS): a built-in text, else the table's, else
 // the default text.
 const char* error_text_for_code(std::uint32_t number);
@@ -104,10 +103,9 @@ std::string dialog_text_crlf(const char* text);
 std::vector<std::string> editor_arguments(const char* program, const char* path, std::uint32_t line);
 // Shows the error dialog with message (at most once per run).
 void show_error_dialog(const char* message);
-// The file and line of the last report (empty and 1 without a position).
-const std::string& error_stored_file();
-std::uint32_t error_stored_line();
-// Opens the stored script in the editor (the dialog's edit button).
+// The dialog's edit button: opens the script file of the last report at its
+// line in the editor associated with it; nothing when that report had no
+// script position.
 void open_script_in_editor();
 
 // What the reporter did, kept for the tests (and the debug log): every report

@@ -93,7 +93,8 @@ void poll_joysticks();
 // with its outside and outside-margin flags (poll_window_input does this
 // for each window).
 void read_window_cursor(int index);
-// Clears the whole table, counters and press counts (start-up and tests).
+// Clears the whole table, counters, press counts and joystick records
+// (start-up).
 void reset_input_state();
 // Key counters for the scripts: set 0 the frame counters, set 1 the press
 // counts. index < kInputKeyCount; others read 0 and write nothing.

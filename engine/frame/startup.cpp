@@ -12,6 +12,7 @@
 #include "engine/frame/engine_state.h"
 #include "engine/frame/engine_steps.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/messages.h"
 #include "engine/frame/settings.h"
@@ -433,6 +434,9 @@ i8 engine_startup() {
   if (create_direct_sound() != 0) return -1;
   // 23: joystick, pacing clock, start time.
   step(23);
+  // The run's input starts clear: keys, counters, press counts and the
+  // joystick records.
+  reset_input_state();
   g_joystick_count = 0;
   init_joystick();
   g_pacing.pacing_clock = 0;
@@ -540,4 +544,14 @@ void shutdown_engine() {
   destroy_windows();
   std::free(g_screen_buffer.pixels);
   g_screen_buffer = ScreenBuffer{};
+  // Every thread has ended: what the run loaded and built goes, so that a
+  // run leaves nothing behind (the window records go once the signal
+  // watcher, which may still read them, has stopped).
+  release_frame_decoder();
+  memory_groups_clear();
+  reset_scheduler();
+  destroy_system_objects();
+  free_engine_data();
+  var_table_free();
+  free_command_list();
 }

@@ -26,24 +26,6 @@ std::string line(const char* fmt, A... a) {
 
 }  // namespace
 
-u32 get_file_version(const char* path, u32 version[2]) {
-  if (!path || !version) return kResultInvalidArg;
-  version[0] = version[1] = 0;
-  return kResultFail;
-}
-
-u64 make_version_u64(u32 a, u32 b, u32 c, u32 d) {
-  return (u64{a & 0xFFFFu} << 48) | (u64{b & 0xFFFFu} << 32) | (u64{c & 0xFFFFu} << 16) | u64{d & 0xFFFFu};
-}
-
-int compare_version(u64 a, u64 b) {
-  const u32 ah = static_cast<u32>(a >> 32), bh = static_cast<u32>(b >> 32);
-  if (ah != bh) return ah > bh ? 1 : -1;
-  const u32 al = static_cast<u32>(a), bl = static_cast<u32>(b);
-  if (al != bl) return al > bl ? 1 : -1;
-  return 0;
-}
-
 int probe_directx_version(u32* major, u32* minor, char* letter) {
   *major = 0;
   *minor = 0;
@@ -97,12 +79,6 @@ CpuInfo cpu_identify() {
   }
 #endif
   return info;
-}
-
-const char* sound_format_name(int format) {
-  static const char* const kNames[] = {"44.1kHz(16-bit)",  "44.1kHz(8-bit)",    "22.05kHz(16-bit)", "22.05kHz,(8-bit)",
-                                       "11.025kHz(16-bit)", "11.025kHz(8-bit)", "Disable"};
-  return format >= 0 && format < 7 ? kNames[format] : kNames[6];
 }
 
 std::vector<std::string> format_system_info() {

@@ -6,7 +6,6 @@
 
 #include "engine/frame/types.h"
 
-constexpr u32 kResultInvalidArg = 0x80070057u;
 constexpr u32 kResultFail = 0x80004005u;
 
 // A sound device of the description: its name and channel count (1 is
@@ -27,15 +26,6 @@ struct SystemInfoSources {
 };
 extern SystemInfoSources g_system_info_sources;
 
-// A program file's version as major.minor and build.private: 0, or
-// kResultInvalidArg for a null argument, kResultFail for a file without a
-// version block (every file here: no file carries one).
-u32 get_file_version(const char* path, u32 version[2]);
-// Four 16-bit parts as one comparable version, and its comparison (the high
-// 32 bits first): 1, 0 or -1.
-u64 make_version_u64(u32 a, u32 b, u32 c, u32 d);
-int compare_version(u64 a, u64 b);
-
 // The graphics version the engine stands on: 9.0 (letter ' ') when a GPU
 // device can be opened, else a failure code with major 0. 0 or the code.
 int probe_directx_version(u32* major, u32* minor, char* letter);
@@ -48,9 +38,6 @@ struct CpuInfo {
   bool mmx = false, sse = false, sse2 = false;
 };
 CpuInfo cpu_identify();
-
-// The text of a sound-device capability format (0-6).
-const char* sound_format_name(int format);
 
 // The description lines of a debug start-up, in their order.
 std::vector<std::string> format_system_info();

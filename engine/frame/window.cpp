@@ -71,8 +71,6 @@ int set_window_message_hook(u32 message, WindowMessageHook hook) {
   return 0;
 }
 
-void clear_window_message_hooks() { g_message_hook_count = 0; }
-
 bool on_gui_thread() { return !g_gui_thread_known || std::this_thread::get_id() == g_gui_thread; }
 
 int create_window_records() {

@@ -227,9 +227,9 @@ extern i32 g_menu_strip_height;
 // set when handled, 0 to let the default answer it. One handler a message.
 using WindowMessageHook = int (*)(WindowRecord* record, u32 message, u64 wparam, i64 lparam,
                                   std::int64_t* result);
-// 0, or -1 when the table of 32 handlers is full.
+// A null hook leaves the message to the default again. 0, or -1 when the
+// table of 32 handlers is full.
 int set_window_message_hook(u32 message, WindowMessageHook hook);
-void clear_window_message_hooks();
 
-// Frees the records (after destroy_windows; tests).
+// Frees the records (after destroy_windows, at the end of the program).
 void free_window_records();

@@ -6,6 +6,7 @@
 #include "engine/frame/messages.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/startup.h"
+#include "engine/frame/window.h"
 #include "platform/files.h"
 #include "platform/named_locks.h"
 #include "platform/platform.h"
@@ -99,6 +100,8 @@ int engine_main(int argc, char** argv) {
   }
   shutdown_engine();
   g_platform.signals->stop_watching();
+  // No signal can reach the main window's record any more.
+  free_window_records();
   release_instance_mutexes();
   if (g_restart_flag) launch_process(g_paths.program_path_true);
   return run_exit_status();

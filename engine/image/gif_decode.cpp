@@ -480,10 +480,3 @@ void free_gif_frames(LayerImage* image) {
   std::free(image->gif_frames);
   image->gif_frames = nullptr;
 }
-
-int gif_frame_count(const LayerImage* image) {
-  if (!image || !image->gif_frames) return 0;
-  int n = 0;
-  while (n < kGifFrameTableSize && image->gif_frames[n]) ++n;
-  return n;
-}

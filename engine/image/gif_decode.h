@@ -36,5 +36,3 @@ int decode_gif_into_layer(const u8* data, std::size_t size, LayerImage* image, c
 void gif_render_frame(LayerImage* image, int k);
 // Frees the frame table and its records. Null table is ignored.
 void free_gif_frames(LayerImage* image);
-// Number of frames the last load put into the table (0 when none).
-int gif_frame_count(const LayerImage* image);

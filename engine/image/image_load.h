@@ -34,9 +34,6 @@ int sniff_image_type(const u8* data, std::size_t size);
 // reporting failures (JPEG 100210, GIF 100215, the others their own; a type
 // outside 1-4 is 100030). No common tail. 0 or -1.
 int decode_image_bytes(int media_type, const u8* data, std::size_t size, LayerImage* image, const char* name);
-// Loads a file's bytes into image: the type is taken from the content, the
-// decoder runs, then the common tail. 0 or -1.
-int load_image_from_bytes(const u8* data, std::size_t size, LayerImage* image, const char* name);
 
 // The common tail after a successful decode of media_type: loaded copies,
 // transparent pixels, the tone copy, the E-mote state of a layer that held

@@ -70,15 +70,3 @@ void finish_image_load(LayerImage* image, int media_type) {
   }
   g_pacing.frame_start = g_platform.clock->now_ms();
 }
-
-int load_image_from_bytes(const u8* data, std::size_t size, LayerImage* image, const char* name) {
-  const u8 old_alpha = image->has_alpha;
-  const int type = sniff_image_type(data, size);
-  if (decode_image_bytes(type, data, size, image, name) != 0) {
-    image->has_alpha = old_alpha;
-    return -1;
-  }
-  finish_image_load(image, type);
-  return 0;
-}
-

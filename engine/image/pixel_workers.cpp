@@ -129,7 +129,6 @@ int g_running = 0;  // workers started; changed only under g_post_mutex
 // waiting for a worker that has gone.
 std::atomic<u8> g_stop{0};
 std::recursive_mutex g_post_mutex;
-std::atomic<int> g_posting{0};
 
 
 // ---- blend jobs ----
@@ -443,8 +442,6 @@ int pixel_worker_count() {
   return g_running > 0 ? g_running : 1;
 }
 
-int pixel_workers_idle() { return g_posting.load() == 0 ? 1 : 0; }
-
 void pixel_jobs_lock() { g_post_mutex.lock(); }
 void pixel_jobs_unlock() { g_post_mutex.unlock(); }
 
@@ -552,7 +549,6 @@ namespace {
 // job runs as one band.
 int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[kMaxPixelWorkers]) {
   std::lock_guard<std::recursive_mutex> lock(g_post_mutex);
-  ++g_posting;
   if (statuses)
     for (int i = 0; i < kMaxPixelWorkers; ++i) statuses[i] = 0;
   int failed = 0;
@@ -595,7 +591,6 @@ int post_bands(PixelJobFill fill, void* ctx, i64 work, int bands, i32 statuses[k
       if (g_jobs[i].status != 0) failed = 1;
     }
   }
-  --g_posting;
   return failed ? -1 : 0;
 }
 

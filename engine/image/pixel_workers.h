@@ -106,8 +106,6 @@ extern std::atomic<u32> g_pixel_worker_waiting;
 // Number of running workers (1..4), or 1 when none are started. Posters
 // split their work by this count.
 int pixel_worker_count();
-// 1 while no job is being posted (every worker idle).
-int pixel_workers_idle();
 
 // Writes worker `worker`'s share of a job into its record (code and words).
 using PixelJobFill = void (*)(PixelJob* job, int worker, int count, void* ctx);

@@ -96,14 +96,3 @@ void init_span_ops() {
 }
 
 bool span_sse_usable() { return g_cpu_features.sse && g_span_sse_allowed; }
-
-void* alloc_zeroed(size_t n) {
-  void* p = std::malloc(n == 0 ? 1 : n);
-  if (!p) return nullptr;
-  if (g_span_kernels.zero && n <= 0x7FFFFFFFu) {
-    g_span_kernels.zero(static_cast<u8*>(p), static_cast<i32>(n));
-  } else {
-    std::memset(p, 0, n);
-  }
-  return p;
-}

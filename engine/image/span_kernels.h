@@ -99,6 +99,3 @@ bool span_avx2_available();
 
 // The SSE scalers may be used (the processor has SSE and SSE is allowed).
 bool span_sse_usable();
-
-// A heap block of n bytes cleared through slot 0, or null (callers report).
-void* alloc_zeroed(size_t n);

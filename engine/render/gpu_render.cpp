@@ -223,8 +223,6 @@ void set_screen_copy_layer(ObjectNode* node) {
   if (!g_copy_image) g_copy_node = nullptr;
 }
 
-ObjectNode* screen_copy_layer() { return g_copy_node; }
-
 void install_gpu_hooks() {
   g_layer_command_hooks.d3d_drawing = hook_d3d_drawing;
   g_layer_command_hooks.create_textures = hook_create_textures;

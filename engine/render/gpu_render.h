@@ -20,7 +20,6 @@ extern u8 g_redraw_requested;
 // The layer that receives the drawn screen (null: none). A layer freed while
 // registered is forgotten at once.
 void set_screen_copy_layer(ObjectNode* node);
-ObjectNode* screen_copy_layer();
 
 // One GPU frame of window 0: 0. Nothing at once without the tree mode and a
 // screen-copy layer, or without a device.

@@ -199,37 +199,3 @@ void present_screen(int window, const LayerImage* image, const DirtyRect& rect) 
     blit(r->handle, image->pixels, iw, ih, static_cast<i32>(left), static_cast<i32>(top), rw, rh, dx, dy, rw, rh);
   }
 }
-
-u8* make_memory_bmp(i32 width, i32 height, u32 colour, u32* out_size) {
-  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
-  const u64 pixel_bytes = static_cast<u64>(width) * static_cast<u64>(height) * 4u;
-  const u64 size = pixel_bytes + 54u;
-  u8* b = static_cast<u8*>(std::malloc(static_cast<std::size_t>(size)));
-  if (!b) return nullptr;
-  auto put16 = [&](int at, u32 v) {
-    b[at] = static_cast<u8>(v);
-    b[at + 1] = static_cast<u8>(v >> 8);
-  };
-  auto put32 = [&](int at, u32 v) {
-    put16(at, v & 0xFFFF);
-    put16(at + 2, v >> 16);
-  };
-  std::memset(b, 0, 54);
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(2, static_cast<u32>(size));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<u32>(width));
-  put32(22, static_cast<u32>(height));
-  put16(26, 1);
-  put16(28, 32);
-  u8* px = b + 54;
-  if (colour == 0) {
-    g_span_kernels.zero(px, static_cast<i32>(pixel_bytes));
-  } else {
-    for (u64 i = 0; i < pixel_bytes / 4; ++i) std::memcpy(px + i * 4, &colour, 4);
-  }
-  if (out_size) *out_size = static_cast<u32>(size);
-  return b;
-}

@@ -34,8 +34,3 @@ int request_window_repaint(int window);
 void present_frame(int window);
 // Presents the rectangle `rect` of image (the window's root image).
 void present_screen(int window, const LayerImage* image, const DirtyRect& rect);
-
-// A complete BMP file in memory (54 bytes of headers, rows bottom-up) of
-// width x height pixels of colour; *out_size its size. Null when the size is
-// not 1..8192 a side or memory runs out. The caller frees it.
-u8* make_memory_bmp(i32 width, i32 height, u32 colour, u32* out_size);

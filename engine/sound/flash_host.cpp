@@ -209,19 +209,9 @@ void flash_rescale() {
   g_platform.ui->place_child_area(g_flash.child, x, y, w, h);
 }
 
-void flash_forget_binding() {
-  release_control();
-  if (g_host.library) g_platform.dynlib->unload(g_host.library);
-  g_host = FlashHost{};
-}
-
-int flash_live_controls() { return g_host.live_controls; }
-
 void close_flash_host() {
   flash_close();
   if (g_host.library) g_platform.dynlib->unload(g_host.library);
-  g_host.library = nullptr;
-  g_host.win_init = nullptr;
-  g_host.create_control = nullptr;
-  g_host.get_control = nullptr;
+  // The run is over: a later run in this process binds "atl.dll" afresh.
+  g_host = FlashHost{};
 }

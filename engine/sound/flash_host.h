@@ -26,7 +26,3 @@ void flash_close();
 i64 flash_query(u32 param);
 // Places the child area again after the window's size changed.
 void flash_rescale();
-// Forgets the once-a-run binding of "atl.dll" (tests).
-void flash_forget_binding();
-// Live controls (tests).
-int flash_live_controls();

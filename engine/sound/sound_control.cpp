@@ -40,7 +40,6 @@ int sound_control_start_ms(ObjectNode* node, i32 ms, int wait) { return post_and
 int sound_control_loop_ms(ObjectNode* node, i32 ms, int wait) { return post_and_wait(node, 10, ms, nullptr, wait); }
 int sound_control_pan(ObjectNode* node, i32 p, int wait) { return post_and_wait(node, 11, p, nullptr, wait); }
 int sound_control_rate(ObjectNode* node, i32 r, int wait) { return post_and_wait(node, 12, r, nullptr, wait); }
-int sound_control_sync(ObjectNode* node) { return post_and_wait(node, 13, 0, nullptr, 1); }
 
 int sound_control_enable(ObjectNode* node, int enabled, int wait) {
   SoundBuffer* sb = sound_record(node);

@@ -30,8 +30,6 @@ int sound_control_start_ms(ObjectNode* node, i32 ms, int wait);
 int sound_control_loop_ms(ObjectNode* node, i32 ms, int wait);
 int sound_control_pan(ObjectNode* node, i32 pan, int wait);
 int sound_control_rate(ObjectNode* node, i32 rate, int wait);
-// Waits until the sound thread has seen the object.
-int sound_control_sync(ObjectNode* node);
 // Enables (1) or disables (0) an object; its volume is applied again.
 int sound_control_enable(ObjectNode* node, int enabled, int wait);
 

@@ -73,15 +73,6 @@ CommandArgRecord read_arg_record(const u8* p) {
   return r;
 }
 
-void write_arg_record(u8* out, const CommandArgRecord& r) {
-  out[0] = r.param_id;
-  out[1] = r.unused;
-  out[2] = r.arg_type;
-  out[3] = r.assign_op;
-  for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<u8>(r.code_length >> (8 * i));
-  for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<u8>(r.code_offset >> (8 * i));
-}
-
 void free_command_list() {
   std::free(g_command_list.storage);
   std::free(g_command_list.param_storage);

@@ -21,8 +21,6 @@ constexpr u32 kArgRecordSize = 12;
 constexpr u32 kResolvedLabelBase = 0x10000000u;
 // Reads one record field by field from 12 bytes.
 CommandArgRecord read_arg_record(const u8* p);
-// Writes one record as its 12 file bytes.
-void write_arg_record(u8* out, const CommandArgRecord& r);
 
 // Evaluation kinds of a parameter.
 enum ParamKind : u8 { kParamNumber = 0, kParamText = 1, kParamRawCode = 2 };

@@ -35,8 +35,6 @@ void set_engine_file_list(const std::vector<std::string>& names) {
   g_sysvar_store.value_15 = static_cast<i32>(g_file_list.size());
 }
 
-u32 engine_file_list_count() { return static_cast<u32>(g_file_list.size()); }
-
 const char* sv_file_name_entry(i64 element) {
   if (element < 0 || element >= static_cast<i64>(g_file_list.size())) return nullptr;
   return g_file_list[static_cast<std::size_t>(element)]->name;

@@ -13,4 +13,3 @@ constexpr u32 kMaxFileListNames = 8192;
 // Replaces the list (each name cut to 520 bytes, never inside a double-byte
 // character) and sets variable 15 to the count.
 void set_engine_file_list(const std::vector<std::string>& names);
-u32 engine_file_list_count();

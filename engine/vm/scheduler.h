@@ -59,5 +59,5 @@ void free_retired_tasks();
 // Fills the reporter's position hook (script file and line of the current
 // task's instruction).
 void install_script_position_hook();
-// Clears the scheduler state (start-up, tests).
+// Clears the scheduler state and frees the retired tasks (shut-down).
 void reset_scheduler();

@@ -403,6 +403,9 @@ int parse_engine_config(const u8* data, std::size_t size, const char* name) {
   std::memcpy(g_data_access_config.sound_priority, sound, 4);
   g_data_access_config.loose_first_compiled = loose_compiled;
   g_data_access_config.loose_first_development = loose_development;
+  // A game built for debugging (debug mode 1) gets the error dialog's
+  // button that opens the failing script in an editor.
+  set_error_editor_button(c.debug_mode == 1 ? 1 : 0);
   return 0;
 }
 

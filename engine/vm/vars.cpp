@@ -100,15 +100,6 @@ void var_table_free() {
   g_vars = VarTable{};
 }
 
-int var_compute_element_count(u32 id) {
-  VarRecord* v = var_record(id);
-  if (!v) return -1;
-  i64 n = element_count_of(*v);
-  if (n < 0) return -1;
-  v->count = n;
-  return 0;
-}
-
 int var_alloc_int(u32 id, i64 value) {
   VarRecord* v = var_record(id);
   if (!v) return -1;

@@ -35,10 +35,6 @@ void var_table_free();
 // The record of id, or null when id is outside the table.
 inline VarRecord* var_record(u32 id) { return id < g_vars.count ? &g_vars.records[id] : nullptr; }
 
-// Element count from the record's dimensions, into count: 0, or -1 after
-// 101100 (above 4000000, argument 4000000) or 101110 (a zero size).
-int var_compute_element_count(u32 id);
-
 // Set the type, recount the elements and make new storage with every
 // element set to the value; the old storage is freed only once the new one
 // is complete, so a failure (100010, 101100, 101110, 108240) leaves the

@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "tests/support/edit_button_probe.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST_F(ErrorsTest, TableKeepsAtMost256Entries) {
   ErrorTextTable table;
   for (u32 i = 0; i < 300; ++i) table.entries.push_back({300000 + i, "t" + std::to_string(i)});
   set_error_text_table(table);
-  EXPECT_EQ(error_text_table().entries.size(), 256u);
+  EXPECT_EQ(std::string(error_text_for_code(300000)), "t0");
   EXPECT_EQ(std::string(error_text_for_code(300255)), "t255");
   EXPECT_EQ(std::string(error_text_for_code(300256)), std::string(error_text_for_code(999999)));
 }
@@ -95,8 +96,10 @@ TEST_F(ErrorsTest, PositionPrefixOnlyWithACurrentTaskAndNeverAsFormat) {
   std::string expected = sj("[対象ファイル]\n") + "scr%s%d.txt" + sj("\n\n[場所]\n42 行目\n\n[内容]\n\n") +
                          "bad 7 value";
   EXPECT_EQ(g_error_report_log.last_message, expected);
-  EXPECT_EQ(error_stored_file(), "scr%s%d.txt");
-  EXPECT_EQ(error_stored_line(), 42u);
+  EditedScript edited = press_edit_button();
+  EXPECT_TRUE(edited.opened);
+  EXPECT_TRUE(edited.path.ends_with("scr%s%d.txt")) << edited.path;
+  EXPECT_EQ(edited.line_arg, "/j42");
 
   // The plain entry points never add the prefix, and no current task means
   // no prefix either.
@@ -106,8 +109,7 @@ TEST_F(ErrorsTest, PositionPrefixOnlyWithACurrentTaskAndNeverAsFormat) {
   g_position.current = false;
   report_error_code_at(200010, 0);
   EXPECT_EQ(g_error_report_log.last_message, "bad %d value");
-  EXPECT_TRUE(error_stored_file().empty());
-  EXPECT_EQ(error_stored_line(), 1u);
+  EXPECT_FALSE(press_edit_button().opened) << "no position: the edit button opens nothing";
 }
 
 TEST_F(ErrorsTest, ConversionsWithoutArgumentsReadNothing) {

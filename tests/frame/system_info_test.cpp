@@ -1,4 +1,4 @@
-// The version helpers, the graphics-version probe and the description of a
+// The graphics-version probe and the description of a
 // debug start-up.
 #include "engine/frame/system_info.h"
 
@@ -16,27 +16,6 @@
 #include "tests/support/zpf_writer.h"
 
 namespace {
-
-TEST(SystemInfo, VersionHelpers) {
-  u32 v[2] = {7, 7};
-  EXPECT_EQ(get_file_version(nullptr, v), kResultInvalidArg);
-  EXPECT_EQ(get_file_version("k_lumbrane", nullptr), kResultInvalidArg);
-  EXPECT_EQ(get_file_version("k_lumbrane", v), kResultFail);
-  EXPECT_EQ(v[0], 0u);
-  EXPECT_EQ(make_version_u64(4, 9, 0, 904), 0x0004000900000388ull);
-  EXPECT_EQ(make_version_u64(0x12345, 0, 0, 0), 0x2345000000000000ull);  // 16 bits a part
-  struct Case {
-    u64 a, b;
-    int result;
-  } cases[] = {
-      {make_version_u64(4, 9, 0, 904), make_version_u64(4, 9, 0, 904), 0},
-      {make_version_u64(4, 9, 0, 904), make_version_u64(4, 8, 9, 9999), 1},
-      {make_version_u64(4, 8, 0, 1), make_version_u64(4, 9, 0, 0), -1},
-      {make_version_u64(5, 0, 0, 0), make_version_u64(4, 0xFFFF, 0xFFFF, 0xFFFF), 1},
-      {make_version_u64(4, 9, 1, 0), make_version_u64(4, 9, 0, 0xFFFF), 1},
-  };
-  for (const Case& c : cases) EXPECT_EQ(compare_version(c.a, c.b), c.result) << std::hex << c.a << " " << c.b;
-}
 
 TEST(SystemInfo, TheProbeAnswersForTheGpuDevice) {
   const SystemInfoSources saved = g_system_info_sources;
@@ -92,13 +71,6 @@ TEST(SystemInfo, TheDescriptionIsDroppedAndAnOldFileRemoved) {
   for (int i = 0; i < 4; ++i) g_desktop_metrics[i] = metrics[i];
   g_system_info_sources = saved;
   std::filesystem::current_path(cwd);
-}
-
-TEST(SystemInfo, SoundFormatNames) {
-  const char* expected[] = {"44.1kHz(16-bit)",   "44.1kHz(8-bit)",   "22.05kHz(16-bit)", "22.05kHz,(8-bit)",
-                            "11.025kHz(16-bit)", "11.025kHz(8-bit)", "Disable"};
-  for (int i = 0; i < 7; ++i) EXPECT_STREQ(sound_format_name(i), expected[i]);
-  EXPECT_STREQ(sound_format_name(99), "Disable");
 }
 
 }  // namespace

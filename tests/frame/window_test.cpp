@@ -406,7 +406,11 @@ TEST_F(WindowTest, OtherPartsAnswerTheirOwnMessages) {
   g_platform.ui->send_message(h, ui::kWmKeyDown, 1, 0);
   EXPECT_EQ(g_hook_calls, 2);
   EXPECT_EQ(g_window_input.last_key.load(), 1u);
-  clear_window_message_hooks();
+  // Taken back: the default answers again.
+  ASSERT_EQ(set_window_message_hook(kMovieDone, nullptr), 0);
+  ASSERT_EQ(set_window_message_hook(ui::kWmKeyDown, nullptr), 0);
+  EXPECT_EQ(g_platform.ui->send_message(h, kMovieDone, 1, 0), 0);
+  EXPECT_EQ(g_hook_calls, 2);
 }
 
 }  // namespace

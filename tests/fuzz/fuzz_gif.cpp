@@ -8,6 +8,7 @@
 #include "engine/image/gif_decode.h"
 #include "engine/image/layer_image.h"
 #include "platform/platform.h"
+#include "tests/support/image_helpers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool ready = false;

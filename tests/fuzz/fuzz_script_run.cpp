@@ -110,7 +110,8 @@ u32 counted() {
 
 template <u32... Ids>
 void bind_counted(std::integer_sequence<u32, Ids...>, GameRun& run) {
-  ((g_real[Ids] = bound_command_handler(Ids)), ...);
+  init_command_table();
+  ((g_real[Ids] = g_command_bindings[Ids]), ...);
   (run.override_command(Ids, counted<Ids>), ...);
 }
 

@@ -10,6 +10,7 @@
 #include "engine/image/image_load.h"
 #include "engine/image/layer_image.h"
 #include "tests/image/image_fixtures.h"
+#include "tests/support/image_helpers.h"
 
 using fixtures::Bytes;
 using fixtures::GifFrameSpec;

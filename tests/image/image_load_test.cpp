@@ -13,6 +13,7 @@
 #include "engine/image/layer_image.h"
 #include "platform/clock.h"
 #include "tests/image/image_fixtures.h"
+#include "tests/support/image_helpers.h"
 
 using fixtures::Bytes;
 

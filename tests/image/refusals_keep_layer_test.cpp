@@ -25,6 +25,7 @@
 #include "tests/image/image_fixtures.h"
 #include "tests/support/frame_set_writer.h"
 #include "tests/support/zcg_writer.h"
+#include "tests/support/image_helpers.h"
 
 using fixtures::Bytes;
 

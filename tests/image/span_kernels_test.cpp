@@ -244,14 +244,4 @@ TEST(SpanKernels, ModeChoiceFollowsFeaturesAndSettings) {
   init_span_ops();
 }
 
-TEST(SpanKernels, AllocZeroedClears) {
-  init_span_ops();
-  u8* p = static_cast<u8*>(alloc_zeroed(1000));
-  ASSERT_NE(p, nullptr);
-  int sum = 0;
-  for (int i = 0; i < 1000; ++i) sum += p[i];
-  EXPECT_EQ(sum, 0);
-  std::free(p);
-}
-
 }  // namespace

@@ -200,10 +200,14 @@ TEST_F(GpuDevice, NothingWithoutCopyLayerOrDeviceAndAFreedCopyLayerIsForgotten) 
   EXPECT_EQ(fake_gpu_calls().size(), before) << "no tree mode, no screen copy: no device call";
   leaf("W0/copy", 0, 0, kW, kH, 5);
   set_screen_copy_layer(leaf_node("W0/copy"));
-  EXPECT_EQ(screen_copy_layer(), leaf_node("W0/copy"));
+  const size_t with_copy = fake_gpu_calls().size();
+  EXPECT_EQ(render_frame_d3d(), 0);
+  EXPECT_GT(fake_gpu_calls().size(), with_copy) << "a copy layer draws the screen";
   free_layer_image(static_cast<LayerImage*>(leaf_node("W0/copy")->payload));
   leaf_node("W0/copy")->payload = nullptr;
-  EXPECT_EQ(screen_copy_layer(), nullptr);
+  const size_t freed = fake_gpu_calls().size();
+  EXPECT_EQ(render_frame_d3d(), 0);
+  EXPECT_EQ(fake_gpu_calls().size(), freed) << "the freed copy layer is forgotten";
   // The switch turned on by a script without a device.
   release_d3d_device();
   set_screen_copy_layer(leaf_node("W0/a"));

@@ -208,32 +208,4 @@ TEST_F(PresentTest, SubWindowCopiesItsChangedRectangleUnscaled) {
   EXPECT_EQ(px[static_cast<size_t>(48) * w + 64], 0u);
 }
 
-TEST(MemoryBmp, HeadersAndPixels) {
-  init_span_ops();
-  u32 size = 0;
-  u8* b = make_memory_bmp(3, 2, 0x11223344u, &size);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(size, 3u * 2u * 4u + 54u);
-  auto u32_at = [&](int at) { return static_cast<u32>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24); };
-  EXPECT_EQ(b[0], 'B');
-  EXPECT_EQ(b[1], 'M');
-  EXPECT_EQ(u32_at(2), size);
-  EXPECT_EQ(u32_at(6), 0u);
-  EXPECT_EQ(u32_at(10), 54u);
-  EXPECT_EQ(u32_at(14), 40u);
-  EXPECT_EQ(u32_at(18), 3u);
-  EXPECT_EQ(u32_at(22), 2u);  // positive: rows bottom-up
-  EXPECT_EQ(b[26] | b[27] << 8, 1);
-  EXPECT_EQ(b[28] | b[29] << 8, 32);
-  for (int at = 30; at < 54; ++at) EXPECT_EQ(b[at], 0) << at;
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(u32_at(54 + 4 * i), 0x11223344u);
-  std::free(b);
-  b = make_memory_bmp(2, 2, 0, &size);
-  ASSERT_NE(b, nullptr);
-  for (u32 i = 54; i < size; ++i) EXPECT_EQ(b[i], 0);
-  std::free(b);
-  EXPECT_EQ(make_memory_bmp(0, 5, 0, &size), nullptr);
-  EXPECT_EQ(make_memory_bmp(8193, 1, 0, &size), nullptr);
-}
-
 }  // namespace

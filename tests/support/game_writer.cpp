@@ -13,6 +13,7 @@
 #include "engine/vm/expr.h"
 #include "engine/vm/zbn_format.h"
 #include "tests/support/script_asm.h"
+#include "tests/support/arg_record_writer.h"
 
 namespace {
 

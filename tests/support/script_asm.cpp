@@ -1,5 +1,6 @@
 // The script assembler (see script_asm.h).
 #include "tests/support/script_asm.h"
+#include "tests/support/arg_record_writer.h"
 
 #include <cctype>
 #include <cstring>

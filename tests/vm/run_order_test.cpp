@@ -13,8 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/frame/data_item.h"
 #include "engine/frame/engine_state.h"
 #include "engine/frame/errors.h"
+#include "engine/frame/input.h"
 #include "engine/frame/main_loop.h"
 #include "engine/frame/startup.h"
 #include "engine/frame/window.h"
@@ -152,8 +154,10 @@ TEST_F(RunOrder, CloseButtonEndsARunInEitherFrameMode) {
     SCOPED_TRACE(mode ? "frame thread" : "GUI thread");
     g_steps.clear();
     shown_ = false;
+    g_input.press_counts[5] = 7;  // left over from an earlier run
     ASSERT_EQ(start(waiting_game(mode)), 0) << g_error_report_log.last_message;
     EXPECT_EQ(g_steps, steps('s', 1, 31));
+    EXPECT_EQ(g_input.press_counts[5], 0u) << "a run's input starts clear";
     EXPECT_EQ(g_frame_thread_mode, mode);
     g_steps.clear();
     ASSERT_TRUE(run_loop(true)) << "the main loop did not end";
@@ -161,8 +165,22 @@ TEST_F(RunOrder, CloseButtonEndsARunInEitherFrameMode) {
     EXPECT_EQ(g_run_flag.load(), 0);
     ASSERT_EQ(fake_ui_boxes().size(), 1u);
     EXPECT_EQ(fake_ui_boxes()[0].type, ui::kMbYesNo | ui::kMbIconInformation);
+    ASSERT_NE(g_object_roots[0], nullptr);
+    ASSERT_FALSE(g_engine_data.labels.empty());
+    g_memory_groups.groups[1].entries.push_back({"a.png", std::vector<u8>(16), 2});
+    g_memory_groups.groups[1].total_bytes = 16;
     shutdown_engine();
     EXPECT_EQ(g_steps, steps('d', 1, 10));
+    // The run leaves nothing it loaded or built in memory.
+    for (ObjectNode* root : g_object_roots) EXPECT_EQ(root, nullptr);
+    for (ObjectNode* node : g_system_objects) EXPECT_EQ(node, nullptr);
+    EXPECT_TRUE(g_engine_data.cache.empty());
+    EXPECT_TRUE(g_engine_data.scripts.empty());
+    EXPECT_TRUE(g_engine_data.labels.empty());
+    EXPECT_EQ(g_vars.records, nullptr);
+    EXPECT_EQ(g_command_list.storage, nullptr);
+    EXPECT_TRUE(g_memory_groups.groups[1].entries.empty());
+    EXPECT_EQ(g_memory_groups.groups[1].total_bytes, 0);
     if (mode) {
       EXPECT_EQ(frame_thread_state(), kFrameThreadEnded);
     }

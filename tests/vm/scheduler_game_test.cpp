@@ -100,11 +100,6 @@ i8 start_game(const std::string& text) {
 void stop_game() {
   shutdown_engine();
   release_instance_mutexes();
-  destroy_system_objects();
-  reset_scheduler();
-  free_engine_data();
-  var_table_free();
-  free_command_list();
   g_quit_requested = 0;
   g_engine_config = EngineConfig{};
   fake_dynlib_clear();

@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
+#include "tests/support/edit_button_probe.h"
 #include "tests/support/game_writer_run.h"
 
 namespace {
@@ -383,6 +384,9 @@ TEST(Scheduler, ErrorsNameTheScriptAndLine) {
   EXPECT_EQ(c->script_no, 1);
   run.frame();
   EXPECT_EQ(g_error_report_log.last_number, kErrBlockNotOpen);
-  EXPECT_EQ(error_stored_file(), "second.txt");
-  EXPECT_EQ(error_stored_line(), 42u);
+  // The dialog's edit button opens that file at that line.
+  EditedScript edited = press_edit_button();
+  EXPECT_TRUE(edited.opened);
+  EXPECT_TRUE(edited.path.ends_with("second.txt")) << edited.path;
+  EXPECT_EQ(edited.line_arg, "/j42");
 }

@@ -149,6 +149,7 @@ int sound_loop();
 void sound_thread_main();
 int sound_drain_queue();
 void sound_update_fades(ObjectNode* first);
+// The sound thread's end: every record's buffer released, every record idle.
 void sound_stop_all();
 // The "DEBUG Message" text of an error code (Shift-JIS).
 const char* sound_error_text(int code, char* out, u32 size);

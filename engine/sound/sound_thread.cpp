@@ -360,10 +360,17 @@ int sound_loop() {
 void sound_stop_all() {
   g_platform.clock->sleep_ms(20);
   EngineLockGuard lock;
+  // Each record loses its buffer and is left idle: an end by an error skips
+  // the cycle that quiets the sounding ones, and a record that still claimed
+  // to sound without a buffer would be taken for a lost buffer (error 310) by
+  // the walks of a sound thread started later.
   struct Walk {
     static void run(ObjectNode* first) {
       for (ObjectNode* n = first; n; n = n->next) {
-        if (SoundBuffer* sb = sound_record(n)) sound_release_buffer(sb);
+        if (SoundBuffer* sb = sound_record(n)) {
+          sound_release_buffer(sb);
+          sb->state = kSoundIdle;
+        }
         if (n->is_group) run(n->first_child);
       }
     }

@@ -149,6 +149,12 @@ TEST_F(SoundErrorWait, EveryReaderErrorShowsItsBoxAndEndsTheRunInBothFrameModes)
       EXPECT_EQ(g_quit_requested.load(), 1);
       release_direct_sound();
       EXPECT_EQ(g_sound_thread_state, kSoundThreadEnded);
+      // The ended thread left the root sound idle, not sounding without its
+      // buffer: the next case's thread must not take it for a lost buffer.
+      ObjectNode* root_sound = resolve_object_path(g_object_roots[kTreeSound], "ROOT", 0);
+      ASSERT_NE(root_sound, nullptr);
+      ASSERT_NE(sound_record(root_sound), nullptr);
+      EXPECT_EQ(sound_record(root_sound)->state, kSoundIdle);
       int boxes = 0;
       char want[1024];
       sound_error_text(c.code, want, sizeof want);

@@ -93,6 +93,32 @@ TEST_F(SoundQueueTest, TheRootSoundPlaysSilenceAtVolumeTwo) {
   for (u64 i = 0; i < r.heard_size; ++i) ASSERT_EQ(r.heard[i], 0x80);
 }
 
+// The end of a thread that an error stopped (no quieting cycle ran) leaves
+// every record idle without a buffer, so a thread started later walks the
+// tree without taking the old sounds for lost buffers, and the root sound
+// plays again when it is asked for anew.
+TEST_F(SoundQueueTest, AnEndLeavesNoRecordSoundingWithoutItsBuffer) {
+  add_memory_file("q.wav", wave_image(1, 8000, 8, noise_pcm(8000, 4)));
+  ASSERT_EQ(start_root_sound(), 0);
+  ObjectNode* q = sound("S0/q");
+  sound_control_load(q, "q.wav", kCodecWave, 0, 0);
+  ASSERT_EQ(cycles(5), 0);
+  ObjectNode* root = resolve_object_path(g_object_roots[kTreeSound], "ROOT", 0);
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(rec(root)->state, kSoundPlaying);
+  ASSERT_EQ(rec(q)->state, kSoundLoaded);
+  sound_stop_all();
+  for (ObjectNode* n : {root, q}) {
+    EXPECT_EQ(rec(n)->state, kSoundIdle);
+    EXPECT_EQ(rec(n)->buffer, nullptr);
+  }
+  EXPECT_EQ(cycles(3), 0);
+  ASSERT_EQ(start_root_sound(), 0);
+  ASSERT_EQ(cycles(5), 0);
+  EXPECT_EQ(rec(root)->state, kSoundPlaying);
+  EXPECT_NE(rec(root)->buffer, nullptr);
+}
+
 TEST(SoundSetUp, DeviceFailuresFollowTheSoundSwitch) {
   g_platform.audio = &kFakeAudio;
   struct Case {

@@ -423,9 +423,11 @@ int start_sound_system() {
     return -1;
   }
   fill_opcodes();
-  if (start_sound_thread() != 0) return -1;
+  // The root sound's record is made and its requests queued before the
+  // thread starts: its first cycle finds them, and no cycle walks the sound
+  // tree while the record is being added to it.
   if (g_sound_switch != 0 && start_root_sound() != 0) return -1;
-  return 0;
+  return start_sound_thread() != 0 ? -1 : 0;
 }
 
 int create_direct_sound() {

@@ -102,6 +102,6 @@ rc=$?
 engine=
 [ $rc -ne 0 ] || fail "the refused start ended with 0"
 # The box's text (also written to standard error) names the folder.
-LC_ALL=C grep -aq "box .*$folder" "$work/engine.log" || fail "the box does not name the folder"
+grep -aqF "「$folder」" "$work/engine.log" || fail "the box does not name the folder"
 [ "$(stat -c %u "$folder")" -eq 0 ] || fail "the other user's folder was changed"
 echo "other user: ok"

@@ -3,6 +3,7 @@
 // oggenc, and a driver that runs the sound thread's cycles in the test.
 #pragma once
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -86,8 +87,11 @@ inline std::vector<u8> read_file(const std::string& path) {
   return v;
 }
 
+// A scratch folder of this process: ctest runs each case of a suite in a
+// process of its own, side by side, so two cases with one tag must not
+// share (and clear) one folder.
 inline std::string temp_dir(const char* tag) {
-  std::string d = std::string(KL_BINARY_DIR) + "/test_sound_" + tag;
+  std::string d = std::string(KL_BINARY_DIR) + "/test_sound_" + tag + "_" + std::to_string(getpid());
   std::string cmd = "rm -rf '" + d + "' && mkdir -p '" + d + "'";
   if (std::system(cmd.c_str()) != 0) return "";
   return d;

@@ -481,9 +481,11 @@ void apply_style(GtkWin* w) {
 void apply_client_size(GtkWin* w, int width, int height, bool insist) {
   if (width < 1) width = 1;
   if (height < 1) height = 1;
+  // The window's size is the client's with the menu bar above it.
+  const int bar = gtk_ui_bar_height(w->top);
   if (w->style & ui::kWsThickFrame) {
     gtk_widget_set_size_request(w->area, 1, 1);
-    gtk_window_resize(GTK_WINDOW(w->top), width, height);
+    gtk_window_resize(GTK_WINDOW(w->top), width, height + bar);
   } else {
     gtk_widget_set_size_request(w->area, width, height);
     gtk_window_resize(GTK_WINDOW(w->top), width, height);
@@ -507,7 +509,7 @@ void apply_client_size(GtkWin* w, int width, int height, bool insist) {
   GtkRequisition least{};
   gtk_widget_get_preferred_size(w->top, &least, nullptr);
   const int want_w = least.width > width ? least.width : width;
-  const int want_h = least.height > height ? least.height : height;
+  const int want_h = least.height > height + bar ? least.height : height + bar;
   if (gdk_window_get_width(gw) != want_w || gdk_window_get_height(gw) != want_h) gdk_window_resize(gw, want_w, want_h);
 }
 
@@ -1269,4 +1271,19 @@ GtkWidget* gtk_ui_client_area(UiWindow window) {
   return w ? w->area : nullptr;
 }
 bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
+int gtk_ui_bar_height(GtkWidget* top) {
+  int height = 0;
+  GtkWidget* child = top ? gtk_bin_get_child(GTK_BIN(top)) : nullptr;
+  if (!child || !GTK_IS_BOX(child)) return 0;
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(child));
+  for (GList* k = kids; k; k = k->next) {
+    auto* kid = static_cast<GtkWidget*>(k->data);
+    if (!GTK_IS_MENU_BAR(kid) || !gtk_widget_get_visible(kid)) continue;
+    int least = 0, natural = 0;
+    gtk_widget_get_preferred_height(kid, &least, &natural);
+    height += natural;
+  }
+  g_list_free(kids);
+  return height;
+}
 void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

@@ -294,7 +294,13 @@ gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer data) {
   return FALSE;
 }
 
-void apply_client_size(GtkWin* w, int width, int height, bool insist);
+// What a client size given to apply_client_size is.
+enum class SizeAsk {
+  kKeep,   // the window's own size again, after a change of style
+  kAsked,  // a size the engine asks for now
+  kAgain,  // a size asked for while full screen, again once the window is back
+};
+void apply_client_size(GtkWin* w, int width, int height, SizeAsk ask);
 
 gboolean on_window_state(GtkWidget*, GdkEventWindowState* e, gpointer data) {
   UiWindow h = handle_of(data);
@@ -308,7 +314,7 @@ gboolean on_window_state(GtkWidget*, GdkEventWindowState* e, gpointer data) {
       w->pending_w > 0) {
     const int pw = w->pending_w, ph = w->pending_h;
     w->pending_w = w->pending_h = 0;
-    apply_client_size(w, pw, ph, true);
+    apply_client_size(w, pw, ph, SizeAsk::kAgain);
   }
   if (w->maximized != was) {
     const bool own = w->maximized ? w->own_maximize : w->own_restore;
@@ -476,9 +482,7 @@ void apply_style(GtkWin* w) {
   gtk_window_set_skip_taskbar_hint(win, (w->ex_style & ui::kWsExToolWindow) ? TRUE : FALSE);
 }
 
-// insist: the size is one the engine asks for now (not the window's own size
-// applied again after a change of style, which may be behind the desktop's).
-void apply_client_size(GtkWin* w, int width, int height, bool insist) {
+void apply_client_size(GtkWin* w, int width, int height, SizeAsk ask) {
   if (width < 1) width = 1;
   if (height < 1) height = 1;
   // The window's size is the client's with the menu bar above it.
@@ -490,22 +494,21 @@ void apply_client_size(GtkWin* w, int width, int height, bool insist) {
     gtk_widget_set_size_request(w->area, width, height);
     gtk_window_resize(GTK_WINDOW(w->top), width, height);
   }
-  // GTK asks the window manager for a size only when its request changed.
-  // A sizable window the manager sized on its own (full screen left) would
-  // never be asked back to the size it had before: the size goes to the
-  // manager directly when the window has another.
   GdkWindow* gw = gtk_widget_get_window(w->top);
-  if (!insist || !gw || w->maximized || !gtk_widget_get_mapped(w->top)) return;
+  if (ask == SizeAsk::kKeep || !gw || w->maximized || !gtk_widget_get_mapped(w->top)) return;
   // Until the desktop reports full screen left, GTK asks for the window's
-  // current (full-screen) size whenever it lays the window out: the size is
-  // asked for again once the window is back.
+  // current (full-screen) size whenever it lays the window out, and a
+  // sizable window keeps it: the size is asked for again once the window
+  // is back.
   if (gdk_window_get_state(gw) & GDK_WINDOW_STATE_FULLSCREEN) {
     w->pending_w = width;
     w->pending_h = height;
     return;
   }
   w->pending_w = w->pending_h = 0;
-  if (gdk_window_get_state(gw) & GDK_WINDOW_STATE_MAXIMIZED) return;
+  if (ask != SizeAsk::kAgain || (gdk_window_get_state(gw) & GDK_WINDOW_STATE_MAXIMIZED)) return;
+  // GTK sends a size only when its request changed, which it may not have:
+  // the size goes to the window manager directly.
   GtkRequisition least{};
   gtk_widget_get_preferred_size(w->top, &least, nullptr);
   const int want_w = least.width > width ? least.width : width;
@@ -549,7 +552,7 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
     GtkWin* o = live(d->owner);
     if (o) gtk_window_set_transient_for(GTK_WINDOW(w->top), GTK_WINDOW(o->top));
   }
-  apply_client_size(w, d->client_width, d->client_height, false);
+  apply_client_size(w, d->client_width, d->client_height, SizeAsk::kKeep);
   w->client_w = d->client_width;
   w->client_h = d->client_height;
   gtk_window_move(GTK_WINDOW(w->top), d->x, d->y);
@@ -699,7 +702,7 @@ void gk_set_style(UiWindow window, std::uint32_t style, std::uint32_t ex_style) 
   w->style = style;
   w->ex_style = ex_style;
   apply_style(w);
-  apply_client_size(w, w->client_w, w->client_h, false);
+  apply_client_size(w, w->client_w, w->client_h, SizeAsk::kKeep);
 }
 int gk_get_client_size(UiWindow window, int* width, int* height) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -747,7 +750,7 @@ void gk_move_window(UiWindow window, int x, int y) {
 void gk_set_client_size(UiWindow window, int width, int height) {
   GtkWin* w = live(window);
   if (!w || !on_gui_thread()) return;
-  apply_client_size(w, width, height, true);
+  apply_client_size(w, width, height, SizeAsk::kAsked);
 }
 void gk_set_foreground(UiWindow window) {
   GtkWin* w = live(window);

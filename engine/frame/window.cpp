@@ -130,7 +130,9 @@ int create_window_for(WindowRecord* r, const char* class_name, int show_command)
   r->class_registered = 1;
   bool main = r->index == 0;
   bool frame = !main || g_window_config.frame;
-  std::uint32_t style = ui::kWsClipChildren | ui::kWsCaption | ui::kWsSysMenu | ui::kWsMinimizeBox | ui::kWsMaximizeBox;
+  std::uint32_t style = ui::kWsClipChildren | ui::kWsCaption | ui::kWsSysMenu | ui::kWsMinimizeBox;
+  // The maximise box is offered only where maximising is allowed.
+  if (r->maximise_box && r->maximise_allowed) style |= ui::kWsMaximizeBox;
   if (main && g_window_config.resizable) style |= ui::kWsThickFrame;
   std::uint32_t ex_style = 0;
   if (frame) {
@@ -220,7 +222,7 @@ void apply_window_changes(int index, u32 changes) {
   if (changes & kWindowChangeTitle) u->set_title(h, r->title.c_str());
   if (changes & kWindowChangeStyle) {
     std::uint32_t style = u->get_style(h);
-    if (r->maximise_box) style |= ui::kWsMaximizeBox;
+    if (r->maximise_box && r->maximise_allowed) style |= ui::kWsMaximizeBox;
     else style &= ~ui::kWsMaximizeBox;
     if (index == 0 && !(style & ui::kWsPopup)) {
       if (g_window_config.resizable) style |= ui::kWsThickFrame;
@@ -386,8 +388,11 @@ int confirm_quit(WindowRecord* r, u32 command) {
           u->set_style(r->handle, style | ui::kWsThickFrame, 0);
           r->frame_added_for_maximise = 1;
         }
-        int w = 0, h = 0;
-        if (u->get_client_size(r->handle, &w, &h) == 0) {
+        // The size to come back to is the client size last taken in (the
+        // frame buffer's): a maximise the desktop made itself may have sized
+        // the window already when this command is read.
+        int w = g_screen_buffer.width, h = g_screen_buffer.height;
+        if ((w > 0 && h > 0) || u->get_client_size(r->handle, &w, &h) == 0) {
           r->restore_width = w;
           r->restore_height = h;
         }
@@ -400,6 +405,11 @@ int confirm_quit(WindowRecord* r, u32 command) {
           u->set_style(r->handle, u->get_style(r->handle) & ~ui::kWsThickFrame, 0);
           r->frame_added_for_maximise = 0;
         }
+        // Without its sizing frame the window is held at the size it has
+        // when the frame goes, which may still be the maximised one: the
+        // size before maximising is asked for again.
+        if (r->restore_width > 0 && r->restore_height > 0)
+          u->set_client_size(r->handle, r->restore_width, r->restore_height);
         r->maximised = 0;
         g_window_input.restore_request = static_cast<u8>(r->index + 1);
       }

@@ -145,7 +145,12 @@ int window_setup(const ParamSet& a, WindowLayers* layers) {
     }
   }
   // 16, 17: what the caption buttons may do.
-  if (a.given(16)) r->maximise_allowed = a.value(16) != 0 ? 1 : 0;
+  if (a.given(16)) {
+    const u8 allowed = a.value(16) != 0 ? 1 : 0;
+    // The maximise box comes and goes with the permission.
+    if (allowed != r->maximise_allowed) changes |= kWindowChangeStyle;
+    r->maximise_allowed = allowed;
+  }
   if (a.given(17)) r->minimise_allowed = a.value(17) != 0 ? 1 : 0;
   // 18: close state; window 0 takes 0, 1 or 2 only.
   if (a.given(18)) {

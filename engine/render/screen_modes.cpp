@@ -347,11 +347,13 @@ void limit_window_tracking(WindowRecord* r, i32 frame_w, i32 frame_h, i32 out_mi
   out_max[0] = static_cast<i32>(max_h * ratio) + frame_w;
   out_max[1] = max_h + frame_h;
   resize_screen_buffer(out_max[0] - frame_w, out_max[1] - frame_h);
-  // The limits only: a desktop's aspect hint would bind the engine's own
-  // size changes too (and would count the menu bar); the aspect comes back
-  // after each sizing through prepare_screen_buffers.
+  // A window the user may size keeps the logical aspect while a corner is
+  // dragged: the desktop holds it there, as constrain_sizing_rect does
+  // where the engine is asked during the drag. prepare_screen_buffers still
+  // fits the client after each sizing (and is all a window sized only by
+  // maximising gets).
   mon()->set_size_hints(r->handle, out_min[0] - frame_w, out_min[1] - frame_h, out_max[0] - frame_w,
-                        out_max[1] - frame_h, 0.0);
+                        out_max[1] - frame_h, g_window_config.resizable ? ratio : 0.0);
 }
 
 void constrain_sizing_rect(const WindowRecord* r, int edge, WindowRect* rect) {

@@ -181,8 +181,12 @@ void rebuild_bar(UiWindow window) {
     gtk_widget_show_all(b.bar);
     new_h = bar_height(b.bar);
   }
-  // The client area keeps its size: the window grows or shrinks by the bar.
-  if (cw > 1 && ch > 1 && gtk_window_get_resizable(GTK_WINDOW(top)) && new_h != old_h) {
+  // The client area keeps its size: the window grows or shrinks by the bar
+  // (a client area that asks for its size itself keeps it without help).
+  int asked_w = 0, asked_h = 0;
+  gtk_widget_get_size_request(area, &asked_w, &asked_h);
+  const bool area_holds_size = asked_w > 1 && asked_h > 1;
+  if (cw > 1 && ch > 1 && gtk_window_get_resizable(GTK_WINDOW(top)) && !area_holds_size && new_h != old_h) {
     int w = 0, h = 0;
     gtk_window_get_size(GTK_WINDOW(top), &w, &h);
     gtk_window_resize(GTK_WINDOW(top), w, h - old_h + new_h);

@@ -122,22 +122,28 @@ void gm_set_size_hints(UiWindow window, int min_width, int min_height, int max_w
   gtk_ui_run_on_gui_thread([&] {
     auto* top = static_cast<GtkWidget*>(gtk_ui_top_window(window));
     if (!top) return;
+    // The hints bind the whole window, the menu bar included: the bar's
+    // height is added to the limits, and is the base size the desktop takes
+    // off before it holds the window to the aspect.
+    const int bar = gtk_ui_bar_height(top);
     GdkGeometry g{};
     int mask = 0;
     if (min_width > 0 && min_height > 0) {
       g.min_width = min_width;
-      g.min_height = min_height;
+      g.min_height = min_height + bar;
       mask |= GDK_HINT_MIN_SIZE;
     }
     if (max_width > 0 && max_height > 0) {
       g.max_width = max_width;
-      g.max_height = max_height;
+      g.max_height = max_height + bar;
       mask |= GDK_HINT_MAX_SIZE;
     }
     if (aspect > 0) {
       g.min_aspect = aspect;
       g.max_aspect = aspect;
-      mask |= GDK_HINT_ASPECT;
+      g.base_width = 0;
+      g.base_height = bar;
+      mask |= GDK_HINT_ASPECT | GDK_HINT_BASE_SIZE;
     }
     gtk_window_set_geometry_hints(GTK_WINDOW(top), nullptr, &g, static_cast<GdkWindowHints>(mask));
   });

@@ -39,6 +39,13 @@ struct GtkWin {
   int client_w = 0, client_h = 0;
   int x = 0, y = 0;
   bool visible = false, iconic = false, maximized = false, focused = false;
+  // A maximise or restore the engine asked for itself (show_window); one the
+  // window manager made on its own (its button) is told to the window
+  // procedure as the system command.
+  bool own_maximize = false, own_restore = false;
+  // A client size asked for while the window was still full screen, asked
+  // for again once the desktop reports it left full screen.
+  int pending_w = 0, pending_h = 0;
   bool paint_pending = false;
   bool destroying = false;
   // The desktop is moving the window (begin_move_drag) until the pointer
@@ -287,13 +294,33 @@ gboolean on_focus(GtkWidget*, GdkEventFocus* e, gpointer data) {
   return FALSE;
 }
 
+// What a client size given to apply_client_size is.
+enum class SizeAsk {
+  kKeep,   // the window's own size again, after a change of style
+  kAsked,  // a size the engine asks for now
+  kAgain,  // a size asked for while full screen, again once the window is back
+};
+void apply_client_size(GtkWin* w, int width, int height, SizeAsk ask);
+
 gboolean on_window_state(GtkWidget*, GdkEventWindowState* e, gpointer data) {
   UiWindow h = handle_of(data);
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   GtkWin* w = live(h);
   if (!w) return FALSE;
   w->iconic = (e->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+  const bool was = w->maximized;
   w->maximized = (e->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+  if ((e->changed_mask & GDK_WINDOW_STATE_FULLSCREEN) && !(e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) &&
+      w->pending_w > 0) {
+    const int pw = w->pending_w, ph = w->pending_h;
+    w->pending_w = w->pending_h = 0;
+    apply_client_size(w, pw, ph, SizeAsk::kAgain);
+  }
+  if (w->maximized != was) {
+    const bool own = w->maximized ? w->own_maximize : w->own_restore;
+    w->own_maximize = w->own_restore = false;
+    if (!own) push_message(h, ui::kWmSysCommand, w->maximized ? ui::kScMaximize : ui::kScRestore, 0);
+  }
   return FALSE;
 }
 
@@ -447,22 +474,46 @@ void apply_style(GtkWin* w) {
   gtk_window_set_decorated(win, popup ? FALSE : TRUE);
   // A popup has no frame to drag, but stays resizable: a fixed-size GTK
   // window is held at its size by the window manager, full screen included.
-  bool resizable = popup || (w->style & ui::kWsThickFrame) != 0;
+  // A window manager offers maximise only to a window it may size, so a
+  // maximise box makes the window sizable here too.
+  bool resizable = popup || (w->style & (ui::kWsThickFrame | ui::kWsMaximizeBox)) != 0;
   gtk_window_set_resizable(win, resizable ? TRUE : FALSE);
   gtk_window_set_keep_above(win, (w->ex_style & ui::kWsExTopmost) ? TRUE : FALSE);
   gtk_window_set_skip_taskbar_hint(win, (w->ex_style & ui::kWsExToolWindow) ? TRUE : FALSE);
 }
 
-void apply_client_size(GtkWin* w, int width, int height) {
+void apply_client_size(GtkWin* w, int width, int height, SizeAsk ask) {
   if (width < 1) width = 1;
   if (height < 1) height = 1;
+  // The window's size is the client's with the menu bar above it.
+  const int bar = gtk_ui_bar_height(w->top);
   if (w->style & ui::kWsThickFrame) {
     gtk_widget_set_size_request(w->area, 1, 1);
-    gtk_window_resize(GTK_WINDOW(w->top), width, height);
+    gtk_window_resize(GTK_WINDOW(w->top), width, height + bar);
   } else {
     gtk_widget_set_size_request(w->area, width, height);
     gtk_window_resize(GTK_WINDOW(w->top), width, height);
   }
+  GdkWindow* gw = gtk_widget_get_window(w->top);
+  if (ask == SizeAsk::kKeep || !gw || w->maximized || !gtk_widget_get_mapped(w->top)) return;
+  // Until the desktop reports full screen left, GTK asks for the window's
+  // current (full-screen) size whenever it lays the window out, and a
+  // sizable window keeps it: the size is asked for again once the window
+  // is back.
+  if (gdk_window_get_state(gw) & GDK_WINDOW_STATE_FULLSCREEN) {
+    w->pending_w = width;
+    w->pending_h = height;
+    return;
+  }
+  w->pending_w = w->pending_h = 0;
+  if (ask != SizeAsk::kAgain || (gdk_window_get_state(gw) & GDK_WINDOW_STATE_MAXIMIZED)) return;
+  // GTK sends a size only when its request changed, which it may not have:
+  // the size goes to the window manager directly.
+  GtkRequisition least{};
+  gtk_widget_get_preferred_size(w->top, &least, nullptr);
+  const int want_w = least.width > width ? least.width : width;
+  const int want_h = least.height > height + bar ? least.height : height + bar;
+  if (gdk_window_get_width(gw) != want_w || gdk_window_get_height(gw) != want_h) gdk_window_resize(gw, want_w, want_h);
 }
 
 // ---- the service ----
@@ -501,7 +552,7 @@ UiWindow gk_create_window(const UiWindowDesc* d) {
     GtkWin* o = live(d->owner);
     if (o) gtk_window_set_transient_for(GTK_WINDOW(w->top), GTK_WINDOW(o->top));
   }
-  apply_client_size(w, d->client_width, d->client_height);
+  apply_client_size(w, d->client_width, d->client_height, SizeAsk::kKeep);
   w->client_w = d->client_width;
   w->client_h = d->client_height;
   gtk_window_move(GTK_WINDOW(w->top), d->x, d->y);
@@ -591,6 +642,7 @@ int gk_show_window(UiWindow window, int cmd) {
       break;
     case ui::kSwMaximize:
       gtk_widget_show_all(w->top);
+      if (!w->maximized) w->own_maximize = true;
       gtk_window_maximize(win);
       w->visible = true;
       break;
@@ -598,7 +650,10 @@ int gk_show_window(UiWindow window, int cmd) {
     case ui::kSwShowNormal:
       gtk_widget_show_all(w->top);
       if (w->iconic) gtk_window_deiconify(win);
-      else if (w->maximized) gtk_window_unmaximize(win);
+      else if (w->maximized) {
+        w->own_restore = true;
+        gtk_window_unmaximize(win);
+      }
       w->iconic = false;
       w->visible = true;
       break;
@@ -647,7 +702,7 @@ void gk_set_style(UiWindow window, std::uint32_t style, std::uint32_t ex_style) 
   w->style = style;
   w->ex_style = ex_style;
   apply_style(w);
-  apply_client_size(w, w->client_w, w->client_h);
+  apply_client_size(w, w->client_w, w->client_h, SizeAsk::kKeep);
 }
 int gk_get_client_size(UiWindow window, int* width, int* height) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
@@ -695,7 +750,7 @@ void gk_move_window(UiWindow window, int x, int y) {
 void gk_set_client_size(UiWindow window, int width, int height) {
   GtkWin* w = live(window);
   if (!w || !on_gui_thread()) return;
-  apply_client_size(w, width, height);
+  apply_client_size(w, width, height, SizeAsk::kAsked);
 }
 void gk_set_foreground(UiWindow window) {
   GtkWin* w = live(window);
@@ -1219,4 +1274,19 @@ GtkWidget* gtk_ui_client_area(UiWindow window) {
   return w ? w->area : nullptr;
 }
 bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
+int gtk_ui_bar_height(GtkWidget* top) {
+  int height = 0;
+  GtkWidget* child = top ? gtk_bin_get_child(GTK_BIN(top)) : nullptr;
+  if (!child || !GTK_IS_BOX(child)) return 0;
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(child));
+  for (GList* k = kids; k; k = k->next) {
+    auto* kid = static_cast<GtkWidget*>(k->data);
+    if (!GTK_IS_MENU_BAR(kid) || !gtk_widget_get_visible(kid)) continue;
+    int least = 0, natural = 0;
+    gtk_widget_get_preferred_height(kid, &least, &natural);
+    height += natural;
+  }
+  g_list_free(kids);
+  return height;
+}
 void gtk_ui_run_on_gui_thread(const std::function<void()>& fn) { run_on_gui_thread(fn); }

@@ -251,3 +251,40 @@ TEST_F(WindowCommandTest, LayerSetsAndTheDragLayerByName) {
   r->drag_layer = nullptr;
   destroy_system_objects();
 }
+
+namespace {
+
+TEST_F(WindowCommandTest, MaximiseBoxFollowsThePermissionAndARestoreGivesTheSizeBack) {
+  WindowRecord* r = g_windows[0];
+  const UiWindow h = r->handle;
+  const PlatformUi* u = g_platform.ui;
+  FakeUiWindowInfo info;
+  auto style = [&] {
+    EXPECT_EQ(fake_ui_window_info(h, &info), 0);
+    return info.style;
+  };
+  // Window 0 may be maximised: it has the box (which a desktop needs to
+  // offer maximising at all), but no sizing frame.
+  EXPECT_NE(style() & ui::kWsMaximizeBox, 0u);
+  EXPECT_EQ(style() & ui::kWsThickFrame, 0u);
+  EXPECT_EQ(run(105, "arg 0 int : B:0\narg 16 int : B:0\n"), 0u);
+  EXPECT_EQ(style() & ui::kWsMaximizeBox, 0u);
+  EXPECT_EQ(run(105, "arg 0 int : B:0\narg 16 int : B:1\n"), 0u);
+  EXPECT_NE(style() & ui::kWsMaximizeBox, 0u);
+
+  const int width = info.client_width, height = info.client_height;
+  // Maximised (the desktop's button): sizable while maximised, grown by the
+  // desktop; restored: the frame goes and the size before comes back.
+  u->send_message(h, ui::kWmSysCommand, ui::kScMaximize, 0);
+  EXPECT_EQ(r->maximised, 1);
+  EXPECT_NE(style() & ui::kWsThickFrame, 0u);
+  EXPECT_EQ(info.maximized, 1);
+  u->set_client_size(h, width * 2, height * 2);
+  u->send_message(h, ui::kWmSysCommand, ui::kScRestore, 0);
+  EXPECT_EQ(r->maximised, 0);
+  EXPECT_EQ(style() & ui::kWsThickFrame, 0u);
+  EXPECT_EQ(info.client_width, width);
+  EXPECT_EQ(info.client_height, height);
+}
+
+}  // namespace

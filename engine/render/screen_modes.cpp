@@ -348,31 +348,12 @@ void limit_window_tracking(WindowRecord* r, i32 frame_w, i32 frame_h, i32 out_mi
   out_max[1] = max_h + frame_h;
   resize_screen_buffer(out_max[0] - frame_w, out_max[1] - frame_h);
   // A window the user may size keeps the logical aspect while a corner is
-  // dragged: the desktop holds it there, as constrain_sizing_rect does
-  // where the engine is asked during the drag. prepare_screen_buffers still
-  // fits the client after each sizing (and is all a window sized only by
+  // dragged: the window manager holds it there through the aspect hint (X
+  // sends no message during the drag). prepare_screen_buffers still fits
+  // the client after each sizing (and is all a window sized only by
   // maximising gets).
   mon()->set_size_hints(r->handle, out_min[0] - frame_w, out_min[1] - frame_h, out_max[0] - frame_w,
                         out_max[1] - frame_h, g_window_config.resizable ? ratio : 0.0);
-}
-
-void constrain_sizing_rect(const WindowRecord* r, int edge, WindowRect* rect) {
-  if (!r || !rect) return;
-  const double ratio = logical_ratio(r);
-  const i32 width = rect->right - rect->left, height = rect->bottom - rect->top;
-  const i32 dw = round_half_up_even(height * ratio) - width;
-  const i32 dh = round_half_up_even(width / ratio) - height;
-  switch (edge) {
-    case 1:
-    case 2: rect->bottom += dh; break;
-    case 3:
-    case 6: rect->right += dw; break;
-    case 4: if (dw < 1) rect->top -= dh; else rect->left -= dw; break;
-    case 5: if (dw < 1) rect->top -= dh; else rect->right += dw; break;
-    case 7: if (dw < 1) rect->bottom += dh; else rect->left -= dw; break;
-    case 8: if (dw < 1) rect->bottom += dh; else rect->right += dw; break;
-    default: break;
-  }
 }
 
 void track_window_monitor(WindowRecord* r) {

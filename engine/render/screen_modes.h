@@ -86,9 +86,6 @@ void prepare_screen_buffers(WindowRecord* window);
 // The size limits of the window while the user sizes it (as client sizes,
 // frame included when frame_w / frame_h are given).
 void limit_window_tracking(WindowRecord* window, i32 frame_w, i32 frame_h, i32 out_min[2], i32 out_max[2]);
-// The dragged rectangle (client coordinates, frame removed) corrected to the
-// logical aspect; edge 1-8 as the sizing message numbers them.
-void constrain_sizing_rect(const WindowRecord* window, int edge, WindowRect* rect);
 // After the window moved: a new monitor asks for a device rebuild.
 void track_window_monitor(WindowRecord* window);
 // True when neither full screen nor stretch is on.

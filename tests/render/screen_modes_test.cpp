@@ -133,25 +133,6 @@ TEST_F(ScreenModes, FitByScalingSetting) {
   }
 }
 
-TEST_F(ScreenModes, SizingKeepsTheAspectWithHalfEvenRounding) {
-  r->logical_width = 800;
-  r->logical_height = 600;
-  WindowRect rect{0, 0, 1000, 600};
-  constrain_sizing_rect(r, 2, &rect);
-  EXPECT_EQ(rect.bottom, 750) << "round(750.5) is 750 under half-even";
-  WindowRect corner{100, 100, 500, 400};  // 400 x 300 already: dw 0 -> bottom moves by dh 0
-  constrain_sizing_rect(r, 8, &corner);
-  EXPECT_EQ(corner.right - corner.left, 400);
-  EXPECT_EQ(corner.bottom - corner.top, 300);
-  WindowRect tall{0, 0, 400, 500};  // too tall: dw = 667 - 400 widens it
-  constrain_sizing_rect(r, 8, &tall);
-  EXPECT_EQ(tall.right, 667);
-  EXPECT_EQ(tall.bottom, 500);
-  WindowRect wide{0, 0, 400, 200};
-  constrain_sizing_rect(r, 7, &wide);  // dw = 267 - 400 < 1: bottom += round(300.5) - 200
-  EXPECT_EQ(wide.bottom, 300);
-}
-
 // A size set from outside reaches the sizing handlers through the window's
 // size message: the limits follow the monitor, the client the logical aspect
 // and the frame buffer the client. Minimised and full-screen sizes change

@@ -11,8 +11,6 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 {
@@ -88,28 +86,12 @@ wait I:1
 endloop
 GAME
 } >"$work/menus.game"
-"$writer" "$work/menus.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+make_game "$game" menus
+start_desktop
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the main window did not appear"; }
+start_game "$game"
 xdotool windowfocus --sync "$main" 2>/dev/null
 
-# Waits up to 10 s for the window's width to become $1.
-wait_width() {
-  local _
-  for _ in $(seq 1 100); do
-    xdotool getwindowgeometry "$main" | grep -q "Geometry: $1x" && return 0
-    kill -0 $engine 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 wait_width 640 || fail "main window: $(xdotool getwindowgeometry "$main")"
 
 # A key held: its counter counts the frames it is held.
@@ -194,7 +176,5 @@ xdotool key Return
 wait_width 300 || { cat "$work/engine.log"; fail "the popup's choice did not reach the script"; }
 
 check_windows "$main"
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "input and menus: ok"

@@ -11,8 +11,6 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 {
@@ -65,27 +63,11 @@ wait I:1
 endloop
 GAME
 } >"$work/mnemonics.game"
-"$writer" "$work/mnemonics.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+make_game "$game" mnemonics
+start_desktop
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+start_game "$game"
 
-# Waits up to 20 s for the window's width to become $1.
-wait_width() {
-  local _
-  for _ in $(seq 1 200); do
-    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1x" && return 0
-    kill -0 $engine 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 # The engine's visible windows other than the main one: its open menus.
 menus() {
   xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
@@ -117,7 +99,5 @@ mnemonic v s 400
 mnemonic f h 440
 check_windows "$main"
 
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "menu mnemonics: ok"

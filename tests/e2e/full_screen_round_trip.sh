@@ -51,7 +51,6 @@ start_game "$game"
 # The window's place (its client's corner on the screen).
 place() { xwininfo -id "$main" 2>/dev/null | sed -n 's/.*Absolute upper-left [XY]: *\(-*[0-9]*\).*/\1/p' | tr '\n' ' '; }
 pointer() { xdotool getmouselocation 2>/dev/null | sed -n 's/x:\([0-9]*\) y:\([0-9]*\).*/\1,\2/p'; }
-full_state() { xprop -id "$main" _NET_WM_STATE 2>/dev/null | grep -c _NET_WM_STATE_FULLSCREEN; }
 
 wait_for size 640x360 || fail "the window did not get its client size: $(size)"
 # A place of the player's choosing.

@@ -79,6 +79,8 @@ wait_for() {
   done
   return 1
 }
+# 1 while the main window is in the full-screen state, else 0.
+full_state() { xprop -id "$main" _NET_WM_STATE 2>/dev/null | grep -c _NET_WM_STATE_FULLSCREEN; }
 # The main window's maximised states, sorted, each followed by a space.
 max_state() { xprop -id "$main" _NET_WM_STATE 2>/dev/null | grep -o '_NET_WM_STATE_MAXIMIZED_[A-Z]*' | sort | tr '\n' ' '; }
 

@@ -14,7 +14,7 @@ source "$src/tests/e2e/lib/common.bash"
 game="$work/game"
 mkdir -p "$game"
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   printf 'command 63 popup name:text:0 show:num:0\n'
   window_command_line
   cat <<'GAME'
@@ -24,19 +24,9 @@ var 144 int 256 = 0
 var 145 int = 0
 script 0 main.txt
 label SYSTEM_START
-instr 62
-arg 0 text : "bar/"
-arg 1 text : "bar"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/"
-arg 1 text : "&File"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/hide"
-arg 1 text : "&Hide"
-arg 2 int : B:1
-arg 6 int : I:70000
+GAME
+  file_hide_bar_lines
+  cat <<'GAME'
 instr 62
 arg 0 text : "pop/"
 arg 1 text : "pop"

@@ -13,7 +13,7 @@ game="$work/game"
 mkdir -p "$game"
 write_bmp "$game/halves.bmp" 640 360 e00000 0000e0
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   window_command_line
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane

@@ -264,9 +264,34 @@ GAME
   make_game "$1" tray
 }
 
+# The declaration of menu command 62 for a game file.
+menuset_command_line() {
+  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+}
+
+# Game lines making the menu group "bar/": a menu "&File" holding "&Hide",
+# whose choice is the id 70000.
+file_hide_bar_lines() {
+  cat <<'GAME'
+instr 62
+arg 0 text : "bar/"
+arg 1 text : "bar"
+arg 2 int : B:1
+instr 62
+arg 0 text : "bar/file/"
+arg 1 text : "&File"
+arg 2 int : B:1
+instr 62
+arg 0 text : "bar/file/hide"
+arg 1 text : "&Hide"
+arg 2 int : B:1
+arg 6 int : I:70000
+GAME
+}
+
 # The declarations of the menu, tray and window commands for a game file.
 tray_command_lines() {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   printf 'command 100 tray show:num:0 tip:text:0 layer:text:0 menu:text:0\n'
   window_command_line
 }

@@ -79,32 +79,7 @@ start_xorg_dummy() {
 mkdir -p "$work/none"
 
 game="$work/game"
-mkdir -p "$game"
-write_bmp "$game/halves.bmp" 800 600 e00000 0000e0
-{
-  window_command_line
-  cat <<'GAME'
-config width=800 height=600 title=k_lumbrane
-var 144 int 256 = 0
-var 1000 int = 0
-script 0 main.txt
-label SYSTEM_START
-instr 1
-arg 0 text : "halves"
-arg 6 int : I:1
-arg 46 text : "halves.bmp"
-loop L:-1
-if V:144 B:122 ) B:1 =
-set v:1000 = B:1 H:1000 -
-instr 105
-arg 0 int : B:0
-arg 13 int : H:1000
-endif
-wait I:1
-endloop
-GAME
-} >"$work/mode.game"
-make_game "$game" mode
+write_f11_game "$game" mode 800 600
 # The settings: words 0-6, word 6 = 0 asks full screen for a display mode of
 # its own (the other words as the settings program writes them by default).
 python3 -c 'import struct,sys; open(sys.argv[1],"wb").write(struct.pack("<7I",1,1,1,1,1,1,0))' "$game/ztcfg.dat"

@@ -14,35 +14,7 @@ bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
 game="$work/game"
-mkdir -p "$game"
-write_bmp "$game/halves.bmp" 640 360 e00000 0000e0
-{
-  window_command_line
-  cat <<'GAME'
-config width=640 height=360 title=k_lumbrane
-var 144 int 256 = 0
-var 1000 int = 0
-script 0 main.txt
-label SYSTEM_START
-instr 1
-arg 0 text : "halves"
-arg 6 int : I:1
-arg 46 text : "halves.bmp"
-instr 105
-arg 0 int : B:0
-arg 25 int : B:1
-loop L:-1
-if V:144 B:122 ) B:1 =
-set v:1000 = B:1 H:1000 -
-instr 105
-arg 0 int : B:0
-arg 13 int : H:1000
-endif
-wait I:1
-endloop
-GAME
-} >"$work/round.game"
-make_game "$game" round
+write_f11_game "$game" round 640 360 sizable
 start_desktop
 start_window_manager
 

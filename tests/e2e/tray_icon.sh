@@ -26,15 +26,9 @@ config width=640 height=360 title=k_lumbrane
 var 145 int = 0
 script 0 main.txt
 label SYSTEM_START
-instr 1
-arg 0 text : "icon"
-arg 6 int : I:1
-arg 2 int : B:0
-arg 46 text : "icon.bmp"
-instr 62
-arg 0 text : "tray/"
-arg 1 text : "tray"
-arg 2 int : B:1
+GAME
+  tray_icon_lines
+  cat <<'GAME'
 instr 62
 arg 0 text : "tray/ball"
 arg 1 text : "Ball"

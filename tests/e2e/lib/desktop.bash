@@ -227,15 +227,9 @@ var 144 int 256 = 0
 var 145 int = 0
 script 0 main.txt
 label SYSTEM_START
-instr 1
-arg 0 text : "icon"
-arg 6 int : I:1
-arg 2 int : B:0
-arg 46 text : "icon.bmp"
-instr 62
-arg 0 text : "tray/"
-arg 1 text : "tray"
-arg 2 int : B:1
+GAME
+    tray_icon_lines
+    cat <<'GAME'
 instr 62
 arg 0 text : "tray/ball"
 arg 1 text : "Ball"
@@ -289,6 +283,22 @@ arg 6 int : I:70000
 GAME
 }
 
+# Game lines showing "icon.bmp" as the layer "icon" (hidden on the screen)
+# and starting the tray's menu group "tray/".
+tray_icon_lines() {
+  cat <<'GAME'
+instr 1
+arg 0 text : "icon"
+arg 6 int : I:1
+arg 2 int : B:0
+arg 46 text : "icon.bmp"
+instr 62
+arg 0 text : "tray/"
+arg 1 text : "tray"
+arg 2 int : B:1
+GAME
+}
+
 # The declarations of the menu, tray and window commands for a game file.
 tray_command_lines() {
   menuset_command_line
@@ -319,4 +329,40 @@ if bad:
     print("picture:", bad)
     sys.exit(1)
 PY
+}
+
+# write_f11_game FOLDER NAME WIDTH HEIGHT [sizable]: a game of WIDTH x HEIGHT
+# showing a picture of its size (red left half, blue right half) that
+# switches between full screen and the window each time F11 goes down;
+# "sizable" gives its window a sizing frame.
+write_f11_game() {
+  mkdir -p "$1"
+  write_bmp "$1/halves.bmp" "$3" "$4" e00000 0000e0
+  {
+    window_command_line
+    echo "config width=$3 height=$4 title=k_lumbrane"
+    cat <<'GAME'
+var 144 int 256 = 0
+var 1000 int = 0
+script 0 main.txt
+label SYSTEM_START
+instr 1
+arg 0 text : "halves"
+arg 6 int : I:1
+arg 46 text : "halves.bmp"
+GAME
+    [ "${5:-}" = sizable ] && printf 'instr 105\narg 0 int : B:0\narg 25 int : B:1\n'
+    cat <<'GAME'
+loop L:-1
+if V:144 B:122 ) B:1 =
+set v:1000 = B:1 H:1000 -
+instr 105
+arg 0 int : B:0
+arg 13 int : H:1000
+endif
+wait I:1
+endloop
+GAME
+  } >"$work/$2.game"
+  make_game "$1" "$2"
 }

@@ -73,21 +73,7 @@ start_window_manager
 
 # The colour of the screen's pixel x, y as rrggbb.
 pixel() {
-  python3 - "$1" "$2" <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XGetImage.restype = ctypes.c_void_p
-x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-x.XGetPixel.restype = ctypes.c_ulong
-x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-d = x.XOpenDisplay(None)
-img = x.XGetImage(d, x.XDefaultRootWindow(d), int(sys.argv[1]), int(sys.argv[2]), 1, 1, 0xFFFFFFFF, 2)
-print("%06x" % (x.XGetPixel(img, 0, 0) & 0xFFFFFF))
-PY
+  python3 "$src/tests/e2e/lib/screen_pixels.py" "$1" "$2" 1 1
 }
 # Red (the square) or black (the background), within a step of rounding.
 is_red() { case $(pixel "$1" "$2") in f[0-9a-f]0[0-9a-f]0[0-9a-f]) return 0 ;; esac; return 1; }

@@ -94,28 +94,7 @@ xdotool keyup Right
 # shot NAME: the screen's pixels around the bar (the bar and where its
 # first menu opens, 200 x 120 from the window's top-left) into $work/NAME.
 shot() {
-  python3 - "$wx" "$wy" "$work/$1" <<'PY' || fail "no screenshot could be taken"
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XGetImage.restype = ctypes.c_void_p
-x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-x.XGetPixel.restype = ctypes.c_ulong
-x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-w, h = 200, 120
-img = x.XGetImage(d, x.XDefaultRootWindow(d), int(sys.argv[1]), int(sys.argv[2]), w, h, 0xFFFFFFFF, 2)
-if not img:
-    sys.exit(1)
-with open(sys.argv[3], "w") as f:
-    for row in range(h):
-        f.write(" ".join("%06x" % (x.XGetPixel(img, col, row) & 0xFFFFFF) for col in range(w)) + "\n")
-PY
+  python3 "$src/tests/e2e/lib/screen_pixels.py" "$wx" "$wy" 200 120 >"$work/$1" || fail "no screenshot could be taken"
 }
 f10() {
   xdotool keydown F10

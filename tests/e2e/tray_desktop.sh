@@ -27,33 +27,13 @@ items() {
 # Prints "x y" of the middle of the icon's colour (0x20a040) in the host's
 # panel, or nothing.
 icon_place() {
-  python3 - <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XGetImage.restype = ctypes.c_void_p
-x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-x.XGetPixel.restype = ctypes.c_ulong
-x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-top, h, w = 1024 - 40, 40, 1280  # the panel is at the bottom of the 1280 x 1024 screen
-img = x.XGetImage(d, x.XDefaultRootWindow(d), 0, top, w, h, 0xFFFFFFFF, 2)
-if not img:
-    sys.exit(1)
-xs, ys = [], []
-for row in range(h):
-    for col in range(w):
-        if x.XGetPixel(img, col, row) & 0xFFFFFF == 0x20A040:
-            xs.append(col)
-            ys.append(row)
-if xs:
-    print((min(xs) + max(xs)) // 2, top + (min(ys) + max(ys)) // 2)
-PY
+  # The panel is at the bottom of the 1280 x 1024 screen.
+  python3 "$src/tests/e2e/lib/screen_pixels.py" 0 984 1280 40 | awk -v top=984 '
+    { for (i = 1; i <= NF; i++) if ($i == "20a040") {
+        c = i - 1; r = NR - 1
+        if (n++ == 0) { x0 = x1 = c; y0 = y1 = r }
+        if (c < x0) x0 = c; if (c > x1) x1 = c; if (r < y0) y0 = r; if (r > y1) y1 = r } }
+    END { if (n) print int((x0 + x1) / 2), top + int((y0 + y1) / 2) }'
 }
 
 start_game "$game"

@@ -55,23 +55,17 @@ instr 105
 arg 0 int : B:0
 arg 7 int : I:480
 endif
-if H:145 I:70000 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:440
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 70000 440
+  cat <<'GAME'
 if V:144 B:2 ) B:1 =
 instr 63
 arg 0 text : "pop/"
 arg 1 int : B:1
 endif
-if H:145 I:501 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:300
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 501 300
+  cat <<'GAME'
 wait I:1
 endloop
 GAME

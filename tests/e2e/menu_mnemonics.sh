@@ -37,18 +37,10 @@ instr 105
 arg 0 int : B:0
 arg 22 text : "bar/"
 loop L:-1
-if H:145 I:70000 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:440
-set V:145 ) = B:0
-endif
-if H:145 I:70001 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:400
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 70000 440
+  width_on_choice 70001 400
+  cat <<'GAME'
 wait I:1
 endloop
 GAME

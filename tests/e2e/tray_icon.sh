@@ -56,18 +56,10 @@ arg 1 text : "Demo tip"
 arg 2 text : "icon"
 arg 3 text : "tray/"
 loop L:-1
-if H:145 I:601 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:360
-set V:145 ) = B:0
-endif
-if H:145 I:600 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:300
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 601 360
+  width_on_choice 600 300
+  cat <<'GAME'
 wait I:1
 endloop
 GAME

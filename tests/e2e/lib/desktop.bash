@@ -241,12 +241,9 @@ arg 1 text : "Fallback tip"
 arg 2 text : "icon"
 arg 3 text : "tray/"
 loop L:-1
-if H:145 I:600 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:300
-set V:145 ) = B:0
-endif
+GAME
+    width_on_choice 600 300
+    cat <<'GAME'
 if V:144 B:39 ) I:5 =
 instr 100
 arg 0 int : B:0
@@ -297,6 +294,13 @@ arg 0 text : "tray/"
 arg 1 text : "tray"
 arg 2 int : B:1
 GAME
+}
+
+# width_on_choice ID WIDTH: game lines (in the frame loop) that answer the
+# menu choice ID, the value of variable 145, by setting the window's width to
+# WIDTH, and take the choice back to 0.
+width_on_choice() {
+  printf 'if H:145 I:%s =\ninstr 105\narg 0 int : B:0\narg 7 int : I:%s\nset V:145 ) = B:0\nendif\n' "$1" "$2"
 }
 
 # The declarations of the menu, tray and window commands for a game file.

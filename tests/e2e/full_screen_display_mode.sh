@@ -53,26 +53,8 @@ CONF
 # Xorg on a free display number (it writes the number once it accepts
 # clients); stop_display ends it as it ends Xvfb.
 start_xorg_dummy() {
-  local attempt _ n
-  for attempt in 1 2 3; do
-    : >"$work/xorg.display"
-    Xorg -displayfd 3 -config "$work/xorg.conf" -configdir "$work/none" -noreset -nolisten tcp \
-      -logfile "$work/xorg.log" 3>"$work/xorg.display" >"$work/xorg.out" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 100); do
-      n=$(head -1 "$work/xorg.display" 2>/dev/null)
-      [ -n "$n" ] && break
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if [ -n "$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-      export DISPLAY=":$n"
-      for _ in $(seq 1 50); do xrandr >/dev/null 2>&1 && return 0; sleep 0.1; done
-    fi
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=
-  done
+  start_x_server xorg "$work/xorg.out" xrandr Xorg -displayfd 3 -config "$work/xorg.conf" -configdir "$work/none" \
+    -noreset -nolisten tcp -logfile "$work/xorg.log" && return 0
   cat "$work/xorg.out"
   fail "Xorg with the dummy driver did not start"
 }

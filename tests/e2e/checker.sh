@@ -52,25 +52,7 @@ w=$(find_window "ZTFChkツール") || fail "no checker dialog"
 (cd "$game" && timeout 10 ./ZTFChk) || fail "a second checker did not end at once with 0"
 kill -0 $engine 2>/dev/null || fail "the first checker ended"
 
-# Clicks at a place given in the dialog's own units (302 x 200).
-click_at() {
-  local geo wdt hgt
-  geo=$(xdotool getwindowgeometry --shell "$w") || fail "the dialog is gone"
-  wdt=$(echo "$geo" | sed -n 's/^WIDTH=//p')
-  hgt=$(echo "$geo" | sed -n 's/^HEIGHT=//p')
-  xdotool mousemove --window "$w" $(($1 * wdt / 302)) $(($2 * hgt / 200)) click 1
-}
-
-xdotool windowfocus --sync "$w" 2>/dev/null
-xdotool key --clearmodifiers Return
-report=
-for _ in $(seq 1 60); do
-  click_at 150 133
-  xdotool key --clearmodifiers ctrl+a ctrl+c
-  report=$(timeout 5 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null)
-  case "$report" in *"[チェック終了]"*) break ;; esac
-  sleep 0.5
-done
+checker_report 60
 printf "%s" "$report" >"$work/report.txt"
 cmp -s "$work/report.txt" "$work/expected.txt" || {
   diff "$work/expected.txt" "$work/report.txt"
@@ -94,16 +76,7 @@ cp "$out/ZTFChk" "$work/demo/ZTFChk"
 (cd "$work/demo" && exec ./ZTFChk) >"$work/engine.log" 2>&1 &
 engine=$!
 w=$(find_window "ZTFChkツール") || fail "no checker dialog in the demo folder"
-xdotool windowfocus --sync "$w" 2>/dev/null
-xdotool key --clearmodifiers Return
-report=
-for _ in $(seq 1 60); do
-  click_at 150 133
-  xdotool key --clearmodifiers ctrl+a ctrl+c
-  report=$(timeout 5 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null)
-  case "$report" in *"[チェック終了]"*) break ;; esac
-  sleep 0.5
-done
+checker_report 60
 lines=$(printf '%s\n' "$report" | grep -c -- ' --> OK$')
 [ "$lines" -eq "$(grep -c . "$demo_list")" ] || fail "not every demo file checked OK: $report"
 case "$report" in *"[チェック終了] 破損ファイルなし") ;; *) fail "the demo check did not end clean: $report" ;; esac

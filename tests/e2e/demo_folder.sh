@@ -221,23 +221,7 @@ PY
 engine=$!
 w=$(find_window "ZTFChkツール") || fail "no checker dialog"
 check_windows "$w"
-click_at() {
-  local geo wdt hgt
-  geo=$(xdotool getwindowgeometry --shell "$w") || fail "the dialog is gone"
-  wdt=$(echo "$geo" | sed -n 's/^WIDTH=//p')
-  hgt=$(echo "$geo" | sed -n 's/^HEIGHT=//p')
-  xdotool mousemove --window "$w" $(($1 * wdt / 302)) $(($2 * hgt / 200)) click 1
-}
-xdotool windowfocus --sync "$w" 2>/dev/null
-xdotool key --clearmodifiers Return
-report=
-for _ in $(seq 1 120); do
-  click_at 150 133
-  xdotool key --clearmodifiers ctrl+a ctrl+c
-  report=$(timeout 5 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null)
-  case "$report" in *"[チェック終了]"*) break ;; esac
-  sleep 0.5
-done
+checker_report 120
 printf '%s\n' "$report" | grep -qx 'libZTZid.so --> ※※※ファイル破損※※※' ||
   fail "the damaged library is not reported: $report"
 case "$report" in *"[チェック終了] 破損ファイル数 = 1") ;; *) fail "the check did not count one damaged file: $report" ;; esac

@@ -17,10 +17,7 @@ game="$work/game"
 mkdir -p "$game"
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$out/libZADazO.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+start_desktop
 start_window_manager
 
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &

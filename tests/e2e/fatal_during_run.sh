@@ -12,10 +12,7 @@ source "$src/tests/e2e/lib/common.bash"
 
 writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+start_desktop
 
 # Writes a game into $work/game-$1-$2 whose system task waits $2 frames and
 # then starts a task in a damaged script file; frame-thread mode $1. The

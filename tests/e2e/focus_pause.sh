@@ -12,9 +12,6 @@ out=$1
 src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
-
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 # write_game FOLDER ASK: the game in FOLDER, asking for the pause by ASK
 # (script lines run once at the start).
 write_game() {
@@ -51,13 +48,9 @@ wait I:1
 endloop
 GAME
   } >"$work/focus.game"
-  "$writer" "$work/focus.game" "$1" game.zpf || fail "the game could not be written"
-  cp "$out/k_lumbrane" "$out/libZTZid.so" "$1/"
+  make_game "$1" focus
 }
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+start_desktop
 
 other=
 trap '[ -n "$other" ] && kill $other 2>/dev/null; [ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
@@ -80,56 +73,21 @@ wait_frames() {
   done
   return 1
 }
-# Waits up to 20 s until the window manager's active window is $1.
-wait_active() {
-  local _
-  for _ in $(seq 1 200); do
-    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 # A second window of another client, to take the focus.
-python3 - <<'PY' &
-import ctypes, signal, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XCreateSimpleWindow.restype = ctypes.c_ulong
-x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
-x.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
-x.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-x.XFlush.argtypes = [ctypes.c_void_p]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 600, 400, 200, 150, 1, 0, 0xffffff)
-x.XStoreName(d, w, b"other")
-x.XMapWindow(d, w)
-x.XFlush(d)
-signal.sigwait([signal.SIGTERM])
-PY
-other=$!
-second=$(find_window "other") || fail "the second window did not appear"
+open_other_window second 600 400 200 150
 
 run_case() {
   mode=$1
   game=$2
-  (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-  engine=$!
-  main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+  start_game "$game"
   xdotool windowactivate --sync "$main" 2>/dev/null
   wait_active "$main" || fail "the game's window never became active"
   read -r f0 _ <<<"$(wait_frames 1)" || fail "the game wrote no state"
   wait_frames $((f0 + 10)) >/dev/null || fail "the game ran no frames with the focus (state: $(cat "$game/state.txt" 2>/dev/null))"
 
   # The second window takes the focus.
-  xdotool windowactivate --sync "$second" 2>/dev/null
-  wait_active "$second" || fail "the second window did not take the focus"
-  check_windows "$main"
+  focus_other second
 
   # The pause takes hold within a frame or two: wait for the state to stand
   # for a second (a busy machine may be slow to run a frame, not that slow).
@@ -166,9 +124,7 @@ run_case() {
     fail "the game clock counted the time away: $pc -> $rc, $back_ms ms after $away_ms ms away"
   check_windows "$main"
 
-  kill $engine
-  wait $engine 2>/dev/null
-  engine=
+  stop_game
   echo "focus pause by $mode: ok ($paused -> $resumed, $away_ms ms away)"
 }
 

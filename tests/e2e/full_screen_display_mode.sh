@@ -16,8 +16,6 @@ source "$src/tests/e2e/lib/common.bash"
 command -v Xorg >/dev/null || fail "Xorg is not installed (xserver-xorg-core)"
 [ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || fail "Xorg's dummy driver is not installed (xserver-xorg-video-dummy)"
 [ "$(id -u)" = 0 ] || fail "Xorg with the dummy driver needs root here"
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 
 # A monitor with the modes 1024 x 768 (the desktop's), 800 x 600 and
 # 1280 x 1024, on a screen that may grow to 1280 x 1024.
@@ -55,59 +53,15 @@ CONF
 # Xorg on a free display number (it writes the number once it accepts
 # clients); stop_display ends it as it ends Xvfb.
 start_xorg_dummy() {
-  local attempt _ n
-  for attempt in 1 2 3; do
-    : >"$work/xorg.display"
-    Xorg -displayfd 3 -config "$work/xorg.conf" -configdir "$work/none" -noreset -nolisten tcp \
-      -logfile "$work/xorg.log" 3>"$work/xorg.display" >"$work/xorg.out" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 100); do
-      n=$(head -1 "$work/xorg.display" 2>/dev/null)
-      [ -n "$n" ] && break
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if [ -n "$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-      export DISPLAY=":$n"
-      for _ in $(seq 1 50); do xrandr >/dev/null 2>&1 && return 0; sleep 0.1; done
-    fi
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=
-  done
+  start_x_server xorg "$work/xorg.out" xrandr Xorg -displayfd 3 -config "$work/xorg.conf" -configdir "$work/none" \
+    -noreset -nolisten tcp -logfile "$work/xorg.log" && return 0
   cat "$work/xorg.out"
   fail "Xorg with the dummy driver did not start"
 }
 mkdir -p "$work/none"
 
 game="$work/game"
-mkdir -p "$game"
-write_bmp "$game/halves.bmp" 800 600 e00000 0000e0
-{
-  window_command_line
-  cat <<'GAME'
-config width=800 height=600 title=k_lumbrane
-var 144 int 256 = 0
-var 1000 int = 0
-script 0 main.txt
-label SYSTEM_START
-instr 1
-arg 0 text : "halves"
-arg 6 int : I:1
-arg 46 text : "halves.bmp"
-loop L:-1
-if V:144 B:122 ) B:1 =
-set v:1000 = B:1 H:1000 -
-instr 105
-arg 0 int : B:0
-arg 13 int : H:1000
-endif
-wait I:1
-endloop
-GAME
-} >"$work/mode.game"
-"$writer" "$work/mode.game" "$game" game.zpf >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "the game could not be written"; }
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
+write_f11_game "$game" mode 800 600
 # The settings: words 0-6, word 6 = 0 asks full screen for a display mode of
 # its own (the other words as the settings program writes them by default).
 python3 -c 'import struct,sys; open(sys.argv[1],"wb").write(struct.pack("<7I",1,1,1,1,1,1,0))' "$game/ztcfg.dat"
@@ -123,22 +77,11 @@ start_window_manager
 mode() { xrandr 2>/dev/null | awk '/ connected/ { for (i = 3; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, a, "+"); print a[1]; exit } }'; }
 [ "$(mode)" = 1024x768 ] || fail "the desktop does not start at 1024x768: $(xrandr)"
 
+# Any window but the game's fails the test (wait_for checks it meanwhile).
 only_own_window() {
   check_windows "$main"
   kill -0 $engine 2>/dev/null || fail "the game ended by itself"
 }
-# Waits up to 10 s for command $1 to print $2.
-wait_for() {
-  local _
-  for _ in $(seq 1 100); do
-    [ "$($1)" = "$2" ] && return 0
-    only_own_window
-    sleep 0.1
-  done
-  return 1
-}
-size() { xdotool getwindowgeometry "$main" 2>/dev/null | sed -n 's/.*Geometry: \([0-9x]*\).*/\1/p'; }
-full_state() { xprop -id "$main" _NET_WM_STATE 2>/dev/null | grep -c _NET_WM_STATE_FULLSCREEN; }
 # F11 is held until the monitor runs mode $1 (the game reads its keys once a
 # frame), then let go; status 1 when the mode did not come.
 press_f11() {
@@ -150,9 +93,7 @@ press_f11() {
   return $rc
 }
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+start_game "$game"
 wait_for size 800x600 || fail "the window did not get its client size: $(size)"
 only_own_window
 for round in 1 2; do

@@ -11,14 +11,12 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 write_bmp "$game/pad.bmp" 100 100 ff0000
 cp "$game/pad.bmp" "$game/dot.bmp"
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   window_command_line
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane
@@ -38,19 +36,9 @@ arg 0 text : "dot"
 arg 6 int : I:2
 arg 46 text : "dot.bmp"
 arg 5 int : I:340
-instr 62
-arg 0 text : "bar/"
-arg 1 text : "bar"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/"
-arg 1 text : "&File"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/hide"
-arg 1 text : "&Hide"
-arg 2 int : B:1
-arg 6 int : I:70000
+GAME
+  file_hide_bar_lines
+  cat <<'GAME'
 instr 105
 arg 0 int : B:0
 arg 22 text : "bar/"
@@ -79,31 +67,13 @@ wait I:1
 endloop
 GAME
 } >"$work/strip.game"
-"$writer" "$work/strip.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+make_game "$game" strip
+start_desktop
 start_window_manager
 
 # The colour of the screen's pixel x, y as rrggbb.
 pixel() {
-  python3 - "$1" "$2" <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XGetImage.restype = ctypes.c_void_p
-x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-x.XGetPixel.restype = ctypes.c_ulong
-x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-d = x.XOpenDisplay(None)
-img = x.XGetImage(d, x.XDefaultRootWindow(d), int(sys.argv[1]), int(sys.argv[2]), 1, 1, 0xFFFFFFFF, 2)
-print("%06x" % (x.XGetPixel(img, 0, 0) & 0xFFFFFF))
-PY
+  python3 "$src/tests/e2e/lib/screen_pixels.py" "$1" "$2" 1 1
 }
 # Red (the square) or black (the background), within a step of rounding.
 is_red() { case $(pixel "$1" "$2") in f[0-9a-f]0[0-9a-f]0[0-9a-f]) return 0 ;; esac; return 1; }
@@ -118,9 +88,7 @@ wait_strip() {  # $1: 1 shown, 0 hidden
   return 1
 }
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+start_game "$game"
 xdotool mousemove 640 600
 for _ in $(seq 1 100); do
   xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: 1280x1024$" && break
@@ -175,7 +143,5 @@ height=$(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x\([0-9
 strip_shown && fail "the strip shows in the window"
 
 check_windows "$main"
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "full-screen menu strip: ok"

@@ -11,12 +11,10 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   printf 'command 63 popup name:text:0 show:num:0\n'
   window_command_line
   cat <<'GAME'
@@ -26,19 +24,9 @@ var 144 int 256 = 0
 var 145 int = 0
 script 0 main.txt
 label SYSTEM_START
-instr 62
-arg 0 text : "bar/"
-arg 1 text : "bar"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/"
-arg 1 text : "&File"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/hide"
-arg 1 text : "&Hide"
-arg 2 int : B:1
-arg 6 int : I:70000
+GAME
+  file_hide_bar_lines
+  cat <<'GAME'
 instr 62
 arg 0 text : "pop/"
 arg 1 text : "pop"
@@ -67,49 +55,27 @@ instr 105
 arg 0 int : B:0
 arg 7 int : I:480
 endif
-if H:145 I:70000 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:440
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 70000 440
+  cat <<'GAME'
 if V:144 B:2 ) B:1 =
 instr 63
 arg 0 text : "pop/"
 arg 1 int : B:1
 endif
-if H:145 I:501 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:300
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 501 300
+  cat <<'GAME'
 wait I:1
 endloop
 GAME
 } >"$work/menus.game"
-"$writer" "$work/menus.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+make_game "$game" menus
+start_desktop
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || { cat "$work/engine.log"; fail "the main window did not appear"; }
+start_game "$game"
 xdotool windowfocus --sync "$main" 2>/dev/null
 
-# Waits up to 10 s for the window's width to become $1.
-wait_width() {
-  local _
-  for _ in $(seq 1 100); do
-    xdotool getwindowgeometry "$main" | grep -q "Geometry: $1x" && return 0
-    kill -0 $engine 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 wait_width 640 || fail "main window: $(xdotool getwindowgeometry "$main")"
 
 # A key held: its counter counts the frames it is held.
@@ -122,28 +88,7 @@ xdotool keyup Right
 # shot NAME: the screen's pixels around the bar (the bar and where its
 # first menu opens, 200 x 120 from the window's top-left) into $work/NAME.
 shot() {
-  python3 - "$wx" "$wy" "$work/$1" <<'PY' || fail "no screenshot could be taken"
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XGetImage.restype = ctypes.c_void_p
-x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-x.XGetPixel.restype = ctypes.c_ulong
-x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-w, h = 200, 120
-img = x.XGetImage(d, x.XDefaultRootWindow(d), int(sys.argv[1]), int(sys.argv[2]), w, h, 0xFFFFFFFF, 2)
-if not img:
-    sys.exit(1)
-with open(sys.argv[3], "w") as f:
-    for row in range(h):
-        f.write(" ".join("%06x" % (x.XGetPixel(img, col, row) & 0xFFFFFF) for col in range(w)) + "\n")
-PY
+  python3 "$src/tests/e2e/lib/screen_pixels.py" "$wx" "$wy" 200 120 >"$work/$1" || fail "no screenshot could be taken"
 }
 f10() {
   xdotool keydown F10
@@ -194,7 +139,5 @@ xdotool key Return
 wait_width 300 || { cat "$work/engine.log"; fail "the popup's choice did not reach the script"; }
 
 check_windows "$main"
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "input and menus: ok"

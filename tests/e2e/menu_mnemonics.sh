@@ -11,31 +11,19 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   window_command_line
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane
 var 145 int = 0
 script 0 main.txt
 label SYSTEM_START
-instr 62
-arg 0 text : "bar/"
-arg 1 text : "bar"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/"
-arg 1 text : "&File"
-arg 2 int : B:1
-instr 62
-arg 0 text : "bar/file/hide"
-arg 1 text : "&Hide"
-arg 2 int : B:1
-arg 6 int : I:70000
+GAME
+  file_hide_bar_lines
+  cat <<'GAME'
 instr 62
 arg 0 text : "bar/view/"
 arg 1 text : "&View"
@@ -49,43 +37,19 @@ instr 105
 arg 0 int : B:0
 arg 22 text : "bar/"
 loop L:-1
-if H:145 I:70000 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:440
-set V:145 ) = B:0
-endif
-if H:145 I:70001 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:400
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 70000 440
+  width_on_choice 70001 400
+  cat <<'GAME'
 wait I:1
 endloop
 GAME
 } >"$work/mnemonics.game"
-"$writer" "$work/mnemonics.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+make_game "$game" mnemonics
+start_desktop
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+start_game "$game"
 
-# Waits up to 20 s for the window's width to become $1.
-wait_width() {
-  local _
-  for _ in $(seq 1 200); do
-    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1x" && return 0
-    kill -0 $engine 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 # The engine's visible windows other than the main one: its open menus.
 menus() {
   xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
@@ -117,7 +81,5 @@ mnemonic v s 400
 mnemonic f h 440
 check_windows "$main"
 
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "menu mnemonics: ok"

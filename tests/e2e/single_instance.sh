@@ -11,10 +11,7 @@ source "$src/tests/e2e/lib/common.bash"
 
 writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+start_desktop
 
 # write_game <folder> <title>: a game that waits for ever.
 write_game() {

@@ -13,10 +13,7 @@ source "$src/tests/e2e/lib/common.bash"
 writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 command -v sox >/dev/null && command -v oggenc >/dev/null || fail "sox and oggenc are needed"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+start_desktop
 start_window_manager
 
 # ---- the files, each with the number its box shows ----

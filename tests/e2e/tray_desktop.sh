@@ -12,61 +12,9 @@ out=$1
 src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
-mkdir -p "$game"
-write_bmp "$game/icon.bmp" 16 16 20a040
-{
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
-  printf 'command 100 tray show:num:0 tip:text:0 layer:text:0 menu:text:0\n'
-  window_command_line
-  cat <<'GAME'
-config width=320 height=240 title=k_lumbrane
-var 144 int 256 = 0
-var 145 int = 0
-script 0 main.txt
-label SYSTEM_START
-instr 1
-arg 0 text : "icon"
-arg 6 int : I:1
-arg 2 int : B:0
-arg 46 text : "icon.bmp"
-instr 62
-arg 0 text : "tray/"
-arg 1 text : "tray"
-arg 2 int : B:1
-instr 62
-arg 0 text : "tray/ball"
-arg 1 text : "Ball"
-arg 2 int : B:1
-arg 6 int : I:600
-instr 100
-arg 0 int : B:1
-arg 1 text : "Fallback tip"
-arg 2 text : "icon"
-arg 3 text : "tray/"
-loop L:-1
-if H:145 I:600 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:300
-set V:145 ) = B:0
-endif
-if V:144 B:39 ) I:5 =
-instr 100
-arg 0 int : B:0
-endif
-wait I:1
-endloop
-GAME
-} >"$work/tray.game"
-"$writer" "$work/tray.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+write_tray_game "$game"
+start_desktop
 
 other=
 trap '[ -n "$other" ] && kill $other 2>/dev/null; [ -n "$engine" ] && kill -9 $engine 2>/dev/null; stop_display; rm -rf "$work"' EXIT
@@ -79,38 +27,16 @@ items() {
 # Prints "x y" of the middle of the icon's colour (0x20a040) in the host's
 # panel, or nothing.
 icon_place() {
-  python3 - <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XGetImage.restype = ctypes.c_void_p
-x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-x.XGetPixel.restype = ctypes.c_ulong
-x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-top, h, w = 1024 - 40, 40, 1280  # the panel is at the bottom of the 1280 x 1024 screen
-img = x.XGetImage(d, x.XDefaultRootWindow(d), 0, top, w, h, 0xFFFFFFFF, 2)
-if not img:
-    sys.exit(1)
-xs, ys = [], []
-for row in range(h):
-    for col in range(w):
-        if x.XGetPixel(img, col, row) & 0xFFFFFF == 0x20A040:
-            xs.append(col)
-            ys.append(row)
-if xs:
-    print((min(xs) + max(xs)) // 2, top + (min(ys) + max(ys)) // 2)
-PY
+  # The panel is at the bottom of the 1280 x 1024 screen.
+  python3 "$src/tests/e2e/lib/screen_pixels.py" 0 984 1280 40 | awk -v top=984 '
+    { for (i = 1; i <= NF; i++) if ($i == "20a040") {
+        c = i - 1; r = NR - 1
+        if (n++ == 0) { x0 = x1 = c; y0 = y1 = r }
+        if (c < x0) x0 = c; if (c > x1) x1 = c; if (r < y0) y0 = r; if (r > y1) y1 = r } }
+    END { if (n) print int((x0 + x1) / 2), top + int((y0 + y1) / 2) }'
 }
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+start_game "$game"
 for _ in $(seq 1 200); do items | grep -q "StatusNotifierItem-$engine-" && break; sleep 0.1; done
 items | grep -q "StatusNotifierItem-$engine-" || fail "the watcher holds no item of the game: $(items)"
 place=
@@ -122,62 +48,12 @@ done
 [ -n "$place" ] || fail "the icon does not show in the host's panel"
 read -r ix iy <<<"$place"
 
-# Waits up to 20 s for the window's width to become $1.
-wait_width() {
-  local _
-  for _ in $(seq 1 200); do
-    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1x" && return 0
-    kill -0 $engine 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-# Waits up to 20 s until the window manager's active window is $1.
-wait_active() {
-  local _
-  for _ in $(seq 1 200); do
-    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # Another window takes the focus; a left click on the icon brings the game
 # forward.
-python3 - <<'PY' &
-import ctypes, os, signal, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XCreateSimpleWindow.restype = ctypes.c_ulong
-x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
-x.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_int,
-                              ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
-x.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-x.XFlush.argtypes = [ctypes.c_void_p]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 100, 100, 900, 700, 1, 0, 0xffffff)
-x.XStoreName(d, w, b"other")
-pid = ctypes.c_long(os.getpid())
-x.XChangeProperty(d, w, x.XInternAtom(d, b"_NET_WM_PID", 0), 6, 32, 0, ctypes.byref(pid), 1)  # CARDINAL
-x.XMapWindow(d, w)
-x.XFlush(d)
-signal.sigwait([signal.SIGTERM])
-PY
-other=$!
-second=$(find_window "other") || fail "the other window did not appear"
-xdotool windowactivate --sync "$second" 2>/dev/null
-wait_active "$second" || fail "the other window did not take the focus"
-check_windows "$main"
+open_other_window other 100 100 900 700
+focus_other other
 xdotool mousemove "$ix" "$iy" click 1
-wait_active "$main" || fail "a left click on the icon did not bring the game forward (active: $(xdotool getactivewindow 2>/dev/null))"
+expect_brought_forward
 
 # A right click opens the icon's menu; its first item is chosen.
 xdotool mousemove "$ix" "$iy" click 3
@@ -205,7 +81,5 @@ gone=
 for _ in $(seq 1 100); do items | grep -q "StatusNotifierItem-$engine-" || { gone=1; break; }; sleep 0.1; done
 xdotool keyup Right
 [ -n "$gone" ] || fail "the removed icon stayed with the watcher: $(items)"
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "tray on the desktop: ok"

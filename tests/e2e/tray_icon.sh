@@ -15,30 +15,20 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 [ -x "$out/tray_host" ] || fail "no tray host program"
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 # The icon: a 16 x 16 24-bit BMP of one colour (0x20a040).
 write_bmp "$game/icon.bmp" 16 16 20a040
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
-  printf 'command 100 tray show:num:0 tip:text:0 layer:text:0 menu:text:0\n'
-  window_command_line
+  tray_command_lines
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane
 var 145 int = 0
 script 0 main.txt
 label SYSTEM_START
-instr 1
-arg 0 text : "icon"
-arg 6 int : I:1
-arg 2 int : B:0
-arg 46 text : "icon.bmp"
-instr 62
-arg 0 text : "tray/"
-arg 1 text : "tray"
-arg 2 int : B:1
+GAME
+  tray_icon_lines
+  cat <<'GAME'
 instr 62
 arg 0 text : "tray/ball"
 arg 1 text : "Ball"
@@ -66,30 +56,18 @@ arg 1 text : "Demo tip"
 arg 2 text : "icon"
 arg 3 text : "tray/"
 loop L:-1
-if H:145 I:601 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:360
-set V:145 ) = B:0
-endif
-if H:145 I:600 =
-instr 105
-arg 0 int : B:0
-arg 7 int : I:300
-set V:145 ) = B:0
-endif
+GAME
+  width_on_choice 601 360
+  width_on_choice 600 300
+  cat <<'GAME'
 wait I:1
 endloop
 GAME
 } >"$work/tray.game"
-"$writer" "$work/tray.game" "$game" game.zpf || fail "the game could not be written"
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
+make_game "$game" tray
 # tray_host is the watcher and the host: the desktop comes without its
 # notification area.
-start_display no-tray
+start_desktop no-tray
 
 other=
 host=
@@ -114,86 +92,25 @@ wait_host() {
 }
 wait_host "clicked" || fail "the tray host did not see the expected item: $(cat "$work/host.log")"
 main=$(find_window "k_lumbrane") || fail "the main window did not appear"
-# Waits up to 20 s for the window's width to become $1.
-wait_width() {
-  local _
-  for _ in $(seq 1 200); do
-    xdotool getwindowgeometry "$main" 2>/dev/null | grep -q "Geometry: $1x" && return 0
-    kill -0 $engine 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-# Waits up to 20 s until the window manager's active window is $1.
-wait_active() {
-  local _
-  for _ in $(seq 1 200); do
-    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 wait_width 360 || fail "the menu choice from the tray did not reach the script"
 
 # Another window takes the focus; a left click on the icon brings the game
 # forward.
-python3 - <<'PY' &
-import ctypes, os, signal, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XCreateSimpleWindow.restype = ctypes.c_ulong
-x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
-x.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_int,
-                              ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
-x.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-x.XFlush.argtypes = [ctypes.c_void_p]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 100, 100, 900, 700, 1, 0, 0xffffff)
-x.XStoreName(d, w, b"other")
-pid = ctypes.c_long(os.getpid())
-x.XChangeProperty(d, w, x.XInternAtom(d, b"_NET_WM_PID", 0), 6, 32, 0, ctypes.byref(pid), 1)  # CARDINAL
-x.XMapWindow(d, w)
-x.XFlush(d)
-signal.sigwait([signal.SIGTERM])
-PY
-other=$!
-second=$(find_window "other") || fail "the other window did not appear"
-xdotool windowactivate --sync "$second" 2>/dev/null
-wait_active "$second" || fail "the other window did not take the focus"
-check_windows "$main"
+open_other_window other 100 100 900 700
+focus_other other
 echo activate >&7
 wait_host "done activate" || fail "the host's Activate failed: $(cat "$work/host.log")"
-wait_active "$main" || fail "a left click on the icon did not bring the game forward (active: $(xdotool getactivewindow 2>/dev/null))"
+expect_brought_forward
 
 # A right click opens the icon's menu as a popup; its first item is chosen.
 echo context >&7
 wait_host "done context" || fail "the host's ContextMenu failed: $(cat "$work/host.log")"
-popup=
-for _ in $(seq 1 100); do
-  popup=$(xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$" | head -1)
-  [ -n "$popup" ] && break
-  sleep 0.1
-done
-[ -n "$popup" ] || fail "a right click on the icon opened no menu"
-xdotool key Down Return
-wait_width 300 || fail "the popup's choice did not reach the script: $(xdotool getwindowgeometry "$main")"
-# The popup is gone with the choice.
-check_windows "$main"
+choose_from_popup
 echo quit >&7
 exec 7>&-
 wait $host
 rc=$?
 host=
 [ $rc -eq 0 ] || fail "the tray host failed ($rc): $(cat "$work/host.log")"
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "tray icon: ok"

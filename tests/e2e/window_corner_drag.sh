@@ -9,13 +9,11 @@ src=$2
 bin=$3
 source "$src/tests/e2e/lib/common.bash"
 
-writer="$bin/demo/make_demo"
-[ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 game="$work/game"
 mkdir -p "$game"
 write_bmp "$game/halves.bmp" 640 360 e00000 0000e0
 {
-  printf 'command 62 menuset name:text:0 caption:text:0 key:num:0 shown:num:0 enabled:num:0 checked:num:0 value:num:0\n'
+  menuset_command_line
   window_command_line
   cat <<'GAME'
 config width=640 height=360 title=k_lumbrane
@@ -42,17 +40,11 @@ wait I:1
 endloop
 GAME
 } >"$work/drag.game"
-"$writer" "$work/drag.game" "$game" game.zpf >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "the game could not be written"; }
-cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+make_game "$game" drag
+start_desktop
 start_window_manager
 
-(cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
-engine=$!
-main=$(find_window "k_lumbrane") || fail "the main window did not appear"
+start_game "$game"
 bar=$(menu_bar_height "$main" 360) || fail "the window has no menu bar: $(xdotool getwindowgeometry "$main")"
 # What the window manager offers the window: sizing, once it has taken it.
 for _ in $(seq 1 50); do
@@ -107,7 +99,5 @@ done
 [ -n "$settled" ] || fail "after the drag the client is $(client), not a larger 16:9"
 check_windows "$main"
 
-kill $engine
-wait $engine 2>/dev/null
-engine=
+stop_game
 echo "window corner drag: ok"

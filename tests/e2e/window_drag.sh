@@ -35,10 +35,7 @@ GAME
 } >"$work/drag.game"
 "$writer" "$work/drag.game" "$game" game.zpf || fail "the game could not be written"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$game/"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-start_display
+start_desktop
 start_window_manager
 
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &

@@ -24,6 +24,7 @@
 #include "platform/dialogs.h"
 #include "platform/gpu.h"
 #include "platform/platform.h"
+#include "tests/render/gpu_renderer.h"
 #include "tests/render/random_tree.h"
 #include "tests/support/gpu_test_device.h"
 
@@ -66,15 +67,7 @@ class GpuRandomTree : public RandomTreeTest, public ::testing::WithParamInterfac
     if (HasFatalFailure()) return;
     saved = g_settings;
     saved_gpu = g_platform.gpu;
-    g_platform.gpu = &kEglGpu;
-    setenv("EGL_PLATFORM", "surfaceless", 0);
-    reset_renderer_state();
-    g_settings.use_direct3d = 1;
-    g_settings.mag_filter = 0;
-    g_gpu_tree_mode = 0;
-    g_device_reset_pending = 0;
-    set_screen_copy_layer(nullptr);
-    if (init_d3d() != 0) {
+    if (open_gpu_renderer() != 0) {
       if (gpu_required()) FAIL() << "no GPU device opened";
       GTEST_SKIP() << "no GPU device";
     }

@@ -49,3 +49,5 @@ window_command_line() {
   done
   echo "$line"
 }
+source "$src/tests/e2e/lib/desktop.bash"
+source "$src/tests/e2e/lib/checker.bash"

@@ -50,26 +50,38 @@ start_display() {
 # server never resets under a starting game.
 start_xvfb() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed"
-  local attempt _ n
+  start_x_server xvfb "$work/xvfb.log" xdpyinfo Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset ||
+    fail "no Xvfb display could be started"
+}
+
+# start_x_server NAME LOG PROBE SERVER...: runs the X server command SERVER
+# (given -displayfd 3: it writes its display number on descriptor 3, once it
+# accepts clients, into $work/NAME.display), its output in LOG; once the
+# number came and the program PROBE answers on that display, exports DISPLAY
+# and keeps the server's pid in $xvfb_pid (stop_display ends it). Three
+# attempts; status 1 when none came up.
+start_x_server() {
+  local file="$work/$1.display" log=$2 probe=$3 attempt _ n
+  shift 3
   for attempt in 1 2 3; do
-    : >"$work/xvfb.display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/xvfb.display" >"$work/xvfb.log" 2>&1 &
+    : >"$file"
+    "$@" 3>"$file" >"$log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 1 100); do
-      n=$(head -1 "$work/xvfb.display" 2>/dev/null)
+      n=$(head -1 "$file" 2>/dev/null)
       [ -n "$n" ] && break
       kill -0 "$xvfb_pid" 2>/dev/null || break
       sleep 0.1
     done
     if [ -n "$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
       export DISPLAY=":$n"
-      for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+      for _ in $(seq 1 50); do "$probe" >/dev/null 2>&1 && return 0; sleep 0.1; done
     fi
     kill "$xvfb_pid" 2>/dev/null
     wait "$xvfb_pid" 2>/dev/null
     xvfb_pid=
   done
-  fail "no Xvfb display could be started"
+  return 1
 }
 
 # A session bus of the test's own (the programs' tray icon, and the

@@ -522,14 +522,6 @@ bool worth_sharing(i64 work) {
 void note_job_time(i64 work, i64 ns, bool shared) {
   if (work <= 0 || ns <= 0) return;
   JobTimes& t = g_job_times[job_class(work)];
-  // A shared job that took more than twice what shared jobs of its size
-  // take, and longer than it takes alone, was held up by a worker that lost
-  // its core without noticing it in its own count (between two bands, or
-  // before it took one): the machine is busy, as if the worker had seen it.
-  if (shared && !t.skip && t.shared_ps > 0 && t.alone_ps > 0) {
-    const i64 per_pixel = ns * 1000 / work;
-    if (per_pixel > 2 * t.shared_ps && per_pixel > t.alone_ps) note_preempted(now_ns());
-  }
   if (t.skip && shared) {
     t.skip = 0;
     return;

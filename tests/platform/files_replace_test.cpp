@@ -98,6 +98,30 @@ TEST_F(FilesReplaceTest, PiecesAreWrittenInTheirOrder) {
   std::fclose(other);
 }
 
+// Contents of several megabytes are handed to the disk in steps while they
+// are written: pieces that start and end off the steps, from memory and
+// from a file, keep every byte in its place.
+TEST_F(FilesReplaceTest, PiecesOfSeveralMegabytesKeepEveryByte) {
+  std::string source(3u << 20, '\0'), memory((1u << 20) + 1, '\0');
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 7 + i / 4099);
+  for (std::size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<char>(i * 13 + 5);
+  write_text(root + "/source", source);
+  std::FILE* from = std::fopen((root + "/source").c_str(), "rb");
+  ASSERT_NE(from, nullptr);
+  const std::string head(4112, 'h');
+  const unsigned long file_part = (5ul << 19) + 3;  // 2.5 MiB and 3 bytes, from offset 7
+  const std::vector<FilePiece> pieces = {{head.data(), head.size()}, {nullptr, file_part, from, 7},
+                                         {memory.data(), memory.size()}, {"end", 3}};
+  int error = -1;
+  ASSERT_EQ(files_replace_durably_pieces((sjis_root + "\\big.sd").c_str(), pieces.data(), pieces.size(), &error), 0)
+      << error;
+  std::fclose(from);
+  const std::string want = head + source.substr(7, file_part) + memory + "end";
+  const std::string got = read_text(root + "/big.sd");
+  ASSERT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want);
+}
+
 TEST_F(FilesReplaceTest, RefusalsGiveTheirErrno) {
   int error = 0;
   EXPECT_EQ(files_replace_durably((sjis_root + "\\missing\\a.sd").c_str(), "x", 1, &error), -1);

@@ -65,6 +65,9 @@ void BM_CopyFileRange(benchmark::State& state) {
 BENCHMARK(BM_StageAndRename)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 BENCHMARK(BM_CopyFileRange)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 
+// Writes a package file of size bytes and flushes it to disk: a package
+// unpacked long before the update is on disk, and its writes left pending
+// here would otherwise be written during whichever copy runs first.
 bool write_file(const std::string& path, std::size_t size) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
@@ -78,7 +81,8 @@ bool write_file(const std::string& path, std::size_t size) {
       return false;
     }
   }
-  return std::fclose(f) == 0;
+  const bool flushed = std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+  return std::fclose(f) == 0 && flushed;
 }
 
 }  // namespace

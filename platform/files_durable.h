@@ -72,3 +72,9 @@ struct FilePiece {
 // (no copy of them is made in memory). A file piece whose source ends early
 // fails with EIO.
 int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces, unsigned long count, int* error);
+// Closes f (the old file a replace has just taken the name of, or any
+// stream). The last close of a file no longer named on disk is where the
+// system frees its blocks, milliseconds for a save of megabytes: that close
+// runs on a short-lived thread of its own, so the caller does not wait for
+// the freeing. 0, or EOF when closing the stream failed.
+int files_close_replaced(std::FILE* f);

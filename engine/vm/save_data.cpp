@@ -665,7 +665,9 @@ int write_save_cache(const char* name, i64 memory_image) {
       rc = -1;
     }
   }
-  if (src.file) std::fclose(src.file);
+  // The old file, replaced, is freed by the system at its last close: not
+  // waited for here.
+  if (src.file) files_close_replaced(src.file);
   free_memory_slot(-1);
   return rc;
 }

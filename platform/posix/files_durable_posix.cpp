@@ -13,6 +13,8 @@
 #include <cstring>
 #include <cstdlib>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -339,4 +341,23 @@ int files_replace_durably_pieces(const char* sjis_path, const FilePiece* pieces,
     return -1;
   }
   return 0;
+}
+
+int files_close_replaced(std::FILE* f) {
+  if (!f) return 0;
+  // A second descriptor keeps the file open past fclose, which then only
+  // ends the stream; the thread's close is the last one, where the blocks
+  // are freed. A stream without a descriptor, or no thread to be had: the
+  // close happens here.
+  const int fd = fileno(f);
+  const int held = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+  const int rc = std::fclose(f);
+  if (held >= 0) {
+    try {
+      std::thread([held] { close(held); }).detach();
+    } catch (const std::system_error&) {
+      close(held);
+    }
+  }
+  return rc;
 }

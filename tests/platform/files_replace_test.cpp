@@ -122,6 +122,49 @@ TEST_F(FilesReplaceTest, PiecesOfSeveralMegabytesKeepEveryByte) {
   EXPECT_TRUE(got == want);
 }
 
+// Descriptors of this process open on the file at path (a removed file's
+// link reads "<path> (deleted)").
+int descriptors_on(const std::string& path) {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[4096];
+    const ssize_t len = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+    if (len <= 0) continue;
+    link[len] = 0;
+    if (std::string(link).rfind(path, 0) == 0) ++n;
+  }
+  return n;
+}
+
+// The old file a replace took the name of is closed, its last descriptor
+// too (on a thread of its own, waited for here with a bound); so is a file
+// still named, and a stream that has no descriptor.
+TEST_F(FilesReplaceTest, TheReplacedFileIsClosedToItsLastDescriptor) {
+  const std::string sjis = sjis_root + "\\old.sd", real = root + "/old.sd";
+  struct Case {
+    const char* what;
+    bool replaced;
+  } cases[] = {{"replaced", true}, {"still named", false}};
+  for (const Case& c : cases) {
+    write_text(real, std::string(3u << 20, 'o'));
+    std::FILE* old = std::fopen(real.c_str(), "rb");
+    ASSERT_NE(old, nullptr) << c.what;
+    if (c.replaced) {
+      ASSERT_EQ(files_replace_durably(sjis.c_str(), "new", 3, nullptr), 0) << c.what;
+    }
+    ASSERT_EQ(descriptors_on(real), 1) << c.what;
+    EXPECT_EQ(files_close_replaced(old), 0) << c.what;
+    for (int i = 0; i < 1000 && descriptors_on(real) > 0; ++i) usleep(10000);
+    EXPECT_EQ(descriptors_on(real), 0) << c.what;
+    EXPECT_EQ(read_text(real), c.replaced ? "new" : std::string(3u << 20, 'o')) << c.what;
+  }
+  char bytes[4] = "abc";
+  std::FILE* memory = fmemopen(bytes, 3, "rb");
+  ASSERT_NE(memory, nullptr);
+  EXPECT_EQ(files_close_replaced(memory), 0);
+  EXPECT_EQ(files_close_replaced(nullptr), 0);
+}
+
 TEST_F(FilesReplaceTest, RefusalsGiveTheirErrno) {
   int error = 0;
   EXPECT_EQ(files_replace_durably((sjis_root + "\\missing\\a.sd").c_str(), "x", 1, &error), -1);

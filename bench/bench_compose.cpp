@@ -273,9 +273,10 @@ void four_workers_under_load(unsigned busy, const char* load) {
   auto one_thread_only = [](int) { use_workers(0); };
   for (const Job& j : jobs) {
     std::vector<double> ratios, control;
+    // Four pairs of blocks a run: each side runs first in two of them.
     for (int run = 0; run < 10; ++run) {
-      ratios.push_back(four_over_one(use_workers, j.work, j.block, 3));
-      control.push_back(four_over_one(one_thread_only, j.work, j.block, 3));
+      ratios.push_back(four_over_one(use_workers, j.work, j.block, 4));
+      control.push_back(four_over_one(one_thread_only, j.work, j.block, 4));
     }
     const double worst = worst_of(ratios), median = median_of(ratios);
     std::printf("%s, %s: four workers / one thread, median of 10 runs %.3f, worst %.3f "

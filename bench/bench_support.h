@@ -137,7 +137,8 @@ class BusyMachine {
 
 // Times one piece of work on the busy machine on one thread and on four
 // workers in alternating blocks of `block` runs, so that both see the same
-// load (a machine busy with other programs changes from second to second).
+// load (a machine busy with other programs changes from second to second);
+// which of the two runs first alternates from iteration to iteration.
 // use_workers(n) starts n workers (0: none); work() runs once. Every run is
 // timed, the first after a switch too (after a short pause that lets the
 // threads started or ended by the switch settle). Sets the counters one_ms and four_ms
@@ -147,9 +148,13 @@ void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work
   BusyMachine busy;
   double total[2] = {0, 0};
   std::int64_t runs[2] = {0, 0};
+  bool four_first = false;
   for (auto _ : state) {
     double iteration = 0;
-    for (int k = 0; k < 2; ++k) {
+    // The side that runs first alternates, so that neither always follows
+    // the other.
+    for (int half = 0; half < 2; ++half) {
+      const int k = four_first ? 1 - half : half;
       use_workers(k == 0 ? 0 : 4);
       // Threads just started or ended are still being placed by the
       // scheduler (the engine starts its workers once, at start-up).
@@ -164,6 +169,7 @@ void time_busy_alternating(benchmark::State& state, UseWorkers use_workers, Work
       }
     }
     state.SetIterationTime(iteration);
+    four_first = !four_first;
   }
   use_workers(0);
   if (runs[0] > 0 && runs[1] > 0) {
@@ -192,20 +198,27 @@ inline double median_of(std::vector<double>& v) {
 }
 inline double worst_of(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
 
-// One run of four workers against one thread on the same work: blocks of
-// `block` calls of work() alternate between no workers and four (use_workers
-// starts them), `rounds` blocks of each, every call timed; returns the mean
-// four-worker time over the mean one-thread time. Alternating blocks see the
-// same load when the machine's load changes from second to second.
+// One run of four workers against one thread on the same work: `pairs`
+// pairs of blocks, each pair one block of `block` calls of work() with no
+// workers and one with four (use_workers starts them), every call timed;
+// returns the four-worker time over the one-thread time. Both sides are
+// treated alike: each block starts with the switch and one untimed call
+// (it finds threads just started or ended and caches filled by the other
+// side), and the side that runs first alternates from pair to pair, so that
+// neither always follows the other (a machine whose speed drifts, or a
+// cache the block before left behind, then weighs on both alike). Adjacent
+// blocks see the same load when the machine's load changes from second to
+// second.
 template <typename UseWorkers, typename Work>
-double four_over_one(UseWorkers use_workers, Work work, int block, int rounds, double* one_ms = nullptr,
+double four_over_one(UseWorkers use_workers, Work work, int block, int pairs, double* one_ms = nullptr,
                      double* four_ms = nullptr) {
   double total[2] = {0, 0};
   int runs[2] = {0, 0};
-  for (int round = 0; round < rounds; ++round)
-    for (int k = 0; k < 2; ++k) {
+  for (int pair = 0; pair < pairs; ++pair)
+    for (int half = 0; half < 2; ++half) {
+      const int k = pair % 2 == 0 ? half : 1 - half;  // 0: one thread, 1: four workers
       use_workers(k == 0 ? 0 : 4);
-      work();  // the first call after a switch finds threads just started or ended
+      work();
       for (int i = 0; i < block; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         work();

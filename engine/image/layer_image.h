@@ -131,8 +131,9 @@ int share_layer_image(ObjectNode* node, LayerImage* image);
 // The same after a null test of node: image, or null when node is null.
 LayerImage* attach_layer_image(ObjectNode* node, LayerImage* image);
 
-// A pixel buffer for width x height: grows old in place (realloc) when given,
-// else allocates. Refused (null, nothing changed, old still valid) when the
+// A pixel buffer for width x height: grows old (realloc, keeping its leading
+// bytes) when given, else allocates. A buffer of 2 MB or more starts on a
+// huge-page boundary and asks for huge pages. Refused (null, nothing changed, old still valid) when the
 // width or height is below 1 or above 8192: the box "ＣＧサイズが大きすぎます。
 // X=%d, Y=%d" (empty caption), then error 100010 (fatal). An allocation
 // failure reports error 100010 (fatal) when file_name is given, else 104030

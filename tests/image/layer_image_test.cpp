@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -84,6 +86,41 @@ TEST_F(LayerImageTest, AllocatorGrowsInPlaceKeepingContent) {
   EXPECT_EQ(b[8192 * 3], 0x55667788u);
   b[8192 * 5] = 1;  // last spare pixel of 8192 x 4
   std::free(b);
+  EXPECT_EQ(g_error_report_log.report_count, 0u);
+}
+
+// Growing and shrinking across the size from which buffers lie on huge
+// pages: the leading bytes are kept, the whole new block is usable, and every
+// buffer of 2 MB or more starts on a huge-page boundary.
+TEST_F(LayerImageTest, AllocatorKeepsContentAcrossTheHugePageSize) {
+  struct Case {
+    i32 w0, h0, w1, h1;
+  } cases[] = {
+      {64, 64, 1280, 720},      // small to large
+      {1280, 720, 1920, 1080},  // large to larger
+      {1920, 1080, 1280, 720},  // large to smaller but still large
+      {1280, 720, 64, 64},      // large to small
+      {1280, 720, 1280, 721},   // large, one row more
+      {1024, 768, 1024, 768},   // large, same size (last huge page mostly unused)
+      {8192, 64, 8192, 80},     // exactly 2 MB and a little, to more
+  };
+  for (const Case& c : cases) {
+    const u64 n0 = image_buffer_bytes(c.w0, c.h0) / 4, n1 = image_buffer_bytes(c.w1, c.h1) / 4;
+    u32* b = alloc_image_buffer(nullptr, c.w0, c.h0, nullptr);
+    ASSERT_NE(b, nullptr);
+    for (u64 i = 0; i < n0; ++i) b[i] = static_cast<u32>(i * 2654435761u);
+    b = alloc_image_buffer(b, c.w1, c.h1, nullptr);
+    ASSERT_NE(b, nullptr);
+    const u64 kept = std::min(n0, n1);
+    u64 wrong = 0;
+    for (u64 i = 0; i < kept; ++i) wrong += b[i] != static_cast<u32>(i * 2654435761u);
+    EXPECT_EQ(wrong, 0u) << c.w0 << "x" << c.h0 << " -> " << c.w1 << "x" << c.h1;
+    b[n1 - 1] = 1;  // the last pixel of the new size is part of the block
+    if (n1 * 4 >= (u64{1} << 21)) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b) % (std::uintptr_t{1} << 21), 0u);
+    }
+    std::free(b);
+  }
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 

@@ -86,6 +86,10 @@ constexpr std::uint32_t kScMaximize = 0xF030;
 constexpr std::uint32_t kScClose = 0xF060;
 constexpr std::uint32_t kScKeyMenu = 0xF100;
 constexpr std::uint32_t kScRestore = 0xF120;
+// The lparam of a SC_MAXIMIZE or SC_RESTORE that reports a change the
+// desktop (the window manager) has already made: the default window
+// procedure does not make it again. Outside every packed point.
+constexpr std::int64_t kScMadeByDesktop = std::int64_t{1} << 40;
 
 // Hit-test codes (WM_NCLBUTTONDOWN's wparam).
 constexpr std::uint32_t kHtCaption = 2;

@@ -128,6 +128,11 @@ std::int64_t ui_def_window_proc(const PlatformUi& backend, UiWindow window, std:
       return 0;
     }
     if (cmd == ui::kScClose) return backend.send_message(window, ui::kWmClose, 0, 0);
+    // A maximise or restore the desktop made is done: the report may come
+    // late, after the desktop already went the other way (a busy engine
+    // reads a maximise and the restore after it together), and making it
+    // again would undo the later one.
+    if ((cmd == ui::kScMaximize || cmd == ui::kScRestore) && lp == ui::kScMadeByDesktop) return 0;
     if (cmd == ui::kScMinimize) backend.show_window(window, ui::kSwMinimize);
     if (cmd == ui::kScMaximize) backend.show_window(window, ui::kSwMaximize);
     if (cmd == ui::kScRestore) backend.show_window(window, ui::kSwRestore);

@@ -41,7 +41,7 @@ struct GtkWin {
   bool visible = false, iconic = false, maximized = false, focused = false;
   // A maximise or restore the engine asked for itself (show_window); one the
   // window manager made on its own (its button) is told to the window
-  // procedure as the system command.
+  // procedure as the system command, marked as already made.
   bool own_maximize = false, own_restore = false;
   // A client size asked for while the window was still full screen, asked
   // for again once the desktop reports it left full screen.
@@ -319,7 +319,8 @@ gboolean on_window_state(GtkWidget*, GdkEventWindowState* e, gpointer data) {
   if (w->maximized != was) {
     const bool own = w->maximized ? w->own_maximize : w->own_restore;
     w->own_maximize = w->own_restore = false;
-    if (!own) push_message(h, ui::kWmSysCommand, w->maximized ? ui::kScMaximize : ui::kScRestore, 0);
+    if (!own)
+      push_message(h, ui::kWmSysCommand, w->maximized ? ui::kScMaximize : ui::kScRestore, ui::kScMadeByDesktop);
   }
   return FALSE;
 }

@@ -233,6 +233,39 @@ TEST_P(UiContract, TheDefaultProcedureClosesThroughWmCloseAndWmDestroy) {
   EXPECT_EQ(g_ui->is_window(w), 0);
 }
 
+// A maximise or restore the desktop reports has been made already; the
+// report can come after the desktop went the other way (a maximise and the
+// restore after it, read together by a busy engine), so the default
+// procedure makes only the ones asked for.
+TEST_P(UiContract, TheDefaultProcedureMakesAMaximiseAskedForButNotOneTheDesktopReports) {
+  UiWindow w = make("kl_contract_x");
+  ASSERT_NE(w, kNoWindow);
+  // With a maximise box: a window manager offers maximising only then.
+  g_ui->set_style(w, g_ui->get_style(w) | ui::kWsMaximizeBox, 0);
+  g_ui->show_window(w, ui::kSwShow);
+  settle();
+  ASSERT_EQ(g_ui->is_maximized(w), 0);
+  // Waits up to 10 s for the window's maximised state to be `want`.
+  auto reaches = [&](int want) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_ui->is_maximized(w) != want && std::chrono::steady_clock::now() < limit) {
+      drain();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return g_ui->is_maximized(w) == want;
+  };
+  g_ui->def_window_proc(w, ui::kWmSysCommand, ui::kScMaximize, ui::kScMadeByDesktop);
+  settle();
+  EXPECT_EQ(g_ui->is_maximized(w), 0);
+  g_ui->def_window_proc(w, ui::kWmSysCommand, ui::kScMaximize, 0);
+  EXPECT_TRUE(reaches(1));
+  g_ui->def_window_proc(w, ui::kWmSysCommand, ui::kScRestore, ui::kScMadeByDesktop);
+  settle();
+  EXPECT_EQ(g_ui->is_maximized(w), 1);
+  g_ui->def_window_proc(w, ui::kWmSysCommand, ui::kScRestore, 0);
+  EXPECT_TRUE(reaches(0));
+}
+
 TEST_P(UiContract, AMoveNeedsAShownWindowAndAHeldButton) {
   UiWindow w = make("kl_contract_m");
   ASSERT_NE(w, kNoWindow);

@@ -100,7 +100,8 @@ x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
 x.XInternAtom.restype = ctypes.c_ulong
 x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x.XFlush.argtypes = [ctypes.c_void_p]
+x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+x.XCloseDisplay.argtypes = [ctypes.c_void_p]
 class ClientMessage(ctypes.Structure):
     _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
                 ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
@@ -108,6 +109,8 @@ class ClientMessage(ctypes.Structure):
 class Event(ctypes.Union):
     _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
 d = x.XOpenDisplay(None)
+if not d:
+    sys.exit(1)
 e = Event()
 e.xclient.type = 33
 e.xclient.window = int(sys.argv[1])
@@ -118,7 +121,11 @@ e.xclient.l[1] = x.XInternAtom(d, b"_NET_WM_STATE_MAXIMIZED_VERT", 0)
 e.xclient.l[2] = x.XInternAtom(d, b"_NET_WM_STATE_MAXIMIZED_HORZ", 0)
 e.xclient.l[3] = 1
 x.XSendEvent(d, x.XDefaultRootWindow(d), 0, (1 << 19) | (1 << 20), ctypes.byref(e))
-x.XFlush(d)
+# The X server drops what a client sent but it had not read yet when the
+# client hangs up, which a busy machine makes likely: the message is
+# waited for (XSync's round trip) before the connection closes.
+x.XSync(d, 0)
+x.XCloseDisplay(d)
 PY
 }
 
@@ -126,7 +133,7 @@ PY
 # pixels wide, and restoring gives back its 640 x 360 client size.
 check_maximise_round() {
   local grown= w _
-  maximise 1
+  maximise 1 || fail "the maximise request could not be sent"
   wait_for max_state "_NET_WM_STATE_MAXIMIZED_HORZ _NET_WM_STATE_MAXIMIZED_VERT " ||
     fail "the window manager did not maximise the window: $(xprop -id "$main" _NET_WM_STATE)"
   for _ in $(seq 1 100); do
@@ -136,7 +143,7 @@ check_maximise_round() {
     sleep 0.1
   done
   [ -n "$grown" ] || fail "the maximised window did not grow: $(size)"
-  maximise 0
+  maximise 0 || fail "the restore request could not be sent"
   wait_for size 640x360 || fail "the restored window did not get its size back: $(size)"
   only_own_window
 }

@@ -8,7 +8,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 game="$work/game"
 mkdir -p "$game"
 "$bin/demo/make_demo" "$src/demo/demo.game" "$game" game.zpf >/dev/null || fail "the demo could not be packed"

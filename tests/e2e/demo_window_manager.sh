@@ -9,7 +9,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 
 [ -f "$bin/demo/game/ztbin/ztcfg.zbn" ] || fail "the build wrote no demo game"
 [ -x "$out/demo_check" ] || fail "no screenshot check program"

@@ -11,7 +11,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 
 command -v Xorg >/dev/null || fail "Xorg is not installed (xserver-xorg-core)"
 [ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || fail "Xorg's dummy driver is not installed (xserver-xorg-video-dummy)"

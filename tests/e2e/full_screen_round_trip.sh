@@ -11,7 +11,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 
 game="$work/game"
 write_f11_game "$game" round 640 360 sizable

@@ -4,7 +4,7 @@
 set -u
 out=$1
 src=$2
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 
 [ -x "$out/test_platform" ] || fail "no platform test program in this build"
 export XDG_RUNTIME_DIR="$work/run"

@@ -12,7 +12,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 writer="$bin/demo/make_demo"
 [ -x "$writer" ] || fail "no game writer program ($writer) in this build"
 command -v gst-launch-1.0 >/dev/null || fail "gst-launch-1.0 is not installed"

@@ -10,7 +10,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || { echo "skipped: needs root to act as a second user"; exit 77; }
 writer="$bin/demo/make_demo"

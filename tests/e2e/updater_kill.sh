@@ -8,7 +8,7 @@ set -u
 out=$1
 src=$2
 bin=$3
-source "$src/tests/e2e/lib/common.bash"
+source "$src/tests/e2e/lib/common.bash" || { echo "FAIL: tests/e2e/lib/common.bash did not load" >&2; exit 1; }
 shim="$out/libkl_kill_after_rename.so"
 [ -f "$shim" ] || fail "no rename shim in this build"
 export XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/config"

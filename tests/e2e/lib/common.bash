@@ -16,7 +16,7 @@ fail() {
   [ -f "$work/xvfb.log" ] && cat "$work/xvfb.log"
   exit 1
 }
-source "$src/tests/e2e/lib/x_display.bash"
+source "$src/tests/e2e/lib/x_display.bash" || { echo "FAIL: tests/e2e/lib/x_display.bash did not load" >&2; exit 1; }
 # Games with sound on play into a file through SDL's disk driver: test
 # machines have no sound card. A script that checks the output sets its own.
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw"
@@ -49,5 +49,5 @@ window_command_line() {
   done
   echo "$line"
 }
-source "$src/tests/e2e/lib/desktop.bash"
-source "$src/tests/e2e/lib/checker.bash"
+source "$src/tests/e2e/lib/desktop.bash" || { echo "FAIL: tests/e2e/lib/desktop.bash did not load" >&2; exit 1; }
+source "$src/tests/e2e/lib/checker.bash" || { echo "FAIL: tests/e2e/lib/checker.bash did not load" >&2; exit 1; }

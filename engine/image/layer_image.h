@@ -147,7 +147,8 @@ void install_image_buffer(LayerImage* image, u32* buffer, i32 width, i32 height)
 // image (so a refused file leaves the layer as it was). Each thread keeps
 // the last buffer a layer gave up (up to 2048 x 2048 pixels), and the next
 // decode of a size it fits (without being more than twice too large) reuses
-// it: loading image after image touches no new memory. take_decode_buffer
+// it: loading image after image touches no new memory. A new buffer of 2 MB
+// or more lies on large pages where the system gives them. take_decode_buffer
 // has the checks and errors of alloc_image_buffer(nullptr, ...).
 u32* take_decode_buffer(i32 width, i32 height, const char* file_name);
 // The decode failed: buffer (from take_decode_buffer, may be null) is kept

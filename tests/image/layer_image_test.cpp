@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -115,12 +116,26 @@ TEST_F(LayerImageTest, DecodeBuffersReuseWhatALayerGaveUp) {
     if (b == first) give_back_decode_buffer(b);
     else std::free(b);
   }
+  // A large image's new buffer is on 2 MB boundaries (large pages where the
+  // system gives them) and is kept and handed on like any other.
+  u32* large = take_decode_buffer(1024, 1024, "e.png");
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large) % (2u << 20), 0u);
+  large[1024 * 1025] = 7;  // the last pixel of the spare row
+  LayerImage* big = new_layer_image();
+  install_decoded_buffer(big, large, 1024, 1024);
+  install_decoded_buffer(big, take_decode_buffer(1024, 1024, "e.png"), 1024, 1024);
+  EXPECT_NE(big->owned_pixels, large);
+  u32* large_again = take_decode_buffer(1024, 1024, "e.png");
+  EXPECT_EQ(large_again, large);
+  give_back_decode_buffer(large_again);
+  free_layer_image(big);
   // A refused size leaves the kept buffer for the next decode.
   EXPECT_EQ(take_decode_buffer(8193, 1, "c.png"), nullptr);
   EXPECT_EQ(g_error_report_log.last_number, 100010u);
   g_quit_requested = 0;
-  u32* again = take_decode_buffer(64, 64, "d.png");
-  EXPECT_EQ(again, first);
+  u32* again = take_decode_buffer(1000, 1024, "d.png");
+  EXPECT_EQ(again, large);
   give_back_decode_buffer(again);
   std::free(other);
   free_layer_image(a);

@@ -7,13 +7,16 @@
 // SDL's dummy audio driver, once through SDL_mixer (32 channels with their
 // volumes and pans, the WAVE data converted at load) and once through the
 // engine's device (32 rings), the process's CPU time per second of audio
-// taken while the main thread sleeps.
+// the device took, while the main thread sleeps. The two playbacks alternate
+// over several rounds and the aims take the median of the rounds' ratios,
+// so that one round on a busy moment of the machine decides nothing.
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 #include <time.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -84,32 +87,42 @@ void mix_sdl() {
   }
 }
 
-// One stream of the file through the refills, half by half to its end;
-// false when a refill failed or the stream stopped short.
-bool stream_through_refills(const std::vector<std::uint8_t>& file, std::uint8_t codec) {
+// One stream of the file opened and refilled half by half to its end: the
+// seconds that took, or -1 when a refill failed or the stream stopped
+// short. The copy of the file into the stream's memory before and its
+// release after are left out: they happen once per sound, as SDL_mixer's
+// load does (not counted either), and a fresh 10 MB copy costs mostly its
+// first-touch page faults, which vary with the machine's state.
+double stream_through_refills(const std::vector<std::uint8_t>& file, std::uint8_t codec) {
   auto* sb = static_cast<SoundBuffer*>(std::calloc(1, sizeof(SoundBuffer)));
   sb->data = static_cast<std::uint8_t*>(std::malloc(file.size()));
   std::memcpy(sb->data, file.data(), file.size());
   sb->data_size = static_cast<std::uint32_t>(file.size());
   sb->codec = codec;
   sb->decoder_loops = 1;
-  bool ok = false;
+  double seconds = -1;
+  const auto t0 = std::chrono::steady_clock::now();
   if (sound_open_stream(sb) == 0 && sound_seek_ms(sb, 0) == 0) {
     const std::int64_t total = sb->length_ms * sb->bytes_per_sec / 1000;
-    ok = true;
+    bool ok = true;
     while (ok && sb->source_pos < total && sb->half_buffer) {
       ok = sound_refill(sb) == 0;
       benchmark::DoNotOptimize(sb->half_buffer);
     }
-    ok = ok && sb->source_pos >= total;
+    if (ok && sb->source_pos >= total)
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   }
   sound_release_buffer(sb);
   std::free(sb);
-  return ok;
+  return seconds;
 }
 bool g_streams_ok = true;
-void ogg_through_refills() { g_streams_ok &= stream_through_refills(g_ogg, kCodecOgg); }
-void wave_through_refills() { g_streams_ok &= stream_through_refills(g_wav, kCodecWave); }
+double checked(double seconds) {
+  g_streams_ok &= seconds >= 0;
+  return seconds;
+}
+double ogg_through_refills() { return checked(stream_through_refills(g_ogg, kCodecOgg)); }
+double wave_through_refills() { return checked(stream_through_refills(g_wav, kCodecWave)); }
 
 struct MemFile {
   const std::vector<std::uint8_t>* d;
@@ -143,19 +156,19 @@ void BM_MixSdl(benchmark::State& s) {
   s.SetItemsProcessed(s.iterations() * kOutFrames);
 }
 void BM_OggRefills(benchmark::State& s) {
-  for (auto _ : s) ogg_through_refills();
+  for (auto _ : s) s.SetIterationTime(std::max(ogg_through_refills(), 0.0));
 }
 void BM_WaveRefills(benchmark::State& s) {
-  for (auto _ : s) wave_through_refills();
+  for (auto _ : s) s.SetIterationTime(std::max(wave_through_refills(), 0.0));
 }
 void BM_OggStraight(benchmark::State& s) {
   for (auto _ : s) ogg_straight();
 }
 BENCHMARK(BM_MixOurs)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MixSdl)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OggRefills)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OggRefills)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OggStraight)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WaveRefills)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WaveRefills)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // A RIFF WAVE image of ring i's sound (the rings' formats and samples).
 std::vector<std::uint8_t> ring_wave(int i) {
@@ -193,20 +206,36 @@ double process_cpu_seconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// CPU seconds the process spends per second of audio while the device
-// plays: measured over `seconds` of sleep after a short settling.
-double cpu_per_second_of_playback(double seconds) {
+// CPU seconds the process spends per second of audio the device took,
+// over about `seconds` of sleep after a short settling; frames_played()
+// gives the frames at 44100 Hz the device has taken so far (called every
+// 20 ms). SDL's dummy driver sleeps a whole period after each callback
+// however long the callback took, and a busy machine wakes it late, so it
+// takes less than a second of audio per second: the CPU is counted against
+// the audio taken, not against the time. -1 when nothing was played.
+template <typename FramesPlayed>
+double cpu_per_second_of_audio(double seconds, FramesPlayed frames_played) {
   SDL_Delay(300);
   const double c0 = process_cpu_seconds();
-  const auto w0 = std::chrono::steady_clock::now();
-  SDL_Delay(static_cast<Uint32>(seconds * 1000));
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-  return (process_cpu_seconds() - c0) / wall;
+  const std::uint64_t f0 = frames_played();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    SDL_Delay(20);
+    frames_played();
+  }
+  const std::uint64_t f1 = frames_played();
+  const double cpu = process_cpu_seconds() - c0;
+  if (f1 <= f0) return -1;
+  return cpu / (static_cast<double>(f1 - f0) / 44100.0);
 }
+
+std::atomic<std::uint64_t> g_mixer_frames{0};
+void SDLCALL count_mixed_frames(void*, Uint8*, int len) { g_mixer_frames += static_cast<std::uint64_t>(len) / 4; }
 
 // SDL_mixer playing the 32 sounds on 32 channels; -1 when it could not.
 double sdl_mixer_playback(double seconds) {
   if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, kPeriod) != 0) return -1;
+  Mix_SetPostMix(count_mixed_frames, nullptr);
   Mix_AllocateChannels(kRings);
   std::vector<Mix_Chunk*> chunks;
   for (int i = 0; i < kRings; ++i) {
@@ -223,8 +252,11 @@ double sdl_mixer_playback(double seconds) {
     }
     Mix_PlayChannel(i, c, -1);
   }
-  const double cpu = static_cast<int>(chunks.size()) == kRings ? cpu_per_second_of_playback(seconds) : -1;
+  const double cpu = static_cast<int>(chunks.size()) == kRings
+                         ? cpu_per_second_of_audio(seconds, [] { return g_mixer_frames.load(); })
+                         : -1;
   Mix_HaltChannel(-1);
+  Mix_SetPostMix(nullptr, nullptr);
   for (Mix_Chunk* c : chunks) Mix_FreeChunk(c);
   Mix_CloseAudio();
   return cpu;
@@ -234,6 +266,7 @@ double sdl_mixer_playback(double seconds) {
 double engine_device_playback(double seconds) {
   if (kSdlAudio.open_device() != kAudioOk) return -1;
   bool ok = true;
+  AudioBuffer* first = nullptr;  // ring 0: 44100 Hz, one channel, one second
   for (int i = 0; i < kRings && ok; ++i) {
     const std::vector<std::uint8_t> wave = ring_wave(i);
     AudioFormat f{static_cast<std::uint16_t>(1 + (i & 1)), static_cast<std::uint32_t>(wave[24] | wave[25] << 8 | wave[26] << 16), 16,
@@ -251,8 +284,21 @@ double engine_device_playback(double seconds) {
     kSdlAudio.set_volume(b, -(i * 100));
     kSdlAudio.set_pan(b, (i % 5 - 2) * 1000);
     kSdlAudio.play(b, 1);
+    if (i == 0) first = b;
   }
-  const double cpu = ok ? cpu_per_second_of_playback(seconds) : -1;
+  // Frames taken, from ring 0's play cursor (it moves less than a second,
+  // the ring's length, between two looks).
+  std::uint32_t last = 0;
+  std::uint64_t bytes_played = 0;
+  auto frames_played = [&] {
+    std::uint32_t play = 0, write = 0;
+    kSdlAudio.get_position(first, &play, &write);
+    bytes_played += (play + 88200u - last) % 88200u;
+    last = play;
+    return bytes_played / 2;
+  };
+  if (ok) frames_played();
+  const double cpu = ok ? cpu_per_second_of_audio(seconds, frames_played) : -1;
   kSdlAudio.close_device();
   return cpu;
 }
@@ -289,9 +335,9 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 3; ++round) {
     ours = std::min(ours, best_of(2, mix_ours));
     sdl = std::min(sdl, best_of(2, mix_sdl));
-    refill = std::min(refill, best_of(1, ogg_through_refills));
+    refill = std::min(refill, ogg_through_refills());
     straight = std::min(straight, best_of(1, ogg_straight));
-    wave = std::min(wave, best_of(1, wave_through_refills));
+    wave = std::min(wave, wave_through_refills());
   }
   bench_expect(g_streams_ok, "a stream failed or stopped short in its refills");
   std::printf("mixer, 32 rings, %d s of 44.1 kHz stereo: %.1f ms, SDL_MixAudioFormat %.1f ms, ratio %.2f\n", kSeconds,
@@ -310,33 +356,53 @@ int main(int argc, char** argv) {
   std::printf("32 WAVE streams: %.2f ms of CPU per second of audio, SDL_MixAudioFormat alone %.2f ms, ratio %.3f\n",
               wave_ours * 1e3, wave_peer * 1e3, wave_ours / wave_peer);
   // Playback on SDL's dummy driver (a device that takes the samples at the
-  // audio rate and plays nothing), alternating, best of each.
+  // audio rate and plays nothing): rounds of one playback each, the one
+  // that goes first changing from round to round; the aims take the median
+  // of the rounds' ratios.
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     bench_fail("SDL's dummy audio driver did not start: %s", SDL_GetError());
   } else {
-    double mixer_cpu = 1e30, engine_cpu = 1e30;
-    for (int round = 0; round < 3; ++round) {
-      const double m = sdl_mixer_playback(2.0), e = engine_device_playback(2.0);
-      if (m < 0 || e < 0) {
-        bench_fail("a playback did not start: %s", SDL_GetError());
+    constexpr int kRounds = 7;
+    std::vector<double> mixer_cpu, engine_cpu, wave_ratio, ogg_ratio;
+    for (int round = 0; round < kRounds; ++round) {
+      double m, e;
+      if (round % 2 == 0) {
+        m = sdl_mixer_playback(1.5);
+        e = engine_device_playback(1.5);
+      } else {
+        e = engine_device_playback(1.5);
+        m = sdl_mixer_playback(1.5);
+      }
+      if (m <= 0 || e <= 0) {
+        bench_fail("a playback did not start or played nothing: %s", SDL_GetError());
         break;
       }
-      mixer_cpu = std::min(mixer_cpu, m);
-      engine_cpu = std::min(engine_cpu, e);
-    }
-    if (mixer_cpu < 1e30 && engine_cpu < 1e30) {
       // The engine's streams also copy (WAVE) or decode (Ogg) their halves
-      // on the sound thread.
-      const double wave_engine = engine_cpu + kRings * wave / kFileSeconds;
-      const double ogg_engine = engine_cpu + kRings * refill / kFileSeconds;
-      const double ogg_player = mixer_cpu + kRings * straight / kFileSeconds;
-      std::printf("playing 32 sounds: SDL_mixer %.2f ms of CPU per second, the engine's device %.2f ms; "
-                  "with the sound thread's refills, 32 WAVE streams %.2f ms, 32 Ogg streams %.2f ms "
-                  "(SDL_mixer's mixing + 32 vorbisfile decoders %.2f ms)\n",
-                  mixer_cpu * 1e3, engine_cpu * 1e3, wave_engine * 1e3, ogg_engine * 1e3, ogg_player * 1e3);
-      bench_aim_at_most("32 WAVE streams played, engine CPU / SDL_mixer CPU", wave_engine / mixer_cpu, 1.1);
-      bench_aim_at_most("32 Ogg streams played, engine CPU / SDL_mixer + vorbisfile CPU", ogg_engine / ogg_player, 2.0);
+      // on the sound thread; SDL_mixer's Ogg player decodes with vorbisfile.
+      mixer_cpu.push_back(m);
+      engine_cpu.push_back(e);
+      wave_ratio.push_back((e + kRings * wave / kFileSeconds) / m);
+      ogg_ratio.push_back((e + kRings * refill / kFileSeconds) / (m + kRings * straight / kFileSeconds));
+    }
+    if (static_cast<int>(wave_ratio.size()) == kRounds) {
+      const double wave_worst = worst_of(wave_ratio), ogg_worst = worst_of(ogg_ratio);
+      const double mixer = median_of(mixer_cpu), engine = median_of(engine_cpu);
+      const double wave_engine = engine + kRings * wave / kFileSeconds;
+      const double ogg_engine = engine + kRings * refill / kFileSeconds;
+      const double ogg_player = mixer + kRings * straight / kFileSeconds;
+      std::printf("playing 32 sounds (median of %d rounds): SDL_mixer %.2f ms of CPU per second of audio "
+                  "(%.2f-%.2f), the engine's device %.2f ms (%.2f-%.2f); with the sound thread's refills, "
+                  "32 WAVE streams %.2f ms, 32 Ogg streams %.2f ms (SDL_mixer's mixing + 32 vorbisfile "
+                  "decoders %.2f ms)\n",
+                  kRounds, mixer * 1e3, mixer_cpu.front() * 1e3, mixer_cpu.back() * 1e3, engine * 1e3,
+                  engine_cpu.front() * 1e3, engine_cpu.back() * 1e3, wave_engine * 1e3, ogg_engine * 1e3,
+                  ogg_player * 1e3);
+      std::printf("worst round: WAVE %.3f, Ogg %.3f\n", wave_worst, ogg_worst);
+      bench_aim_at_most("32 WAVE streams played, engine CPU / SDL_mixer CPU (median of the rounds)",
+                        median_of(wave_ratio), 1.1);
+      bench_aim_at_most("32 Ogg streams played, engine CPU / SDL_mixer + vorbisfile CPU (median of the rounds)",
+                        median_of(ogg_ratio), 2.0);
     }
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "platform/memory.h"
 #include "plugins/theoralib/theoralib_api.h"
 
 extern "C" {
@@ -52,7 +53,13 @@ const MovieKind kMovies[3] = {
 constexpr int kMovieCount = 3;
 std::vector<unsigned char> g_movies[kMovieCount];
 std::vector<unsigned char> g_movie;  // the one of the running benchmark
-std::vector<unsigned char> g_frame;
+// The frame as the engine keeps it (on large pages where the system gives
+// them).
+struct Frame {
+  unsigned char* bytes = nullptr;
+  ~Frame() { std::free(bytes); }
+  unsigned char* data() const { return bytes; }
+} g_frame;
 int g_w = 0;
 
 int read_cb(const void*, void* dest, int offset, int length) {
@@ -66,7 +73,11 @@ int size_cb() { return static_cast<int>(g_movie.size()); }
 void* row_cb(void*, int y) { return g_frame.data() + static_cast<size_t>(y) * static_cast<size_t>(g_w) * 4; }
 int resize_cb(void*, int w, int h) {
   g_w = w;
-  g_frame.assign(static_cast<size_t>(w) * 4 * static_cast<size_t>(h), 0);
+  const size_t n = static_cast<size_t>(w) * 4 * static_cast<size_t>(h);
+  std::free(g_frame.bytes);
+  g_frame.bytes = static_cast<unsigned char*>(alloc_on_large_pages(n));
+  if (!g_frame.bytes) return -1;
+  std::memset(g_frame.bytes, 0, n);
   return 0;
 }
 

@@ -15,3 +15,8 @@ void* alloc_huge_page_block(std::size_t bytes);
 // The bytes usable in a block from malloc, realloc or alloc_huge_page_block
 // (at least what was asked for).
 std::size_t memory_block_size(const void* block);
+
+// A block of at least `bytes` of any size: below a huge page an ordinary
+// one, from a huge page on alloc_huge_page_block's. Freed with std::free,
+// usable with std::realloc and memory_block_size. Null when memory ran out.
+void* alloc_on_large_pages(std::size_t bytes);

@@ -69,14 +69,15 @@ int decode_jpeg_into_layer(const u8* data, std::size_t size, LayerImage* image, 
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
   jpeg_setup_error_manager(&cinfo, &err);
-  // The pixels are decoded into a spare buffer that the layer takes only
+  // The pixels are decoded into a buffer of their own (take_decode_buffer:
+  // the one a layer gave up last, when it fits) that the layer takes only
   // once the whole file has been read, so a refused file leaves the layer as
   // it was. Nothing below holds a destructor; the spare buffer is the one
   // local changed after setjmp and read after the jump, hence volatile.
   u32* volatile spare = nullptr;
   if (setjmp(err.jump)) {
     jpeg_destroy_decompress(&cinfo);
-    std::free(spare);
+    give_back_decode_buffer(spare);
     return -2;
   }
   jpeg_create_decompress(&cinfo);
@@ -112,7 +113,7 @@ int decode_jpeg_into_layer(const u8* data, std::size_t size, LayerImage* image, 
     jpeg_destroy_decompress(&cinfo);
     return -2;
   }
-  u32* buf = alloc_image_buffer(nullptr, static_cast<i32>(w), static_cast<i32>(h), name);
+  u32* buf = take_decode_buffer(static_cast<i32>(w), static_cast<i32>(h), name);
   if (!buf) {
     jpeg_destroy_decompress(&cinfo);
     return -3;
@@ -124,8 +125,7 @@ int decode_jpeg_into_layer(const u8* data, std::size_t size, LayerImage* image, 
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
-  std::free(image->owned_pixels);
-  install_image_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
+  install_decoded_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
   image->has_alpha = 0;
   return 0;
 }

@@ -127,6 +127,48 @@ void install_image_buffer(LayerImage* image, u32* buffer, i32 width, i32 height)
   image->height = height;
 }
 
+namespace {
+// The buffer a layer gave up last on this thread, kept for the next decode.
+struct SpareDecodeBuffer {
+  u32* buffer = nullptr;
+  ~SpareDecodeBuffer() { std::free(buffer); }
+};
+thread_local SpareDecodeBuffer t_spare_decode_buffer;
+
+void keep_spare_decode_buffer(u32* buffer) {
+  if (!buffer) return;
+  if (memory_block_size(buffer) > image_buffer_bytes(2048, 2048)) {
+    std::free(buffer);
+    return;
+  }
+  std::free(t_spare_decode_buffer.buffer);
+  t_spare_decode_buffer.buffer = buffer;
+}
+}  // namespace
+
+u32* take_decode_buffer(i32 width, i32 height, const char* file_name) {
+  u32* spare = t_spare_decode_buffer.buffer;
+  if (spare && width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide) {
+    const u64 need = image_buffer_bytes(width, height);
+    const u64 have = memory_block_size(spare);
+    if (have >= need && have / 2 <= need) {
+      t_spare_decode_buffer.buffer = nullptr;
+      return spare;
+    }
+  }
+  // A new buffer of a large image lies on huge pages (alloc_image_buffer);
+  // it reports what is refused or fails.
+  return alloc_image_buffer(nullptr, width, height, file_name);
+}
+
+void give_back_decode_buffer(u32* buffer) { keep_spare_decode_buffer(buffer); }
+
+void install_decoded_buffer(LayerImage* image, u32* buffer, i32 width, i32 height) {
+  u32* old = image->owned_pixels;
+  install_image_buffer(image, buffer, width, height);
+  keep_spare_decode_buffer(old);
+}
+
 int replace_layer_pixels(LayerImage* image, u32* buffer, i32 width, i32 height) {
   if (image->owned_pixels != buffer) std::free(image->owned_pixels);
   std::free(image->tone_pixels);

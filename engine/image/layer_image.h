@@ -144,6 +144,20 @@ u32* alloc_image_buffer(u32* old, i32 width, i32 height, const char* file_name);
 // owned_pixels and pixels and sets width and height. This is the only point
 // where a decoder changes the size, so size and buffer always agree.
 void install_image_buffer(LayerImage* image, u32* buffer, i32 width, i32 height);
+// Buffers for readers that decode beside the layer and install only a whole
+// image (so a refused file leaves the layer as it was). Each thread keeps
+// the last buffer a layer gave up (up to 2048 x 2048 pixels), and the next
+// decode of a size it fits (without being more than twice too large) reuses
+// it: loading image after image touches no new memory. A new buffer of 2 MB
+// or more lies on large pages where the system gives them. take_decode_buffer
+// has the checks and errors of alloc_image_buffer(nullptr, ...).
+u32* take_decode_buffer(i32 width, i32 height, const char* file_name);
+// The decode failed: buffer (from take_decode_buffer, may be null) is kept
+// for the next decode or freed.
+void give_back_decode_buffer(u32* buffer);
+// The decode succeeded: image takes buffer as by install_image_buffer, and
+// its old owned_pixels is kept for the next decode or freed.
+void install_decoded_buffer(LayerImage* image, u32* buffer, i32 width, i32 height);
 // Gives image a new buffer of width x height: frees the old owned_pixels and
 // tone_pixels, installs buffer as owned_pixels and pixels, clears tone_pixels
 // and tone_stamp, and sets width, height and their loaded copies. Returns 0.

@@ -42,13 +42,13 @@ int decode_png_rows(const u8* data, std::size_t size, LayerImage* image, const c
     return kPngLibraryFailed;
   }
   PngInput in{data, size, 0};
-  // The rows are read into a buffer of their own, installed only when the
-  // whole image has been read: a damaged or cut-off file leaves the layer's
+  // The rows are read into a buffer of their own (take_decode_buffer),
+  // installed only when the whole image has been read: a damaged or cut-off file leaves the layer's
   // old image and size. Nothing below holds a destructor, and the one local
   // changed after setjmp and read after the jump is volatile.
   u32* volatile rows = nullptr;
   if (setjmp(png_jmpbuf(png))) {
-    std::free(rows);
+    give_back_decode_buffer(rows);
     png_destroy_read_struct(&png, &info, nullptr);
     return kPngLibraryFailed;
   }
@@ -77,7 +77,7 @@ int decode_png_rows(const u8* data, std::size_t size, LayerImage* image, const c
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4) png_error(png, "unexpected row layout");
 
-  u32* buf = alloc_image_buffer(nullptr, static_cast<i32>(w), static_cast<i32>(h), name);
+  u32* buf = take_decode_buffer(static_cast<i32>(w), static_cast<i32>(h), name);
   if (!buf) {
     // The allocator has reported; the layer keeps its old buffer and size.
     png_destroy_read_struct(&png, &info, nullptr);
@@ -88,8 +88,7 @@ int decode_png_rows(const u8* data, std::size_t size, LayerImage* image, const c
     for (png_uint_32 y = 0; y < h; ++y)
       png_read_row(png, reinterpret_cast<png_bytep>(buf + static_cast<std::size_t>(w) * y), nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
-  std::free(image->owned_pixels);
-  install_image_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
+  install_decoded_buffer(image, buf, static_cast<i32>(w), static_cast<i32>(h));
   // A tRNS chunk makes some pixels transparent, so the alpha is meaningful.
   image->has_alpha = (alpha_channel || has_trns) ? 1 : 0;
   return kPngOk;

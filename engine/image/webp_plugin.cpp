@@ -72,15 +72,14 @@ int decode_webp_into_layer(const u8* data, std::size_t size, LayerImage* image, 
     return -1;
   }
   if (w < 1 || h < 1) return file_check_error();
-  u32* buf = alloc_image_buffer(nullptr, w, h, name);
+  u32* buf = take_decode_buffer(w, h, name);
   if (!buf) return -1;
   const u64 bytes = static_cast<u64>(w) * static_cast<u64>(h) * 4u;
   if (g_webp.decode(data, reinterpret_cast<u8*>(buf), static_cast<u32>(size), w, h, static_cast<u32>(bytes)) == 0) {
-    std::free(buf);
+    give_back_decode_buffer(buf);
     return file_check_error();
   }
-  std::free(image->owned_pixels);
-  install_image_buffer(image, buf, w, h);
+  install_decoded_buffer(image, buf, w, h);
   image->has_alpha = 1;
   return 0;
 }

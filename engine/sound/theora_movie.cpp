@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "platform/platform.h"
 #include "plugins/theoralib/theoralib_api.h"
 
@@ -58,6 +59,34 @@ struct TheoraLibApi {
   theoralib_w_comment_fn w_comment;
 };
 
+// The movie's frame: written row by row by the plug-in and copied into the
+// layer on every frame, so a large one lies on 2 MB pages where the system
+// gives them (fewer TLB misses in both walks through it).
+class MovieFrame {
+ public:
+  MovieFrame() = default;
+  MovieFrame(const MovieFrame&) = delete;
+  MovieFrame& operator=(const MovieFrame&) = delete;
+  ~MovieFrame() { clear(); }
+  u8* data() const { return bytes_; }
+  // bytes of zero in place of the old ones; false (and none) when memory ran
+  // out.
+  bool assign(std::size_t bytes) {
+    clear();
+    bytes_ = static_cast<u8*>(alloc_on_large_pages(bytes));
+    if (!bytes_) return false;
+    std::memset(bytes_, 0, bytes);
+    return true;
+  }
+  void clear() {
+    std::free(bytes_);
+    bytes_ = nullptr;
+  }
+
+ private:
+  u8* bytes_ = nullptr;
+};
+
 struct TheoraGlobals {
   DynLib* library = nullptr;
   TheoraLibApi api{};
@@ -65,7 +94,7 @@ struct TheoraGlobals {
   void* audio = nullptr;
   u8* data = nullptr;
   u32 size = 0;
-  std::vector<u8> frame;  // frame_w x 4 x frame_h
+  MovieFrame frame;  // frame_w x 4 x frame_h
 };
 TheoraGlobals g_t;
 
@@ -113,7 +142,7 @@ int bind_api() {
 }
 
 void* row_callback(void*, int y) {
-  if (y < 0 || y >= g_theora_movie.frame_h) return nullptr;
+  if (y < 0 || y >= g_theora_movie.frame_h || !g_t.frame.data()) return nullptr;
   return g_t.frame.data() + static_cast<size_t>(y) * static_cast<size_t>(g_theora_movie.frame_w) * 4u;
 }
 
@@ -136,7 +165,7 @@ int decode_movie_frame() {
                          ? resolve_object_path(g_object_roots[kTreeLayer], g_theora_movie.target_path.c_str(), 0)
                          : nullptr;
   LayerImage* img = target_image();
-  if (!img || !img->pixels) return -1;
+  if (!img || !img->pixels || !g_t.frame.data()) return -1;
   const i32 fw = g_theora_movie.frame_w, fh = g_theora_movie.frame_h;
   const i32 rows = fh < img->height ? fh : img->height;
   const i32 cols = fw < img->width ? fw : img->width;
@@ -161,7 +190,7 @@ int theora_open(const char* name, const char* request) {
   if (bind_api() != 0) return -1;
   g_theora_movie.frame_w = 1;
   g_theora_movie.frame_h = 1;
-  g_t.frame.assign(4, 0);
+  g_t.frame.assign(4);
   DataItem item;
   const int r = find_and_load_data_item(&item, name);
   if (r != 0) {
@@ -212,7 +241,11 @@ int theora_resize_callback(void*, int w, int h) {
   }
   g_theora_movie.frame_w = w;
   g_theora_movie.frame_h = h;
-  g_t.frame.assign(static_cast<size_t>(w) * 4u * static_cast<size_t>(h), 0);
+  if (!g_t.frame.assign(static_cast<size_t>(w) * 4u * static_cast<size_t>(h))) {
+    g_theora_movie.frame_w = 0;
+    g_theora_movie.frame_h = 0;
+    return -1;
+  }
   return 0;
 }
 
@@ -223,7 +256,6 @@ int theora_movie_close() {
   g_t.video = nullptr;
   g_t.audio = nullptr;
   g_t.frame.clear();
-  g_t.frame.shrink_to_fit();
   std::free(g_t.data);
   g_t.data = nullptr;
   g_t.size = 0;

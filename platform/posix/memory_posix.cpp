@@ -16,3 +16,8 @@ void* alloc_huge_page_block(std::size_t bytes) {
 }
 
 std::size_t memory_block_size(const void* block) { return block ? malloc_usable_size(const_cast<void*>(block)) : 0; }
+
+void* alloc_on_large_pages(std::size_t bytes) {
+  if (bytes < kHugePageBytes) return std::malloc(bytes ? bytes : 1);
+  return alloc_huge_page_block(bytes);
+}

@@ -4,11 +4,13 @@
 // demand. Pictures are converted from Y'CbCr (BT.601, video range) to
 // B, G, R, A by the row kernels of ycbcr_rows.h.
 #include <ogg/ogg.h>
+#include <sys/mman.h>
 #include <theora/theoradec.h>
 #include <vorbis/codec.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -89,6 +91,46 @@ ogg_packet as_packet(Packet& p, ogg_int64_t number, bool first) {
   return o;
 }
 
+// The Y'CbCr a movie's picture rows were last converted from. All of it is
+// read for every frame shown, so a large one is placed on 2 MB pages where
+// the system gives them: on 4 KB pages the walk through it costs a TLB miss
+// every 4 KB, some 5 % of the whole time of a 720p movie whose picture
+// hardly moves.
+class KeptRows {
+ public:
+  KeptRows() = default;
+  KeptRows(const KeptRows&) = delete;
+  KeptRows& operator=(const KeptRows&) = delete;
+  ~KeptRows() { std::free(bytes_); }
+  // size bytes of zero in place of the old ones; false (and nothing kept)
+  // when the memory could not be had.
+  bool reset(std::size_t size) {
+    std::free(bytes_);
+    bytes_ = nullptr;
+    size_ = 0;
+    constexpr std::size_t kLargePage = std::size_t{2} << 20;
+    void* p = nullptr;
+    if (size >= kLargePage / 2) {
+      const std::size_t whole = (size + kLargePage - 1) / kLargePage * kLargePage;
+      if (posix_memalign(&p, kLargePage, whole) != 0) p = nullptr;
+      if (p) madvise(p, whole, MADV_HUGEPAGE);  // advice only: 4 KB pages if refused
+    } else {
+      p = std::malloc(size ? size : 1);
+    }
+    if (!p) return false;
+    std::memset(p, 0, size);
+    bytes_ = static_cast<unsigned char*>(p);
+    size_ = size;
+    return true;
+  }
+  unsigned char* data() const { return bytes_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  unsigned char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 struct Movie {
   th_info info{};
   th_comment comment{};
@@ -110,7 +152,7 @@ struct Movie {
   // place are unchanged is not converted again. A still background, the
   // common case in a game's movie, costs a comparison instead of a
   // conversion.
-  std::vector<unsigned char> last_rows;
+  KeptRows last_rows;
   std::vector<std::uint32_t*> last_out;
   int last_width = 0, last_chroma = 0;
   // While the packet of the frame to show decodes, each finished stripe of
@@ -169,11 +211,32 @@ void release_movie(Movie* m) {
   m->loaded = false;
 }
 
+// Where n bytes at a and b differ: [*first, *end) from the first differing
+// byte to one past the last; false when they are equal.
+bool differing_bytes(const unsigned char* a, const unsigned char* b, int n, int* first, int* end) {
+  if (std::memcmp(a, b, static_cast<std::size_t>(n)) == 0) return false;
+  auto word = [](const unsigned char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+  };
+  int i = 0;
+  while (i + 8 <= n && word(a + i) == word(b + i)) i += 8;
+  while (a[i] == b[i]) ++i;  // a difference lies at i or after
+  int j = n;
+  while (j - 8 > i && word(a + j - 8) == word(b + j - 8)) j -= 8;
+  while (a[j - 1] == b[j - 1]) --j;  // stops at i + 1 at the latest
+  *first = i;
+  *end = j;
+  return true;
+}
+
 // Each picture row is converted by the fastest row kernel of the processor
 // (ycbcr_rows.h); 4:2:0 rows that share a chroma row go in pairs. Rows whose
 // Y'CbCr and output row are those of their last conversion are left as they
-// are (the output rows belong to the movie: its host reads them and does not
-// write them).
+// are, and of the others only the blocks of 16 pixels from the first to the
+// last that changed are converted (the output rows belong to the movie: its
+// host reads them and does not write them).
 void write_rows(Movie* m, th_ycbcr_buffer yuv, int y_begin, int y_end) {
   static const YcbcrRowFn convert = ycbcr_row_best();
   static const YcbcrRowPairFn convert_pair = ycbcr_row_pair_best();
@@ -189,30 +252,59 @@ void write_rows(Movie* m, th_ycbcr_buffer yuv, int y_begin, int y_end) {
       m->last_out.size() != static_cast<std::size_t>(m->height)) {
     m->last_width = width;
     m->last_chroma = chroma;
-    m->last_rows.assign(slot * static_cast<std::size_t>(m->height), 0);
     m->last_out.assign(static_cast<std::size_t>(m->height), nullptr);
+    // Without the memory to keep them, every row is converted every time.
+    m->last_rows.reset(slot * static_cast<std::size_t>(m->height));
   }
+  unsigned char* const kept_rows = m->last_rows.data();
   auto out_row = [&](int y) {
     return static_cast<std::uint32_t*>(m->row(m, m->top_first ? y : m->height - 1 - y));
   };
   auto luma = [&](int y) { return yuv[0].data + static_cast<std::ptrdiff_t>(py + y) * yuv[0].stride + px; };
-  // Whether row y was last converted from these bytes into out (the chroma
-  // compared when u is given), and keeping them for the next picture when
-  // not.
-  auto same = [&](int y, std::uint32_t* out, const unsigned char* l, const unsigned char* u, const unsigned char* v) {
-    unsigned char* kept = m->last_rows.data() + slot * static_cast<std::size_t>(y);
-    bool equal = m->last_out[static_cast<std::size_t>(y)] == out && std::memcmp(kept, l, static_cast<std::size_t>(width)) == 0;
+  // The columns [*x0, *x1) of row y whose bytes differ from those it was
+  // last converted from into out (the chroma compared when u is given),
+  // widened to whole blocks of 16 pixels; the whole row when nothing is
+  // kept of it or out is another row. False when nothing differs.
+  auto changed = [&](int y, std::uint32_t* out, const unsigned char* l, const unsigned char* u,
+                     const unsigned char* v, int* x0, int* x1) {
+    if (!kept_rows || m->last_out[static_cast<std::size_t>(y)] != out) {
+      *x0 = 0;
+      *x1 = width;
+      return true;
+    }
+    const unsigned char* kept = kept_rows + slot * static_cast<std::size_t>(y);
+    int lo = width, hi = 0, a = 0, b = 0;
+    if (differing_bytes(kept, l, width, &a, &b)) lo = a, hi = b;
     if (u)
-      equal = equal && std::memcmp(kept + width, u, static_cast<std::size_t>(chroma)) == 0 &&
-              std::memcmp(kept + width + chroma, v, static_cast<std::size_t>(chroma)) == 0;
-    return equal;
+      for (const auto& [k, c] : {std::pair{kept + width, u}, std::pair{kept + width + chroma, v}})
+        if (differing_bytes(k, c, chroma, &a, &b)) {
+          // Chroma sample i serves pixels [(i << xdec) - odd, ((i + 1) << xdec) - odd).
+          lo = std::min(lo, (a << xdec) - odd);
+          hi = std::max(hi, (b << xdec) - odd);
+        }
+    lo = std::max(lo, 0) & ~15;
+    hi = std::min((hi + 15) & ~15, width);
+    if (lo >= hi) return false;
+    *x0 = lo;
+    *x1 = hi;
+    return true;
   };
-  auto keep = [&](int y, std::uint32_t* out, const unsigned char* l, const unsigned char* u, const unsigned char* v) {
-    unsigned char* kept = m->last_rows.data() + slot * static_cast<std::size_t>(y);
+  // Columns [x0, x1) of row y converted from l, u and v are kept for the
+  // next picture (the rest of the row was equal already).
+  auto keep = [&](int y, std::uint32_t* out, const unsigned char* l, const unsigned char* u, const unsigned char* v,
+                  int x0, int x1) {
+    if (!kept_rows) return;
+    unsigned char* kept = kept_rows + slot * static_cast<std::size_t>(y);
     m->last_out[static_cast<std::size_t>(y)] = out;
-    std::memcpy(kept, l, static_cast<std::size_t>(width));
-    std::memcpy(kept + width, u, static_cast<std::size_t>(chroma));
-    std::memcpy(kept + width + chroma, v, static_cast<std::size_t>(chroma));
+    const int c0 = (x0 + odd) >> xdec, c1 = ((x1 - 1 + odd) >> xdec) + 1;
+    std::memcpy(kept + x0, l + x0, static_cast<std::size_t>(x1 - x0));
+    std::memcpy(kept + width + c0, u + c0, static_cast<std::size_t>(c1 - c0));
+    std::memcpy(kept + width + chroma + c0, v + c0, static_cast<std::size_t>(c1 - c0));
+  };
+  // Pixel x0 of a row on takes chroma sample c0 + ((x - x0 + o) >> xdec).
+  auto from = [&](int x0, int* c0, int* o) {
+    *c0 = (x0 + odd) >> xdec;
+    *o = xdec ? (x0 + odd) & 1 : 0;
   };
   // A range starts on the first row of a chroma pair (stripes hold whole
   // pairs); a lone row before it is converted alone.
@@ -221,23 +313,33 @@ void write_rows(Movie* m, th_ycbcr_buffer yuv, int y_begin, int y_end) {
     const unsigned char* u = yuv[1].data + static_cast<std::ptrdiff_t>(cy) * yuv[1].stride + cx;
     const unsigned char* v = yuv[2].data + static_cast<std::ptrdiff_t>(cy) * yuv[2].stride + cx;
     std::uint32_t* out = out_row(y);
+    int x0 = 0, x1 = 0, c0 = 0, o = 0;
     if (ydec && ((py + y) & 1) == 0 && y + 1 < std::min(y_end, m->height)) {
       std::uint32_t* next = out_row(y + 1);
       const unsigned char *l0 = luma(y), *l1 = luma(y + 1);
-      if (!(same(y, out, l0, u, v) && same(y + 1, next, l1, nullptr, nullptr))) {
-        if (out && next) convert_pair(out, next, l0, l1, u, v, width, xdec, odd);
-        else if (out) convert(out, l0, u, v, width, xdec, odd);
-        else if (next) convert(next, l1, u, v, width, xdec, odd);
-        keep(y, out, l0, u, v);
-        keep(y + 1, next, l1, u, v);
+      int n0 = 0, n1 = 0;
+      const bool first_changed = changed(y, out, l0, u, v, &x0, &x1);
+      if (changed(y + 1, next, l1, nullptr, nullptr, &n0, &n1)) {
+        x0 = first_changed ? std::min(x0, n0) : n0;
+        x1 = first_changed ? std::max(x1, n1) : n1;
+      } else if (!first_changed) {
+        y += 2;
+        continue;
       }
+      from(x0, &c0, &o);
+      if (out && next) convert_pair(out + x0, next + x0, l0 + x0, l1 + x0, u + c0, v + c0, x1 - x0, xdec, o);
+      else if (out) convert(out + x0, l0 + x0, u + c0, v + c0, x1 - x0, xdec, o);
+      else if (next) convert(next + x0, l1 + x0, u + c0, v + c0, x1 - x0, xdec, o);
+      keep(y, out, l0, u, v, x0, x1);
+      keep(y + 1, next, l1, u, v, x0, x1);
       y += 2;
       continue;
     }
     const unsigned char* l = luma(y);
-    if (!same(y, out, l, u, v)) {
-      if (out) convert(out, l, u, v, width, xdec, odd);
-      keep(y, out, l, u, v);
+    if (changed(y, out, l, u, v, &x0, &x1)) {
+      from(x0, &c0, &o);
+      if (out) convert(out + x0, l + x0, u + c0, v + c0, x1 - x0, xdec, o);
+      keep(y, out, l, u, v, x0, x1);
     }
     ++y;
   }

@@ -124,6 +124,59 @@ TEST_F(LayerImageTest, AllocatorKeepsContentAcrossTheHugePageSize) {
   EXPECT_EQ(g_error_report_log.report_count, 0u);
 }
 
+// The buffer a layer gives up for a decoded image is not freed: the next
+// decode of a size it fits, and not more than twice too large, gets it.
+TEST_F(LayerImageTest, DecodeBuffersReuseWhatALayerGaveUp) {
+  LayerImage* a = new_layer_image();
+  ASSERT_NE(a, nullptr);
+  install_decoded_buffer(a, take_decode_buffer(64, 64, "a.png"), 64, 64);
+  u32* const first = a->owned_pixels;
+  ASSERT_NE(first, nullptr);
+  install_decoded_buffer(a, take_decode_buffer(64, 64, "a.png"), 64, 64);
+  EXPECT_NE(a->owned_pixels, first);
+  EXPECT_EQ(a->pixels, a->owned_pixels);
+  EXPECT_EQ(a->width, 64);
+  EXPECT_EQ(a->height, 64);
+  // Had it been freed, first would be the next block of its size.
+  void* other = std::malloc(image_buffer_bytes(64, 64));
+  EXPECT_NE(other, first);
+  struct Case {
+    i32 w, h;
+    bool reused;
+  } cases[] = {{64, 64, true}, {60, 60, true}, {32, 32, false}, {65, 64, false}, {1, 4000, true}};
+  for (const Case& c : cases) {
+    u32* b = take_decode_buffer(c.w, c.h, "b.png");
+    ASSERT_NE(b, nullptr) << c.w << "x" << c.h;
+    EXPECT_EQ(b == first, c.reused) << c.w << "x" << c.h;
+    b[static_cast<std::size_t>(c.w) * c.h] = 1;  // the spare row is part of the block
+    if (b == first) give_back_decode_buffer(b);
+    else std::free(b);
+  }
+  // A large image's new buffer is on 2 MB boundaries (large pages where the
+  // system gives them) and is kept and handed on like any other.
+  u32* large = take_decode_buffer(1024, 1024, "e.png");
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large) % (2u << 20), 0u);
+  large[1024 * 1025] = 7;  // the last pixel of the spare row
+  LayerImage* big = new_layer_image();
+  install_decoded_buffer(big, large, 1024, 1024);
+  install_decoded_buffer(big, take_decode_buffer(1024, 1024, "e.png"), 1024, 1024);
+  EXPECT_NE(big->owned_pixels, large);
+  u32* large_again = take_decode_buffer(1024, 1024, "e.png");
+  EXPECT_EQ(large_again, large);
+  give_back_decode_buffer(large_again);
+  free_layer_image(big);
+  // A refused size leaves the kept buffer for the next decode.
+  EXPECT_EQ(take_decode_buffer(8193, 1, "c.png"), nullptr);
+  EXPECT_EQ(g_error_report_log.last_number, 100010u);
+  g_quit_requested = 0;
+  u32* again = take_decode_buffer(1000, 1024, "d.png");
+  EXPECT_EQ(again, large);
+  give_back_decode_buffer(again);
+  std::free(other);
+  free_layer_image(a);
+}
+
 TEST_F(LayerImageTest, ReplacePixelsDropsToneCopyAndSetsSizes) {
   LayerImage* im = new_layer_image();
   im->owned_pixels = im->pixels = alloc_image_buffer(nullptr, 1, 1, nullptr);

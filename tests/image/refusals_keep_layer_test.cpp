@@ -212,6 +212,69 @@ TEST_F(RefusalTest, CutAndDamagedFilesLeaveTheLayerAsItWas) {
   }
 }
 
+// The PNG, JPEG and WebP readers decode into the buffer a layer gave up
+// last, when it fits: a refusal in between gives it back untouched by the
+// layer, and the next load overwrites every pixel of what it held.
+TEST_F(RefusalTest, ReadersReuseTheBufferALayerGaveUp) {
+  // For each reader a second picture of the same size as its first.
+  fixtures::PngSpec s;
+  s.width = 9;
+  s.height = 7;
+  s.colour_type = PNG_COLOR_TYPE_RGB;
+  for (int y = 0; y < 7; ++y) {
+    Bytes row;
+    for (int x = 0; x < 9 * 3; ++x) row.push_back(fixtures::pattern(x + 11, y * 3, 2));
+    s.rows.push_back(row);
+  }
+  const Bytes png_y = fixtures::write_png(s);
+  Bytes jpeg_y_px = rgb_pixels(16, 16, 3);
+  for (std::uint8_t& v : jpeg_y_px) v = static_cast<std::uint8_t>(255 - v);
+  const std::vector<u32> webp_y_px = fixtures::zcg_pattern(40, 30, 8);
+  u8* webp_out = nullptr;
+  const std::size_t webp_n =
+      WebPEncodeLosslessBGRA(reinterpret_cast<const u8*>(webp_y_px.data()), 40, 30, 40 * 4, &webp_out);
+  const Bytes webp_y(webp_out, webp_out + webp_n);
+  WebPFree(webp_out);
+  const Bytes png = png_file(), webp = webp_file();
+  struct Case {
+    const char* what;
+    Bytes x, y, bad;
+  };
+  const Case cases[] = {
+      {"PNG", png, png_y, with_byte(png, png.size() - 20, png[png.size() - 20] ^ 0x5A)},
+      {"JPEG", jpeg_file(), fixtures::write_jpeg(16, 16, 3, jpeg_y_px), jpeg_with_second_frame()},
+      {"WebP", webp, webp_y, with_byte(cut(webp, webp.size()), 30, 0xFF)},
+  };
+  for (const Case& c : cases) {
+    LayerImage* a = new_layer_image();
+    LayerImage* b = new_layer_image();
+    ASSERT_EQ(load_image_from_bytes(c.x.data(), c.x.size(), a, "x"), 0) << c.what;
+    ASSERT_EQ(load_image_from_bytes(c.y.data(), c.y.size(), b, "y"), 0) << c.what;
+    const std::size_t n = static_cast<std::size_t>(b->width) * b->height;
+    ASSERT_EQ(static_cast<std::size_t>(a->width) * a->height, n) << c.what;
+    const std::vector<u32> x_px(a->owned_pixels, a->owned_pixels + n), y_px(b->owned_pixels, b->owned_pixels + n);
+    ASSERT_NE(x_px, y_px) << c.what;
+    u32* const given_up = a->owned_pixels;
+    // a gives up the buffer holding x's pixels.
+    ASSERT_EQ(load_image_from_bytes(c.y.data(), c.y.size(), a, "y"), 0) << c.what;
+    EXPECT_NE(a->owned_pixels, given_up) << c.what;
+    EXPECT_EQ(std::vector<u32>(a->owned_pixels, a->owned_pixels + n), y_px) << c.what;
+    // A refusal on b leaves b as it was.
+    u32* const b_kept = b->owned_pixels;
+    reset_error_report_log();
+    EXPECT_NE(load_image_from_bytes(c.bad.data(), c.bad.size(), b, "bad"), 0) << c.what;
+    EXPECT_EQ(b->owned_pixels, b_kept) << c.what;
+    EXPECT_EQ(std::vector<u32>(b->owned_pixels, b->owned_pixels + n), y_px) << c.what;
+    // The next load of that size gets the given-up buffer and overwrites it.
+    ASSERT_EQ(load_image_from_bytes(c.y.data(), c.y.size(), b, "y"), 0) << c.what;
+    EXPECT_EQ(b->owned_pixels, given_up) << c.what;
+    EXPECT_EQ(b->pixels, b->owned_pixels) << c.what;
+    EXPECT_EQ(std::vector<u32>(b->owned_pixels, b->owned_pixels + n), y_px) << c.what;
+    free_layer_image(a);
+    free_layer_image(b);
+  }
+}
+
 TEST_F(RefusalTest, FrameSetRefusalsLeaveTheLayerAsItWas) {
   const Bytes rgb = rgb_pixels(8, 8, 3);
   const Bytes colour = encode_jpeg(8, 8, 3, rgb.data());

@@ -2,9 +2,9 @@
 # The demo game with its frames on the frame thread: the main window appears
 # at its first frame and shows exactly the reference picture of the last
 # frame; the close button asks ("No" keeps the run, "Yes" ends it with 0);
-# SIGTERM ends it with 0; and 20 runs ended by SIGTERM or SIGINT at
-# different moments (before and after the window appears) all end with 0,
-# none hangs.
+# SIGTERM ends it with 0; 20 runs ended by SIGTERM or SIGINT at different
+# moments (before and after the window appears) all end with 0, none hangs;
+# and so do runs signalled while the program is still being loaded.
 set -u
 out=$1
 src=$2
@@ -92,4 +92,16 @@ for run in $(seq 1 20); do
   end_with_zero "a signal in run $run"
 done
 
+# A signal while the program's libraries still set themselves up (sent by a
+# preloaded library's constructor, before any constructor of the engine), as
+# Ctrl+C in a terminal does: SIGINT with its default action, as a terminal's
+# program has it. The run still ends in order, with 0.
+shim="$out/libkl_signal_at_load.so"
+[ -f "$shim" ] || fail "no signal-at-load library in this build"
+for sig in INT TERM INT TERM; do
+  (cd "$game" && exec env --default-signal=INT,TERM LD_PRELOAD="$shim" KL_SIGNAL_AT_LOAD=$sig ./k_lumbrane) \
+    >"$work/engine.log" 2>&1 &
+  engine=$!
+  end_with_zero "SIG$sig while its libraries were set up"
+done
 echo "frame thread: ok"

@@ -11,7 +11,8 @@ struct PlatformSignals {
   void (*stop_watching)();
   // Catches the two signals from now on, before any watcher exists: each is
   // kept and handed to watch_close_requests's callback once it watches. For
-  // the program's first instant (a constructor). 0, or -1. Once.
+  // the program's first instant (its pre-initialiser, before any library's
+  // constructor). 0, or -1. Once.
   int (*catch_close_requests_early)();
 };
 

@@ -59,11 +59,6 @@ wait_text() {
 }
 py=/usr/bin/python3
 [ -x "$py" ] || py=python3
-press() {
-  xdotool keydown "$1"
-  sleep 0.1
-  xdotool keyup "$1"
-}
 
 (cd "$game" && exec ./k_lumbrane) >"$work/engine.log" 2>&1 &
 engine=$!
@@ -123,8 +118,7 @@ PY
 
 # N, a name and Return: the text box's first line greets the name.
 xdotool windowfocus --sync "$main" 2>/dev/null
-press n
-dlg=$(find_window "お名前") || fail "the name dialog did not appear"
+dlg=$(hold_key_until n find_window "お名前") || fail "the name dialog did not appear"
 check_windows "$main" "$dlg"
 xdotool windowfocus --sync "$dlg" 2>/dev/null
 xdotool type --delay 20 "Taro"
@@ -138,8 +132,7 @@ wait_for_end_window || fail "the name dialog did not go"
 wait_text 300 100 494 719 540 || fail "the greeting line draws no text"
 # F: the frame-rate line top right.
 xdotool windowfocus --sync "$main" 2>/dev/null
-press f
-wait_text 60 530 16 789 51 || fail "the frame-rate line draws no text"
+hold_key_until f wait_text 60 530 16 789 51 || fail "the frame-rate line draws no text"
 check_windows "$main"
 
 wm_delete "$main" || fail "could not send the close request"

@@ -70,14 +70,29 @@ data.frombytes(open(sys.argv[1], "rb").read()[-88200 * 2:])
 sys.exit(0 if max(abs(v) for v in data) > 500 else 1)
 PY
 
+# The engine's visible windows other than the main one: its open menus.
+menus() {
+  xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
+}
+# Waits up to 10 s for a menu of the engine to be open ($1 = 1) or closed (0).
+wait_menu() {
+  local _
+  for _ in $(seq 1 100); do
+    if [ "$1" = 1 ]; then [ -n "$(menus)" ] && return 0; else [ -z "$(menus)" ] && return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
 # 表示 (the bar's first menu) > ボール (its first item): a click opens the
-# menu (F10 is a key for the game), the keyboard chooses the item.
+# menu (F10 is a key for the game), the keyboard chooses the item once the
+# menu is open, and the window is checked once the menu has gone (an open
+# menu covers the window's top-left corner).
 choose_ball() {
+  wait_menu 0 || fail "a menu was open before the click"
   xdotool mousemove --window "$main" 20 $((bar / 2)) click 1
-  sleep 1
-  xdotool key Down
-  sleep 0.5
-  xdotool key Return
+  wait_menu 1 || fail "the click on the menu bar opened no menu"
+  xdotool key Down Return
+  wait_menu 0 || fail "the menu stayed open after the choice"
 }
 choose_ball
 wait_check 1 || fail "hiding the ball did not change the window"
@@ -87,30 +102,31 @@ choose_ball
 wait_check 0 || fail "showing the ball again did not bring back the last frame"
 check_windows "$main"
 
-# A key pressed for a tenth of a second: the engine reads the keyboard's
-# state once a frame, as a player's press lasts.
-press() {
-  xdotool keydown "$1"
-  sleep 0.1
-  xdotool keyup "$1"
-}
-# N: the name dialog; C: the greeting onto the clipboard.
-press n
-dlg=$(find_window "お名前") || { cat "$work/engine.log"; fail "the name dialog did not appear"; }
+# N: the name dialog; C: the greeting onto the clipboard. Each key is held
+# until its effect is seen (hold_key_until).
+dlg=$(hold_key_until n find_window "お名前") || { cat "$work/engine.log"; fail "the name dialog did not appear"; }
 check_windows "$main" "$dlg"
 xdotool windowfocus --sync "$dlg" 2>/dev/null
 xdotool type --delay 20 "Taro"
 xdotool key Return
-sleep 1
-xdotool windowfocus --sync "$main" 2>/dev/null
-press c
-clip=""
 for _ in $(seq 1 50); do
-  clip=$(xclip -selection clipboard -o 2>/dev/null)
-  [ "$clip" = "ようこそ、Taroさん。" ] && break
-  sleep 0.1
+  xdotool search --onlyvisible --name "^お名前\$" >/dev/null 2>&1 || break
+  sleep 0.2
 done
-[ "$clip" = "ようこそ、Taroさん。" ] || fail "the clipboard holds '$clip'"
+xdotool search --onlyvisible --name "^お名前\$" >/dev/null 2>&1 && fail "the name dialog did not go"
+xdotool windowfocus --sync "$main" 2>/dev/null
+# Waits up to 10 s for the greeting on the clipboard.
+greeting_on_clipboard() {
+  local _
+  for _ in $(seq 1 50); do
+    clip=$(xclip -selection clipboard -o 2>/dev/null)
+    [ "$clip" = "ようこそ、Taroさん。" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+clip=""
+hold_key_until c greeting_on_clipboard || fail "the clipboard holds '$clip'"
 # The text box now greets the name: the window is no longer the last frame.
 wait_check 1 || fail "the greeting did not change the text box"
 check_windows "$main"

@@ -2,8 +2,9 @@
 # The demo game with its frames on the frame thread: the main window appears
 # at its first frame and shows exactly the reference picture of the last
 # frame; the close button asks ("No" keeps the run, "Yes" ends it with 0);
-# SIGTERM ends it with 0; and 20 runs ended by SIGTERM at different moments
-# (before and after the window appears) all end with 0, none hangs.
+# SIGTERM ends it with 0; 20 runs ended by SIGTERM or SIGINT at different
+# moments (before and after the window appears) all end with 0, none hangs;
+# and so do runs signalled while the program is still being loaded.
 set -u
 out=$1
 src=$2
@@ -19,6 +20,7 @@ sed 's/^config /config frame_thread=1 /' "$src/demo/demo.game" >"$work/demo.game
 grep -q "^config frame_thread=1 " "$work/demo.game" || fail "the demo has no config line"
 "$writer" "$work/demo.game" "$game" game.zpf >/dev/null || fail "the frame-thread demo could not be written"
 cp "$out/k_lumbrane" "$out/libZTZid.so" "$out/libTheoraLib.so" "$game/"
+engine_image=$(readlink -f "$game/k_lumbrane")
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
@@ -29,12 +31,19 @@ start_demo() {
   engine=$!
 }
 # Waits until the engine catches SIGTERM and SIGINT (its first step): from
-# then on a signal ends the run in order.
+# then on a signal ends the run in order. Until its exec the process is a
+# copy of this script's shell, which catches both signals itself (for its
+# exit trap): only the engine's own image counts, checked before its mask
+# (an exec resets every caught signal, so a mask read after it is the
+# engine's).
 wait_for_handlers() {
   local _ mask
-  for _ in $(seq 1 200); do
-    mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$engine/status" 2>/dev/null)
-    [ -n "$mask" ] && [ $(( 0x$mask & 0x4002 )) -eq $(( 0x4002 )) ] && return 0
+  for _ in $(seq 1 400); do
+    if [ "$(readlink "/proc/$engine/exe" 2>/dev/null)" = "$engine_image" ]; then
+      mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$engine/status" 2>/dev/null)
+      [ -n "$mask" ] && [ $(( 0x$mask & 0x4002 )) -eq $(( 0x4002 )) ] && return 0
+    fi
+    kill -0 $engine 2>/dev/null || fail "the engine ended before it caught SIGTERM and SIGINT"
     sleep 0.005
   done
   fail "the engine never caught SIGTERM and SIGINT"
@@ -81,5 +90,18 @@ for run in $(seq 1 20); do
   fi
   if [ $((run % 4)) -eq 3 ]; then kill -INT $engine; else kill -TERM $engine; fi
   end_with_zero "a signal in run $run"
+done
+
+# A signal while the program's libraries still set themselves up (sent by a
+# preloaded library's constructor, before any constructor of the engine), as
+# Ctrl+C in a terminal does: SIGINT with its default action, as a terminal's
+# program has it. The run still ends in order, with 0.
+shim="$out/libkl_signal_at_load.so"
+[ -f "$shim" ] || fail "no signal-at-load library in this build"
+for sig in INT TERM INT TERM; do
+  (cd "$game" && exec env --default-signal=INT,TERM LD_PRELOAD="$shim" KL_SIGNAL_AT_LOAD=$sig ./k_lumbrane) \
+    >"$work/engine.log" 2>&1 &
+  engine=$!
+  end_with_zero "SIG$sig while its libraries were set up"
 done
 echo "frame thread: ok"

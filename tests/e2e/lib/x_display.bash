@@ -223,6 +223,24 @@ find_window() {
   return 1
 }
 
+# hold_key_until KEY COMMAND...: holds KEY down until COMMAND (a bounded wait
+# for what the key does) returns, then lets it go; COMMAND's status and
+# output. The engine reads the keyboard's state once a frame, and a frame on
+# a loaded machine can outlast a short tap, so the key stays down until its
+# effect is seen, as a player holds a key until the game reacts. The
+# display's key repeat is turned off first: a held key would otherwise type
+# into a box that opens while it is down.
+hold_key_until() {
+  local key=$1 rc
+  shift
+  xset r off 2>/dev/null
+  xdotool keydown "$key"
+  "$@"
+  rc=$?
+  xdotool keyup "$key"
+  return $rc
+}
+
 # Waits up to 10 s for process $1 to end; status 1 when it is still running.
 wait_for_end() {
   local _

@@ -52,7 +52,7 @@ struct Scene {
   ObjectNode* w0 = nullptr;
   LayerImage* screen = nullptr;
   ObjectNode* sprite = nullptr;
-  std::vector<std::vector<u32>> premultiplied;  // the 9 layers for pixman
+  std::vector<LargePageVector<u32>> premultiplied;  // the 9 layers for pixman, on the memory the layers have
   i64 step = 0;
 
   Scene() {
@@ -71,7 +71,7 @@ struct Scene {
       LayerImage* im = get_or_create_layer_image(n);
       replace_layer_pixels(im, alloc_image_buffer(nullptr, w, h, nullptr), w, h);
       im->has_alpha = 1;
-      std::vector<u32> pm(static_cast<size_t>(w) * h);
+      LargePageVector<u32> pm(static_cast<size_t>(w) * h);
       for (i32 p = 0; p < w * h; ++p) {
         // Layer 0 is opaque; the others are soft, mostly see-through.
         u32 v = noise(static_cast<u32>(p) * 9 + static_cast<u32>(i));
@@ -197,7 +197,7 @@ BENCHMARK(present_whole)->Args({kW, kH})->Args({1920, 1080})->Unit(benchmark::kM
 #ifdef KL_HAVE_PIXMAN
 // pixman composing the scene's 9 layers on one core.
 struct PixmanScene {
-  std::vector<u32> dst;
+  LargePageVector<u32> dst;
   pixman_image_t* d = nullptr;
   std::vector<pixman_image_t*> src;
   i64 step = 0;

@@ -259,7 +259,7 @@ void png_in(png_structp png, png_bytep dest, png_size_t n) {
   in->pos += n;
 }
 
-void libpng_decode(const Bytes& file, Bytes* out) {
+void libpng_decode(const Bytes& file, LargePageVector<unsigned char>* out) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   PngIn in{&file, 0};
@@ -275,7 +275,7 @@ void libpng_decode(const Bytes& file, Bytes* out) {
   png_destroy_read_struct(&png, &info, nullptr);
 }
 
-void libjpeg_decode(const Bytes& file, Bytes* out) {
+void libjpeg_decode(const Bytes& file, LargePageVector<unsigned char>* out) {
   jpeg_decompress_struct d;
   jpeg_error_mgr err;
   d.err = jpeg_std_error(&err);
@@ -306,7 +306,7 @@ void BM_PngIntoLayer(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kW * kH);
 }
 void BM_PngLibpngAlone(benchmark::State& state) {
-  Bytes out;
+  LargePageVector<unsigned char> out;
   for (auto _ : state) {
     libpng_decode(g_png, &out);
     benchmark::DoNotOptimize(out.data());
@@ -321,7 +321,7 @@ void BM_JpegIntoLayer(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kW * kH);
 }
 void BM_JpegLibjpegAlone(benchmark::State& state) {
-  Bytes out;
+  LargePageVector<unsigned char> out;
   for (auto _ : state) {
     libjpeg_decode(g_jpeg, &out);
     benchmark::DoNotOptimize(out.data());
@@ -398,7 +398,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
 
   // Ratios from alternating runs, best of each.
-  Bytes plain;
+  LargePageVector<unsigned char> plain;  // the libraries decode into the memory a layer has
   double png_engine = 1e30, png_lib = 1e30, jpeg_engine = 1e30, jpeg_lib = 1e30;
   for (int round = 0; round < 5; ++round) {
     png_engine = std::min(png_engine, best_of(2, [] { decode_png_into_layer(g_png.data(), g_png.size(), g_layer, "b.png"); }));

@@ -93,7 +93,7 @@ bool attach_set() {
 }
 
 // libjpeg alone: one decompressor per frame, straight into a reused buffer.
-void libjpeg_decode(const Bytes& file, std::vector<std::uint32_t>* out) {
+void libjpeg_decode(const Bytes& file, LargePageVector<std::uint32_t>* out) {
   jpeg_decompress_struct d;
   jpeg_error_mgr err;
   d.err = jpeg_std_error(&err);
@@ -122,7 +122,7 @@ void BM_FrameSetShowFrame(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kW * kH);
 }
 void BM_FrameSetLibjpegAlone(benchmark::State& state) {
-  std::vector<std::uint32_t> out;
+  LargePageVector<std::uint32_t> out;
   int k = 0;
   for (auto _ : state) {
     libjpeg_decode(g_jpegs[k], &out);
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
 
   // The ratio from alternating runs over all frames, best of each.
   if (!attach_set()) return 1;
-  std::vector<std::uint32_t> plain;
+  LargePageVector<std::uint32_t> plain;  // libjpeg decodes into the memory a layer has
   double reader = 1e30, lib = 1e30;
   for (int round = 0; round < 5; ++round) {
     reader = std::min(reader, best_of(2, [] {

@@ -213,21 +213,38 @@ TEST_P(MenusCursorContract, CursorCountShapesImagesAndWarps) {
   // A warp to desktop positions moves the pointer by their difference.
   EXPECT_EQ(c->warp(kNoWindow, 100, 100), 0);
   if (b_.ui == &kGtkUi) {
-    // Read against the window, which stays put between the two readings once
-    // the window manager has placed it; each reading waits for its warp (up
-    // to 5 s on a busy machine).
-    auto read_after = [&](int not_x, int not_y, int* x, int* y) {
-      for (int i = 0; i < 100; ++i) {
-        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pump();
-        if (b_.ui->get_cursor_pos(window_, x, y) != 0) return;
-        if (*x != not_x || *y != not_y) return;
-      }
+    // The pointer in the window plus the window's place: the desktop
+    // position up to a fixed offset, so that a move of the window by the
+    // window manager between two readings does not count as a move of the
+    // pointer.
+    auto pointer = [&](int* x, int* y) {
+      int wx = 0, wy = 0, ww = 0, wh = 0, cx = 0, cy = 0;
+      pump();
+      if (b_.ui->get_window_rect(window_, &wx, &wy, &ww, &wh) != 0 || b_.ui->get_cursor_pos(window_, &cx, &cy) != 0)
+        return false;
+      *x = wx + cx;
+      *y = wy + cy;
+      return true;
     };
+    // The first warp has landed once the pointer left (10, 20) in the window
+    // and two readings 50 ms apart agree (up to 5 s on a busy machine).
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    read_after(10, 20, &x0, &y0);
+    for (int i = 0, last_x = -1, last_y = -1; i < 100; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      int cx = 0, cy = 0;
+      ASSERT_EQ(b_.ui->get_cursor_pos(window_, &cx, &cy), 0);
+      ASSERT_TRUE(pointer(&x0, &y0));
+      if ((cx != 10 || cy != 20) && x0 == last_x && y0 == last_y) break;
+      last_x = x0;
+      last_y = y0;
+    }
     EXPECT_EQ(c->warp(kNoWindow, 130, 150), 0);
-    read_after(x0, y0, &x1, &y1);
+    // Waits for the pointer to be 30 and 50 further on (up to 5 s).
+    for (int i = 0; i < 100; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ASSERT_TRUE(pointer(&x1, &y1));
+      if (x1 - x0 == 30 && y1 - y0 == 50) break;
+    }
     EXPECT_EQ(x1 - x0, 30);
     EXPECT_EQ(y1 - y0, 50);
   } else {

@@ -91,42 +91,8 @@ py=/usr/bin/python3
 # maximise 1|0: what the maximise button does, asking the window manager to
 # add (1) or remove (0) the main window's maximised state.
 maximise() {
-  "$py" - "$main" "$1" <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("l", ctypes.c_long * 5)]
-class Event(ctypes.Union):
-    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-e = Event()
-e.xclient.type = 33
-e.xclient.window = int(sys.argv[1])
-e.xclient.message_type = x.XInternAtom(d, b"_NET_WM_STATE", 0)
-e.xclient.format = 32
-e.xclient.l[0] = int(sys.argv[2])  # 1 add, 0 remove
-e.xclient.l[1] = x.XInternAtom(d, b"_NET_WM_STATE_MAXIMIZED_VERT", 0)
-e.xclient.l[2] = x.XInternAtom(d, b"_NET_WM_STATE_MAXIMIZED_HORZ", 0)
-e.xclient.l[3] = 1
-x.XSendEvent(d, x.XDefaultRootWindow(d), 0, (1 << 19) | (1 << 20), ctypes.byref(e))
-# The X server drops what a client sent but it had not read yet when the
-# client hangs up, which a busy machine makes likely: the message is
-# waited for (XSync's round trip) before the connection closes.
-x.XSync(d, 0)
-x.XCloseDisplay(d)
-PY
+  "$py" "$e2e_lib/client_message.py" root "$main" _NET_WM_STATE "$1" \
+    _NET_WM_STATE_MAXIMIZED_VERT _NET_WM_STATE_MAXIMIZED_HORZ 1
 }
 
 # check_maximise_round: the maximise button grows the window past 1000

@@ -179,36 +179,7 @@ stop_display() {
 # Sends WM_DELETE_WINDOW to window $1, as a window manager does for a click
 # on the window's close button.
 wm_delete() {
-  python3 - "$1" <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x.XFlush.argtypes = [ctypes.c_void_p]
-x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("l", ctypes.c_long * 5)]
-class Event(ctypes.Union):
-    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-win = int(sys.argv[1])
-e = Event()
-e.xclient.type = 33  # ClientMessage
-e.xclient.window = win
-e.xclient.message_type = x.XInternAtom(d, b"WM_PROTOCOLS", 0)
-e.xclient.format = 32
-e.xclient.l[0] = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
-e.xclient.l[1] = 0  # CurrentTime
-x.XSendEvent(d, win, 0, 0, ctypes.byref(e))
-x.XFlush(d)
-x.XCloseDisplay(d)
-PY
+  /usr/bin/python3 "$e2e_lib/client_message.py" window "$1" WM_PROTOCOLS WM_DELETE_WINDOW 0
 }
 
 # Prints the first visible window titled exactly $1 that is not $2 (waits up

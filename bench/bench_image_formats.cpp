@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
   LargePageVector<u8> plain(static_cast<std::size_t>(kW) * kH * 4);  // the memory a layer has
   double zlib1 = 1e30, zlib2 = 1e30, zlib_lib = 1e30, block1 = 1e30, block2 = 1e30, block_lib = 1e30;
   double zlib_threads = 1e30, block_threads = 1e30;
-  double webp_e = 1e30, webp_l = 1e30, png_e = 1e30, png_l = 1e30, jpeg_e = 1e30, jpeg_l = 1e30;
+  double webp_e = 1e30, webp_l = 1e30, png_e = 1e30, png_l = 1e30;
   for (int round = 0; round < 5; ++round) {
     use_workers(1);
     zlib1 = std::min(zlib1, best_of(3, [] { zcg_engine(g_zcg_zlib); }));
@@ -283,10 +283,31 @@ int main(int argc, char** argv) {
     zlib_threads = std::min(zlib_threads, best_of(3, [&] { bare_unpack_two_threads(g_zcg_zlib, plain.data()); }));
     block_threads = std::min(block_threads, best_of(3, [&] { bare_unpack_two_threads(g_zcg_block, plain.data()); }));
     webp_l = std::min(webp_l, best_of(3, webp_alone));
-    png_e = std::min(png_e, best_of(1, png_engine));
-    png_l = std::min(png_l, best_of(1, png_alone));
-    jpeg_e = std::min(jpeg_e, best_of(2, jpeg_engine));
-    jpeg_l = std::min(jpeg_l, best_of(2, jpeg_alone));
+    // Whichever writer runs first after the other's run pays for the caches
+    // that run left (10-15 % here), so the two sides take turns at going
+    // first.
+    if (round % 2 == 0) {
+      png_e = std::min(png_e, best_of(1, png_engine));
+      png_l = std::min(png_l, best_of(1, png_alone));
+    } else {
+      png_l = std::min(png_l, best_of(1, png_alone));
+      png_e = std::min(png_e, best_of(1, png_engine));
+    }
+  }
+  // A JPEG write takes 7-13 ms call by call on one machine, so the best
+  // call of either side is luck: the writer is held to the median of the
+  // ratios of rounds in which the two take turns at going first.
+  std::vector<double> jpeg_rounds;
+  for (int round = 0; round < 9; ++round) {
+    double engine = 0, alone = 0;
+    if (round % 2 == 0) {
+      engine = best_of(3, jpeg_engine);
+      alone = best_of(3, jpeg_alone);
+    } else {
+      alone = best_of(3, jpeg_alone);
+      engine = best_of(3, jpeg_engine);
+    }
+    jpeg_rounds.push_back(engine / alone);
   }
   stop_pixel_workers();
   std::printf("\nRatios (time against the peer; aims in brackets):\n");
@@ -302,7 +323,9 @@ int main(int argc, char** argv) {
   std::printf("  ZCG block, 2 workers / two plain threads: %.3f\n", block2 / block_threads);
   bench_aim_at_most("  WebP through the plug-in / WebPDecodeBGRAInto", webp_e / webp_l, 1.05);
   bench_aim_at_most("  PNG writer / libpng alone", png_e / png_l, 1.10);
-  bench_aim_at_most("  JPEG writer / libjpeg alone", jpeg_e / jpeg_l, 1.10);
+  const double jpeg_worst = worst_of(jpeg_rounds);
+  bench_aim_at_most("  JPEG writer / libjpeg alone, median of 9 rounds", median_of(jpeg_rounds), 1.10);
+  std::printf("  JPEG writer / libjpeg alone, worst round: %.3f\n", jpeg_worst);
   free_layer_image(g_layer);
   free_layer_image(g_source);
   unload_webp_plugin();

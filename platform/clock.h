@@ -11,10 +11,10 @@ struct PlatformClock {
 
 extern const PlatformClock kPosixClock;
 
-// How many times the calling thread has lost its processor to another
-// thread since it started (0 where the system does not say). Any thread;
-// the same on every backend, as it reads the running thread itself.
-std::int64_t thread_involuntary_switches();
+// Processor time the calling thread has used since it started, in
+// nanoseconds (0 where the system does not say). Any thread; the same on
+// every backend, as it reads the running thread itself.
+std::int64_t thread_cpu_ns();
 
 // The test clock: now_ms returns a settable value and sleep_ms(ms) advances it
 // by ms (sleep 0 advances nothing). Thread-safe.

@@ -38,9 +38,14 @@ i64 now_ns();
 // every 16 ms keeps the workers awake for a small part of it.
 constexpr i64 kWorkerSpinNs = 250'000;
 constexpr i64 kWorkerPreemptedNs = 50'000;
+// Time in its bands that a worker did not run before it counts as having
+// held the poster up. A virtual machine takes a core away for a few to a few
+// tens of microseconds now and then even when idle, which holds nobody up
+// noticeably; a busy machine takes it for a time slice (milliseconds).
+constexpr i64 kWorkerHeldUpNs = 200'000;
 
 // When a worker last lost its core to another thread in the middle of its
-// bands: for a short while after that the machine counts as busy and jobs
+// bands for longer than kWorkerHeldUpNs: for a short while after that the machine counts as busy and jobs
 // run on the poster alone. A worker that loses its core in the middle of a
 // band holds the poster up until it runs again, which on a busy machine
 // takes milliseconds; the poster alone is held up by nobody. The hold is
@@ -57,7 +62,8 @@ constexpr i64 kBusyHoldMostNs = 500'000'000;
 std::atomic<i64> g_preempted_at{0};
 std::atomic<i64> g_busy_hold_ns{kBusyHoldNs};
 
-// A worker lost its core in the middle of its bands at `at`.
+// A worker lost its core in the middle of its bands, for long enough to
+// hold the poster up, at `at`.
 void note_preempted(i64 at) {
   const i64 previous = g_preempted_at.load(std::memory_order_relaxed);
   const i64 hold = g_busy_hold_ns.load(std::memory_order_relaxed);
@@ -67,8 +73,6 @@ void note_preempted(i64 at) {
   g_preempted_at.store(at, std::memory_order_relaxed);
 }
 
-// Times the calling thread has lost its core to another thread.
-i64 involuntary_switches() { return thread_involuntary_switches(); }
 
 // The start event of one worker: set wakes it when it sleeps. The platform's
 // events share one condition variable between every event of the process,
@@ -417,11 +421,12 @@ int pixel_job_worker(PixelJob* job, int index) {
     for (int polls = 0;; ++polls) {
       if (g_stop.load(std::memory_order_relaxed)) return 0;
       if (open()) {
-        const i64 switches = involuntary_switches();
+        const i64 start = now_ns(), cpu_before = thread_cpu_ns();
         take_bands(false);
         last = now_ns();
         until = last + kWorkerSpinNs;
-        if (involuntary_switches() != switches) note_preempted(last);
+        // The part of that time in which this thread did not run.
+        if ((last - start) - (thread_cpu_ns() - cpu_before) > kWorkerHeldUpNs) note_preempted(last);
         continue;
       }
       cpu_relax();

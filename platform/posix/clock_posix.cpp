@@ -1,7 +1,6 @@
 #include <cerrno>
 #include <ctime>
 #include <sched.h>
-#include <sys/resource.h>
 
 #include "platform/clock.h"
 
@@ -26,8 +25,8 @@ void posix_sleep_ms(std::uint32_t ms) {
 
 const PlatformClock kPosixClock = {posix_now_ms, posix_sleep_ms};
 
-std::int64_t thread_involuntary_switches() {
-  rusage u{};
-  if (getrusage(RUSAGE_THREAD, &u) != 0) return 0;
-  return u.ru_nivcsw;
+std::int64_t thread_cpu_ns() {
+  timespec ts;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }

@@ -79,6 +79,9 @@ u32 channel_value(u32 pixel, const ChannelMask& c) {
 struct DirectColour {
   ChannelMask masks[4];
   bool tables = false;  // every channel read from `table`
+  // Every colour channel a whole byte of the pixel, and alpha a byte or
+  // none: each channel is moved as it is (its scale is the identity).
+  bool bytes = false;
   std::vector<u32> table;
   const u32* channel_table[4] = {};
   u32 alpha_seen = 0;
@@ -86,10 +89,12 @@ struct DirectColour {
   void set_up(const ChannelMask in[4]) {
     static const int kOutShift[4] = {16, 8, 0, 24};
     tables = true;
+    bytes = true;
     std::size_t total = 0;
     for (int i = 0; i < 4; ++i) {
       masks[i] = in[i];
       tables &= masks[i].max <= kTableLimit;
+      bytes &= (masks[i].max == 0xFF && masks[i].shift % 8 == 0) || (i == 3 && masks[i].mask == 0);
       total += masks[i].max + 1u;
     }
     if (!tables) return;
@@ -149,6 +154,22 @@ struct DirectColour {
         const u32 v = whole[rd16(src + x * 2)];
         seen |= v;
         dst[x] = v;
+      }
+    } else if (kBytes == 4 && bytes) {
+      const int sr = masks[0].shift, sg = masks[1].shift, sb = masks[2].shift;
+      if (masks[3].mask) {
+        const int sa = masks[3].shift;
+        for (i32 x = 0; x < count; ++x) {
+          const u32 v = rd32(src + x * 4);
+          const u32 a = ((v >> sa) & 0xFF) << 24;
+          seen |= a;
+          dst[x] = a | ((v >> sr) & 0xFF) << 16 | ((v >> sg) & 0xFF) << 8 | ((v >> sb) & 0xFF);
+        }
+      } else {
+        for (i32 x = 0; x < count; ++x) {
+          const u32 v = rd32(src + x * 4);
+          dst[x] = 0xFF000000u | ((v >> sr) & 0xFF) << 16 | ((v >> sg) & 0xFF) << 8 | ((v >> sb) & 0xFF);
+        }
       }
     } else if (tables) {
       const u32 *tr = channel_table[0], *tg = channel_table[1], *tb = channel_table[2], *ta = channel_table[3];

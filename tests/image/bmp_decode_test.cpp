@@ -268,6 +268,11 @@ TEST_F(BmpDecodeTest, DirectColourEqualsTheChannelScaleOverRandomMasks) {
       s.compression = form == 2 ? 6 : 3;
       s.header_size = form == 3 ? 124 : 40;
       for (std::uint32_t& x : m) x = random_mask(s.bits);
+      // Whole bytes in any order (a byte may serve twice), alpha a byte or none.
+      if (s.bits == 32 && next() % 4 == 0) {
+        for (std::uint32_t& x : m) x = 0xFFu << (8 * (next() % 4));
+        if (next() % 3 == 0) m[3] = 0;
+      }
       if (form == 1) m[3] = 0;
       s.masks.assign(m, m + (form == 1 ? 3 : 4));
     }

@@ -16,6 +16,7 @@
 #include "engine/frame/ztzid.h"
 #include "engine/image/blend_kernels.h"
 #include "engine/image/layer_image.h"
+#include "engine/image/share_choice.h"
 #include "engine/image/span_kernels.h"
 
 std::atomic<u32> g_pixel_worker_waiting{0};
@@ -301,27 +302,6 @@ std::atomic<int> g_started{0};  // workers running (read by the workers to wake 
 // power of two of pixels): a hand-over pays on an idle machine, and on a
 // busy one, where a worker may lose its core in the middle of a band and
 // hold the poster up, it may not. Changed only under g_post_mutex.
-//
-// Every so many jobs of a class, one runs alone or a few are shared, the way
-// that has been slower, so that a change of the machine's load is noticed;
-// while probes change nothing they come ever less often. A probe of sharing
-// starts with workers that have gone to sleep meanwhile; its first job is
-// not timed, the rest show what sharing costs while it goes on.
-constexpr u32 kProbeEvery = 48;
-constexpr u32 kProbeEveryMost = 768;
-constexpr u8 kProbeJobs = 4;
-constexpr i64 kShareBelowPercent = 85;
-struct JobTimes {
-  i64 alone_ps = 0;   // picoseconds per pixel run alone (0: not measured yet)
-  i64 shared_ps = 0;  // the same, shared
-  u32 jobs = 0;       // jobs of this class posted
-  u8 probe_left = 0;  // jobs still to run the other way in the current probe
-  u8 skip = 0;        // 1: the next time is not taken (a pool woken from sleep)
-  bool probe_from = false;  // the choice the current probe runs against
-  u8 last_choice = 2;       // the choice at the last probe (2: none yet)
-  u32 probe_interval = kProbeEvery;  // jobs between probes
-  u32 probe_wait = kProbeEvery;      // jobs until the next probe
-};
 constexpr int kJobClasses = 40;
 JobTimes g_job_times[kJobClasses];
 std::atomic<bool> g_always_share{false};
@@ -495,45 +475,12 @@ bool worth_sharing(i64 work) {
   // takes it away now and then even on an idle machine).
   const i64 now = now_ns();
   if (now - g_preempted_at.load(std::memory_order_relaxed) < g_busy_hold_ns.load(std::memory_order_relaxed)) return false;
-  JobTimes& t = g_job_times[job_class(work)];
-  ++t.jobs;
-  if (t.shared_ps == 0) {
-    if (t.jobs == 1) t.skip = 1;
-    return true;
-  }
-  if (t.alone_ps == 0) return false;
-  // Sharing only when it is clearly the faster: on the poster alone a job
-  // cannot be held up by another thread.
-  const bool share = t.shared_ps * 100 < t.alone_ps * kShareBelowPercent;
-  if (t.probe_left > 0) {
-    --t.probe_left;
-    return !t.probe_from;
-  }
-  if (t.probe_wait > 0) --t.probe_wait;
-  if (t.probe_wait == 0) {
-    // A probe that changed nothing waits twice as long for the next one.
-    t.probe_interval = share == (t.last_choice != 0) ? std::min<u32>(t.probe_interval * 2, kProbeEveryMost) : kProbeEvery;
-    t.last_choice = share ? 1 : 0;
-    t.probe_wait = t.probe_interval;
-    t.probe_from = share;
-    // Running alone needs no warming up: one job tells its time.
-    t.probe_left = share ? 0 : kProbeJobs - 1;
-    t.skip = share ? 0 : 1;
-    return !share;
-  }
-  return share;
+  return choose_sharing(g_job_times[job_class(work)]);
 }
 
 void note_job_time(i64 work, i64 ns, bool shared) {
   if (work <= 0 || ns <= 0) return;
-  JobTimes& t = g_job_times[job_class(work)];
-  if (t.skip && shared) {
-    t.skip = 0;
-    return;
-  }
-  i64& slot = shared ? t.shared_ps : t.alone_ps;
-  const i64 sample = std::max<i64>(ns * 1000 / work, 1);
-  slot = slot == 0 ? sample : slot + (sample - slot) / 4;
+  note_job_cost(g_job_times[job_class(work)], ns * 1000 / work, shared);
 }
 
 }  // namespace

@@ -289,9 +289,9 @@ void fake_invalidate(UiWindow window) {
   FakeWindow* w = live(window);
   if (!w) return;
   w->info.paint_requests++;
-  // As on GTK, a paint asked for from another thread is one WM_PAINT in the
-  // window's queue until the procedure has had it.
-  if (w->thread != std::this_thread::get_id() && !w->paint_pending) {
+  // As on GTK, a paint asked for is one WM_PAINT in the window's queue until
+  // the procedure has had it.
+  if (!w->paint_pending) {
     w->paint_pending = true;
     ui_queue_message(st(), w->thread, {window, ui::kWmPaint, 0, 0});
   }

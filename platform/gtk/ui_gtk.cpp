@@ -811,12 +811,10 @@ void gk_invalidate(UiWindow window) {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
     GtkWin* w = live(window);
     if (!w) return;
-    w->shown_fresh = false;  // the next draw asks for a paint
-    if (on_gui_thread()) {
-      gtk_widget_queue_draw(w->area);
-      return;
-    }
-    // From the frame thread: the paint goes to the GUI thread's queue.
+    w->shown_fresh = false;  // a draw before the presentation asks for a paint
+    // One WM_PAINT in the window's queue, from any thread: the engine's
+    // presentation then queues the draw of only what changed (drawing the
+    // whole client area first would paint the old picture again each frame).
     if (!w->paint_pending) post = w->paint_pending = true;
   }
   if (post) push_message(window, ui::kWmPaint, 0, 0);

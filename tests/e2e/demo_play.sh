@@ -70,19 +70,6 @@ data.frombytes(open(sys.argv[1], "rb").read()[-88200 * 2:])
 sys.exit(0 if max(abs(v) for v in data) > 500 else 1)
 PY
 
-# The engine's visible windows other than the main one: its open menus.
-menus() {
-  xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
-}
-# Waits up to 10 s for a menu of the engine to be open ($1 = 1) or closed (0).
-wait_menu() {
-  local _
-  for _ in $(seq 1 100); do
-    if [ "$1" = 1 ]; then [ -n "$(menus)" ] && return 0; else [ -z "$(menus)" ] && return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 # 表示 (the bar's first menu) > ボール (its first item): a click opens the
 # menu (F10 is a key for the game), the keyboard chooses the item once the
 # menu is open, and the window is checked once the menu has gone (an open

@@ -50,19 +50,6 @@ start_desktop
 
 start_game "$game"
 
-# The engine's visible windows other than the main one: its open menus.
-menus() {
-  xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
-}
-# Waits up to 10 s for a menu of the engine to be open ($1 = 1) or closed (0).
-wait_menu() {
-  local _
-  for _ in $(seq 1 100); do
-    if [ "$1" = 1 ]; then [ -n "$(menus)" ] && return 0; else [ -z "$(menus)" ] && return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 
 wait_width 640 || fail "main window: $(xdotool getwindowgeometry "$main")"
 xdotool windowactivate --sync "$main" 2>/dev/null

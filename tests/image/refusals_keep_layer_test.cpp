@@ -57,14 +57,15 @@ Bytes bmp_file() {
   return fixtures::write_bmp(s);
 }
 
-Bytes png_file() {
+// A 9 x 7 RGB PNG; other arguments give another picture of the same size.
+Bytes png_file(int x_offset = 0, int y_scale = 1, int seed = 1) {
   fixtures::PngSpec s;
   s.width = 9;
   s.height = 7;
   s.colour_type = PNG_COLOR_TYPE_RGB;
   for (int y = 0; y < 7; ++y) {
     Bytes row;
-    for (int x = 0; x < 9 * 3; ++x) row.push_back(fixtures::pattern(x, y, 1));
+    for (int x = 0; x < 9 * 3; ++x) row.push_back(fixtures::pattern(x + x_offset, y * y_scale, seed));
     s.rows.push_back(row);
   }
   return fixtures::write_png(s);
@@ -217,16 +218,7 @@ TEST_F(RefusalTest, CutAndDamagedFilesLeaveTheLayerAsItWas) {
 // layer, and the next load overwrites every pixel of what it held.
 TEST_F(RefusalTest, ReadersReuseTheBufferALayerGaveUp) {
   // For each reader a second picture of the same size as its first.
-  fixtures::PngSpec s;
-  s.width = 9;
-  s.height = 7;
-  s.colour_type = PNG_COLOR_TYPE_RGB;
-  for (int y = 0; y < 7; ++y) {
-    Bytes row;
-    for (int x = 0; x < 9 * 3; ++x) row.push_back(fixtures::pattern(x + 11, y * 3, 2));
-    s.rows.push_back(row);
-  }
-  const Bytes png_y = fixtures::write_png(s);
+  const Bytes png_y = png_file(11, 3, 2);
   Bytes jpeg_y_px = rgb_pixels(16, 16, 3);
   for (std::uint8_t& v : jpeg_y_px) v = static_cast<std::uint8_t>(255 - v);
   const std::vector<u32> webp_y_px = fixtures::zcg_pattern(40, 30, 8);

@@ -66,6 +66,19 @@ only_own_window() {
   [ -z "$others" ] || fail "an unexpected window: $(for w in $others; do xdotool getwindowname "$w"; done)"
   kill -0 $engine 2>/dev/null || fail "the game ended by itself"
 }
+# The engine's visible windows other than the main one: its open menus.
+menus() {
+  xdotool search --onlyvisible --pid $engine 2>/dev/null | grep -v "^$main\$"
+}
+# Waits up to 10 s for a menu of the engine to be open ($1 = 1) or closed (0).
+wait_menu() {
+  local _
+  for _ in $(seq 1 100); do
+    if [ "$1" = 1 ]; then [ -n "$(menus)" ] && return 0; else [ -z "$(menus)" ] && return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
 # The main window's client size, WxH.
 size() { xdotool getwindowgeometry "$main" 2>/dev/null | sed -n 's/.*Geometry: \([0-9x]*\).*/\1/p'; }
 # Waits up to 10 s for command $1 to print $2, checking meanwhile that no

@@ -46,12 +46,13 @@ constexpr i64 kWorkerPreemptedNs = 50'000;
 constexpr i64 kWorkerHeldUpNs = 200'000;
 
 // When a worker last lost its core to another thread in the middle of its
-// bands for longer than kWorkerHeldUpNs: for a short while after that the machine counts as busy and jobs
-// run on the poster alone. A worker that loses its core in the middle of a
-// band holds the poster up until it runs again, which on a busy machine
-// takes milliseconds; the poster alone is held up by nobody. The hold is
-// short because a virtual machine takes a core away now and then even when
-// idle, and a long hold would then keep the workers out of every frame.
+// bands for longer than kWorkerHeldUpNs: for a short while after that the
+// machine counts as busy and jobs run on the poster alone. A worker that
+// loses its core in the middle of a band holds the poster up until it runs
+// again, which on a busy machine takes milliseconds; the poster alone is
+// held up by nobody. The hold is short because a virtual machine takes a
+// core away now and then even when idle, and a long hold would then keep
+// the workers out of every frame.
 //
 // A machine that stays busy takes the core of a worker again and again: a
 // loss that comes soon after the last hold ended doubles the hold, up to
@@ -73,7 +74,6 @@ void note_preempted(i64 at) {
   g_busy_hold_ns.store(next, std::memory_order_relaxed);
   g_preempted_at.store(at, std::memory_order_relaxed);
 }
-
 
 // The start event of one worker: set wakes it when it sleeps. The platform's
 // events share one condition variable between every event of the process,

@@ -312,8 +312,14 @@ std::uint32_t gm_track_popup(UiMenu menu, UiWindow window, int x, int y) {
     g_signal_connect_swapped(popup, "deactivate", G_CALLBACK(g_main_loop_quit), loop);
     g_popup_choice = &chosen;
     GdkRectangle rect{x, y, 1, 1};
+    // A menu opened while the button that asked for it is still held gets
+    // that press as its trigger: the button's release, soon after, then ends
+    // the click instead of closing the menu (without it the menu takes the
+    // release for a click outside itself).
+    GdkEvent* trigger = gtk_ui_held_press(window);
     gtk_menu_popup_at_rect(GTK_MENU(popup), gtk_widget_get_window(area), &rect, GDK_GRAVITY_NORTH_WEST,
-                           GDK_GRAVITY_NORTH_WEST, nullptr);
+                           GDK_GRAVITY_NORTH_WEST, trigger);
+    if (trigger) gdk_event_free(trigger);
     if (gtk_widget_get_visible(popup)) g_main_loop_run(loop);
     // The chosen item's activate comes right after the menu's deactivate.
     while (g_main_context_iteration(nullptr, FALSE)) {

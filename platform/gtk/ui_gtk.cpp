@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -59,6 +60,10 @@ struct GtkWin {
   std::vector<std::uint32_t> shown;
   int shown_w = 0, shown_h = 0;
   bool shown_fresh = false;
+  // The press of a mouse button on the client area that is still held: the
+  // event that opened a popup menu meanwhile, so that the menu takes the
+  // button's release as the end of that click and stays open.
+  std::shared_ptr<GdkEvent> held_press;
 };
 
 // Keeps the shown image at the client size; what stays inside is kept.
@@ -376,9 +381,15 @@ gboolean on_enter(GtkWidget*, GdkEventCrossing*, gpointer data) {
 gboolean on_button(GtkWidget*, GdkEventButton* e, gpointer data) {
   UiWindow h = handle_of(data);
   end_move_drag(h);
-  if (e->button == 1 && e->type == GDK_BUTTON_PRESS) {
+  {
     std::lock_guard<std::recursive_mutex> g(st().mutex);
-    if (GtkWin* w = live(h)) w->last_press = e->time;
+    if (GtkWin* w = live(h)) {
+      if (e->button == 1 && e->type == GDK_BUTTON_PRESS) w->last_press = e->time;
+      if (e->type == GDK_BUTTON_PRESS)
+        w->held_press.reset(gdk_event_copy(reinterpret_cast<GdkEvent*>(e)), gdk_event_free);
+      else if (e->type == GDK_BUTTON_RELEASE && w->held_press && w->held_press->button.button == e->button)
+        w->held_press.reset();
+    }
   }
   int x = static_cast<int>(e->x), y = static_cast<int>(e->y);
   std::uint32_t msg = 0;
@@ -1271,6 +1282,11 @@ GtkWidget* gtk_ui_client_area(UiWindow window) {
   std::lock_guard<std::recursive_mutex> g(st().mutex);
   GtkWin* w = live(window);
   return w ? w->area : nullptr;
+}
+GdkEvent* gtk_ui_held_press(UiWindow window) {
+  std::lock_guard<std::recursive_mutex> g(st().mutex);
+  GtkWin* w = live(window);
+  return w && w->held_press ? gdk_event_copy(w->held_press.get()) : nullptr;
 }
 bool gtk_ui_on_gui_thread() { return on_gui_thread(); }
 int gtk_ui_bar_height(GtkWidget* top) {

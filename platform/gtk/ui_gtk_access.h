@@ -22,6 +22,9 @@ void gtk_ui_run_on_gui_thread(const std::function<void()>& fn);
 // The window's toplevel and its client area (nullptr for a dead handle).
 GtkWidget* gtk_ui_toplevel(UiWindow window);
 GtkWidget* gtk_ui_client_area(UiWindow window);
+// A copy of the press of a mouse button on the window's client area that is
+// still held (the caller frees it with gdk_event_free), or null.
+GdkEvent* gtk_ui_held_press(UiWindow window);
 // The height of the menu bar above a toplevel's client area (0 without one):
 // the bar's own height, not what the last layout gave it. GUI thread.
 int gtk_ui_bar_height(GtkWidget* top);

@@ -134,16 +134,6 @@ struct SpareDecodeBuffer {
   ~SpareDecodeBuffer() { std::free(buffer); }
 };
 thread_local SpareDecodeBuffer t_spare_decode_buffer;
-
-void keep_spare_decode_buffer(u32* buffer) {
-  if (!buffer) return;
-  if (memory_block_size(buffer) > image_buffer_bytes(2048, 2048)) {
-    std::free(buffer);
-    return;
-  }
-  std::free(t_spare_decode_buffer.buffer);
-  t_spare_decode_buffer.buffer = buffer;
-}
 }  // namespace
 
 u32* take_decode_buffer(i32 width, i32 height, const char* file_name) {
@@ -161,12 +151,20 @@ u32* take_decode_buffer(i32 width, i32 height, const char* file_name) {
   return alloc_image_buffer(nullptr, width, height, file_name);
 }
 
-void give_back_decode_buffer(u32* buffer) { keep_spare_decode_buffer(buffer); }
+void give_back_decode_buffer(u32* buffer) {
+  if (!buffer) return;
+  if (memory_block_size(buffer) > image_buffer_bytes(2048, 2048)) {
+    std::free(buffer);
+    return;
+  }
+  std::free(t_spare_decode_buffer.buffer);
+  t_spare_decode_buffer.buffer = buffer;
+}
 
 void install_decoded_buffer(LayerImage* image, u32* buffer, i32 width, i32 height) {
   u32* old = image->owned_pixels;
   install_image_buffer(image, buffer, width, height);
-  keep_spare_decode_buffer(old);
+  give_back_decode_buffer(old);
 }
 
 int replace_layer_pixels(LayerImage* image, u32* buffer, i32 width, i32 height) {

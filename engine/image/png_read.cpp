@@ -43,9 +43,10 @@ int decode_png_rows(const u8* data, std::size_t size, LayerImage* image, const c
   }
   PngInput in{data, size, 0};
   // The rows are read into a buffer of their own (take_decode_buffer),
-  // installed only when the whole image has been read: a damaged or cut-off file leaves the layer's
-  // old image and size. Nothing below holds a destructor, and the one local
-  // changed after setjmp and read after the jump is volatile.
+  // installed only when the whole image has been read: a damaged or cut-off
+  // file leaves the layer's old image and size. Nothing below holds a
+  // destructor, and the one local changed after setjmp and read after the
+  // jump is volatile.
   u32* volatile rows = nullptr;
   if (setjmp(png_jmpbuf(png))) {
     give_back_decode_buffer(rows);
